@@ -1,0 +1,54 @@
+#pragma once
+// The component's one error currency: every failure is an exception of this small hierarchy,
+// carrying a message fit to show an operator. Failures are caught only where the component's
+// design says so: in the window framework's handler wrapper, at the COM boundary, and in the
+// data-module operations that turn a failure into an empty result.
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace dupsweep {
+
+// Base of every failure the component raises on purpose.
+class Error : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A statement or connection failure. `sqlState` holds the driver's five-character SQLSTATE when
+// there is one (empty otherwise). Messages never contain a connection's password.
+class DatabaseError : public Error {
+ public:
+  explicit DatabaseError(const std::string& message, std::string sqlState = {})
+      : Error(message), sqlState_(std::move(sqlState)) {}
+  const std::string& sqlState() const noexcept { return sqlState_; }
+
+ private:
+  std::string sqlState_;
+};
+
+// A file could not be created, read, written or removed.
+class FileError : public Error {
+ public:
+  using Error::Error;
+};
+
+// Bytes that do not have the expected form: text in a wrong encoding, a corrupt workbook,
+// a malformed connection string or registry file.
+class FormatError : public Error {
+ public:
+  using Error::Error;
+};
+
+// A failed COM call; `hresult` is the code it returned.
+class ComError : public Error {
+ public:
+  ComError(const std::string& message, std::int32_t hresult) : Error(message), hresult_(hresult) {}
+  std::int32_t hresult() const noexcept { return hresult_; }
+
+ private:
+  std::int32_t hresult_;
+};
+
+}  // namespace dupsweep

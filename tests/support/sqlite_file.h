@@ -1,0 +1,93 @@
+#pragma once
+// A real SQLite database file in a fresh temporary directory, for tests. Statements are run with
+// the sqlite3 C API directly so that a test's set-up does not depend on the code under test.
+
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace dupsweep::testing {
+
+class SqliteFile {
+ public:
+  SqliteFile() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "dupsweep-test-XXXXXX").string();
+    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+    dir_ = tmpl;
+    path_ = dir_ / "host.db";
+    if (sqlite3_open(path_.c_str(), &db_) != SQLITE_OK) throw std::runtime_error("sqlite3_open");
+  }
+  ~SqliteFile() {
+    sqlite3_close(db_);
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+  SqliteFile(const SqliteFile&) = delete;
+  SqliteFile& operator=(const SqliteFile&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  const std::filesystem::path& dir() const { return dir_; }
+  std::string connectionString() const { return "Provider=SQLite;Data Source=" + path_.string(); }
+
+  // Runs one or more statements; throws with SQLite's message on failure.
+  void exec(const std::string& sql) {
+    char* err = nullptr;
+    if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
+      std::string msg = err ? err : "error";
+      sqlite3_free(err);
+      throw std::runtime_error(msg + " in: " + sql);
+    }
+  }
+
+  // Stores a blob (or NULL when `bytes` is null) with a statement holding one "?" parameter.
+  void execBlob(const std::string& sql, const std::vector<unsigned char>* bytes) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr) != SQLITE_OK)
+      throw std::runtime_error(sqlite3_errmsg(db_));
+    if (bytes)
+      sqlite3_bind_blob(st, 1, bytes->data(), static_cast<int>(bytes->size()), SQLITE_TRANSIENT);
+    else
+      sqlite3_bind_null(st, 1);
+    int rc = sqlite3_step(st);
+    sqlite3_finalize(st);
+    if (rc != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db_));
+  }
+
+  // The first column of the first row as an integer.
+  long long scalar(const std::string& sql) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr) != SQLITE_OK)
+      throw std::runtime_error(sqlite3_errmsg(db_));
+    long long v = sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int64(st, 0) : -1;
+    sqlite3_finalize(st);
+    return v;
+  }
+
+  // The host's tables that the component reads (without the per-sheet data tables).
+  void createHostSchema() {
+    exec(R"(
+      CREATE TABLE Unit(nUnitID INTEGER, sUnitName TEXT);
+      CREATE TABLE UnitClsAndUnit(sUnitClsCode TEXT, nUnitID INTEGER, nLevel INTEGER,
+                                  sParentCode TEXT, sUnitCode TEXT);
+      CREATE TABLE Period(sPeriodID TEXT, sPeriodName TEXT, nPeriodType INTEGER);
+      CREATE TABLE PeriodTable(sPeriodID TEXT, sTaskCode TEXT, nSampleLevel INTEGER,
+                               sSampleCode TEXT, sSampleName TEXT, nSheetOrder INTEGER,
+                               bIsBaseSample INTEGER);
+      CREATE TABLE SampleTableVts(sPeriodID TEXT, sTaskCode TEXT, nSampleLevel INTEGER,
+                                  bIsBaseSample INTEGER, bUseTarget, OleVTS BLOB);
+      CREATE TABLE Status(sPeriodID TEXT, sUnitCode TEXT, sTaskCode TEXT, nLevel INTEGER);
+    )");
+  }
+
+ private:
+  std::filesystem::path dir_;
+  std::filesystem::path path_;
+  sqlite3* db_ = nullptr;
+};
+
+}  // namespace dupsweep::testing
