@@ -49,7 +49,9 @@ class SqliteFile {
     sqlite3_stmt* st = nullptr;
     if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr) != SQLITE_OK)
       throw std::runtime_error(sqlite3_errmsg(db_));
-    if (bytes)
+    if (bytes && bytes->empty())
+      sqlite3_bind_zeroblob(st, 1, 0);  // a null data pointer would bind NULL
+    else if (bytes)
       sqlite3_bind_blob(st, 1, bytes->data(), static_cast<int>(bytes->size()), SQLITE_TRANSIENT);
     else
       sqlite3_bind_null(st, 1);

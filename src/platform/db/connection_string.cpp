@@ -1,0 +1,442 @@
+// OLE DB connection strings: parsing, mapping to the SQLite file or to an ODBC connection
+// string, and scrubbing passwords out of messages.
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/db/db.h"
+
+namespace dupsweep::db {
+namespace {
+
+constexpr size_t kShortestScrubbedPassword = 4;
+
+struct Pair {
+  std::string key;      // as written, outer blanks removed
+  std::string keyNorm;  // lower case, inner runs of blanks reduced to one space
+  std::string value;    // unquoted
+  std::string odbcRaw;  // a value written in ODBC braces, as written (braces included)
+};
+
+bool isBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+char lowerAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = lowerAscii(c);
+  return out;
+}
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+std::string normaliseKey(std::string_view key) {
+  std::string out;
+  bool blank = false;
+  for (char c : key) {
+    if (isBlank(c)) {
+      blank = true;
+      continue;
+    }
+    if (blank && !out.empty()) out += ' ';
+    blank = false;
+    out += lowerAscii(c);
+  }
+  return out;
+}
+
+[[noreturn]] void malformed(const std::string& what) {
+  throw DatabaseError("The connection string is malformed: " + what + ".");
+}
+
+// Splits OLE DB `key=value;` text. A '=' inside a key is written "=="; a value may be enclosed
+// in double or single quotes, inside which the same quote doubled stands for one. Messages give
+// positions and keys, never values, because a value may be a password.
+std::vector<Pair> splitPairs(std::string_view text) {
+  std::vector<Pair> pairs;
+  size_t i = 0;
+  const size_t n = text.size();
+  while (i < n) {
+    while (i < n && (isBlank(text[i]) || text[i] == ';')) ++i;
+    if (i >= n) break;
+    std::string key;
+    const size_t keyStart = i;
+    for (;;) {
+      if (i >= n || text[i] == ';')
+        malformed("the text at position " + std::to_string(keyStart + 1) + " has no '='");
+      if (text[i] == '=') {
+        if (i + 1 < n && text[i + 1] == '=') {
+          key += '=';
+          i += 2;
+          continue;
+        }
+        ++i;
+        break;
+      }
+      key += text[i++];
+    }
+    Pair pair;
+    pair.key = std::string(trim(key));
+    pair.keyNorm = normaliseKey(pair.key);
+    if (pair.keyNorm.empty()) malformed("an empty key at position " + std::to_string(keyStart + 1));
+    while (i < n && isBlank(text[i])) ++i;
+    if (i < n && (text[i] == '"' || text[i] == '\'')) {
+      const char quote = text[i++];
+      for (;;) {
+        if (i >= n) malformed("the value of '" + pair.key + "' has no closing quote");
+        if (text[i] == quote) {
+          if (i + 1 < n && text[i + 1] == quote) {
+            pair.value += quote;
+            i += 2;
+            continue;
+          }
+          ++i;
+          break;
+        }
+        pair.value += text[i++];
+      }
+      while (i < n && isBlank(text[i])) ++i;
+      if (i < n && text[i] != ';')
+        malformed("text follows the closing quote of the value of '" + pair.key + "'");
+    } else if (i < n && text[i] == '{') {
+      // ODBC braces, as written in MSDASQL strings: up to the '}' that is not doubled.
+      const size_t start = i++;
+      for (;;) {
+        if (i >= n) malformed("the value of '" + pair.key + "' has no closing brace");
+        if (text[i] == '}') {
+          if (i + 1 < n && text[i + 1] == '}') {
+            pair.value += '}';
+            i += 2;
+            continue;
+          }
+          ++i;
+          break;
+        }
+        pair.value += text[i++];
+      }
+      pair.odbcRaw = std::string(text.substr(start, i - start));
+      while (i < n && isBlank(text[i])) ++i;
+      if (i < n && text[i] != ';')
+        malformed("text follows the closing brace of the value of '" + pair.key + "'");
+    } else {
+      const size_t start = i;
+      while (i < n && text[i] != ';') ++i;
+      pair.value = std::string(trim(text.substr(start, i - start)));
+    }
+    pairs.push_back(std::move(pair));
+  }
+  return pairs;
+}
+
+// The value of the last pair whose key is one of `names` (normalised spelling).
+std::optional<std::string> lookup(const std::vector<Pair>& pairs,
+                                  std::initializer_list<std::string_view> names) {
+  for (auto it = pairs.rbegin(); it != pairs.rend(); ++it)
+    for (std::string_view name : names)
+      if (it->keyNorm == name) return it->value;
+  return std::nullopt;
+}
+
+bool isOneOf(std::string_view keyNorm, std::initializer_list<std::string_view> names) {
+  return std::find(names.begin(), names.end(), keyNorm) != names.end();
+}
+
+// One ODBC `key=value` pair; the value braced when the plain form would be misread.
+void appendOdbc(std::string& out, std::string_view key, std::string_view value) {
+  if (!out.empty()) out += ';';
+  out += key;
+  out += '=';
+  const bool brace = value.find_first_of(";{}=") != std::string_view::npos ||
+                     (!value.empty() && (isBlank(value.front()) || isBlank(value.back())));
+  if (!brace) {
+    out += value;
+    return;
+  }
+  out += '{';
+  for (char c : value) {
+    out += c;
+    if (c == '}') out += '}';
+  }
+  out += '}';
+}
+
+bool isSqlServerProvider(std::string_view p) {
+  return p == "sqloledb" || p == "sqloledb.1" || p.starts_with("sqlncli") ||
+         p.starts_with("msoledbsql");
+}
+
+bool isTrue(std::string_view v) {
+  const std::string l = lower(trim(v));
+  return l == "sspi" || l == "true" || l == "yes";
+}
+
+std::string odbcDriverName() {
+  const char* env = std::getenv("DUPSWEEP_ODBC_DRIVER");
+  if (env && *env) return env;
+  return "FreeTDS";
+}
+
+// The server as ODBC drivers read it: host, host,port or host\instance.
+std::string serverName(std::string_view dataSource) {
+  std::string s(trim(dataSource));
+  if (lower(s).starts_with("tcp:")) s.erase(0, 4);
+  const size_t sep = s.find_first_of("\\,");
+  std::string host = s.substr(0, sep);
+  const std::string rest = sep == std::string::npos ? std::string() : s.substr(sep);
+  const std::string lh = lower(host);
+  if (lh == "(local)" || lh == ".") host = "localhost";
+  return host + rest;
+}
+
+ConnectionTarget mapSqlServer(const std::vector<Pair>& pairs) {
+  ConnectionTarget t;
+  t.kind = ConnectionTarget::Kind::Odbc;
+  const auto server =
+      lookup(pairs, {"data source", "server", "address", "addr", "network address"});
+  if (!server || trim(*server).empty())
+    throw DatabaseError("The connection string names no server (Data Source).");
+  const std::string driver = odbcDriverName();
+  const std::string ld = lower(driver);
+  const bool freeTds =
+      ld.find("freetds") != std::string::npos || ld.find("tdsodbc") != std::string::npos;
+
+  std::string out;
+  out = "Driver={";
+  for (char c : driver) {
+    out += c;
+    if (c == '}') out += '}';
+  }
+  out += '}';
+  appendOdbc(out, "Server", serverName(*server));
+  if (auto db = lookup(pairs, {"initial catalog", "database"}); db && !db->empty())
+    appendOdbc(out, "Database", *db);
+  const auto integrated = lookup(pairs, {"integrated security", "trusted_connection"});
+  const auto password = lookup(pairs, {"password", "pwd"});
+  if (password) t.password = *password;
+  if (integrated && isTrue(*integrated)) {
+    appendOdbc(out, "Trusted_Connection", "Yes");
+  } else {
+    if (auto user = lookup(pairs, {"user id", "uid", "user"})) appendOdbc(out, "UID", *user);
+    if (password) appendOdbc(out, "PWD", *password);
+  }
+  if (auto app = lookup(pairs, {"application name", "app"}); app && !app->empty())
+    appendOdbc(out, "APP", *app);
+  if (auto ws = lookup(pairs, {"workstation id", "wsid"}); ws && !ws->empty())
+    appendOdbc(out, "WSID", *ws);
+  if (freeTds) appendOdbc(out, "ClientCharset", "UTF-8");
+
+  if (auto timeout = lookup(pairs, {"connect timeout", "connection timeout", "timeout"})) {
+    const std::string_view v = trim(*timeout);
+    int seconds = 0;
+    bool ok = !v.empty() && v.size() < 9;
+    for (char c : v) ok = ok && c >= '0' && c <= '9';
+    if (!ok)
+      throw DatabaseError("The connection string's Connect Timeout is not a number of seconds.");
+    for (char c : v) seconds = seconds * 10 + (c - '0');
+    t.loginTimeoutSeconds = seconds;
+  }
+  t.odbcConnection = std::move(out);
+  return t;
+}
+
+// The value of PWD in ODBC `key=value` text (braced values understood); empty when none.
+std::string odbcPassword(std::string_view text) {
+  std::string found;
+  size_t i = 0;
+  while (i < text.size()) {
+    while (i < text.size() && (text[i] == ';' || isBlank(text[i]))) ++i;
+    const size_t eq = text.find('=', i);
+    if (eq == std::string_view::npos) break;
+    const std::string key = normaliseKey(text.substr(i, eq - i));
+    i = eq + 1;
+    std::string value;
+    if (i < text.size() && text[i] == '{') {
+      ++i;
+      while (i < text.size()) {
+        if (text[i] == '}') {
+          if (i + 1 < text.size() && text[i + 1] == '}') {
+            value += '}';
+            i += 2;
+            continue;
+          }
+          ++i;
+          break;
+        }
+        value += text[i++];
+      }
+      while (i < text.size() && text[i] != ';') ++i;
+    } else {
+      const size_t end = std::min(text.find(';', i), text.size());
+      value = std::string(trim(text.substr(i, end - i)));
+      i = end;
+    }
+    if (key == "pwd" || key == "password") found = value;
+  }
+  return found;
+}
+
+ConnectionTarget mapMsdasql(const std::vector<Pair>& pairs) {
+  ConnectionTarget t;
+  t.kind = ConnectionTarget::Kind::Odbc;
+  std::string out;
+  std::string extended;
+  for (const Pair& p : pairs) {
+    if (p.keyNorm == "provider" || p.keyNorm == "persist security info") continue;
+    if (p.keyNorm == "extended properties") {
+      extended = p.value;
+      continue;
+    }
+    std::string key = p.key;
+    if (p.keyNorm == "data source")
+      key = "DSN";
+    else if (p.keyNorm == "user id")
+      key = "UID";
+    else if (p.keyNorm == "password")
+      key = "PWD";
+    else if (p.keyNorm == "initial catalog")
+      key = "Database";
+    if (isOneOf(p.keyNorm, {"password", "pwd"})) t.password = p.value;
+    if (p.odbcRaw.empty()) {
+      appendOdbc(out, key, p.value);
+    } else {
+      if (!out.empty()) out += ';';
+      out += key + '=' + p.odbcRaw;
+    }
+  }
+  if (!trim(extended).empty()) {
+    if (!out.empty()) out += ';';
+    out += trim(extended);
+    if (const std::string pwd = odbcPassword(extended); !pwd.empty()) t.password = pwd;
+  }
+  if (out.empty())
+    throw DatabaseError("The connection string gives no ODBC data source or driver.");
+  t.odbcConnection = std::move(out);
+  return t;
+}
+
+}  // namespace
+
+ConnectionTarget parseConnectionString(std::string_view oledb) {
+  if (trim(oledb).empty()) throw DatabaseError("The connection string is empty.");
+  const std::vector<Pair> pairs = splitPairs(oledb);
+  const auto providerValue = lookup(pairs, {"provider"});
+  if (!providerValue || trim(*providerValue).empty())
+    throw DatabaseError("The connection string names no provider.");
+  const std::string provider = lower(trim(*providerValue));
+
+  ConnectionTarget t;
+  if (provider == "sqlite") {
+    const auto file = lookup(pairs, {"data source"});
+    if (!file || file->empty())
+      throw DatabaseError("The connection string names no SQLite database file (Data Source).");
+    t.kind = ConnectionTarget::Kind::SQLite;
+    t.sqlitePath = *file;
+    if (auto pwd = lookup(pairs, {"password", "pwd"})) t.password = *pwd;
+    return t;
+  }
+  if (isSqlServerProvider(provider)) return mapSqlServer(pairs);
+  if (provider == "msdasql" || provider == "msdasql.1") return mapMsdasql(pairs);
+  throw DatabaseError("The connection string names an unknown provider '" +
+                      std::string(trim(*providerValue)) +
+                      "'; known are SQLite, SQLOLEDB, SQLNCLI, MSOLEDBSQL and MSDASQL.");
+}
+
+std::string scrubPassword(std::string_view message, std::string_view password) {
+  std::string out(message);
+  const std::string mask = "***";
+  auto replaceAll = [&out, &mask](std::string_view what) {
+    if (what.empty()) return;
+    for (size_t pos = out.find(what); pos != std::string::npos;
+         pos = out.find(what, pos + mask.size()))
+      out.replace(pos, what.size(), mask);
+  };
+  // A password of one to three characters is too likely to be part of ordinary words of the
+  // message ("x" in "exist"); it is caught where drivers echo it, after PWD= or Password=.
+  if (password.size() >= kShortestScrubbedPassword) {
+    // The longer escaped forms first, so that no part of them survives the plain replacement.
+    std::string braced, dq, sq;
+    for (char c : password) {
+      braced += c;
+      if (c == '}') braced += '}';
+      dq += c;
+      if (c == '"') dq += '"';
+      sq += c;
+      if (c == '\'') sq += '\'';
+    }
+    replaceAll(braced);
+    replaceAll(dq);
+    replaceAll(sq);
+    replaceAll(password);
+  }
+  // Whatever stands after a PWD= or Password= key, whatever the password it belongs to.
+  const std::string low = lower(out);
+  std::string result;
+  size_t copied = 0;
+  for (size_t i = 0; i < out.size();) {
+    size_t keyLen = 0;
+    if (low.compare(i, 8, "password") == 0)
+      keyLen = 8;
+    else if (low.compare(i, 3, "pwd") == 0)
+      keyLen = 3;
+    const bool boundary =
+        i == 0 || !(std::isalnum(static_cast<unsigned char>(out[i - 1])) || out[i - 1] == '_');
+    if (keyLen == 0 || !boundary) {
+      ++i;
+      continue;
+    }
+    size_t j = i + keyLen;
+    while (j < out.size() && isBlank(out[j])) ++j;
+    if (j >= out.size() || out[j] != '=') {
+      i += keyLen;
+      continue;
+    }
+    ++j;
+    while (j < out.size() && isBlank(out[j])) ++j;
+    size_t end = j;
+    if (end < out.size() && (out[end] == '{' || out[end] == '"' || out[end] == '\'')) {
+      const char close = out[end] == '{' ? '}' : out[end];
+      ++end;
+      while (end < out.size()) {
+        if (out[end] == close) {
+          if (end + 1 < out.size() && out[end + 1] == close) {
+            end += 2;
+            continue;
+          }
+          ++end;
+          break;
+        }
+        ++end;
+      }
+    } else {
+      while (end < out.size() && out[end] != ';' && !isBlank(out[end]) && out[end] != '"' &&
+             out[end] != '\'' && out[end] != ']' && out[end] != ')')
+        ++end;
+    }
+    if (end == j || out.compare(j, end - j, mask) == 0) {
+      i = end == j ? j : end;
+      continue;
+    }
+    result.append(out, copied, j - copied);
+    result += mask;
+    copied = end;
+    i = end;
+  }
+  result.append(out, copied, std::string::npos);
+  return result;
+}
+
+}  // namespace dupsweep::db

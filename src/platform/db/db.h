@@ -1,0 +1,192 @@
+#pragma once
+// The database layer: connections opened from the host's OLE DB connection string, statements
+// that return fully read (materialised) row sets, statements that report affected-row counts,
+// and transactions. Backends: SQLite (libsqlite3) and ODBC (unixODBC; SQL Server through FreeTDS
+// or another driver). All text crossing this interface is UTF-8. The layer never changes the
+// process locale. Every failure is a DatabaseError carrying the driver's message and SQLSTATE;
+// no message ever contains the connection's password.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "platform/errors.h"
+
+namespace dupsweep::db {
+
+// The SQL grammar a connection speaks. ODBC servers other than SQL Server are treated as
+// SQL Server.
+enum class Dialect { SQLite, SqlServer };
+
+// ---- Connection strings --------------------------------------------------------------------
+
+// A parsed OLE DB connection string: keys without regard to case, values unquoted.
+struct ConnectionTarget {
+  enum class Kind { SQLite, Odbc };
+  Kind kind = Kind::SQLite;
+  std::string sqlitePath;      // Kind::SQLite: the existing database file
+  std::string odbcConnection;  // Kind::Odbc: the ODBC connection string to hand the driver manager
+  std::string password;        // the password, kept so that messages can be scrubbed of it
+  // Kind::Odbc: Connect Timeout in seconds, set as SQL_ATTR_LOGIN_TIMEOUT; -1 when not given.
+  int loginTimeoutSeconds = -1;
+  // Kind::Odbc: which ODBC text functions carry statements, names and text values. Auto: the
+  // narrow functions with UTF-8 for the SQLite ODBC driver (it has no others), the wide functions
+  // with UTF-16 for every other driver. parseConnectionString always gives Auto.
+  enum class OdbcText { Auto, Narrow, Wide };
+  OdbcText odbcText = OdbcText::Auto;
+};
+
+// Parses `key=value;` pairs (keys without regard to case; values in double or single quotes may
+// hold ';' and a doubled quote stands for one; a value may also be written in ODBC braces, '}'
+// doubled inside; the last of repeated keys counts) and maps the provider (its name without
+// regard to case):
+//   Provider=SQLite;Data Source=FILE -> the SQLite file.
+//   Provider=SQLOLEDB[.1] | SQLNCLI* | MSOLEDBSQL* -> ODBC with
+//       Driver={$DUPSWEEP_ODBC_DRIVER, or FreeTDS}, Server (from Data Source / Server / Address:
+//       host, host,port or host\instance, kept in that form, which FreeTDS and Microsoft's driver
+//       both read; "(local)" and "." become localhost, a "tcp:" prefix is dropped), Database
+//       (Initial Catalog / Database), UID/PWD (User ID/Password), Trusted_Connection=Yes
+//       (Integrated Security=SSPI|true|yes, which drops UID/PWD), APP (Application Name), WSID
+//       (Workstation ID), and for FreeTDS ClientCharset=UTF-8. Connect Timeout goes to
+//       loginTimeoutSeconds, not into the string (FreeTDS reads a Timeout key as the timeout of
+//       every query).
+//   Provider=MSDASQL[.1] -> the remaining keys passed to ODBC unchanged (Data Source -> DSN,
+//       User ID -> UID, Password -> PWD, Initial Catalog -> Database; braced values as written;
+//       Extended Properties appended as it stands).
+// ODBC values holding ';', '{', '}', '=' or outer blanks are braced, '}' doubled inside.
+// Throws DatabaseError for an empty string, malformed text, a missing or unknown provider, or a
+// missing Data Source; no message quotes a value of the string.
+ConnectionTarget parseConnectionString(std::string_view oledb);
+
+// `message` with the value of every PWD=/Password= pair and every occurrence of `password` (also
+// in the escaped forms a connection string may carry: '}' doubled, quotes doubled) replaced by
+// "***"; a password shorter than four characters is replaced only after such a key, since it
+// would otherwise mangle ordinary words. Every DatabaseError of this layer passes through it.
+std::string scrubPassword(std::string_view message, std::string_view password);
+
+// ---- Values ----------------------------------------------------------------------------------
+
+// An exact decimal number (SQL Server decimal, numeric, money), kept as its decimal text exactly
+// as the server gives it ("1234.50", "-0.5"), never through binary floating point.
+struct Decimal {
+  std::string digits;
+  bool operator==(const Decimal&) const = default;
+};
+// A date, time or timestamp in ISO form ("2024-03-01 12:30:00").
+struct DateTime {
+  std::string iso;
+  bool operator==(const DateTime&) const = default;
+};
+using Bytes = std::vector<unsigned char>;
+struct Null {
+  bool operator==(const Null&) const = default;
+};
+
+// One typed value of a result column. The alternative held is the value's kind.
+using Value = std::variant<Null, std::int64_t, Decimal, double, std::string, Bytes, DateTime, bool>;
+
+// (GCC's -Wshadow takes the scoped enumerator Bytes for a shadow of the type Bytes.)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wshadow"
+enum class ValueKind { Null, Integer, Decimal, Floating, Text, Bytes, DateTime, Boolean };
+#pragma GCC diagnostic pop
+ValueKind kindOf(const Value& v) noexcept;
+
+// Equality of typed values for comparison: NULL equals only NULL; text and bytes compare byte for
+// byte; numbers, dates and flags compare by value exactly (1234.50 equals 1234.5). Values of two
+// different kinds are unequal, except an integer, decimal or floating value against another of
+// these, which compare by value.
+bool sameValue(const Value& a, const Value& b);
+
+// Text of a value as shown in a grid: integers in decimal, decimals as stored, floating values in
+// their shortest round-trip form, dates in ISO form, flags as "1"/"0" (true/false), bytes as
+// hexadecimal; NULL as the empty text.
+std::string displayText(const Value& v);
+
+// ---- Row sets --------------------------------------------------------------------------------
+
+class RowSet;
+
+// One column of the current row of a row set. Valid while the row set lives and stays on the row.
+class Field {
+ public:
+  Field(const RowSet& rows, int column) : rows_(&rows), column_(column) {}
+  bool isNull() const;
+  const std::string& name() const;
+  const Value& value() const;
+  // Lenient text: NULL reads as the empty text.
+  std::string asText() const;
+  // Strict text: NULL raises DatabaseError naming the column.
+  std::string asTextStrict() const;
+  // Integer (from integer, decimal or floating without fraction, boolean, or numeric text).
+  // NULL or a non-numeric value raises DatabaseError naming the column.
+  std::int64_t asInteger() const;
+  // Raw bytes of a byte-array column. A value of another kind (NULL included) raises DatabaseError.
+  const Bytes& asBytes() const;
+
+ private:
+  const RowSet* rows_;
+  int column_;
+};
+
+// A fully read result. Cursor operations never touch the database, so a row set stays valid
+// while its connection runs other statements and after the connection is closed.
+class RowSet {
+ public:
+  RowSet(std::vector<std::string> columnNames, std::vector<Value> cells);
+
+  int rowCount() const noexcept { return rowCount_; }
+  int columnCount() const noexcept { return static_cast<int>(names_.size()); }
+  const std::string& columnName(int column) const;  // throws DatabaseError when out of range
+  // Index of a column by name, without regard to ASCII case; -1 when there is none.
+  int findColumn(std::string_view name) const noexcept;
+
+  // Cursor: positioned on the first row when made (at its end when there are no rows).
+  void first() noexcept { row_ = 0; }
+  void next() noexcept {
+    if (row_ < rowCount_) ++row_;
+  }
+  bool eof() const noexcept { return row_ >= rowCount_; }
+  int row() const noexcept { return row_; }
+
+  // Column of the current row by index or by name (without regard to case). Throws DatabaseError
+  // at the end of the row set, for an index out of range, or for an unknown name.
+  Field field(int column) const;
+  Field field(std::string_view name) const;
+
+  // Direct access for bulk readers: the value at (row, column) with no cursor.
+  const Value& at(int row, int column) const;
+
+ private:
+  std::vector<std::string> names_;
+  std::vector<Value> cells_;  // row-major
+  int rowCount_ = 0;
+  int row_ = 0;
+};
+
+// ---- Connections -----------------------------------------------------------------------------
+
+class Connection {
+ public:
+  virtual ~Connection() = default;
+  virtual Dialect dialect() const = 0;
+  // Runs a statement and reads its whole result.
+  virtual std::unique_ptr<RowSet> query(std::string_view sql) = 0;
+  // Runs a statement that returns no rows; the number of rows it affected (0 when none matched).
+  virtual std::int64_t execute(std::string_view sql) = 0;
+  virtual void begin() = 0;
+  virtual void commit() = 0;
+  virtual void rollback() = 0;
+};
+
+// Opens a connection from an OLE DB connection string. Throws DatabaseError when the string is
+// invalid, the SQLite file does not exist (no database is ever created), or the driver refuses.
+std::unique_ptr<Connection> open(std::string_view oledbConnectionString);
+
+// Opens a connection to an already parsed target; fails as open(string) does.
+std::unique_ptr<Connection> open(const ConnectionTarget& target);
+
+}  // namespace dupsweep::db

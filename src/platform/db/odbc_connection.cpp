@@ -1,0 +1,575 @@
+// The ODBC backend: a connection through the unixODBC driver manager.
+//
+// Text encoding per driver. Drivers with wide entry points (SQL Server through FreeTDS) get
+// statements, column names and text values in UTF-16 through the W functions, so Chinese text is
+// exact whatever the driver's narrow character set. The SQLite ODBC driver has only narrow entry
+// points and stores UTF-8; it gets UTF-8 through the narrow functions, and the driver manager is
+// never asked to convert. The driver is recognised by SQLGetInfo(SQL_DRIVER_NAME) after connecting;
+// the connection itself is made through the narrow function (for FreeTDS the mapped connection
+// string says ClientCharset=UTF-8).
+
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/db/backends.h"
+#include "platform/db/numbers.h"
+#include "platform/text/text.h"
+
+static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "unixODBC's SQLWCHAR must be UTF-16");
+
+namespace dupsweep::db::detail {
+namespace {
+
+// SQL Server types the ODBC headers do not name.
+constexpr SQLSMALLINT kSqlSsTime2 = -154;
+constexpr SQLSMALLINT kSqlSsTimestampOffset = -155;
+
+constexpr size_t kChunkBytes = 16 * 1024;
+
+std::string lowerAscii(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+// UTF-16 from a driver as UTF-8; an unpaired surrogate becomes U+FFFD instead of failing, since
+// this is used for messages and names, which must always be shown.
+std::string fromUtf16Lenient(std::u16string_view s) {
+  try {
+    return text::utf16ToUtf8(s);
+  } catch (const Error&) {
+    std::u16string clean(s);
+    for (size_t i = 0; i < clean.size(); ++i) {
+      const char16_t c = clean[i];
+      if (c >= 0xD800 && c <= 0xDBFF && i + 1 < clean.size() && clean[i + 1] >= 0xDC00 &&
+          clean[i + 1] <= 0xDFFF) {
+        ++i;
+      } else if (c >= 0xD800 && c <= 0xDFFF) {
+        clean[i] = 0xFFFD;
+      }
+    }
+    return text::utf16ToUtf8(clean);
+  }
+}
+
+// A driver's narrow message as UTF-8: UTF-8 as it stands, else read as GB18030 (the code page
+// of the installations served), else with the bad bytes replaced by '?'.
+std::string fromNarrowLenient(std::string s) {
+  if (text::isValidUtf8(s)) return s;
+  try {
+    return text::gb18030ToUtf8(s);
+  } catch (const Error&) {
+    for (char& c : s)
+      if (static_cast<unsigned char>(c) >= 0x80) c = '?';
+    return s;
+  }
+}
+
+class Handle {
+ public:
+  Handle() = default;
+  Handle(SQLSMALLINT type, SQLHANDLE parent) : type_(type) {
+    if (!SQL_SUCCEEDED(SQLAllocHandle(type, parent, &handle_))) {
+      handle_ = SQL_NULL_HANDLE;
+      throw DatabaseError("The ODBC driver manager could not allocate a handle.", "HY001");
+    }
+  }
+  ~Handle() {
+    if (handle_ != SQL_NULL_HANDLE) SQLFreeHandle(type_, handle_);
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  SQLHANDLE get() const { return handle_; }
+  SQLSMALLINT type() const { return type_; }
+
+ private:
+  SQLSMALLINT type_ = 0;
+  SQLHANDLE handle_ = SQL_NULL_HANDLE;
+};
+
+// How a column's values are read.
+enum class Fetch { Integer, Floating, Boolean, Decimal, DateTime, Text, Binary };
+
+Fetch fetchFor(SQLSMALLINT sqlType) {
+  switch (sqlType) {
+    case SQL_BIT:
+      return Fetch::Boolean;
+    case SQL_TINYINT:
+    case SQL_SMALLINT:
+    case SQL_INTEGER:
+    case SQL_BIGINT:
+      return Fetch::Integer;
+    case SQL_DECIMAL:
+    case SQL_NUMERIC:
+      return Fetch::Decimal;
+    case SQL_REAL:
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
+      return Fetch::Floating;
+    case SQL_BINARY:
+    case SQL_VARBINARY:
+    case SQL_LONGVARBINARY:
+      return Fetch::Binary;
+    case SQL_TYPE_DATE:
+    case SQL_TYPE_TIME:
+    case SQL_TYPE_TIMESTAMP:
+    case SQL_DATE:
+    case SQL_TIME:
+    case SQL_TIMESTAMP:
+    case kSqlSsTime2:
+    case kSqlSsTimestampOffset:
+      return Fetch::DateTime;
+    default:
+      return Fetch::Text;
+  }
+}
+
+// A value that the SQLite ODBC driver handed over as text, typed by the column's ODBC type. SQLite
+// columns may hold values of any type whatever their declaration, so a text that does not fit the
+// column's type keeps the kind that it does fit rather than being forced (and truncated).
+Value typedFromText(std::string text, Fetch fetch) {
+  const char* b = text.data();
+  const char* e = b + text.size();
+  auto asInteger = [&]() -> std::optional<std::int64_t> {
+    std::int64_t v = 0;
+    const auto r = std::from_chars(b, e, v);
+    if (r.ec == std::errc() && r.ptr == e && !text.empty()) return v;
+    return std::nullopt;
+  };
+  auto asDouble = [&]() -> std::optional<double> {
+    double v = 0;
+    const auto r = std::from_chars(b, e, v);
+    if (r.ec == std::errc() && r.ptr == e && !text.empty()) return v;
+    return std::nullopt;
+  };
+  switch (fetch) {
+    case Fetch::Boolean:
+      if (text == "0" || text == "1") return text == "1";
+      [[fallthrough]];
+    case Fetch::Integer:
+      if (auto i = asInteger()) return *i;
+      if (auto d = asDouble()) return *d;
+      return text;
+    case Fetch::Floating:
+      if (auto d = asDouble()) return *d;
+      return text;
+    case Fetch::Decimal:
+      if (parseDecimal(text)) return Decimal{std::move(text)};
+      if (auto d = asDouble()) return *d;
+      return text;
+    case Fetch::DateTime:
+      return DateTime{std::move(text)};
+    default:
+      return text;
+  }
+}
+
+class OdbcConnection final : public Connection {
+ public:
+  explicit OdbcConnection(const ConnectionTarget& target)
+      : password_(target.password), env_(SQL_HANDLE_ENV, SQL_NULL_HANDLE) {
+    check(SQLSetEnvAttr(env_.get(), SQL_ATTR_ODBC_VERSION,
+                        reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0),
+          env_);
+    dbc_ = std::make_unique<Handle>(SQL_HANDLE_DBC, env_.get());
+    if (target.loginTimeoutSeconds >= 0)
+      check(SQLSetConnectAttr(dbc_->get(), SQL_ATTR_LOGIN_TIMEOUT,
+                              reinterpret_cast<SQLPOINTER>(
+                                  static_cast<std::intptr_t>(target.loginTimeoutSeconds)),
+                              0),
+            *dbc_);
+    std::string cs = target.odbcConnection;
+    if (cs.size() > 32767) fail("The ODBC connection string is too long.", "HY090", password_);
+    SQLSMALLINT outLength = 0;
+    const SQLRETURN rc = SQLDriverConnect(
+        dbc_->get(), nullptr, reinterpret_cast<SQLCHAR*>(cs.data()),
+        static_cast<SQLSMALLINT>(cs.size()), nullptr, 0, &outLength, SQL_DRIVER_NOPROMPT);
+    if (!SQL_SUCCEEDED(rc)) raise(*dbc_, "Cannot connect to the database: ");
+    connected_ = true;
+
+    const std::string driver = lowerAscii(infoText(SQL_DRIVER_NAME));
+    // The SQLite ODBC drivers (libsqlite3odbc.so, sqlite3odbc.so, libsqliteodbc.so) have only
+    // narrow entry points and take and return UTF-8.
+    switch (target.odbcText) {
+      case ConnectionTarget::OdbcText::Narrow:
+        narrow_ = true;
+        break;
+      case ConnectionTarget::OdbcText::Wide:
+        narrow_ = false;
+        break;
+      case ConnectionTarget::OdbcText::Auto:
+        narrow_ =
+            driver.find("sqlite") != std::string::npos && driver.find("odbc") != std::string::npos;
+        break;
+    }
+    const std::string dbms = lowerAscii(infoText(SQL_DBMS_NAME));
+    dialect_ = dbms.starts_with("sqlite") ? Dialect::SQLite : Dialect::SqlServer;
+  }
+
+  ~OdbcConnection() override {
+    if (connected_) {
+      if (inTransaction_) SQLEndTran(SQL_HANDLE_DBC, dbc_->get(), SQL_ROLLBACK);
+      SQLDisconnect(dbc_->get());
+    }
+  }
+  OdbcConnection(const OdbcConnection&) = delete;
+  OdbcConnection& operator=(const OdbcConnection&) = delete;
+
+  Dialect dialect() const override { return dialect_; }
+
+  std::unique_ptr<RowSet> query(std::string_view sql) override {
+    Handle stmt(SQL_HANDLE_STMT, dbc_->get());
+    bool noData = executeDirect(stmt, sql);
+    std::vector<std::string> names;
+    std::vector<Value> cells;
+    bool haveResult = false;
+    for (;;) {
+      if (!noData && !haveResult) {
+        SQLSMALLINT columns = 0;
+        check(SQLNumResultCols(stmt.get(), &columns), stmt);
+        // The first result with columns is the row set; SQLMoreResults discards the others.
+        if (columns > 0) {
+          readResult(stmt, columns, names, cells);
+          haveResult = true;
+        }
+      }
+      if (!moreResults(stmt, noData)) break;
+      noData = false;
+    }
+    return std::make_unique<RowSet>(std::move(names), std::move(cells));
+  }
+
+  std::int64_t execute(std::string_view sql) override {
+    Handle stmt(SQL_HANDLE_STMT, dbc_->get());
+    // SQL_NO_DATA: a searched UPDATE or DELETE that matched no row, which affected 0 rows.
+    bool noData = executeDirect(stmt, sql);
+    std::int64_t affected = 0;
+    for (;;) {
+      if (!noData) {
+        SQLSMALLINT columns = 0;
+        check(SQLNumResultCols(stmt.get(), &columns), stmt);
+        SQLLEN rows = -1;
+        if (columns == 0 && SQL_SUCCEEDED(SQLRowCount(stmt.get(), &rows)) && rows > 0)
+          affected += rows;
+      }
+      if (!moreResults(stmt, noData)) break;
+      noData = false;
+    }
+    return affected;
+  }
+
+  void begin() override {
+    if (inTransaction_) fail("A transaction is already active.", "25000", {});
+    check(SQLSetConnectAttr(dbc_->get(), SQL_ATTR_AUTOCOMMIT,
+                            reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), SQL_IS_UINTEGER),
+          *dbc_);
+    inTransaction_ = true;
+  }
+  void commit() override { endTransaction(SQL_COMMIT); }
+  void rollback() override { endTransaction(SQL_ROLLBACK); }
+
+ private:
+  void endTransaction(SQLSMALLINT how) {
+    if (!inTransaction_) fail("No transaction is active.", "25000", {});
+    check(SQLEndTran(SQL_HANDLE_DBC, dbc_->get(), how), *dbc_);
+    inTransaction_ = false;
+    check(SQLSetConnectAttr(dbc_->get(), SQL_ATTR_AUTOCOMMIT,
+                            reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), SQL_IS_UINTEGER),
+          *dbc_);
+  }
+
+  // Runs `sql`; true when the driver answered SQL_NO_DATA (no rows affected, no result).
+  bool executeDirect(const Handle& stmt, std::string_view sql) {
+    if (sql.find_first_not_of(" \t\r\n") == std::string_view::npos)
+      fail("The statement is empty.", "42000", {});
+    if (sql.size() > 0x7fffffff) fail("The statement is too long.", "HY090", {});
+    SQLRETURN rc;
+    if (narrow_) {
+      std::string text(sql);
+      rc = SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(text.data()),
+                         static_cast<SQLINTEGER>(text.size()));
+    } else {
+      std::u16string wide;
+      try {
+        wide = text::utf8ToUtf16(sql);
+      } catch (const Error& e) {
+        fail(std::string("The statement text is not valid UTF-8: ") + e.what(), "22018", password_);
+      }
+      rc = SQLExecDirectW(stmt.get(), reinterpret_cast<SQLWCHAR*>(wide.data()),
+                          static_cast<SQLINTEGER>(wide.size()));
+    }
+    if (rc == SQL_NO_DATA) return true;
+    check(rc, stmt);
+    return false;
+  }
+
+  // Moves to the statement's next result; false when there is none. `afterNoData`: the statement
+  // answered SQL_NO_DATA, after which a driver may refuse the call as out of sequence (HY010),
+  // which means the same.
+  bool moreResults(const Handle& stmt, bool afterNoData) {
+    const SQLRETURN rc = SQLMoreResults(stmt.get());
+    if (rc == SQL_NO_DATA) return false;
+    if (afterNoData && rc == SQL_ERROR && firstState(stmt) == "HY010") return false;
+    check(rc, stmt);
+    return true;
+  }
+
+  std::string firstState(const Handle& handle) {
+    SQLCHAR state[6] = {};
+    SQLINTEGER native = 0;
+    SQLCHAR text[8];
+    SQLSMALLINT length = 0;
+    if (!SQL_SUCCEEDED(SQLGetDiagRec(handle.type(), handle.get(), 1, state, &native, text,
+                                     sizeof text, &length)))
+      return {};
+    return std::string(reinterpret_cast<char*>(state), 5);
+  }
+
+  void readResult(const Handle& stmt, SQLSMALLINT columns, std::vector<std::string>& names,
+                  std::vector<Value>& cells) {
+    std::vector<Fetch> fetch;
+    for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(columns); ++c) {
+      SQLSMALLINT type = 0;
+      names.push_back(describe(stmt, c, type));
+      Fetch f = fetchFor(type);
+      if (narrow_ && f != Fetch::Binary) {
+        // The SQLite ODBC driver reports DECIMAL columns as VARCHAR and NUMERIC ones as DOUBLE;
+        // the declared type gives the kinds the SQLite library route gives.
+        switch (classifyDeclaredType(typeName(stmt, c))) {
+          case Declared::Decimal:
+            f = Fetch::Decimal;
+            break;
+          case Declared::DateTime:
+            f = Fetch::DateTime;
+            break;
+          case Declared::Boolean:
+            f = Fetch::Boolean;
+            break;
+          case Declared::Plain:
+            break;
+        }
+      }
+      fetch.push_back(f);
+    }
+    for (;;) {
+      const SQLRETURN rc = SQLFetch(stmt.get());
+      if (rc == SQL_NO_DATA) break;
+      check(rc, stmt);
+      for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(columns); ++c)
+        cells.push_back(readCell(stmt, c, fetch[c - 1]));
+    }
+  }
+
+  // The name of column `c`; its SQL type in `type`.
+  std::string describe(const Handle& stmt, SQLUSMALLINT c, SQLSMALLINT& type) {
+    SQLULEN size = 0;
+    SQLSMALLINT digits = 0, nullable = 0, length = 0;
+    if (narrow_) {
+      std::vector<SQLCHAR> name(256);
+      for (;;) {
+        check(SQLDescribeCol(stmt.get(), c, name.data(), static_cast<SQLSMALLINT>(name.size()),
+                             &length, &type, &size, &digits, &nullable),
+              stmt);
+        if (static_cast<size_t>(length) < name.size()) break;
+        name.resize(static_cast<size_t>(length) + 1);
+      }
+      return fromNarrowLenient(std::string(reinterpret_cast<char*>(name.data()), size_t(length)));
+    }
+    std::vector<SQLWCHAR> name(256);
+    for (;;) {
+      check(SQLDescribeColW(stmt.get(), c, name.data(), static_cast<SQLSMALLINT>(name.size()),
+                            &length, &type, &size, &digits, &nullable),
+            stmt);
+      if (static_cast<size_t>(length) < name.size()) break;
+      name.resize(static_cast<size_t>(length) + 1);
+    }
+    return fromUtf16Lenient(
+        std::u16string_view(reinterpret_cast<const char16_t*>(name.data()), size_t(length)));
+  }
+
+  // The declared type name of column `c` (narrow drivers only); empty when unknown.
+  std::string typeName(const Handle& stmt, SQLUSMALLINT c) {
+    char name[128] = {};
+    SQLSMALLINT length = 0;
+    if (!SQL_SUCCEEDED(SQLColAttribute(stmt.get(), c, SQL_DESC_TYPE_NAME, name, sizeof name,
+                                       &length, nullptr)))
+      return {};
+    return std::string(name, strnlen(name, sizeof name));
+  }
+
+  Value readCell(const Handle& stmt, SQLUSMALLINT c, Fetch fetch) {
+    SQLLEN indicator = 0;
+    if (fetch == Fetch::Binary) {
+      Bytes bytes;
+      if (!readLong(stmt, c, SQL_C_BINARY, bytes)) return Null{};
+      return bytes;
+    }
+    if (narrow_) {
+      std::string text;
+      if (!readLong(stmt, c, SQL_C_CHAR, text)) return Null{};
+      return typedFromText(std::move(text), fetch);
+    }
+    switch (fetch) {
+      case Fetch::Integer: {
+        SQLBIGINT v = 0;
+        check(SQLGetData(stmt.get(), c, SQL_C_SBIGINT, &v, sizeof v, &indicator), stmt);
+        if (indicator == SQL_NULL_DATA) return Null{};
+        return static_cast<std::int64_t>(v);
+      }
+      case Fetch::Floating: {
+        double v = 0;
+        check(SQLGetData(stmt.get(), c, SQL_C_DOUBLE, &v, sizeof v, &indicator), stmt);
+        if (indicator == SQL_NULL_DATA) return Null{};
+        return v;
+      }
+      case Fetch::Boolean: {
+        unsigned char v = 0;
+        check(SQLGetData(stmt.get(), c, SQL_C_BIT, &v, sizeof v, &indicator), stmt);
+        if (indicator == SQL_NULL_DATA) return Null{};
+        return v != 0;
+      }
+      case Fetch::Decimal: {
+        // Decimal and money values as the server's text, never through binary floating point.
+        std::string text;
+        if (!readLong(stmt, c, SQL_C_CHAR, text)) return Null{};
+        return Decimal{std::move(text)};
+      }
+      default: {
+        std::u16string wide;
+        if (!readLong(stmt, c, SQL_C_WCHAR, wide)) return Null{};
+        std::string text = fromUtf16Lenient(wide);
+        if (fetch == Fetch::DateTime) return DateTime{std::move(text)};
+        return text;
+      }
+    }
+  }
+
+  // Reads a whole value of column `c` in chunks (long text and byte arrays of any length,
+  // embedded zero bytes included) and appends it to `out`; false for NULL.
+  template <class Out>
+  bool readLong(const Handle& stmt, SQLUSMALLINT c, SQLSMALLINT cType, Out& out) {
+    using Unit = typename Out::value_type;
+    const size_t terminator = cType == SQL_C_CHAR ? 1 : cType == SQL_C_WCHAR ? 2 : 0;
+    chunk_.resize(kChunkBytes);
+    const size_t room = kChunkBytes - terminator;
+    for (bool firstCall = true;; firstCall = false) {
+      SQLLEN indicator = 0;
+      const SQLRETURN rc = SQLGetData(stmt.get(), c, cType, chunk_.data(),
+                                      static_cast<SQLLEN>(chunk_.size()), &indicator);
+      if (rc == SQL_NO_DATA) {
+        if (firstCall) fail("The driver returned no data for a column.", "HY000", password_);
+        return true;  // the previous chunk was the last
+      }
+      check(rc, stmt);
+      if (indicator == SQL_NULL_DATA) return false;
+      size_t got;
+      bool more = false;
+      if (indicator == SQL_NO_TOTAL || static_cast<size_t>(indicator) > room) {
+        got = room;
+        more = true;
+        if (indicator != SQL_NO_TOTAL && firstCall)
+          out.reserve(static_cast<size_t>(indicator) / sizeof(Unit));
+      } else {
+        got = static_cast<size_t>(indicator);
+      }
+      const size_t units = got / sizeof(Unit);
+      if (units > 0) {
+        const size_t oldSize = out.size();
+        out.resize(oldSize + units);
+        std::memcpy(out.data() + oldSize, chunk_.data(), units * sizeof(Unit));
+      }
+      if (!more || rc == SQL_SUCCESS) return true;
+    }
+  }
+
+  std::string infoText(SQLUSMALLINT what) {
+    char buf[512] = {};
+    SQLSMALLINT length = 0;
+    if (!SQL_SUCCEEDED(SQLGetInfo(dbc_->get(), what, buf, sizeof buf, &length))) return {};
+    return std::string(buf, std::min<size_t>(static_cast<size_t>(length), sizeof buf - 1));
+  }
+
+  void check(SQLRETURN rc, const Handle& handle) {
+    if (!SQL_SUCCEEDED(rc)) raise(handle);
+  }
+
+  // Throws the handle's diagnostic records (all of them, one a line) as one DatabaseError.
+  [[noreturn]] void raise(const Handle& handle, std::string_view prefix = {}) {
+    std::string message;
+    std::string state;
+    std::vector<std::string> texts;
+    for (SQLSMALLINT record = 1;; ++record) {
+      std::string recordState, recordText;
+      SQLINTEGER native = 0;
+      SQLSMALLINT length = 0;
+      SQLRETURN rc;
+      if (narrow_ || !connected_) {
+        SQLCHAR st[6] = {};
+        std::vector<SQLCHAR> text(1024);
+        rc = SQLGetDiagRec(handle.type(), handle.get(), record, st, &native, text.data(),
+                           static_cast<SQLSMALLINT>(text.size()), &length);
+        if (SQL_SUCCEEDED(rc) && static_cast<size_t>(length) >= text.size()) {
+          text.resize(static_cast<size_t>(length) + 1);
+          rc = SQLGetDiagRec(handle.type(), handle.get(), record, st, &native, text.data(),
+                             static_cast<SQLSMALLINT>(text.size()), &length);
+        }
+        if (!SQL_SUCCEEDED(rc)) break;
+        recordState.assign(reinterpret_cast<char*>(st), strnlen(reinterpret_cast<char*>(st), 5));
+        recordText =
+            fromNarrowLenient(std::string(reinterpret_cast<char*>(text.data()),
+                                          std::min(static_cast<size_t>(length), text.size() - 1)));
+      } else {
+        SQLWCHAR st[6] = {};
+        std::vector<SQLWCHAR> text(1024);
+        rc = SQLGetDiagRecW(handle.type(), handle.get(), record, st, &native, text.data(),
+                            static_cast<SQLSMALLINT>(text.size()), &length);
+        if (SQL_SUCCEEDED(rc) && static_cast<size_t>(length) >= text.size()) {
+          text.resize(static_cast<size_t>(length) + 1);
+          rc = SQLGetDiagRecW(handle.type(), handle.get(), record, st, &native, text.data(),
+                              static_cast<SQLSMALLINT>(text.size()), &length);
+        }
+        if (!SQL_SUCCEEDED(rc)) break;
+        std::u16string_view stView(reinterpret_cast<const char16_t*>(st), 5);
+        recordState = fromUtf16Lenient(stView.substr(0, stView.find(u'\0')));
+        recordText = fromUtf16Lenient(
+            std::u16string_view(reinterpret_cast<const char16_t*>(text.data()),
+                                std::min(static_cast<size_t>(length), text.size() - 1)));
+      }
+      // The first error state (class 01 is a warning that may precede it).
+      if (state.empty() || (state.starts_with("01") && !recordState.starts_with("01")))
+        state = recordState;
+      // FreeTDS repeats records; each text once.
+      if (std::find(texts.begin(), texts.end(), recordText) != texts.end()) continue;
+      texts.push_back(recordText);
+      if (!message.empty()) message += '\n';
+      message += recordText;
+    }
+    if (message.empty()) message = "The ODBC driver reported a failure without a message.";
+    fail(std::string(prefix) + message, state, password_);
+  }
+
+  std::string password_;
+  Handle env_;
+  std::unique_ptr<Handle> dbc_;
+  bool connected_ = false;
+  bool narrow_ = true;
+  bool inTransaction_ = false;
+  Dialect dialect_ = Dialect::SqlServer;
+  std::vector<char> chunk_;
+};
+
+}  // namespace
+
+std::unique_ptr<Connection> openOdbc(const ConnectionTarget& target) {
+  return std::make_unique<OdbcConnection>(target);
+}
+
+}  // namespace dupsweep::db::detail

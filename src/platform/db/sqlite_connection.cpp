@@ -1,0 +1,185 @@
+// The SQLite backend: an existing database file opened read-write through libsqlite3.
+
+#include <sqlite3.h>
+
+#include <climits>
+#include <cmath>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/db/backends.h"
+#include "platform/db/numbers.h"
+
+namespace dupsweep::db::detail {
+namespace {
+
+constexpr int kBusyTimeoutMs = 5000;
+
+Declared classify(const char* declaredType) {
+  return declaredType ? classifyDeclaredType(declaredType) : Declared::Plain;
+}
+
+Value cellValue(sqlite3_stmt* st, int i, Declared declared) {
+  switch (sqlite3_column_type(st, i)) {
+    case SQLITE_INTEGER: {
+      const std::int64_t v = sqlite3_column_int64(st, i);
+      if (declared == Declared::Boolean && (v == 0 || v == 1)) return v == 1;
+      if (declared == Declared::Decimal) return Decimal{std::to_string(v)};
+      return v;
+    }
+    case SQLITE_FLOAT: {
+      const double v = sqlite3_column_double(st, i);
+      if (declared == Declared::Decimal && std::isfinite(v)) return Decimal{fixedText(v)};
+      return v;
+    }
+    case SQLITE_TEXT: {
+      const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
+      const std::string_view text(p ? p : "", static_cast<size_t>(sqlite3_column_bytes(st, i)));
+      if (declared == Declared::Decimal && parseDecimal(text)) return Decimal{std::string(text)};
+      if (declared == Declared::DateTime) return DateTime{std::string(text)};
+      return std::string(text);
+    }
+    case SQLITE_BLOB: {
+      const auto* p = static_cast<const unsigned char*>(sqlite3_column_blob(st, i));
+      const int n = sqlite3_column_bytes(st, i);
+      return p ? Bytes(p, p + n) : Bytes();
+    }
+    default:
+      return Null{};
+  }
+}
+
+struct StatementGuard {
+  sqlite3_stmt* st = nullptr;
+  ~StatementGuard() { sqlite3_finalize(st); }
+};
+
+class SqliteConnection final : public Connection {
+ public:
+  SqliteConnection(sqlite3* db, std::string password) : db_(db), password_(std::move(password)) {}
+  ~SqliteConnection() override { sqlite3_close_v2(db_); }  // rolls back an open transaction
+  SqliteConnection(const SqliteConnection&) = delete;
+  SqliteConnection& operator=(const SqliteConnection&) = delete;
+
+  Dialect dialect() const override { return Dialect::SQLite; }
+
+  std::unique_ptr<RowSet> query(std::string_view sql) override {
+    std::vector<std::string> names;
+    std::vector<Value> cells;
+    bool haveResult = false;
+    run(sql, [&](sqlite3_stmt* st) {
+      const int columns = sqlite3_column_count(st);
+      // The first statement that has columns gives the result; the others run to completion.
+      const bool collect = columns > 0 && !haveResult;
+      std::vector<Declared> declared;
+      if (collect) {
+        haveResult = true;
+        names.reserve(static_cast<size_t>(columns));
+        for (int i = 0; i < columns; ++i) {
+          const char* name = sqlite3_column_name(st, i);
+          names.emplace_back(name ? name : "");
+          declared.push_back(classify(sqlite3_column_decltype(st, i)));
+        }
+      }
+      while (step(st)) {
+        if (!collect) continue;
+        for (int i = 0; i < columns; ++i) cells.push_back(cellValue(st, i, declared[size_t(i)]));
+      }
+    });
+    return std::make_unique<RowSet>(std::move(names), std::move(cells));
+  }
+
+  std::int64_t execute(std::string_view sql) override {
+    std::int64_t affected = 0;
+    run(sql, [&](sqlite3_stmt* st) {
+      const sqlite3_int64 before = sqlite3_total_changes64(db_);
+      while (step(st)) {
+      }
+      // sqlite3_changes64 keeps the count of the last INSERT, UPDATE or DELETE, even across
+      // statements that change nothing; the running total tells whether this one changed rows.
+      if (sqlite3_total_changes64(db_) != before) affected += sqlite3_changes64(db_);
+    });
+    return affected;
+  }
+
+  void begin() override { execute("BEGIN"); }
+  void commit() override { execute("COMMIT"); }
+  void rollback() override { execute("ROLLBACK"); }
+
+ private:
+  [[noreturn]] void raise(int rc) {
+    const int primary = rc & 0xff;
+    std::string state = "HY000";
+    if (primary == SQLITE_CONSTRAINT)
+      state = "23000";
+    else if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED)
+      state = "HYT00";
+    fail(sqlite3_errmsg(db_), std::move(state), password_);
+  }
+
+  // Steps once; true while a row is available.
+  bool step(sqlite3_stmt* st) {
+    const int rc = sqlite3_step(st);
+    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_DONE) return false;
+    raise(rc);
+  }
+
+  // Prepares and hands each statement of `sql` in turn to `each`.
+  template <class Each>
+  void run(std::string_view sql, Each each) {
+    if (sql.size() > static_cast<size_t>(INT_MAX)) fail("The statement is too long.", "HY000", {});
+    const char* p = sql.data();
+    const char* const end = p + sql.size();
+    bool any = false;
+    while (p < end) {
+      StatementGuard guard;
+      const char* tail = nullptr;
+      const int rc = sqlite3_prepare_v2(db_, p, static_cast<int>(end - p), &guard.st, &tail);
+      if (rc != SQLITE_OK) raise(rc);
+      p = tail ? tail : end;
+      if (!guard.st) continue;  // blanks or a comment
+      any = true;
+      each(guard.st);
+    }
+    if (!any) fail("The statement is empty.", "42000", {});
+  }
+
+  sqlite3* db_;
+  std::string password_;
+};
+
+}  // namespace
+
+std::unique_ptr<Connection> openSqlite(const ConnectionTarget& target) {
+  const std::string& path = target.sqlitePath;
+  std::error_code ec;
+  const auto status = std::filesystem::status(path, ec);
+  if (!std::filesystem::exists(status))
+    fail("The SQLite database file '" + path + "' does not exist.", "08001", target.password);
+  if (std::filesystem::is_directory(status))
+    fail("'" + path + "' is a directory, not an SQLite database file.", "08001", target.password);
+
+  sqlite3* db = nullptr;
+  // No SQLITE_OPEN_CREATE: a database that is not there is an error, never a new file.
+  const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+  if (rc != SQLITE_OK) {
+    const std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    sqlite3_close_v2(db);
+    fail("Cannot open the SQLite database '" + path + "': " + message, "08001", target.password);
+  }
+  sqlite3_extended_result_codes(db, 1);
+  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  // SQLite reads the file lazily; reading the schema now reports a file that is not a database.
+  char* err = nullptr;
+  if (sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, &err) != SQLITE_OK) {
+    const std::string message = err ? err : sqlite3_errmsg(db);
+    sqlite3_free(err);
+    sqlite3_close_v2(db);
+    fail("Cannot open the SQLite database '" + path + "': " + message, "08001", target.password);
+  }
+  return std::make_unique<SqliteConnection>(db, target.password);
+}
+
+}  // namespace dupsweep::db::detail
