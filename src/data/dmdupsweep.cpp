@@ -1,0 +1,191 @@
+#include "data/dmdupsweep.h"
+
+#include <charconv>
+#include <cmath>
+#include <exception>
+#include <fstream>
+
+#include "data/VarStreamConvert.h"
+#include "data/statements.h"
+#include "platform/files/files.h"
+#include "platform/text/text.h"
+
+namespace dupsweep {
+namespace {
+
+std::string tableName(const char* stem, const TSampleData& s) {
+  std::string name = stem + s.sTaskCode + "_" + s.sSampleCode + "_" + std::to_string(s.nSampleLevel);
+  if (!s.TablePrefix.empty()) name += "_" + s.TablePrefix;
+  return name;
+}
+
+// Whether a bUseTarget value equals the number 1. NULL never does; a boolean true counts as 1
+// (the flag means the tables carry the prefix); text is read as a number first.
+bool equalsOne(const db::Value& v) {
+  struct Visitor {
+    bool operator()(const db::Null&) const { return false; }
+    bool operator()(std::int64_t i) const { return i == 1; }
+    bool operator()(double d) const { return d == 1.0; }
+    bool operator()(bool b) const { return b; }
+    bool operator()(const db::Decimal& d) const { return number(d.digits); }
+    bool operator()(const std::string& s) const { return number(s); }
+    bool operator()(const db::Bytes&) const { return fail(); }
+    bool operator()(const db::DateTime&) const { return fail(); }
+    static bool number(const std::string& text) {
+      std::size_t b = text.find_first_not_of(' ');
+      std::size_t e = text.find_last_not_of(' ');
+      double value = 0;
+      if (b != std::string::npos) {
+        auto [ptr, ec] = std::from_chars(text.data() + b, text.data() + e + 1, value);
+        if (ec == std::errc() && ptr == text.data() + e + 1) return value == 1.0;
+      }
+      throw DatabaseError("Conversion failed when converting the value '" + text +
+                          "' of bUseTarget to a number");
+    }
+    static bool fail() { throw DatabaseError("The value of bUseTarget is not a number"); }
+  };
+  return std::visit(Visitor{}, v);
+}
+
+}  // namespace
+
+std::string NumTableName(const TSampleData& sample) { return tableName("DataNum", sample); }
+std::string BalanceTableName(const TSampleData& sample) { return tableName("DataBalance", sample); }
+
+TdmDupsweep::TdmDupsweep() : TdmDupsweep([](const std::string& s) { return db::open(s); }) {}
+
+TdmDupsweep::TdmDupsweep(ConnectionFactory factory)
+    : qryUnit([this]() -> db::Connection& { return connection(); }),
+      qryData([this]() -> db::Connection& { return connection(); }),
+      factory_(std::move(factory)) {}
+
+TdmDupsweep::~TdmDupsweep() = default;
+
+db::Connection& TdmDupsweep::connection() {
+  if (!connection_) connection_ = factory_(connectionString_);
+  return *connection_;
+}
+
+db::Dialect TdmDupsweep::Dialect() { return connection().dialect(); }
+
+void TdmDupsweep::SetConnection(const std::string& connectionString) {
+  qryUnit.Close();
+  qryData.Close();
+  // A new string means a new database: the next statement opens a connection to it. The same
+  // string keeps the connection that is open.
+  if (connectionString != connectionString_) connection_.reset();
+  connectionString_ = connectionString;
+}
+
+std::vector<std::string> TdmDupsweep::BuildUnitSQL(const std::string& unitClsCode,
+                                                   const std::string& parentCode,
+                                                   std::int32_t level, db::Dialect dialect) const {
+  return sql::unitLevel(dialect, unitClsCode, parentCode, level);
+}
+
+std::vector<std::string> TdmDupsweep::BuildPeriodSQL(const std::string& taskCode,
+                                                     std::int32_t level,
+                                                     db::Dialect dialect) const {
+  return sql::periodList(dialect, taskCode, level);
+}
+
+TQuery* TdmDupsweep::GetSpecifyUnitList(const std::string& unitClsCode,
+                                        const std::string& parentCode, std::int32_t level) {
+  try {
+    qryUnit.Close();
+    qryUnit.SQL = BuildUnitSQL(unitClsCode, parentCode, level, Dialect());
+    qryUnit.Open();
+    return &qryUnit;
+  } catch (const std::exception&) {
+    // A failed unit statement is an empty level: the tree shows no node for it.
+    return nullptr;
+  }
+}
+
+std::optional<std::vector<PeriodEntry>> TdmDupsweep::GetPeriodList(const std::string& taskCode,
+                                                                    std::int32_t level) {
+  try {
+    qryData.Close();
+    qryData.SQL = BuildPeriodSQL(taskCode, level, Dialect());
+    qryData.Open();
+    std::vector<PeriodEntry> list;
+    db::RowSet& rows = qryData.Rows();
+    for (rows.first(); !rows.eof(); rows.next()) {
+      auto period = std::make_unique<TPeriod>();
+      period->sPeriodID = rows.field("sPeriodID").asText();
+      period->sPeriodName = rows.field("sPeriodName").asText();
+      std::string text = period->sPeriodName;
+      list.push_back({std::move(text), std::move(period)});
+    }
+    return list;
+  } catch (const std::exception&) {
+    // A failed period statement leaves the period list empty; no message is shown.
+    return std::nullopt;
+  }
+}
+
+std::vector<std::unique_ptr<TSampleData>> TdmDupsweep::GetSampleList(const std::string& periodId,
+                                                                     const std::string& taskCode,
+                                                                     std::int32_t level) {
+  qryData.Close();
+  qryData.SQL = sql::sampleList(Dialect(), periodId, taskCode, level);
+  qryData.Open();
+  std::vector<std::unique_ptr<TSampleData>> list;
+  db::RowSet& rows = qryData.Rows();
+  for (rows.first(); !rows.eof(); rows.next()) {
+    auto sample = std::make_unique<TSampleData>();
+    sample->sSampleCode = rows.field("sSampleCode").asTextStrict();
+    sample->sSampleName = rows.field("sSampleName").asTextStrict();
+    sample->nSampleLevel = level;
+    sample->sPeriodID = periodId;
+    sample->sTaskCode = taskCode;
+    sample->TablePrefix =
+        equalsOne(rows.field("bUseTarget").value()) ? text::utf8Prefix(periodId, 4) : "";
+    sample->nSheetOrder = static_cast<std::int32_t>(rows.field("nSheetOrder").asInteger());
+    list.push_back(std::move(sample));
+  }
+  return list;
+}
+
+std::unique_ptr<db::RowSet> TdmDupsweep::OpenUnitData(const std::string& tableName,
+                                                      const std::string& unitCode,
+                                                      const std::string& periodId) {
+  // A table name is sent bare, so anything but a plain name is never sent.
+  if (!sql::isSafeTableName(tableName)) return nullptr;
+  try {
+    return connection().query(sql::joined(sql::unitData(Dialect(), tableName, unitCode, periodId)));
+  } catch (const std::exception&) {
+    return nullptr;
+  }
+}
+
+std::string TdmDupsweep::ExtractTemplate(const std::string& periodId, const std::string& taskCode,
+                                         std::int32_t level) {
+  qryData.Close();
+  qryData.SQL.clear();
+  std::filesystem::path file;
+  try {
+    file = files::createTemporaryFile("tmp");
+    qryData.SQL = sql::templateWorkbook(Dialect(), periodId, taskCode, level);
+    qryData.Open();
+    db::RowSet& rows = qryData.Rows();
+    if (rows.eof()) {
+      files::deleteFileQuietly(file);
+      return {};
+    }
+    TMemoryStream stream;
+    TStreamVariantConvert::VariantToStream(ByteArrayView::of(rows.at(0, 0)), stream);
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(stream.bytes.data()),
+              static_cast<std::streamsize>(stream.bytes.size()));
+    out.close();
+    if (!out) throw FileError("Unable to write to " + file.string());
+    return file.string();
+  } catch (const std::exception&) {
+    // No template: the callers take the empty name as its absence. The reserved file goes.
+    if (!file.empty()) files::deleteFileQuietly(file);
+    return {};
+  }
+}
+
+}  // namespace dupsweep

@@ -1,0 +1,110 @@
+#pragma once
+// TdmDupsweep: the data module. It holds every statement the component sends to the host's
+// database and owns the two query components `qryUnit` (the unit-tree statement) and `qryData`
+// (every other statement). Both share one connection, opened from the connection string on the
+// first statement and reopened after SetConnection; a bad connection string therefore shows only
+// as a failed statement.
+//
+// SQL Server receives the statement texts exactly as the host's reporting system knows them; a
+// SQLite database receives the equivalent statement of its own grammar. Text values are placed
+// between apostrophes with every apostrophe doubled, so a value can never change a statement's
+// structure (ordinary values give the same texts).
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "data/query.h"
+#include "model/records.h"
+#include "platform/db/db.h"
+
+namespace dupsweep {
+
+// One entry of the period list: the display text and the period it stands for.
+struct PeriodEntry {
+  std::string text;
+  std::unique_ptr<TPeriod> period;
+};
+
+// Names of a sample table's figures ("DataNum...") and balance ("DataBalance...") tables:
+// stem + sTaskCode + "_" + sSampleCode + "_" + nSampleLevel, then "_" + TablePrefix when the
+// prefix is not empty.
+std::string NumTableName(const TSampleData& sample);
+std::string BalanceTableName(const TSampleData& sample);
+
+class TdmDupsweep {
+ public:
+  // Opens a connection from a connection string; replaceable so that tests can watch or break
+  // the statements sent.
+  using ConnectionFactory = std::function<std::unique_ptr<db::Connection>(const std::string&)>;
+
+  TdmDupsweep();
+  explicit TdmDupsweep(ConnectionFactory factory);
+  ~TdmDupsweep();
+  TdmDupsweep(const TdmDupsweep&) = delete;
+  TdmDupsweep& operator=(const TdmDupsweep&) = delete;
+
+  TQuery qryUnit;
+  TQuery qryData;
+
+  // Closes both queries and takes the connection string for the next statement. Never fails.
+  void SetConnection(const std::string& connectionString);
+  const std::string& ConnectionString() const noexcept { return connectionString_; }
+
+  // The lines of the unit-tree statement for one level in the given dialect (SQL Server's texts by
+  // default). Level 0 asks for units without a parent; any other level for the parent code given.
+  std::vector<std::string> BuildUnitSQL(const std::string& unitClsCode,
+                                        const std::string& parentCode, std::int32_t level,
+                                        db::Dialect dialect = db::Dialect::SqlServer) const;
+
+  // Runs the unit-tree statement on qryUnit and returns it open on its first row (columns nUnitID,
+  // sUnitName, nLevel, sUnitCode), or nullptr when the statement failed for any reason.
+  TQuery* GetSpecifyUnitList(const std::string& unitClsCode, const std::string& parentCode,
+                             std::int32_t level);
+
+  // The lines of the period statement in the given dialect.
+  std::vector<std::string> BuildPeriodSQL(const std::string& taskCode, std::int32_t level,
+                                          db::Dialect dialect = db::Dialect::SqlServer) const;
+
+  // The periods the task can be compared in for the level, in the statement's order; nullopt
+  // when the statement failed. A NULL period name reads as the empty text.
+  std::optional<std::vector<PeriodEntry>> GetPeriodList(const std::string& taskCode,
+                                                        std::int32_t level);
+
+  // The period's sample tables (samples whose code begins with "^" left out), in the database's
+  // order, each with its data-table prefix. Throws DatabaseError when the statement fails or a
+  // row holds NULL in sSampleCode, sSampleName or nSheetOrder; no partial list is returned.
+  std::vector<std::unique_ptr<TSampleData>> GetSampleList(const std::string& periodId,
+                                                          const std::string& taskCode,
+                                                          std::int32_t level);
+
+  // One unit's rows of a data table for a period, in nRow order, positioned on the first row;
+  // nullptr when the statement fails for any reason or the table name is not a safe bare name.
+  // The row set is fully read: it stays valid while qryData runs other statements.
+  std::unique_ptr<db::RowSet> OpenUnitData(const std::string& tableName,
+                                           const std::string& unitCode,
+                                           const std::string& periodId);
+
+  // Writes the period's template workbook to a new temporary file (prefix "tmp") and returns its
+  // full path; the caller deletes the file. Returns the empty string, leaving no file behind, when
+  // there is no template row, its value is not a byte array, the statement fails or the file
+  // cannot be written.
+  std::string ExtractTemplate(const std::string& periodId, const std::string& taskCode,
+                              std::int32_t level);
+
+  // The dialect of the connection, opening it when needed. Throws DatabaseError when it cannot
+  // be opened.
+  db::Dialect Dialect();
+
+ private:
+  db::Connection& connection();
+
+  ConnectionFactory factory_;
+  std::string connectionString_;
+  std::unique_ptr<db::Connection> connection_;
+};
+
+}  // namespace dupsweep

@@ -1,0 +1,124 @@
+#include "data/statements.h"
+
+namespace dupsweep::sql {
+namespace {
+
+bool sqlite(db::Dialect d) { return d == db::Dialect::SQLite; }
+
+std::string str(std::int32_t n) { return std::to_string(n); }
+
+}  // namespace
+
+std::string joined(const Lines& lines) {
+  std::string text;
+  for (const auto& line : lines) {
+    text += line;
+    text += "\r\n";
+  }
+  return text;
+}
+
+std::string quoted(std::string_view value) {
+  std::string out;
+  out.reserve(value.size() + 2);
+  for (char c : value) {
+    out += c;
+    if (c == '\'') out += '\'';
+  }
+  return out;
+}
+
+bool isSafeTableName(std::string_view name) noexcept {
+  if (name.empty()) return false;
+  for (unsigned char c : name) {
+    bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+              c == '_' || c == '-';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+Lines unitLevel(db::Dialect d, std::string_view unitClsCode, std::string_view parentCode,
+                std::int32_t level) {
+  // SQLite reads "dbo." as the name of an attached database, so its statement names the
+  // tables bare.
+  const std::string o = sqlite(d) ? "" : "dbo.";
+  Lines lines{
+      "SELECT " + o + "Unit.nUnitID,\t" + o + "Unit.sUnitName,\t" + o + "UnitClsAndUnit.nLevel,",
+      "        " + o + "UnitClsAndUnit.sUnitCode",
+      "  FROM  " + o + "UnitClsAndUnit," + o + "Unit",
+      "  WHERE  (" + o + "UnitClsAndUnit.sUnitClsCode = '" + quoted(unitClsCode) + "'",
+      "      AND   " + o + "UnitClsAndUnit.nUnitID = " + o + "Unit.nUnitID",
+      "      AND   " + o + "UnitClsAndUnit.nLevel = " + str(level),
+  };
+  if (level == 0)
+    lines.push_back("      AND   " + o + "UnitClsAndUnit.sParentCode is Null)");
+  else
+    lines.push_back("   AND   " + o + "UnitClsAndUnit.sParentCode = '" + quoted(parentCode) + "')");
+  return lines;
+}
+
+Lines periodList(db::Dialect d, std::string_view taskCode, std::int32_t level) {
+  Lines lines;
+  if (sqlite(d)) {
+    lines.push_back("SELECT pd.sPeriodId,  (CASE WHEN nPeriodType=-1 THEN '模板样表'");
+    lines.push_back(
+        "       ELSE( sPeriodName ||'('||(CASE substr(PD.sPeriodId,-1,1) WHEN 'N' THEN '年报' "
+        "WHEN 'Q' THEN '季报' WHEN 'M' THEN '月报' WHEN 'X' THEN '旬报' WHEN 'W' THEN '周报' "
+        "ELSE '日报' END)||')')END) AS sPeriodName");
+  } else {
+    lines.push_back("SELECT pd.sPeriodId,  sPeriodName=(CASE WHEN nPeriodType=-1 THEN '模板样表'");
+    lines.push_back(
+        "       ELSE( sPeriodName +'('+(CASE RIGHT(PD.sPeriodId,1) WHEN 'N' THEN '年报' "
+        "WHEN 'Q' THEN '季报' WHEN 'M' THEN '月报' WHEN 'X' THEN '旬报' WHEN 'W' THEN '周报' "
+        "ELSE '日报' END)+')')END)");
+  }
+  lines.push_back("\t\t\tFROM\tPeriod pd,PeriodTable p");
+  lines.push_back("\t\t\tWHERE\tpd.sPeriodID=p.sPeriodID");
+  lines.push_back("\t\t\t\t\tAND p.sTaskCode='" + quoted(taskCode) + "' AND nPeriodType<>-1");
+  lines.push_back("\t\t\t   AND nPeriodType<>-2 AND nSheetOrder=1 AND p.nSampleLevel= " +
+                  str(level) + "  AND bIsBaseSample=1");
+  lines.push_back("\t\t\t\tORDER BY sPeriodName");
+  return lines;
+}
+
+Lines sampleList(db::Dialect d, std::string_view periodId, std::string_view taskCode,
+                 std::int32_t level) {
+  const std::string p = quoted(periodId);
+  const std::string t = quoted(taskCode);
+  return {
+      "Select *, (Select bUseTarget from SampleTableVts ",
+      "       where sPeriodID = '" + p + "'",
+      "   And sTaskCode = '" + t + "'",
+      "   And  nSampleLevel = " + str(level),
+      std::string("  and bIsBaseSample = 1) as bUseTarget from ") +
+          (sqlite(d) ? "PeriodTable" : "dbo.PeriodTable"),
+      "   Where sPeriodID = '" + p + "'",
+      "    And sTaskCode = '" + t + "'",
+      " And nSampleLevel = " + str(level),
+      sqlite(d) ? " And  substr(sSampleCode,1,1)<>'^'" : " And  SubString(sSampleCode,1,1)<>'^'",
+  };
+}
+
+Lines unitData(db::Dialect, std::string_view tableName, std::string_view unitCode,
+               std::string_view periodId) {
+  return {
+      "Select * from " + std::string(tableName),
+      "  Where sPeriodID = '" + quoted(periodId) + "'",
+      "    And sUnitCode = '" + quoted(unitCode) + "'",
+      "   Order by nRow",
+  };
+}
+
+Lines templateWorkbook(db::Dialect, std::string_view periodId, std::string_view taskCode,
+                       std::int32_t level) {
+  return {
+      "Select OleVTS from SampleTableVts",
+      "   Where sPeriodID = '" + quoted(periodId) + "'",
+      "    And sTaskCode = '" + quoted(taskCode) + "'",
+      " And nSampleLevel = " + str(level),
+      " And bIsBaseSample = 1",
+  };
+}
+
+}  // namespace dupsweep::sql

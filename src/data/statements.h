@@ -1,0 +1,49 @@
+#pragma once
+// The statement texts the data module sends, as lists of lines, composed for one dialect.
+// SQL Server receives the host reporting system's own texts character for character; SQLite
+// receives the same statement changed only where its grammar requires (no `dbo.` owner prefix,
+// `AS` aliases, `||` concatenation, `substr` for RIGHT and SubString).
+// Text values are placed between apostrophes with every apostrophe doubled; integers in decimal.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/db/db.h"
+
+namespace dupsweep::sql {
+
+using Lines = std::vector<std::string>;
+
+// The statement text of a list of lines: every line followed by CR LF.
+std::string joined(const Lines& lines);
+
+// A text value with every apostrophe doubled, ready to stand between two apostrophes.
+std::string quoted(std::string_view value);
+
+// True when `name` may be sent bare as a table name: non-empty, only ASCII letters, digits,
+// '_' and '-'.
+bool isSafeTableName(std::string_view name) noexcept;
+
+// One level of the unit tree: level 0 asks for units without a parent, any other level for
+// `parentCode`.
+Lines unitLevel(db::Dialect d, std::string_view unitClsCode, std::string_view parentCode,
+                std::int32_t level);
+
+// The periods a task can be compared in for a sample level, with their composed display names.
+Lines periodList(db::Dialect d, std::string_view taskCode, std::int32_t level);
+
+// The sample tables of a period, task and level, each with the base sample's bUseTarget flag.
+Lines sampleList(db::Dialect d, std::string_view periodId, std::string_view taskCode,
+                 std::int32_t level);
+
+// One unit's rows of a data table for a period, in nRow order. Requires a safe table name.
+Lines unitData(db::Dialect d, std::string_view tableName, std::string_view unitCode,
+               std::string_view periodId);
+
+// The template workbook of a period, task and level.
+Lines templateWorkbook(db::Dialect d, std::string_view periodId, std::string_view taskCode,
+                       std::int32_t level);
+
+}  // namespace dupsweep::sql

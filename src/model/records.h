@@ -1,0 +1,69 @@
+#pragma once
+// The records that pass between the data module, the dialog and the viewer. Plain data: no
+// behaviour beyond construction and, for the sample table, its copying rule.
+
+#include <cstdint>
+#include <string>
+
+namespace dupsweep {
+
+// One reporting unit, as loaded into the unit tree or from a scheme file.
+struct TUnitData {
+  std::int32_t nUnitID = 0;
+  std::string sUnitCode;
+  std::int32_t nLevel = 0;
+  std::string sUnitName;
+};
+
+// A pair of units to compare. Refers to the two units (their owners are the tree nodes or the
+// scheme that loaded them); `GroupName` is composed once, at construction.
+struct TUnitGroup {
+  TUnitGroup(const TUnitData& unitS, const TUnitData& unitD)
+      : UnitS(&unitS), UnitD(&unitD), GroupName(unitS.sUnitName + "=>" + unitD.sUnitName) {}
+  const TUnitData* UnitS;
+  const TUnitData* UnitD;
+  std::string GroupName;
+};
+
+// One sample table (report sheet) of a period, with the outcome of comparing it for one pair.
+struct TSampleData {
+  TSampleData() = default;
+  TSampleData(const TSampleData& other) { *this = other; }
+  // Copies every field but `nSheetOrder`, which keeps its own value (0 in a fresh copy): nothing
+  // that works with a copy needs the sheet's number in the template.
+  TSampleData& operator=(const TSampleData& other) {
+    if (this != &other) {
+      bRepeated = other.bRepeated;
+      sSampleCode = other.sSampleCode;
+      sSampleName = other.sSampleName;
+      nSampleLevel = other.nSampleLevel;
+      sPeriodID = other.sPeriodID;
+      sTaskCode = other.sTaskCode;
+      TablePrefix = other.TablePrefix;
+    }
+    return *this;
+  }
+
+  bool bRepeated = false;
+  std::string sSampleCode;
+  std::string sSampleName;
+  std::int32_t nSampleLevel = 0;
+  std::int32_t nSheetOrder = 0;
+  std::string sPeriodID;
+  std::string sTaskCode;
+  std::string TablePrefix;
+};
+
+// One repeated sheet found by a comparison run: the pair's name and a copy of the sheet's record.
+struct DifferenceData {
+  std::string sGroupName;
+  TSampleData Sample;
+};
+
+// One period the dialog can choose: its key and its composed display name.
+struct TPeriod {
+  std::string sPeriodID;
+  std::string sPeriodName;
+};
+
+}  // namespace dupsweep
