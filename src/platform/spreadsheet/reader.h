@@ -1,0 +1,30 @@
+#pragma once
+// Reading workbook files into the workbook model, through liborcus. The format is recognised from
+// the bytes (xlsx, ods, Excel 2003 XML, Gnumeric); a file that none of them claims is read as CSV
+// when its name ends in ".csv". Values, sheet names and order, merged ranges, column widths, row
+// heights, fonts, fills, borders and alignment come through.
+
+#include <filesystem>
+#include <string_view>
+
+#include "platform/spreadsheet/workbook.h"
+
+namespace dupsweep::sheet {
+
+enum class FileFormat { unknown, xlsx, ods, xlsXml, gnumeric, csv };
+
+// The format of a workbook file's bytes, or FileFormat::unknown. CSV has no signature: it is
+// never reported here.
+FileFormat detectFormat(std::string_view bytes) noexcept;
+
+// The workbook held in `bytes` of format `format`. Numbers show as their general-format text
+// (see celltext.h). Throws FormatError when the bytes are not a readable workbook of that format
+// or hold no sheet; `name` (the file's name) is used in the message.
+Workbook readWorkbookBytes(std::string_view bytes, FileFormat format, std::string_view name);
+
+// The workbook in the file at `path`, its format detected as described above. Throws FileError
+// when the file cannot be read (missing, a directory, no permission) and FormatError when its
+// content is not a readable workbook (empty, unknown format, corrupt, truncated, no sheet).
+Workbook readWorkbook(const std::filesystem::path& path);
+
+}  // namespace dupsweep::sheet
