@@ -1,0 +1,270 @@
+#include "scheme/scheme.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <optional>
+#include <string_view>
+
+#include "platform/errors.h"
+#include "platform/files/files.h"
+#include "platform/text/text.h"
+
+// Only the narrow, case-insensitive reader is used, on UTF-8 text; no wide-character converter.
+// Debian's SimpleIni.h keeps its template bodies behind SI_IMPLEMENTATION (they are otherwise
+// taken from libsimpleini.so); this one file compiles them, as the upstream header-only library.
+#define SI_NO_CONVERSION
+#define SI_IMPLEMENTATION
+#include <SimpleIni.h>
+
+namespace dupsweep::scheme {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kExtension = ".Unitdata";
+
+// The keys of one side of a pair, as the writer spells them and as the reader asks for them
+// (the spellings differ in letter case only, which INI look-ups ignore).
+struct SideKeys {
+  const char* codeWritten;
+  const char* codeRead;
+  const char* name;
+  const char* id;
+  const char* level;
+};
+constexpr SideKeys kKeysS{"UnitcodeS", "UnitCodeS", "UnitNameS", "UnitIDS", "nLevelS"};
+constexpr SideKeys kKeysD{"UnitcodeD", "UnitCodeD", "UnitNameD", "UnitIDD", "nLevelD"};
+
+char asciiLower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (asciiLower(a[i]) != asciiLower(b[i])) return false;
+  }
+  return true;
+}
+
+// A signed 32-bit decimal integer with an optional sign; anything else (including overflow)
+// gives 0. The reader has already removed surrounding blanks.
+std::int32_t toInt32(const char* value) {
+  std::string_view v = value != nullptr ? value : "";
+  if (!v.empty() && v.front() == '+') {
+    v.remove_prefix(1);
+    if (!v.empty() && (v.front() == '+' || v.front() == '-')) return 0;
+  }
+  std::int32_t result = 0;
+  auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), result);
+  return ec == std::errc() && end == v.data() + v.size() ? result : 0;
+}
+
+// The text of a scheme file as UTF-8, or nothing when the file cannot be a scheme file: not a
+// regular file, unreadable, too large, containing NUL bytes (binary) or not GB18030. The text is
+// parsed after conversion so that the reader's bracket, '=' and letter-case handling never
+// applies to the second byte of a double-byte character.
+std::optional<std::string> readSchemeText(const std::string& path) noexcept {
+  try {
+    std::error_code ec;
+    const fs::path file(path);
+    // A FIFO or device of that name would block or never end; only regular files are read.
+    if (!fs::is_regular_file(file, ec) || ec) return std::nullopt;
+    const std::uintmax_t size = fs::file_size(file, ec);
+    if (ec || size > kMaxSchemeFileSize) return std::nullopt;
+    std::string bytes = files::readFile(file);
+    if (bytes.size() > kMaxSchemeFileSize) return std::nullopt;
+    if (bytes.find('\0') != std::string::npos) return std::nullopt;
+    return text::gb18030ToUtf8(bytes);
+  } catch (const std::exception&) {
+    // Unreadable or not GB18030: by the format's rule such a file is simply not a scheme.
+    return std::nullopt;
+  }
+}
+
+// Loads `path` into `ini`; false when the file cannot be a scheme file (see readSchemeText).
+bool loadIni(const std::string& path, CSimpleIniA& ini) noexcept {
+  std::optional<std::string> content = readSchemeText(path);
+  if (!content) return false;
+  ini.SetUnicode(true);
+  ini.SetMultiKey(false);
+  ini.SetMultiLine(false);
+  return ini.LoadData(*content) >= 0;
+}
+
+// The section names in file order. Keys before the first section header (and a "[]" header)
+// land in a section without a name, which is not a section of the file: it is left out.
+std::vector<const char*> sectionsInFileOrder(const CSimpleIniA& ini) {
+  CSimpleIniA::TNamesDepend names;
+  ini.GetAllSections(names);
+  names.sort(CSimpleIniA::Entry::LoadOrder());
+  std::vector<const char*> sections;
+  for (const auto& entry : names) {
+    if (entry.pItem != nullptr && *entry.pItem != '\0') sections.push_back(entry.pItem);
+  }
+  return sections;
+}
+
+TUnitData readUnit(const CSimpleIniA& ini, const char* section, const SideKeys& keys) {
+  TUnitData unit;
+  unit.sUnitCode = ini.GetValue(section, keys.codeRead, "");
+  unit.sUnitName = ini.GetValue(section, keys.name, "");
+  unit.nUnitID = toInt32(ini.GetValue(section, keys.id, nullptr));
+  unit.nLevel = toInt32(ini.GetValue(section, keys.level, nullptr));
+  return unit;
+}
+
+// Text that would end the line early and so change the file's structure on reading.
+bool breaksLine(std::string_view text) {
+  return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+void appendUnit(std::string& out, const TUnitData& unit, const SideKeys& keys) {
+  out.append(keys.codeWritten).append("=").append(unit.sUnitCode).append("\r\n");
+  out.append(keys.name).append("=").append(unit.sUnitName).append("\r\n");
+  out.append(keys.id).append("=").append(std::to_string(unit.nUnitID)).append("\r\n");
+  out.append(keys.level).append("=").append(std::to_string(unit.nLevel)).append("\r\n");
+}
+
+// `directory` with a trailing separator.
+std::string withSeparator(const std::string& directory) {
+  return directory.empty() || directory.back() == '/' ? directory : directory + '/';
+}
+
+}  // namespace
+
+std::string schemePath(const std::string& directory, const std::string& name) {
+  return withSeparator(directory).append(name).append(kExtension);
+}
+
+std::string schemeNameOf(const std::string& fileName) {
+  std::string_view rest = fileName;
+  if (std::size_t slash = rest.rfind('/'); slash != std::string_view::npos) {
+    rest.remove_prefix(slash + 1);
+  }
+  std::string name;
+  for (std::size_t at; (at = rest.find(kExtension)) != std::string_view::npos;) {
+    name.append(rest.substr(0, at));
+    rest.remove_prefix(at + kExtension.size());
+  }
+  return name.append(rest);
+}
+
+bool isBlankName(const std::string& name) {
+  // Blanks and control characters are the bytes up to and including the space.
+  for (char c : name) {
+    if (static_cast<unsigned char>(c) > 0x20) return false;
+  }
+  return true;
+}
+
+bool isValidSchemeName(const std::string& name) {
+  if (name.empty() || name == "." || name == ".." || !text::isValidUtf8(name)) return false;
+  for (char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '/' || c == '\\' || byte < 0x20 || byte == 0x7F) return false;
+  }
+  return true;
+}
+
+bool isSchemeFile(const std::string& path) noexcept {
+  try {
+    CSimpleIniA ini;
+    if (!loadIni(path, ini)) return false;
+    std::vector<const char*> sections = sectionsInFileOrder(ini);
+    if (sections.empty()) return false;
+    for (const char* section : sections) {
+      if (ini.GetValue(section, kKeysS.codeWritten) == nullptr ||
+          ini.GetValue(section, kKeysD.codeWritten) == nullptr) {
+        return false;
+      }
+    }
+    return true;
+  } catch (const std::exception&) {
+    return false;  // out of memory while parsing: not a usable scheme
+  }
+}
+
+std::vector<std::string> listSchemes(const std::string& directory) noexcept {
+  std::vector<std::string> names;
+  try {
+    for (const std::string& fileName : files::listFiles(directory, "*.Unitdata")) {
+      if (isSchemeFile(withSeparator(directory) + fileName)) {
+        names.push_back(schemeNameOf(fileName));
+      }
+    }
+  } catch (const std::exception&) {
+    // Out of memory: the names found so far are listed.
+  }
+  return names;
+}
+
+std::vector<SchemePair> loadScheme(const std::string& path) noexcept {
+  std::vector<SchemePair> pairs;
+  try {
+    CSimpleIniA ini;
+    if (!loadIni(path, ini)) return pairs;
+    for (const char* section : sectionsInFileOrder(ini)) {
+      pairs.push_back(
+          SchemePair{section, readUnit(ini, section, kKeysS), readUnit(ini, section, kKeysD)});
+    }
+  } catch (const std::exception&) {
+    pairs.clear();  // out of memory: like an unreadable file
+  }
+  return pairs;
+}
+
+void saveScheme(const std::string& path, const std::vector<const TUnitGroup*>& pairs) {
+  if (pairs.empty()) {
+    // An empty list leaves no file behind, as saving always replaced the file's whole content.
+    files::deleteFileQuietly(path);
+    return;
+  }
+
+  // One section per GroupName, matched like the INI look-ups: a later pair of the same name
+  // replaces the earlier one's values in its place, under the first spelling of the name (an
+  // INI writer keeps the existing header).
+  struct Section {
+    const std::string* name;
+    const TUnitGroup* group;
+  };
+  std::vector<Section> sections;
+  for (const TUnitGroup* group : pairs) {
+    auto same = std::find_if(sections.begin(), sections.end(), [&](const Section& s) {
+      return equalsIgnoringAsciiCase(*s.name, group->GroupName);
+    });
+    if (same == sections.end()) {
+      sections.push_back(Section{&group->GroupName, group});
+    } else {
+      same->group = group;
+    }
+  }
+
+  std::string content;
+  for (const Section& section : sections) {
+    const TUnitData& unitS = *section.group->UnitS;
+    const TUnitData& unitD = *section.group->UnitD;
+    for (std::string_view text :
+         {std::string_view(*section.name), std::string_view(unitS.sUnitCode),
+          std::string_view(unitS.sUnitName), std::string_view(unitD.sUnitCode),
+          std::string_view(unitD.sUnitName)}) {
+      if (breaksLine(text)) {
+        throw FormatError("Unable to write to " + path + ": the unit pair \"" +
+                          section.group->GroupName + "\" has a name or code with a line break");
+      }
+    }
+    content.append("[").append(*section.name).append("]\r\n");
+    appendUnit(content, unitS, kKeysS);
+    appendUnit(content, unitD, kKeysD);
+  }
+  files::writeFileAtomically(path, text::utf8ToGb18030(content));
+}
+
+void deleteScheme(const std::string& path) noexcept {
+  files::deleteFileQuietly(path);
+}
+
+}  // namespace dupsweep::scheme
