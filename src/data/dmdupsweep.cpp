@@ -188,4 +188,26 @@ std::string TdmDupsweep::ExtractTemplate(const std::string& periodId, const std:
   }
 }
 
+std::int32_t TdmDupsweep::DeleteTableData(const std::string& tableName,
+                                          const std::string& unitCode,
+                                          const std::string& periodId) {
+  // A table name is sent bare, so anything but a plain name is refused before it is sent.
+  if (!sql::isSafeTableName(tableName))
+    throw DatabaseError("Invalid table name: " + tableName);
+  qryData.Close();
+  qryData.SQL = sql::deleteTableData(tableName, unitCode, periodId);
+  return static_cast<std::int32_t>(qryData.ExecSQL());
+}
+
+std::int32_t TdmDupsweep::DeleteStatus(const std::string& periodId, const std::string& unitCode,
+                                       const std::string& taskCode, std::int32_t level) {
+  qryData.Close();
+  qryData.SQL = sql::deleteStatus(periodId, unitCode, taskCode, level);
+  return static_cast<std::int32_t>(qryData.ExecSQL());
+}
+
+void TdmDupsweep::StartTransaction() { connection().begin(); }
+void TdmDupsweep::Commit() { connection().commit(); }
+void TdmDupsweep::Rollback() { connection().rollback(); }
+
 }  // namespace dupsweep

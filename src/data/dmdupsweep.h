@@ -95,6 +95,23 @@ class TdmDupsweep {
   std::string ExtractTemplate(const std::string& periodId, const std::string& taskCode,
                               std::int32_t level);
 
+  // Deletes one unit's rows of a data table for a period; returns the affected-row count (0 when
+  // nothing matched). Throws DatabaseError when the table name is not a plain name (it is never
+  // sent) or the database refuses the statement.
+  std::int32_t DeleteTableData(const std::string& tableName, const std::string& unitCode,
+                               const std::string& periodId);
+
+  // Deletes the unit's Status row of a period, task and level; returns the affected-row count.
+  // Throws DatabaseError when the database refuses the statement.
+  std::int32_t DeleteStatus(const std::string& periodId, const std::string& unitCode,
+                            const std::string& taskCode, std::int32_t level);
+
+  // A transaction on the module's connection, so that several deletions take effect together
+  // or not at all. Each throws DatabaseError when the database refuses.
+  void StartTransaction();
+  void Commit();
+  void Rollback();
+
   // The dialect of the connection, opening it when needed. Throws DatabaseError when it cannot
   // be opened.
   db::Dialect Dialect();

@@ -121,4 +121,24 @@ Lines templateWorkbook(db::Dialect, std::string_view periodId, std::string_view 
   };
 }
 
+Lines deleteTableData(std::string_view tableName, std::string_view unitCode,
+                      std::string_view periodId) {
+  return {
+      "Delete from " + std::string(tableName),
+      "  Where sPeriodID = '" + quoted(periodId) + "'",
+      "    And sUnitCode = '" + quoted(unitCode) + "'",
+  };
+}
+
+Lines deleteStatus(std::string_view periodId, std::string_view unitCode, std::string_view taskCode,
+                   std::int32_t level) {
+  return {
+      "Delete from Status",
+      "  Where sPeriodID = '" + quoted(periodId) + "'",
+      "    And sUnitCode = '" + quoted(unitCode) + "'",
+      "    And sTaskCode = '" + quoted(taskCode) + "'",
+      "    And nLevel = " + str(level),
+  };
+}
+
 }  // namespace dupsweep::sql

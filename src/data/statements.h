@@ -46,4 +46,12 @@ Lines unitData(db::Dialect d, std::string_view tableName, std::string_view unitC
 Lines templateWorkbook(db::Dialect d, std::string_view periodId, std::string_view taskCode,
                        std::int32_t level);
 
+// Removes one unit's rows of a data table for a period. Requires a safe table name.
+Lines deleteTableData(std::string_view tableName, std::string_view unitCode,
+                      std::string_view periodId);
+
+// Removes the unit's Status row of a period, task and level.
+Lines deleteStatus(std::string_view periodId, std::string_view unitCode, std::string_view taskCode,
+                   std::int32_t level);
+
 }  // namespace dupsweep::sql
