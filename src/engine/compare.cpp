@@ -1,0 +1,39 @@
+#include "engine/compare.h"
+
+namespace dupsweep {
+
+bool SameRows(db::RowSet& s, db::RowSet& d) {
+  if (s.rowCount() != d.rowCount()) return false;
+  s.first();
+  d.first();
+  bool same = s.rowCount() > 0;
+  const int columns = s.columnCount();
+  for (; !s.eof(); s.next(), d.next()) {
+    // Both row sets come from the same table; a shorter D row is a difference, never a crash.
+    for (int k = 5; k < columns; ++k) {
+      if (k >= d.columnCount() || !db::sameValue(s.at(s.row(), k), d.at(d.row(), k))) same = false;
+    }
+  }
+  return same;
+}
+
+void ComparisonEngine::ComparePair(SampleList& samples, const TUnitGroup& pair,
+                                   SheetObserver& observer,
+                                   const std::function<void(const TSampleData&)>& onIdentical) {
+  for (auto& sample : samples) {
+    TSampleData& t = *sample;
+    observer.BeginSheet(t, pair);
+    const std::string table = NumTableName(t);
+    std::unique_ptr<db::RowSet> rowsD = dm_.OpenUnitData(table, pair.UnitD->sUnitCode, t.sPeriodID);
+    std::unique_ptr<db::RowSet> rowsS = dm_.OpenUnitData(table, pair.UnitS->sUnitCode, t.sPeriodID);
+    if (rowsS && rowsD) {
+      observer.FillSheet(*rowsS, *rowsD, t);
+    } else {
+      t.bRepeated = false;  // rows that cannot be read are never taken for repeated data
+    }
+    observer.EndSheet(t);
+    if (t.bRepeated && onIdentical) onIdentical(t);
+  }
+}
+
+}  // namespace dupsweep

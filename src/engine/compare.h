@@ -1,0 +1,54 @@
+#pragma once
+// The comparison engine: for one pair of units and a period's sample tables, it opens both units'
+// rows of every table's figures table and decides whether they are identical. It knows no
+// widgets: what a caller adds per table (writing the rows into grids, captions) comes in through
+// SheetObserver, and progress through the caller's own loop over pairs.
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "data/dmdupsweep.h"
+#include "model/records.h"
+#include "platform/db/db.h"
+
+namespace dupsweep {
+
+using SampleList = std::vector<std::unique_ptr<TSampleData>>;
+
+// The equality test of two units' rows of one sheet. Rows are paired by position; only columns
+// from index 5 on are compared, by db::sameValue. Identical requires the same, non-zero number of
+// rows. When the counts match, every row and column is visited (nothing stops early) and both
+// cursors end at their end.
+bool SameRows(db::RowSet& s, db::RowSet& d);
+
+// What a caller adds to the comparison of one table of one pair.
+class SheetObserver {
+ public:
+  virtual ~SheetObserver() = default;
+  // Before the rows are opened.
+  virtual void BeginSheet(const TSampleData& /*sample*/, const TUnitGroup& /*pair*/) {}
+  // With both row sets on their first row; must set `sample.bRepeated`. The default runs SameRows.
+  virtual void FillSheet(db::RowSet& s, db::RowSet& d, TSampleData& sample) {
+    sample.bRepeated = SameRows(s, d);
+  }
+  // After the comparison, whatever its outcome, before the row sets are released.
+  virtual void EndSheet(const TSampleData& /*sample*/) {}
+};
+
+class ComparisonEngine {
+ public:
+  explicit ComparisonEngine(TdmDupsweep& dataModule) : dm_(dataModule) {}
+
+  // Compares one pair over every table of `samples`, in list order: opens the second unit's rows,
+  // then the first unit's, and lets `observer` fill and test them. A table whose rows cannot be
+  // opened for either unit counts as not identical. Calls `onIdentical` with each table found
+  // identical (its bRepeated set). Errors of the observer or the database end the pair there.
+  void ComparePair(SampleList& samples, const TUnitGroup& pair, SheetObserver& observer,
+                   const std::function<void(const TSampleData&)>& onIdentical);
+
+ private:
+  TdmDupsweep& dm_;
+};
+
+}  // namespace dupsweep
