@@ -1,0 +1,35 @@
+#pragma once
+// dupsweep-scan: the comparison run for batch use. It compares the unit pairs of one or more
+// scheme files over every sample table of a period, with the same engine and the same results as
+// the dialog's run, and reports the identical sheets of each pair.
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace dupsweep::scan {
+
+struct Options {
+  std::string conn;
+  std::string task;
+  std::int32_t level = 0;
+  std::string period;                 // empty: the first period the dialog would list
+  std::vector<std::string> schemes;   // scheme files holding the pairs
+  bool json = false;
+  bool progress = false;              // a progress line on stderr (on a terminal)
+};
+
+// Parses the command line (without the program name). Throws dupsweep::Error with a one-line
+// message for a missing or malformed option.
+Options parseArguments(const std::vector<std::string>& args);
+
+// Runs the scan and writes the report to `out` (progress to `progress` when enabled). Throws
+// dupsweep::Error with a one-line message when the database, the period, a scheme file or the
+// template workbook cannot be had.
+void run(const Options& options, std::ostream& out, std::ostream& progress);
+
+// The usage text.
+std::string usage();
+
+}  // namespace dupsweep::scan
