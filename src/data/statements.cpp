@@ -19,6 +19,9 @@ std::string joined(const Lines& lines) {
 }
 
 std::string quoted(std::string_view value) {
+  // A NUL ends a statement's text for the database; a value holding one cannot be sent intact.
+  if (value.find('\0') != std::string_view::npos)
+    throw DatabaseError("A value of the statement holds a NUL character");
   std::string out;
   out.reserve(value.size() + 2);
   for (char c : value) {

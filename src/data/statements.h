@@ -19,7 +19,8 @@ using Lines = std::vector<std::string>;
 // The statement text of a list of lines: every line followed by CR LF.
 std::string joined(const Lines& lines);
 
-// A text value with every apostrophe doubled, ready to stand between two apostrophes.
+// A text value with every apostrophe doubled, ready to stand between two apostrophes. Throws
+// DatabaseError for a value holding a NUL character, which no statement text can carry.
 std::string quoted(std::string_view value);
 
 // True when `name` may be sent bare as a table name: non-empty, only ASCII letters, digits,
