@@ -52,19 +52,62 @@ bool equalsOne(const db::Value& v) {
 std::string NumTableName(const TSampleData& sample) { return tableName("DataNum", sample); }
 std::string BalanceTableName(const TSampleData& sample) { return tableName("DataBalance", sample); }
 
+// The module's one connection: opened on the first statement, and dropped when a statement
+// finds the link to the database gone, so that the next statement connects afresh instead of
+// failing for the rest of the dialog's life.
+class TdmDupsweep::Link : public db::Connection {
+  // Runs `f` on the open connection; a lost link drops it before the error goes on.
+  template <class F>
+  auto guarded(F&& f) const {
+    try {
+      return f(get());
+    } catch (const DatabaseError& e) {
+      if (e.sqlState().rfind("08", 0) == 0) inner_.reset();
+      throw;
+    }
+  }
+
+ public:
+  explicit Link(ConnectionFactory factory) : factory_(std::move(factory)) {}
+
+  void reset(const std::string& connectionString) {
+    if (connectionString != connectionString_) inner_.reset();
+    connectionString_ = connectionString;
+  }
+  db::Connection& get() const {
+    if (!inner_) inner_ = factory_(connectionString_);
+    return *inner_;
+  }
+
+  db::Dialect dialect() const override {
+    return guarded([](db::Connection& c) { return c.dialect(); });
+  }
+  std::unique_ptr<db::RowSet> query(std::string_view sql) override {
+    return guarded([&](db::Connection& c) { return c.query(sql); });
+  }
+  std::int64_t execute(std::string_view sql) override {
+    return guarded([&](db::Connection& c) { return c.execute(sql); });
+  }
+  void begin() override { guarded([](db::Connection& c) { c.begin(); }); }
+  void commit() override { guarded([](db::Connection& c) { c.commit(); }); }
+  void rollback() override { guarded([](db::Connection& c) { c.rollback(); }); }
+
+ private:
+  ConnectionFactory factory_;
+  std::string connectionString_;
+  mutable std::unique_ptr<db::Connection> inner_;  // opened on first use, even from const calls
+};
+
 TdmDupsweep::TdmDupsweep() : TdmDupsweep([](const std::string& s) { return db::open(s); }) {}
 
 TdmDupsweep::TdmDupsweep(ConnectionFactory factory)
     : qryUnit([this]() -> db::Connection& { return connection(); }),
       qryData([this]() -> db::Connection& { return connection(); }),
-      factory_(std::move(factory)) {}
+      link_(std::make_unique<Link>(std::move(factory))) {}
 
 TdmDupsweep::~TdmDupsweep() = default;
 
-db::Connection& TdmDupsweep::connection() {
-  if (!connection_) connection_ = factory_(connectionString_);
-  return *connection_;
-}
+db::Connection& TdmDupsweep::connection() { return *link_; }
 
 db::Dialect TdmDupsweep::Dialect() { return connection().dialect(); }
 
@@ -73,7 +116,7 @@ void TdmDupsweep::SetConnection(const std::string& connectionString) {
   qryData.Close();
   // A new string means a new database: the next statement opens a connection to it. The same
   // string keeps the connection that is open.
-  if (connectionString != connectionString_) connection_.reset();
+  link_->reset(connectionString);
   connectionString_ = connectionString;
 }
 

@@ -3,7 +3,8 @@
 // database and owns the two query components `qryUnit` (the unit-tree statement) and `qryData`
 // (every other statement). Both share one connection, opened from the connection string on the
 // first statement and reopened after SetConnection; a bad connection string therefore shows only
-// as a failed statement.
+// as a failed statement. A statement that fails because the link to the database is gone
+// (SQLSTATE class 08) drops the connection, so the next statement connects afresh.
 //
 // SQL Server receives the statement texts exactly as the host's reporting system knows them; a
 // SQLite database receives the equivalent statement of its own grammar. Text values are placed
@@ -117,11 +118,11 @@ class TdmDupsweep {
   db::Dialect Dialect();
 
  private:
+  class Link;
   db::Connection& connection();
 
-  ConnectionFactory factory_;
   std::string connectionString_;
-  std::unique_ptr<db::Connection> connection_;
+  std::unique_ptr<Link> link_;
 };
 
 }  // namespace dupsweep

@@ -1,0 +1,86 @@
+// The data module when the database fails under it: failed statements, a link that goes away,
+// a busy database.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "data/dmdupsweep.h"
+#include "support/faulty_connection.h"
+#include "support/sqlite_file.h"
+
+namespace dupsweep {
+namespace {
+
+using testing::Faults;
+
+class Faulty : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    db.createHostSchema();
+    db.exec(R"(INSERT INTO Unit VALUES (1,'总公司');
+               INSERT INTO UnitClsAndUnit VALUES ('01',1,0,NULL,'A');
+               INSERT INTO Period VALUES ('2024N','2024',0);
+               INSERT INTO PeriodTable VALUES ('2024N','T01',1,'B01','表',1,1);
+               INSERT INTO Status VALUES ('2024N','U1','T01',1);)");
+    dm.SetConnection(db.connectionString());
+  }
+
+  testing::SqliteFile db;
+  std::shared_ptr<Faults> faults = std::make_shared<Faults>();
+  TdmDupsweep dm{testing::faultyFactory(faults)};
+};
+
+TEST_F(Faulty, ALostLinkIsReopenedByTheNextStatement) {
+  faults->failNext(1, Faults::Kind::Dropped);
+  EXPECT_FALSE(dm.GetPeriodList("T01", 1).has_value());
+  EXPECT_EQ(dm.GetSpecifyUnitList("01", "", 0)->Rows().rowCount(), 1);
+  EXPECT_EQ(faults->opens, 2);
+  ASSERT_TRUE(dm.GetPeriodList("T01", 1).has_value());
+  EXPECT_EQ(faults->opens, 2);  // an ordinary failure keeps the connection
+  faults->failNext(1);
+  EXPECT_THROW(dm.DeleteStatus("2024N", "U1", "T01", 1), DatabaseError);
+  EXPECT_EQ(dm.DeleteStatus("2024N", "U1", "T01", 1), 1);
+  EXPECT_EQ(faults->opens, 2);
+}
+
+TEST_F(Faulty, ConnectionThatCannotOpenGivesTheEmptyResults) {
+  faults->failOpen = true;
+  EXPECT_EQ(dm.GetSpecifyUnitList("01", "", 0), nullptr);
+  EXPECT_FALSE(dm.GetPeriodList("T01", 1).has_value());
+  EXPECT_EQ(dm.OpenUnitData("DataNumT01_B01_1", "U1", "2024N"), nullptr);
+  EXPECT_EQ(dm.ExtractTemplate("2024N", "T01", 1), "");
+  EXPECT_THROW(dm.GetSampleList("2024N", "T01", 1), DatabaseError);
+  EXPECT_THROW(dm.DeleteStatus("2024N", "U1", "T01", 1), DatabaseError);
+  faults->failOpen = false;
+  EXPECT_EQ(dm.GetSampleList("2024N", "T01", 1).size(), 1u);
+}
+
+TEST_F(Faulty, ABusyDatabaseFailsTheStatementOnly) {
+  faults->failNext(1, Faults::Kind::Busy);
+  try {
+    dm.DeleteStatus("2024N", "U1", "T01", 1);
+    FAIL() << "expected a failure";
+  } catch (const DatabaseError& e) {
+    EXPECT_EQ(e.sqlState(), "HYT00");
+  }
+  EXPECT_EQ(db.scalar("SELECT count(*) FROM Status"), 1);
+  EXPECT_EQ(dm.DeleteStatus("2024N", "U1", "T01", 1), 1);
+}
+
+TEST_F(Faulty, AWriterHoldingTheDatabaseIsWaitedFor) {
+  // Another connection holds the write lock for a moment; the deletion waits instead of failing.
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(db.path().c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  std::thread release([other] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+  });
+  EXPECT_EQ(dm.DeleteStatus("2024N", "U1", "T01", 1), 1);
+  release.join();
+  sqlite3_close(other);
+}
+
+}  // namespace
+}  // namespace dupsweep

@@ -1,0 +1,92 @@
+#pragma once
+// A connection wrapper for tests: it passes statements to a real connection, records them, and
+// on request fails the n-th statement, drops the connection from the n-th statement on, or
+// reports a busy database. TdmDupsweep takes it through its connection factory:
+//
+//   auto faults = std::make_shared<Faults>();
+//   TdmDupsweep dm(faultyFactory(faults));
+//   faults->failAt = 2;   // the second statement from now fails
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/db/db.h"
+
+namespace dupsweep::testing {
+
+struct Faults {
+  enum class Kind { Error, Dropped, Busy };
+  int failAt = 0;          // 1-based number of the statement that fails (0: none)
+  Kind kind = Kind::Error;
+  bool failOpen = false;   // opening the connection fails
+  int statements = 0;      // statements seen so far (queries and executions)
+  int opens = 0;           // connections opened
+  std::vector<std::string> texts;  // every statement seen, in order
+
+  // Fails the statement `n` statements from now.
+  void failNext(int n, Kind k = Kind::Error) {
+    failAt = statements + n;
+    kind = k;
+  }
+};
+
+class FaultyConnection : public db::Connection {
+ public:
+  FaultyConnection(std::unique_ptr<db::Connection> inner, std::shared_ptr<Faults> faults)
+      : inner_(std::move(inner)), faults_(std::move(faults)) {}
+
+  db::Dialect dialect() const override { return inner_->dialect(); }
+  std::unique_ptr<db::RowSet> query(std::string_view sql) override {
+    check(sql);
+    return inner_->query(sql);
+  }
+  std::int64_t execute(std::string_view sql) override {
+    check(sql);
+    return inner_->execute(sql);
+  }
+  void begin() override { inner_->begin(); }
+  void commit() override {
+    if (dropped_) throw DatabaseError("Communication link failure", "08S01");
+    inner_->commit();
+  }
+  void rollback() override {
+    if (dropped_) throw DatabaseError("Communication link failure", "08S01");
+    inner_->rollback();
+  }
+
+ private:
+  void check(std::string_view sql) {
+    Faults& f = *faults_;
+    ++f.statements;
+    f.texts.emplace_back(sql);
+    if (dropped_) throw DatabaseError("Communication link failure", "08S01");
+    if (f.failAt == 0 || f.statements != f.failAt) return;
+    switch (f.kind) {
+      case Faults::Kind::Error:
+        throw DatabaseError("Injected failure of statement " + std::to_string(f.statements),
+                            "HY000");
+      case Faults::Kind::Dropped:
+        dropped_ = true;
+        throw DatabaseError("Communication link failure", "08S01");
+      case Faults::Kind::Busy:
+        throw DatabaseError("database is locked", "HYT00");
+    }
+  }
+
+  std::unique_ptr<db::Connection> inner_;
+  std::shared_ptr<Faults> faults_;
+  bool dropped_ = false;
+};
+
+// A connection factory for TdmDupsweep that opens real connections wrapped in FaultyConnection.
+inline auto faultyFactory(std::shared_ptr<Faults> faults) {
+  return [faults](const std::string& connectionString) -> std::unique_ptr<db::Connection> {
+    ++faults->opens;
+    if (faults->failOpen) throw DatabaseError("Unable to open the database", "08001");
+    return std::make_unique<FaultyConnection>(db::open(connectionString), faults);
+  };
+}
+
+}  // namespace dupsweep::testing
