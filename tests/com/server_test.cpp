@@ -1,6 +1,7 @@
 // The COM server module through its real exports (the test module: the component's objects with
 // a recording stub in place of the dialog): exports, class factory, counts, registration,
 // IDispatch, the method and its error boundary.
+#include <cctype>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -32,8 +33,14 @@ std::set<std::string> exportedSymbols(const std::string& file) {
   while (std::fgets(line, sizeof line, pipe)) {
     std::string text(line);
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    // "address type name": a lowercase type is a local symbol, which no one can bind to;
+    // "u", "v" and "w" (unique and weak) are global all the same.
     const std::size_t space = text.rfind(' ');
-    if (space != std::string::npos) names.insert(text.substr(space + 1));
+    if (space == std::string::npos || space < 2) continue;
+    const char type = text[space - 1];
+    const bool global = std::isupper(static_cast<unsigned char>(type)) || type == 'u' ||
+                        type == 'v' || type == 'w';
+    if (global) names.insert(text.substr(space + 1));
   }
   ::pclose(pipe);
   return names;
