@@ -40,7 +40,7 @@ const std::vector<Control>& layoutTable() {
       {"Label4", kDialog, "QLabel", "期间选择：", {352, 16, 60, 13}, -1, true},
       {"cmbPeriod", kDialog, "QComboBox", nullptr, {416, 11, 191, 21}, 9, true},
       {"GroupBox1", kDialog, "QGroupBox", "单位选择", {10, 9, 327, 480}, 8, true},
-      {"tvUnit", "GroupBox1", "QTreeWidget", nullptr, {2, 15, 323, 385}, 0, true},
+      {"tvUnit", "GroupBox1", "dupsweep::UnitTree", nullptr, {2, 15, 323, 385}, 0, true},
       {"Panel1", "GroupBox1", "QFrame", nullptr, {2, 400, 323, 78}, 1, true},
       {"Label6",
        "Panel1",

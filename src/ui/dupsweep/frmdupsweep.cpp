@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QFont>
 #include <QKeyEvent>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
@@ -12,7 +14,10 @@
 
 #include "data/dmdupsweep.h"
 #include "platform/errors.h"
+#include "platform/files/files.h"
 #include "platform/ui/handler.h"
+#include "platform/ui/messages.h"
+#include "scheme/scheme.h"
 #include "ui/dupsweep/execute.h"
 #include "ui/showdifference/frmshowdifference.h"
 #include "ui_frmdupsweep.h"
@@ -30,6 +35,22 @@ constexpr int kClientWidth = 652;
 constexpr int kClientHeight = 495;
 // Where a node of tvUnit keeps the address of its unit record.
 constexpr int kUnitRole = Qt::UserRole;
+// Set on a node of tvUnit once its children have been asked for.
+constexpr int kLoadedRole = Qt::UserRole + 1;
+
+const char* const kTwoUnitsNeeded =
+    "必须选择两个单位,请按下Ctrl 键在单位树上选择两个单位然后点 >> 按纽，"
+    "将这一组添加到单位选择列表里面";
+const char* const kSchemeCaption = "系统提示";
+const char* const kSchemeSaved = "方案保存完毕";
+const char* const kBadSchemeName = "方案名称不能包含路径分隔符或控制字符";
+
+// The depth of a node in the tree: 0 for a top-level node.
+std::int32_t depthOf(const QTreeWidgetItem* node) {
+  std::int32_t depth = 0;
+  for (const QTreeWidgetItem* up = node->parent(); up; up = up->parent()) ++depth;
+  return depth;
+}
 
 // The dialog's font. The layout was made for an 8-point font whose Chinese text renders in a
 // 12-pixel font; the application's default family at 9 points (12 pixels at 96 dpi) gives the
@@ -74,6 +95,38 @@ TfrmDupsweep::TfrmDupsweep(Parts parts)
   connect(ui_->cmdClose, &QPushButton::clicked, this, &QDialog::accept);
   connect(ui_->cmbPeriod, &QComboBox::activated, this,
           ui::guarded(this, &TfrmDupsweep::cmbPeriodClick));
+  connect(ui_->tvUnit, &QTreeWidget::itemExpanded, this,
+          ui::guarded(this, &TfrmDupsweep::tvUnitExpanding));
+  connect(ui_->cmdAdd, &QPushButton::clicked, this, ui::guarded(this, &TfrmDupsweep::cmdAddClick));
+  connect(ui_->cmdRemove, &QPushButton::clicked, this,
+          ui::guarded(this, &TfrmDupsweep::cmdRemoveClick));
+  connect(ui_->cmdSave, &QPushButton::clicked, this,
+          ui::guarded(this, &TfrmDupsweep::cmdSaveClick));
+  connect(ui_->cmdDel, &QPushButton::clicked, this, ui::guarded(this, &TfrmDupsweep::cmdDelClick));
+  // Picking a name from the list of cmbPrecept (mouse or arrow keys) loads that scheme; typing a
+  // name is no pick. Qt's editable combo box takes the end of typing a listed name (Enter, or
+  // leaving the field, as a click on cmdSave does) for a pick of that entry, which would replace
+  // the pairs the operator is about to save. The edit field is given here so that the dialog
+  // hears the end of typing before the combo box and after it: it ignores the pick the combo box
+  // makes and puts back the entry chosen before, which cmdDelClick removes.
+  QComboBox* precept = ui_->cmbPrecept;
+  auto* schemeName = new QLineEdit(precept);
+  connect(schemeName, &QLineEdit::editingFinished, this, [this, precept] {
+    typingEnds_ = true;
+    chosenBeforeTyping_ = precept->currentIndex();
+  });
+  precept->setLineEdit(schemeName);
+  connect(schemeName, &QLineEdit::editingFinished, this, [this, precept] {
+    if (precept->currentIndex() != chosenBeforeTyping_) {
+      const QString typed = precept->currentText();
+      precept->setCurrentIndex(chosenBeforeTyping_);
+      precept->setEditText(typed);
+    }
+    typingEnds_ = false;
+  });
+  connect(precept, &QComboBox::activated, this, [this] {
+    if (!typingEnds_) ui::runHandler([this] { cmbPreceptClick(); });
+  });
 
   ui::runHandler([this] { FormCreate(); });
 }
@@ -129,8 +182,6 @@ void TfrmDupsweep::FormCreate() {
   FDifferenceList = std::make_unique<std::vector<std::unique_ptr<DifferenceData>>>();
   LoadSchemeList();
 }
-
-void TfrmDupsweep::LoadSchemeList() {}
 
 void TfrmDupsweep::FormShow() {
   // A failed statement counts as no periods; so does a dialog left without its data module.
@@ -198,6 +249,165 @@ void TfrmDupsweep::LoadUnitNodes(QTreeWidgetItem* parent, const std::string& uni
 TUnitData* TfrmDupsweep::unitOf(const QTreeWidgetItem* node) {
   if (!node) return nullptr;
   return static_cast<TUnitData*>(node->data(0, kUnitRole).value<void*>());
+}
+
+void TfrmDupsweep::tvUnitExpanding(QTreeWidgetItem* node) {
+  // A node's children are asked for once, on its first expansion; a node shown without children
+  // afterwards has none and loses its expand button.
+  if (!node || node->childCount() > 0 || node->data(0, kLoadedRole).toBool()) return;
+  node->setData(0, kLoadedRole, true);
+  LoadUnitNodes(node, FUnitClsCode, depthOf(node) + 1);
+  if (node->childCount() == 0) {
+    node->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicator);
+    node->setExpanded(false);
+  }
+}
+
+void TfrmDupsweep::cmdAddClick() {
+  const std::vector<QTreeWidgetItem*>& selection = ui_->tvUnit->selectionList();
+  if (selection.size() != 2) {
+    ui::ShowMessage(kTwoUnitsNeeded);
+    return;
+  }
+  if (ui_->tvUnit->currentItem()) AddUnitPair(selection[0], selection[1]);
+}
+
+void TfrmDupsweep::AddUnitPair(QTreeWidgetItem* first, QTreeWidgetItem* second) {
+  const TUnitData* unitS = unitOf(first);
+  const TUnitData* unitD = unitOf(second);
+  if (!unitS || !unitD) return;
+  auto group = std::make_unique<TUnitGroup>(*unitS, *unitD);
+  const QString text = QString::fromStdString(group->GroupName);
+  ui_->lsbSelectUnit->addItem(new PairEntry(text, std::move(group)));
+  ui_->cmdRemove->setEnabled(true);
+  if (ui_->lsbSelectUnit->count() > 0) ui_->cmdCompare->setEnabled(true);
+}
+
+void TfrmDupsweep::cmdRemoveClick() {
+  RemoveSelectedPair();
+}
+
+void TfrmDupsweep::RemoveSelectedPair() {
+  QListWidget* pairs = ui_->lsbSelectUnit;
+  const QList<QListWidgetItem*> selected = pairs->selectedItems();
+  if (!selected.isEmpty()) {
+    delete pairs->takeItem(pairs->row(selected.front()));  // the entry's pair goes with it
+    // As in the desktop list box, no entry is selected after a removal.
+    pairs->clearSelection();
+    pairs->setCurrentItem(nullptr, QItemSelectionModel::NoUpdate);
+    if (pairs->count() > 0) {
+      ui_->cmdCompare->setEnabled(true);
+      ui_->cmdAdd->setEnabled(true);
+    }
+  }
+  if (pairs->count() == 0) {
+    // With no pair left there is nothing to compare, and pairs can be added again, as after
+    // loading an empty scheme.
+    ui_->cmdRemove->setEnabled(false);
+    ui_->cmdCompare->setEnabled(false);
+    ui_->cmdAdd->setEnabled(true);
+  }
+}
+
+const TUnitGroup* TfrmDupsweep::pairAt(int row) const {
+  const auto* entry = dynamic_cast<const PairEntry*>(ui_->lsbSelectUnit->item(row));
+  return entry ? &entry->group() : nullptr;
+}
+
+std::string TfrmDupsweep::schemeDirectory() const {
+  return parts_.schemeDirectory.empty() ? files::executableDirectory() : parts_.schemeDirectory;
+}
+
+void TfrmDupsweep::LoadSchemeList() {
+  ui_->cmbPrecept->clear();
+  for (const std::string& name : scheme::listSchemes(schemeDirectory()))
+    ui_->cmbPrecept->addItem(QString::fromStdString(name));
+  // Filling the list chooses no entry: the scheme name starts empty.
+  ui_->cmbPrecept->setCurrentIndex(-1);
+}
+
+std::optional<std::string> TfrmDupsweep::schemeNameToChange() const {
+  std::string name = ui_->cmbPrecept->currentText().toStdString();
+  if (scheme::isBlankName(name)) return std::nullopt;
+  if (!scheme::isValidSchemeName(name)) {
+    ui::MessageBox(kBadSchemeName, kSchemeCaption, ui::MB_OK | ui::MB_ICONINFORMATION);
+    return std::nullopt;
+  }
+  return name;
+}
+
+void TfrmDupsweep::cmdSaveClick() {
+  const std::optional<std::string> name = schemeNameToChange();
+  if (!name) return;
+  std::vector<const TUnitGroup*> groups;
+  for (int row = 0; row < ui_->lsbSelectUnit->count(); ++row)
+    if (const TUnitGroup* group = pairAt(row)) groups.push_back(group);
+  // Replaces the file whole, or leaves it as it was and fails with "Unable to write to <path>".
+  scheme::saveScheme(scheme::schemePath(schemeDirectory(), *name), groups);
+
+  const QString listed = QString::fromStdString(*name);
+  // The exact-match search of a combo list, which ignores letter case.
+  QComboBox* precept = ui_->cmbPrecept;
+  if (precept->findText(listed, Qt::MatchFixedString) < 0) {
+    // Appending chooses no entry (Qt chooses the first entry of an empty list) and keeps the
+    // name as typed.
+    const int chosen = precept->currentIndex();
+    const QString typed = precept->currentText();
+    precept->addItem(listed);
+    if (precept->currentIndex() != chosen) {
+      precept->setCurrentIndex(chosen);
+      precept->setEditText(typed);
+    }
+  }
+  ui::MessageBox(kSchemeSaved, kSchemeCaption, ui::MB_OK);
+}
+
+void TfrmDupsweep::cmbPreceptClick() {
+  const std::string name = ui_->cmbPrecept->currentText().toStdString();
+  loadPairs(scheme::schemePath(schemeDirectory(), name));
+  ui_->cmdDelRepetition->setEnabled(false);
+  emptyDifferenceBox();
+  const bool any = ui_->lsbSelectUnit->count() > 0;
+  ui_->cmdAdd->setEnabled(!any);
+  ui_->cmdRemove->setEnabled(any);
+  ui_->cmdCompare->setEnabled(any);
+}
+
+void TfrmDupsweep::loadPairs(const std::string& path) {
+  // A missing or unreadable file gives no pairs. The file is not tested for validity: every
+  // section becomes a pair, listed under the section's name.
+  std::vector<scheme::SchemePair> pairs = scheme::loadScheme(path);
+  ui_->lsbSelectUnit->clear();
+  for (scheme::SchemePair& pair : pairs) {
+    const TUnitData& unitS = units_.emplace_back(std::move(pair.unitS));
+    const TUnitData& unitD = units_.emplace_back(std::move(pair.unitD));
+    ui_->lsbSelectUnit->addItem(new PairEntry(QString::fromStdString(pair.section),
+                                              std::make_unique<TUnitGroup>(unitS, unitD)));
+  }
+}
+
+void TfrmDupsweep::cmdDelClick() {
+  const std::optional<std::string> name = schemeNameToChange();
+  if (!name) return;
+  scheme::deleteScheme(scheme::schemePath(schemeDirectory(), *name));
+  ui_->lsbSelectUnit->clear();
+  // The entry removed is the selected one, found by its position; the typed name stays shown.
+  QComboBox* precept = ui_->cmbPrecept;
+  if (const int selected = precept->currentIndex(); selected >= 0) {
+    const QString typed = precept->currentText();
+    precept->removeItem(selected);
+    precept->setCurrentIndex(-1);
+    precept->setEditText(typed);
+  }
+  ui_->cmdAdd->setEnabled(true);
+  ui_->cmdRemove->setEnabled(false);
+  ui_->cmdCompare->setEnabled(false);
+  ui_->cmdDelRepetition->setEnabled(false);
+  emptyDifferenceBox();
+}
+
+void TfrmDupsweep::emptyDifferenceBox() {
+  ui_->lsbDifference->clear();  // deletes the entries and the sample copies they own
 }
 
 void Execute(const std::string& conn, const std::string& unitClsCode, const std::string& periodId,

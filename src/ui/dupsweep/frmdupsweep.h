@@ -5,10 +5,12 @@
 
 #include <QDialog>
 #include <QIcon>
+#include <QListWidgetItem>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,33 @@ namespace dupsweep {
 class TdmDupsweep;
 class TfrmShowDifference;
 
+// An entry of the pair list lsbSelectUnit: the entry's text and the pair it owns. Removing the
+// entry from the list (deleting the item) releases the pair; the pair's units belong to the
+// dialog.
+class PairEntry : public QListWidgetItem {
+ public:
+  PairEntry(const QString& text, std::unique_ptr<TUnitGroup> group)
+      : QListWidgetItem(text, nullptr, QListWidgetItem::UserType), group_(std::move(group)) {}
+  const TUnitGroup& group() const noexcept { return *group_; }
+
+ private:
+  std::unique_ptr<TUnitGroup> group_;
+};
+
+// An entry of the list of repeated sheets lsbDifference: the sheet's name and a copy of its
+// sample record, which the entry owns; removing the entry or emptying the list releases it.
+class SampleEntry : public QListWidgetItem {
+ public:
+  explicit SampleEntry(const TSampleData& sample)
+      : QListWidgetItem(QString::fromStdString(sample.sSampleName), nullptr,
+                        QListWidgetItem::UserType + 1),
+        sample_(sample) {}
+  const TSampleData& sample() const noexcept { return sample_; }
+
+ private:
+  TSampleData sample_;
+};
+
 class TfrmDupsweep : public QDialog {
   Q_OBJECT
 
@@ -36,6 +65,8 @@ class TfrmDupsweep : public QDialog {
   struct Parts {
     std::function<std::unique_ptr<TdmDupsweep>()> dataModule;
     std::function<std::unique_ptr<TfrmShowDifference>()> viewer;
+    // The directory of the scheme files; empty: the host executable's directory.
+    std::string schemeDirectory;
   };
 
   // Builds the controls of the layout (fixed client size 652 x 495, centred on the primary
@@ -68,6 +99,12 @@ class TfrmDupsweep : public QDialog {
   // The unit record carried by a node of tvUnit (owned by the dialog); null for another item.
   static TUnitData* unitOf(const QTreeWidgetItem* node);
 
+  // The pair carried by entry `row` of lsbSelectUnit; null when there is no such entry.
+  const TUnitGroup* pairAt(int row) const;
+  // The directory the scheme files are listed, read, written and deleted in: the one given in
+  // Parts, else the host executable's directory. Throws FileError when that cannot be found.
+  std::string schemeDirectory() const;
+
   // State, for the dialog's later handlers and for tests.
   TdmDupsweep* dataModule() const noexcept { return FDataModule.get(); }
   TfrmShowDifference* showForm() const noexcept { return FShowForm.get(); }
@@ -87,14 +124,39 @@ class TfrmDupsweep : public QDialog {
   void FormShow();
   void FormClose();
   void cmbPeriodClick();
-  // Fills cmbPrecept with the saved schemes (filled in with the scheme files).
+
+  // The unit tree and the pair list.
+  void tvUnitExpanding(QTreeWidgetItem* node);
+  void cmdAddClick();
+  void AddUnitPair(QTreeWidgetItem* first, QTreeWidgetItem* second);
+  void cmdRemoveClick();
+  void RemoveSelectedPair();
+
+  // Schemes.
   void LoadSchemeList();
+  void cmdSaveClick();
+  void cmbPreceptClick();
+  void cmdDelClick();
+  // The scheme name in cmbPrecept, for saving and deleting: nullopt, after telling the operator,
+  // when it is not a bare file name; the caller then does nothing.
+  std::optional<std::string> schemeNameToChange() const;
+  // Replaces the entries of lsbSelectUnit by the pairs of the scheme file at `path`.
+  void loadPairs(const std::string& path);
+
+  // Empties lsbDifference, releasing the sample copies its entries carry.
+  void emptyDifferenceBox();
 
   std::unique_ptr<Ui::TfrmDupsweep> ui_;
   Parts parts_;
-  QIcon nodeImage_;                                // the one image of ImageList1
-  std::deque<TUnitData> units_;                    // the records of the tree's nodes
+  QIcon nodeImage_;  // the one image of ImageList1
+  // The unit records of the tree's nodes and of the pairs loaded from schemes; they live as long
+  // as the dialog, so that every pair may refer to them.
+  std::deque<TUnitData> units_;
   std::vector<std::unique_ptr<TPeriod>> periods_;  // parallel to the entries of cmbPeriod
+  // While cmbPrecept's edit field reports the end of typing: whether it does, and the entry
+  // chosen before.
+  bool typingEnds_ = false;
+  int chosenBeforeTyping_ = -1;
 
   std::unique_ptr<TdmDupsweep> FDataModule;
   std::unique_ptr<TfrmShowDifference> FShowForm;
