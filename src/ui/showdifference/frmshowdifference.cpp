@@ -1,12 +1,315 @@
 #include "ui/showdifference/frmshowdifference.h"
 
-namespace dupsweep {
+#include <QApplication>
+#include <QFont>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPainter>
+#include <QPalette>
+#include <QProxyStyle>
+#include <QTableView>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <limits>
 
-TfrmShowDifference::TfrmShowDifference(QWidget* parent) : QDialog(parent) {
+#include "platform/db/db.h"
+#include "platform/errors.h"
+#include "platform/spreadsheet/bookdelegate.h"
+#include "platform/spreadsheet/booktablemodel.h"
+#include "platform/spreadsheet/bookwidget.h"
+#include "platform/spreadsheet/workbook.h"
+#include "platform/ui/handler.h"
+#include "ui_frmshowdifference.h"
+
+// The viewer's images live in this static library; they are registered explicitly since the
+// linker would otherwise drop their unreferenced initialiser.
+static void initViewerResources() {
+  Q_INIT_RESOURCE(showdifference);
+}
+
+namespace dupsweep {
+namespace {
+
+// Restored bounds of the window.
+constexpr int kLeftPos = 214;
+constexpr int kTopPos = 109;
+constexpr int kWidth = 791;
+constexpr int kHeight = 608;
+// Width of GroupBox1 and height of the difference list when the window opens.
+constexpr int kGroupBox1Width = 506;
+constexpr int kListHeight = 160;
+constexpr int kStatusPanelWidth = 50;
+
+// Widths of the columns of lsvDifferenace: 序号, 表, 行, 列, 左边值, 右边值.
+constexpr std::array<int, 6> kColumnWidths{50, 180, 80, 80, 160, 160};
+// Where a line of lsvDifferenace keeps the number of its sheet.
+constexpr int kSheetRole = Qt::UserRole;
+// Alpha of the tint that selected cells of the grids get.
+constexpr int kSelectionTintAlpha = 48;
+
+// The window's font: the Song typeface of 9 points (12 pixels at 96 dpi), or the closest serif
+// CJK face installed, or the application's font.
+QFont viewerFont() {
+  QFont font = QApplication::font();
+  font.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"),
+                    QStringLiteral("Noto Serif CJK SC"), font.family()});
+  font.setPointSize(9);
+  return font;
+}
+
+// The grids' cell painting in the viewer: a selected cell keeps its own text colour and font, so
+// that a marked cell stays red while it is the active cell; the selection shows as a light tint
+// (the grid's highlight colour, made translucent by the viewer) and a frame, as spreadsheet
+// applications show it.
+class ViewerCellDelegate : public sheet::BookDelegate {
+ public:
+  ViewerCellDelegate(sheet::BookTableModel& model, QColor frame, QObject* parent)
+      : sheet::BookDelegate(model, parent), frame_(frame) {}
+
+  void paint(QPainter* painter, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override {
+    QStyleOptionViewItem plain(option);
+    const bool selected = plain.state.testFlag(QStyle::State_Selected);
+    plain.state.setFlag(QStyle::State_Selected, false);
+    sheet::BookDelegate::paint(painter, plain, index);
+    if (!selected) return;
+    painter->save();
+    painter->setPen(QPen(frame_, 2));
+    painter->setBrush(Qt::NoBrush);
+    painter->drawRect(option.rect.adjusted(1, 1, -1, -1));
+    painter->restore();
+  }
+
+ private:
+  QColor frame_;
+};
+
+QString fromUtf8(const std::string& text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The tool bar's metrics: no frame and one pixel around its items, so that it sizes itself to
+// its 51-pixel buttons at 53 pixels, as a flat tool bar does.
+class ToolBarStyle : public QProxyStyle {
+ public:
+  int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                  const QWidget* widget) const override {
+    switch (metric) {
+      case PM_ToolBarFrameWidth:
+      case PM_ToolBarItemSpacing:
+        return 0;
+      case PM_ToolBarItemMargin:
+        return 1;
+      default:
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+  }
+};
+
+}  // namespace
+
+TfrmShowDifference::TfrmShowDifference(QWidget* parent)
+    : QDialog(parent),
+      ui_(std::make_unique<Ui::TfrmShowDifference>()),
+      controls_{F1BookControl(books_[viewer::kLeft]), F1BookControl(books_[viewer::kRight])} {
+  initViewerResources();
+  ui_->setupUi(this);
   setObjectName(QStringLiteral("frmShowDifference"));
-  setWindowTitle(QStringLiteral("差异显示"));
+  // A sizable window with a caption, minimise, maximise and close boxes.
+  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+  setFont(viewerFont());
+  setGeometry(kLeftPos, kTopPos, kWidth, kHeight);
+
+  // The grids: our spreadsheet control filling each group box. Made after the font is set,
+  // since a grid takes its cell font when it is made.
+  const std::array<QGroupBox*, 2> boxes{ui_->GroupBox1, ui_->GroupBox2};
+  const std::array<const char*, 2> names{"F1Book1", "F1Book2"};
+  for (std::size_t side : {viewer::kLeft, viewer::kRight}) {
+    grids_[side] = new sheet::BookWidget(books_[side], boxes[side]);
+    grids_[side]->setObjectName(QString::fromLatin1(names[side]));
+    QTableView* table = grids_[side]->tableView();
+    QPalette palette = table->palette();
+    const QColor frame = palette.color(QPalette::Active, QPalette::Highlight);
+    QColor tint = frame;
+    tint.setAlpha(kSelectionTintAlpha);
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
+      palette.setColor(group, QPalette::Highlight, tint);
+    table->setPalette(palette);
+    table->setItemDelegate(new ViewerCellDelegate(*grids_[side]->tableModel(), frame, table));
+    boxes[side]->layout()->addWidget(grids_[side]);
+  }
+
+  auto* toolBarStyle = new ToolBarStyle;
+  toolBarStyle->setParent(ui_->ToolBar1);
+  ui_->ToolBar1->setStyle(toolBarStyle);
+
+  // The list: report style, whole-row selection that stays visible without the focus.
+  QTreeWidget* list = ui_->lsvDifferenace;
+  list->header()->setStretchLastSection(false);
+  list->header()->setSectionsMovable(false);
+  for (std::size_t column = 0; column < kColumnWidths.size(); ++column)
+    list->header()->resizeSection(static_cast<int>(column), kColumnWidths[column]);
+  QPalette palette = list->palette();
+  for (QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText})
+    palette.setBrush(QPalette::Inactive, role, palette.brush(QPalette::Active, role));
+  list->setPalette(palette);
+
+  // The grids take all the height the list leaves, and GroupBox2 all the width GroupBox1 leaves.
+  ui_->Splitter1->setStretchFactor(0, 1);
+  ui_->Splitter1->setStretchFactor(1, 0);
+  ui_->Splitter1->setSizes({kHeight, kListHeight});
+  ui_->Splitter2->setStretchFactor(0, 0);
+  ui_->Splitter2->setStretchFactor(1, 1);
+  ui_->Splitter2->setSizes({kGroupBox1Width, kWidth});
+
+  auto* panel = new QLabel(ui_->StatusBar1);
+  panel->setObjectName(QStringLiteral("StatusBar1Panel"));
+  panel->setFixedWidth(kStatusPanelWidth);
+  panel->setFrameShape(QFrame::Panel);
+  panel->setFrameShadow(QFrame::Sunken);
+  ui_->StatusBar1->addWidget(panel);
+
+  connect(ui_->ToolButton3, &QToolButton::clicked, this,
+          ui::guarded(this, &TfrmShowDifference::ToolButton3Click));
+  connect(ui_->ToolButton1, &QToolButton::clicked, this,
+          ui::guarded(this, &TfrmShowDifference::ToolButton1Click));
+  connect(ui_->lsvDifferenace, &QTreeWidget::itemClicked, this,
+          ui::guarded(this, &TfrmShowDifference::lsvDifferenaceDblClick));
+  for (F1BookControl& control : controls_) {
+    control.setOnStartEdit(
+        [this](SheetControl& sender, const std::string& editText, std::int16_t& cancel) {
+          ui::runHandler([&] { F1Book1StartEdit(sender, editText, cancel); });
+        });
+  }
 }
 
 TfrmShowDifference::~TfrmShowDifference() = default;
+
+void TfrmShowDifference::LoadTemplate(const std::string& path) {
+  left().read(path);
+  right().read(path);
+}
+
+void TfrmShowDifference::SetSheet(std::int32_t index) {
+  if (index == std::numeric_limits<std::int32_t>::max())
+    throw sheet::RangeError("Sheet index " + std::to_string(index) + " is out of range");
+  left().setSheet(index + 1);
+  right().setSheet(index + 1);
+}
+
+void TfrmShowDifference::FillBooks(db::RowSet& S, db::RowSet& D, TSampleData& sample) {
+  // Not repeated until the equality test has run to its end.
+  sample.bRepeated = false;
+  viewer::fillBooks(S, D, left(), right());
+  CheckSame(S, D, sample);
+}
+
+void TfrmShowDifference::CheckSame(db::RowSet& S, db::RowSet& D, TSampleData& sample) {
+  // A test that fails half way must never leave a sheet counted as repeated data.
+  sample.bRepeated = false;
+  sample.bRepeated = viewer::sameRows(S, D);
+}
+
+void TfrmShowDifference::FindAllDifferences() {
+  viewer::findAllDifferences(left(), right(), *this);
+}
+
+void TfrmShowDifference::FindSheetDifferences() {
+  viewer::findSheetDifferences(left(), right(), *this);
+}
+
+void TfrmShowDifference::MarkCell(std::int32_t row, std::int32_t col) {
+  viewer::markCell(left(), right(), row, col);
+}
+
+void TfrmShowDifference::addDifference(const viewer::DifferenceLine& line) {
+  auto* item = new QTreeWidgetItem(ui_->lsvDifferenace);
+  item->setText(0, QString::number(line.number));
+  item->setText(1, QString::fromStdU16String(line.sheetName));
+  item->setText(2, QString::number(line.row));
+  item->setText(3, QString::number(line.col));
+  item->setText(4, QString::fromStdU16String(line.leftText));
+  item->setText(5, QString::fromStdU16String(line.rightText));
+  item->setData(0, kSheetRole, line.sheet);
+}
+
+void TfrmShowDifference::SetUnitCaptions(const std::string& captionS, const std::string& captionD) {
+  ui_->GroupBox1->setTitle(fromUtf8(captionS));
+  ui_->GroupBox2->setTitle(fromUtf8(captionD));
+}
+
+void TfrmShowDifference::SetUnitCaptions(const TUnitData& unitS, const TUnitData& unitD) {
+  SetUnitCaptions(unitS.sUnitName + "[" + unitS.sUnitCode + "]",
+                  unitD.sUnitName + "[" + unitD.sUnitCode + "]");
+}
+
+void TfrmShowDifference::SetPairCaption(const std::string& groupName) {
+  setWindowTitle(fromUtf8(groupName + "数据差异"));
+}
+
+void TfrmShowDifference::ClearDifferences() {
+  ui_->lsvDifferenace->clear();
+}
+
+int TfrmShowDifference::ShowModal() {
+  return exec();
+}
+
+void TfrmShowDifference::setVisible(bool visible) {
+  if (visible && !isVisible())
+    setWindowState((windowState() & ~(Qt::WindowMinimized | Qt::WindowFullScreen)) |
+                   Qt::WindowMaximized);
+  QDialog::setVisible(visible);
+}
+
+void TfrmShowDifference::keyPressEvent(QKeyEvent* event) {
+  // The viewer is a window, not a dialog box: Escape and Enter do not close it.
+  if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Enter ||
+      event->key() == Qt::Key_Return) {
+    event->ignore();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void TfrmShowDifference::ToolButton1Click() {
+  close();
+}
+
+void TfrmShowDifference::ToolButton3Click() {
+  ClearDifferences();
+  FindSheetDifferences();
+}
+
+void TfrmShowDifference::lsvDifferenaceDblClick() {
+  const QList<QTreeWidgetItem*> selected = ui_->lsvDifferenace->selectedItems();
+  if (selected.isEmpty()) return;
+  const QTreeWidgetItem* item = selected.first();
+  const int sheet = item->data(0, kSheetRole).toInt();
+  bool rowOk = false;
+  bool colOk = false;
+  const int row = item->text(2).toInt(&rowOk);
+  const int col = item->text(3).toInt(&colOk);
+  if (!rowOk || !colOk) throw Error("The difference line names no cell");
+  viewer::showDifference(left(), right(), sheet, row, col);
+}
+
+void TfrmShowDifference::F1Book1StartEdit(SheetControl&, const std::string&, std::int16_t& Cancel) {
+  Cancel = 1;
+}
+
+QTreeWidget* TfrmShowDifference::lsvDifferenace() const noexcept {
+  return ui_->lsvDifferenace;
+}
+
+QGroupBox* TfrmShowDifference::GroupBox1() const noexcept {
+  return ui_->GroupBox1;
+}
+
+QGroupBox* TfrmShowDifference::GroupBox2() const noexcept {
+  return ui_->GroupBox2;
+}
 
 }  // namespace dupsweep

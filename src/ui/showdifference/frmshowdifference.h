@@ -1,18 +1,131 @@
 #pragma once
-// TfrmShowDifference: the difference viewer, a window that shows the two units' sheets of one
-// pair side by side. Created hidden by the duplicate-cleanup dialog and shown modally when the
-// operator asks for one pair's differences.
+// TfrmShowDifference: the difference viewer. Two grids side by side, F1Book1 for the first unit
+// of a pair (left) and F1Book2 for the second (right), over the period's template workbook; a
+// tool bar; and below them the list of differing cells, lsvDifferenace. The duplicate-cleanup
+// dialog creates it once, hidden, fills it through LoadTemplate, SetSheet and FillBooks (which
+// also decides whether a sheet is repeated data), lists and marks the differences with
+// FindAllDifferences, and shows it modally for one pair. The grids keep their contents between
+// calls until LoadTemplate replaces them.
+//
+// The window speaks to its grids only through the spreadsheet control operations (SheetControl);
+// the work over rows and grids lives in comparison.h. Every event handler of the window runs
+// inside the handler wrapper, so a failure is shown by the default error display; the operations
+// the dialog calls let their failures reach the dialog's own handler.
 
 #include <QDialog>
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "model/records.h"
+#include "platform/spreadsheet/f1book.h"
+#include "ui/showdifference/comparison.h"
+#include "ui/showdifference/sheetcontrol.h"
+
+class QGroupBox;
+class QKeyEvent;
+class QTreeWidget;
+namespace Ui {
+class TfrmShowDifference;
+}
+namespace dupsweep::db {
+class RowSet;
+}
+namespace dupsweep::sheet {
+class BookWidget;
+}
 
 namespace dupsweep {
 
-class TfrmShowDifference : public QDialog {
+class TfrmShowDifference : public QDialog, private viewer::DifferenceSink {
   Q_OBJECT
 
  public:
+  // The viewer with empty grids and an empty list, hidden, with restored bounds 791 x 608 at
+  // (214, 109); every showing opens it maximised.
   explicit TfrmShowDifference(QWidget* parent = nullptr);
   ~TfrmShowDifference() override;
+
+  // ---- loading and the equality test ----
+
+  // Both grids read the workbook file at `path` (UTF-8), the left one first; each grid's
+  // workbook, with everything written into it, is replaced. Raises the grid's failure (FileError,
+  // FormatError) for a file that cannot be read.
+  void LoadTemplate(const std::string& path);
+  // Makes sheet index + 1 current in both grids, the left one first. Raises sheet::RangeError
+  // for a sheet the workbook does not have.
+  void SetSheet(std::int32_t index);
+  // Writes S's rows into F1Book1 and D's into F1Book2 (viewer::fillBooks), then runs CheckSame.
+  // Requires both row sets on their first row; leaves both at their ends. Failures of the grids
+  // and row sets reach the caller, with sample.bRepeated false.
+  void FillBooks(db::RowSet& S, db::RowSet& D, TSampleData& sample);
+  // Sets sample.bRepeated to whether S and D hold identical figures (viewer::sameRows). A failure
+  // leaves bRepeated false and reaches the caller.
+  void CheckSame(db::RowSet& S, db::RowSet& D, TSampleData& sample);
+
+  // ---- differences ----
+
+  // Lists and marks the differing cells of every sheet, then shows sheet 1 in both grids.
+  void FindAllDifferences();
+  // Appends one line per differing cell of the sheet each grid currently shows, numbered from 1,
+  // and marks each such cell.
+  void FindSheetDifferences();
+  // Makes (row, col) the active cell of both grids and marks it red and bold in both, with the
+  // left cell's format.
+  void MarkCell(std::int32_t row, std::int32_t col);
+
+  // ---- captions and the list, for the dialog's comparison run and pair display ----
+
+  // Captions of GroupBox1 and GroupBox2 as given.
+  void SetUnitCaptions(const std::string& captionS, const std::string& captionD);
+  // Captions of GroupBox1 and GroupBox2 from the pair's units: sUnitName + "[" + sUnitCode + "]".
+  void SetUnitCaptions(const TUnitData& unitS, const TUnitData& unitD);
+  // Window caption: the pair's GroupName followed directly by "数据差异".
+  void SetPairCaption(const std::string& groupName);
+  // Empties lsvDifferenace (the callers do so after writing each sheet's rows).
+  void ClearDifferences();
+  // Shows the viewer modally, maximised, until the operator closes it; returns the dialog's
+  // result, which the callers do not use.
+  int ShowModal();
+
+  // ---- event handlers ----
+
+  // ToolButton1 ("退出"): closes the viewer, ending a modal showing.
+  void ToolButton1Click();
+  // ToolButton3 ("显示不同"): empties the list and scans the sheet the grids currently show.
+  void ToolButton3Click();
+  // A click on lsvDifferenace: with a line selected, shows its cell in both grids (its sheet
+  // selected, the cell active, the left grid focused, both scrolled to it); else nothing.
+  void lsvDifferenaceDblClick();
+  // The start-edit event of both grids: refuses every edit.
+  void F1Book1StartEdit(SheetControl& sender, const std::string& editText, std::int16_t& Cancel);
+
+  // ---- for the dialog and tests ----
+  sheet::F1Book& F1Book1() noexcept { return books_[viewer::kLeft]; }
+  sheet::F1Book& F1Book2() noexcept { return books_[viewer::kRight]; }
+  sheet::BookWidget* grid(viewer::Side side) const noexcept { return grids_[side]; }
+  QTreeWidget* lsvDifferenace() const noexcept;
+  QGroupBox* GroupBox1() const noexcept;
+  QGroupBox* GroupBox2() const noexcept;
+
+  // Every way of showing the viewer opens it maximised.
+  void setVisible(bool visible) override;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  // DifferenceSink: appends a line to lsvDifferenace.
+  void addDifference(const viewer::DifferenceLine& line) override;
+
+  SheetControl& left() noexcept { return controls_[viewer::kLeft]; }
+  SheetControl& right() noexcept { return controls_[viewer::kRight]; }
+
+  std::unique_ptr<Ui::TfrmShowDifference> ui_;
+  std::array<sheet::F1Book, 2> books_;
+  std::array<F1BookControl, 2> controls_;
+  std::array<sheet::BookWidget*, 2> grids_{};
 };
 
 }  // namespace dupsweep
