@@ -44,22 +44,6 @@ void fillBooks(db::RowSet& S, db::RowSet& D, SheetControl& left, SheetControl& r
   }
 }
 
-bool sameRows(db::RowSet& S, db::RowSet& D) {
-  if (S.rowCount() != D.rowCount()) return false;
-  S.first();
-  D.first();
-  bool same = S.rowCount() > 0;
-  while (!S.eof()) {
-    const int columns = S.columnCount();
-    for (int k = kFirstFigureColumn; k < columns; ++k) {
-      if (!db::sameValue(S.field(k).value(), D.field(k).value())) same = false;
-    }
-    S.next();
-    D.next();
-  }
-  return same;
-}
-
 void findSheetDifferences(SheetControl& left, SheetControl& right, DifferenceSink& sink) {
   int number = 1;
   const int lastRow = left.LastRow();

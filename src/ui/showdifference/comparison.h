@@ -41,14 +41,6 @@ using Grids = std::array<SheetControl*, 2>;
 // before stay written. An nRow that is no row of a sheet raises sheet::RangeError.
 void fillBooks(db::RowSet& S, db::RowSet& D, SheetControl& left, SheetControl& right);
 
-// True when S and D hold the same non-zero number of rows and, paired by position, every
-// figure column (index >= 5, as many as S has columns) of each pair holds the same value by
-// db::sameValue: NULL equals only NULL, texts compare byte for byte, numbers, dates and flags by
-// value. With different row counts nothing is compared; otherwise every value of every row is
-// compared, with no early end. Leaves both row sets at their ends. Raises DatabaseError when D
-// lacks a column that S has.
-bool sameRows(db::RowSet& S, db::RowSet& D);
-
 // One differing cell as the difference list shows it.
 struct DifferenceLine {
   int number = 0;  // running number within one sheet's scan, from 1

@@ -1,5 +1,7 @@
 #include "ui/showdifference/frmshowdifference.h"
 
+#include "engine/compare.h"
+
 #include <QApplication>
 #include <QFont>
 #include <QHeaderView>
@@ -209,7 +211,7 @@ void TfrmShowDifference::FillBooks(db::RowSet& S, db::RowSet& D, TSampleData& sa
 void TfrmShowDifference::CheckSame(db::RowSet& S, db::RowSet& D, TSampleData& sample) {
   // A test that fails half way must never leave a sheet counted as repeated data.
   sample.bRepeated = false;
-  sample.bRepeated = viewer::sameRows(S, D);
+  sample.bRepeated = SameRows(S, D);
 }
 
 void TfrmShowDifference::FindAllDifferences() {

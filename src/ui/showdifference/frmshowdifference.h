@@ -60,7 +60,7 @@ class TfrmShowDifference : public QDialog, private viewer::DifferenceSink {
   // Requires both row sets on their first row; leaves both at their ends. Failures of the grids
   // and row sets reach the caller, with sample.bRepeated false.
   void FillBooks(db::RowSet& S, db::RowSet& D, TSampleData& sample);
-  // Sets sample.bRepeated to whether S and D hold identical figures (viewer::sameRows). A failure
+  // Sets sample.bRepeated to whether S and D hold identical figures (SameRows of the comparison engine). A failure
   // leaves bRepeated false and reaches the caller.
   void CheckSame(db::RowSet& S, db::RowSet& D, TSampleData& sample);
 
