@@ -50,6 +50,10 @@ TEST(DisplayTextTest, EachKind) {
   EXPECT_EQ(displayText(0.1), "0.1");
   EXPECT_EQ(displayText(5.0), "5");
   EXPECT_EQ(displayText(1.0 / 3.0), "0.3333333333333333");
+  EXPECT_EQ(displayText(6133574.18), "6133574.18");       // fixed notation for report figures
+  EXPECT_EQ(displayText(1e15), "1000000000000000");
+  EXPECT_EQ(displayText(1e20), "1e+20");                   // scientific beyond them
+  EXPECT_EQ(displayText(-2.5e-9), "-2.5e-09");
   EXPECT_EQ(displayText(std::string("文本")), "文本");
   EXPECT_EQ(displayText(Bytes{0x00, 0xAB, 0x10}), "00AB10");
   EXPECT_EQ(displayText(DateTime{"2024-03-01 12:30:00"}), "2024-03-01 12:30:00");

@@ -294,21 +294,27 @@ ConnectionTarget mapMsdasql(const std::vector<Pair>& pairs) {
   t.kind = ConnectionTarget::Kind::Odbc;
   std::string out;
   std::string extended;
-  for (const Pair& p : pairs) {
+  auto odbcKey = [](const Pair& p) -> std::string {
+    if (p.keyNorm == "data source") return "DSN";
+    if (p.keyNorm == "user id") return "UID";
+    if (p.keyNorm == "password") return "PWD";
+    if (p.keyNorm == "initial catalog") return "Database";
+    return p.key;
+  };
+  for (std::size_t i = 0; i < pairs.size(); ++i) {
+    const Pair& p = pairs[i];
     if (p.keyNorm == "provider" || p.keyNorm == "persist security info") continue;
     if (p.keyNorm == "extended properties") {
       extended = p.value;
       continue;
     }
-    std::string key = p.key;
-    if (p.keyNorm == "data source")
-      key = "DSN";
-    else if (p.keyNorm == "user id")
-      key = "UID";
-    else if (p.keyNorm == "password")
-      key = "PWD";
-    else if (p.keyNorm == "initial catalog")
-      key = "Database";
+    const std::string key = odbcKey(p);
+    // The last of repeated keys counts, as everywhere in the string; ODBC drivers take the first
+    // of repeated keys, so the earlier ones are not passed on.
+    const std::string keyNorm = normaliseKey(key);
+    if (std::any_of(pairs.begin() + static_cast<std::ptrdiff_t>(i) + 1, pairs.end(),
+                    [&](const Pair& later) { return normaliseKey(odbcKey(later)) == keyNorm; }))
+      continue;
     if (isOneOf(p.keyNorm, {"password", "pwd"})) t.password = p.value;
     if (p.odbcRaw.empty()) {
       appendOdbc(out, key, p.value);
@@ -425,6 +431,10 @@ std::string scrubPassword(std::string_view message, std::string_view password) {
       while (end < out.size() && out[end] != ';' && !isBlank(out[end]) && out[end] != '"' &&
              out[end] != '\'' && out[end] != ']' && out[end] != ')')
         ++end;
+      // A short password may itself hold one of those stop characters ("q\"x"): the whole of it
+      // is masked, not only the part before the stop character.
+      if (!password.empty() && out.compare(j, password.size(), password) == 0)
+        end = std::max(end, j + password.size());
     }
     if (end == j || out.compare(j, end - j, mask) == 0) {
       i = end == j ? j : end;

@@ -25,6 +25,10 @@ std::string fixedText(double v);
 // Shortest text that reads back as `v` (fixed or scientific, whichever is shorter).
 std::string shortestText(double v);
 
+// A double as a grid shows it: the shortest text that reads back as `v`, in fixed notation for
+// ordinary magnitudes (1e-7 <= |v| < 1e16, and 0), in scientific notation beyond them.
+std::string displayDouble(double v);
+
 // What a SQLite column's declared type tells about its values, so that a SQLite table declared
 // like the host's SQL Server table yields values of the same kinds: DECIMAL/NUMERIC/MONEY columns
 // give decimals, DATE/TIME columns dates, BIT/BOOLEAN columns flags. Both SQLite routes (the

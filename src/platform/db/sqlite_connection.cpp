@@ -2,6 +2,10 @@
 
 #include <sqlite3.h>
 
+#include <cctype>
+#include <unordered_map>
+#include <unordered_set>
+
 #include <climits>
 #include <cmath>
 #include <filesystem>
@@ -22,17 +26,16 @@ Declared classify(const char* declaredType) {
 
 Value cellValue(sqlite3_stmt* st, int i, Declared declared) {
   switch (sqlite3_column_type(st, i)) {
+    // SQLite keeps numbers as 64-bit integers or doubles whatever the column's declared type, so
+    // they come as such: a decimal column's stored double is that double, and comparing or showing
+    // it needs no text made for every cell.
     case SQLITE_INTEGER: {
       const std::int64_t v = sqlite3_column_int64(st, i);
       if (declared == Declared::Boolean && (v == 0 || v == 1)) return v == 1;
-      if (declared == Declared::Decimal) return Decimal{std::to_string(v)};
       return v;
     }
-    case SQLITE_FLOAT: {
-      const double v = sqlite3_column_double(st, i);
-      if (declared == Declared::Decimal && std::isfinite(v)) return Decimal{fixedText(v)};
-      return v;
-    }
+    case SQLITE_FLOAT:
+      return sqlite3_column_double(st, i);
     case SQLITE_TEXT: {
       const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
       const std::string_view text(p ? p : "", static_cast<size_t>(sqlite3_column_bytes(st, i)));
@@ -58,7 +61,10 @@ struct StatementGuard {
 class SqliteConnection final : public Connection {
  public:
   SqliteConnection(sqlite3* db, std::string password) : db_(db), password_(std::move(password)) {}
-  ~SqliteConnection() override { sqlite3_close_v2(db_); }  // rolls back an open transaction
+  ~SqliteConnection() override {
+    clearCache();
+    sqlite3_close_v2(db_);  // rolls back an open transaction
+  }
   SqliteConnection(const SqliteConnection&) = delete;
   SqliteConnection& operator=(const SqliteConnection&) = delete;
 
@@ -76,6 +82,7 @@ class SqliteConnection final : public Connection {
       if (collect) {
         haveResult = true;
         names.reserve(static_cast<size_t>(columns));
+        cells.reserve(static_cast<size_t>(columns) * 256);
         for (int i = 0; i < columns; ++i) {
           const char* name = sqlite3_column_name(st, i);
           names.emplace_back(name ? name : "");
@@ -126,10 +133,25 @@ class SqliteConnection final : public Connection {
     raise(rc);
   }
 
-  // Prepares and hands each statement of `sql` in turn to `each`.
+  // Hands each statement of `sql` in turn to `each`. A single statement runs as a prepared
+  // statement kept for reuse: its text literals become parameters, so the statements that differ
+  // only in their values (one unit's rows of a table, say) are prepared once. Statements the
+  // cache cannot take (several in one text, literals where SQLite allows no parameter) are
+  // prepared each time.
   template <class Each>
   void run(std::string_view sql, Each each) {
     if (sql.size() > static_cast<size_t>(INT_MAX)) fail("The statement is too long.", "HY000", {});
+    if (sqlite3_stmt* st = cached(sql)) {
+      struct Reset {
+        sqlite3_stmt* st;
+        ~Reset() {
+          sqlite3_reset(st);  // ends the statement's read of the database at once
+          sqlite3_clear_bindings(st);
+        }
+      } reset{st};
+      each(st);
+      return;
+    }
     const char* p = sql.data();
     const char* const end = p + sql.size();
     bool any = false;
@@ -146,6 +168,101 @@ class SqliteConnection final : public Connection {
     if (!any) fail("The statement is empty.", "42000", {});
   }
 
+  // The kept statement for `sql` with its literals bound, or null when it cannot be kept.
+  sqlite3_stmt* cached(std::string_view sql) {
+    std::vector<std::string> literals;
+    std::string shape;
+    if (!parameterize(sql, shape, literals)) return nullptr;
+    auto found = cache_.find(shape);
+    sqlite3_stmt* st = nullptr;
+    if (found != cache_.end()) {
+      st = found->second;
+    } else {
+      if (refused_.count(shape)) return nullptr;
+      const char* tail = nullptr;
+      if (sqlite3_prepare_v3(db_, shape.data(), static_cast<int>(shape.size()),
+                             SQLITE_PREPARE_PERSISTENT, &st, &tail) != SQLITE_OK ||
+          st == nullptr || !onlyBlanks(tail, shape.data() + shape.size()) ||
+          sqlite3_bind_parameter_count(st) != static_cast<int>(literals.size())) {
+        sqlite3_finalize(st);
+        if (refused_.size() < kCacheSize) refused_.insert(shape);
+        return nullptr;
+      }
+      if (cache_.size() >= kCacheSize) clearCache();
+      cache_.emplace(std::move(shape), st);
+    }
+    for (size_t i = 0; i < literals.size(); ++i)
+      sqlite3_bind_text(st, static_cast<int>(i + 1), literals[i].data(),
+                        static_cast<int>(literals[i].size()), SQLITE_TRANSIENT);
+    return st;
+  }
+
+  static bool onlyBlanks(const char* p, const char* end) {
+    for (; p && p < end; ++p)
+      if (!std::isspace(static_cast<unsigned char>(*p))) return false;
+    return true;
+  }
+
+  // Replaces every text literal of `sql` by "?" and collects the literals' values. False for a
+  // text that already holds parameters or an unterminated literal.
+  static bool parameterize(std::string_view sql, std::string& shape,
+                           std::vector<std::string>& literals) {
+    shape.reserve(sql.size());
+    for (size_t i = 0; i < sql.size();) {
+      const char c = sql[i];
+      auto copyUntil = [&](std::string_view close) {
+        const size_t e = sql.find(close, i + 1);
+        if (e == std::string_view::npos) return false;
+        shape.append(sql.substr(i, e + close.size() - i));
+        i = e + close.size();
+        return true;
+      };
+      if (c == '\'') {
+        std::string value;
+        size_t j = i + 1;
+        for (;; ++j) {
+          if (j >= sql.size()) return false;
+          if (sql[j] == '\'') {
+            if (j + 1 < sql.size() && sql[j + 1] == '\'') {
+              value += '\'';
+              ++j;
+              continue;
+            }
+            break;
+          }
+          value += sql[j];
+        }
+        literals.push_back(std::move(value));
+        shape += '?';
+        i = j + 1;
+      } else if (c == '"' || c == '`') {
+        if (!copyUntil(std::string_view(&sql[i], 1))) return false;
+      } else if (c == '[') {
+        if (!copyUntil("]")) return false;
+      } else if (c == '-' && i + 1 < sql.size() && sql[i + 1] == '-') {
+        const size_t e = sql.find('\n', i);
+        shape.append(sql.substr(i, e == std::string_view::npos ? sql.size() - i : e - i));
+        i = e == std::string_view::npos ? sql.size() : e;
+      } else if (c == '/' && i + 1 < sql.size() && sql[i + 1] == '*') {
+        if (!copyUntil("*/")) return false;
+      } else if (c == '?' || c == ':' || c == '@' || c == '$') {
+        return false;  // the text has parameters of its own
+      } else {
+        shape += c;
+        ++i;
+      }
+    }
+    return true;
+  }
+
+  void clearCache() {
+    for (auto& [text, st] : cache_) sqlite3_finalize(st);
+    cache_.clear();
+  }
+
+  static constexpr size_t kCacheSize = 256;
+  std::unordered_map<std::string, sqlite3_stmt*> cache_;
+  std::unordered_set<std::string> refused_;
   sqlite3* db_;
   std::string password_;
 };
@@ -163,7 +280,9 @@ std::unique_ptr<Connection> openSqlite(const ConnectionTarget& target) {
 
   sqlite3* db = nullptr;
   // No SQLITE_OPEN_CREATE: a database that is not there is an error, never a new file.
-  const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+  // A connection is used by one thread at a time, so SQLite's per-call locking is not needed.
+  const int rc =
+      sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     const std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
     sqlite3_close_v2(db);

@@ -43,6 +43,12 @@ std::string fixedText(double v) {
   return std::string(buf, res.ptr);
 }
 
+std::string displayDouble(double v) {
+  const double magnitude = std::fabs(v);
+  if (v == 0 || (std::isfinite(v) && magnitude >= 1e-7 && magnitude < 1e16)) return fixedText(v);
+  return shortestText(v);
+}
+
 std::string shortestText(double v) {
   char buf[64];
   const auto res = std::to_chars(buf, buf + sizeof buf, v);
@@ -134,6 +140,10 @@ bool sameNumber(const Value& a, const Value& b) {
   if (da && db) return *da == *db || (std::isnan(*da) && std::isnan(*db));
   if (ia && db) return integralDouble(*db) == *ia;
   if (da && ib) return integralDouble(*da) == *ib;
+  // Two decimals with the same text are the same number; most cells of a repeated sheet are.
+  const auto* texta = std::get_if<Decimal>(&a);
+  const auto* textb = std::get_if<Decimal>(&b);
+  if (texta && textb && texta->digits == textb->digits) return true;
   // A decimal is involved: compare canonical decimal texts, a double taken as its shortest
   // round-trip text (so 0.1 equals the decimal 0.1).
   std::string sa, sb;
@@ -186,7 +196,7 @@ std::string displayText(const Value& v) {
                         [](const Null&) { return std::string(); },
                         [](std::int64_t i) { return std::to_string(i); },
                         [](const Decimal& d) { return d.digits; },
-                        [](double d) { return detail::shortestText(d); },
+                        [](double d) { return detail::displayDouble(d); },
                         [](const std::string& s) { return s; },
                         [](const Bytes& b) {
                           std::string out;
