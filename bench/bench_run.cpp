@@ -1,0 +1,550 @@
+// dupsweep-bench: the speed and memory figures of the component, printed as one table.
+//
+//   dupsweep-bench --data DIR --module LIB [--runs N]
+//
+// DIR caches the scaled databases between runs (made with the demo generator). Every figure is
+// the median of N runs (default 5), each in a child process of its own, so that the peak resident
+// memory of one run can be read from the system; the ratios compare figures measured in the same
+// child process. The child processes are this program again, started with --child.
+//
+//   B1  the dialog's run as an operator starts it (real dialog and viewer, offscreen), 100 pairs
+//       x 40 sheets x 200 rows x 20 figure columns, against the floor: the same rows read with
+//       plain prepared SQLite statements into memory
+//   B2  the batch scanner over the same pairs, against the same floor
+//   B3  FindAllDifferences over 40 sheets x 200 rows x 25 columns with 1% of cells differing
+//   B4  peak resident memory of B1 at 10 and at 100 pairs
+//   B5  the host's call of Dupsweep until the dialog is shown (demo database); expanding a tree
+//       level of 5,000 units
+//   B6  loading a 60-sheet template; one million EntryRC calls
+
+#include <dlfcn.h>
+#include <spawn.h>
+#include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "demodb.h"
+#include "entry/ComDupsweepDM.h"
+#include "platform/com/comptr.h"
+#include "platform/spreadsheet/f1book.h"
+#include "platform/text/text.h"
+#include "scan/scan.h"
+#include "scheme/scheme.h"
+#include "sheet_files.h"
+#include "ui/dupsweep/frmdupsweep.h"
+#include "ui/showdifference/frmshowdifference.h"
+
+namespace fs = std::filesystem;
+
+// Figures are CPU time (user and system) of the measuring process: the measured work runs on one
+// thread, and CPU time stays true when other work shares the machine, where wall time does not.
+// Only the host call (B5) is wall time from the process's start, since it includes loading.
+struct Clock {
+  using time_point = double;
+  static time_point now() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+  }
+};
+using WallClock = std::chrono::steady_clock;
+
+namespace {
+
+// ---- Shared set-up -----------------------------------------------------------------------------
+
+constexpr int kSheets = 40, kRows = 200, kCols = 20, kUnits = 220, kPairs = 100;
+const char* const kTask = "T01";
+const char* const kPeriod = "2024N";
+constexpr int kLevel = 1;
+
+double seconds(Clock::time_point since) { return Clock::now() - since; }
+double wallSeconds(WallClock::time_point since) {
+  return std::chrono::duration<double>(WallClock::now() - since).count();
+}
+
+std::string conn(const fs::path& db) { return "Provider=SQLite;Data Source=" + db.string(); }
+
+fs::path scaledDb(const fs::path& dir) {
+  return dir / ("scaled-" + std::to_string(kUnits) + "x" + std::to_string(kSheets) + "x" +
+                std::to_string(kRows) + "x" + std::to_string(kCols) + ".db");
+}
+
+// The units of the scaled database in code order, as the tree would give them.
+std::vector<dupsweep::TUnitData> unitsOf(const fs::path& db) {
+  sqlite3* h = nullptr;
+  sqlite3_open_v2(db.c_str(), &h, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_stmt* st = nullptr;
+  sqlite3_prepare_v2(h,
+                     "SELECT c.nUnitID, c.sUnitCode, c.nLevel, u.sUnitName FROM UnitClsAndUnit c "
+                     "JOIN Unit u ON u.nUnitID = c.nUnitID WHERE c.sUnitClsCode = '01' "
+                     "ORDER BY c.sUnitCode",
+                     -1, &st, nullptr);
+  std::vector<dupsweep::TUnitData> units;
+  while (sqlite3_step(st) == SQLITE_ROW)
+    units.push_back({sqlite3_column_int(st, 0),
+                     reinterpret_cast<const char*>(sqlite3_column_text(st, 1)),
+                     sqlite3_column_int(st, 2),
+                     reinterpret_cast<const char*>(sqlite3_column_text(st, 3))});
+  sqlite3_finalize(st);
+  sqlite3_close(h);
+  return units;
+}
+
+// Scheme files pairs10.Unitdata and pairs100.Unitdata of disjoint neighbouring units.
+void writeSchemes(const fs::path& db, const fs::path& dir) {
+  std::vector<dupsweep::TUnitData> units = unitsOf(db);
+  if (units.size() < 2 * kPairs) throw std::runtime_error("the scaled database has too few units");
+  std::vector<dupsweep::TUnitGroup> groups;
+  for (int i = 0; i < kPairs; ++i) groups.emplace_back(units[2 * i], units[2 * i + 1]);
+  for (int n : {10, kPairs}) {
+    std::vector<const dupsweep::TUnitGroup*> pointers;
+    for (int i = 0; i < n; ++i) pointers.push_back(&groups[i]);
+    dupsweep::scheme::saveScheme((dir / ("pairs" + std::to_string(n) + ".Unitdata")).string(),
+                                 pointers);
+  }
+}
+
+// A database whose top-level unit has 5,000 children, for expanding one tree level.
+void writeTreeDb(const fs::path& path) {
+  sqlite3* h = nullptr;
+  sqlite3_open(path.c_str(), &h);
+  std::string sql = R"(
+    CREATE TABLE Unit(nUnitID INTEGER, sUnitName TEXT);
+    CREATE TABLE UnitClsAndUnit(sUnitClsCode TEXT, nUnitID INTEGER, nLevel INTEGER,
+                                sParentCode TEXT, sUnitCode TEXT);
+    CREATE TABLE Period(sPeriodID TEXT, sPeriodName TEXT, nPeriodType INTEGER);
+    CREATE TABLE PeriodTable(sPeriodID TEXT, sTaskCode TEXT, nSampleLevel INTEGER,
+                             sSampleCode TEXT, sSampleName TEXT, nSheetOrder INTEGER,
+                             bIsBaseSample INTEGER);
+    INSERT INTO Period VALUES ('2024N','2024年',1);
+    INSERT INTO PeriodTable VALUES ('2024N','T01',1,'B01','表',1,1);
+    INSERT INTO Unit VALUES (1,'总部');
+    INSERT INTO UnitClsAndUnit VALUES ('01',1,0,NULL,'R');
+    WITH RECURSIVE n(i) AS (SELECT 2 UNION ALL SELECT i + 1 FROM n WHERE i < 5001)
+      INSERT INTO Unit SELECT i, '分支机构' || i FROM n;
+    INSERT INTO UnitClsAndUnit SELECT '01', nUnitID, 1, 'R', 'R' || nUnitID FROM Unit
+      WHERE nUnitID > 1;
+    CREATE INDEX IX_Cls ON UnitClsAndUnit(sUnitClsCode, nLevel, sParentCode);
+  )";
+  sqlite3_exec(h, sql.c_str(), nullptr, nullptr, nullptr);
+  sqlite3_close(h);
+}
+
+// ---- The floor ---------------------------------------------------------------------------------
+
+// Reads both units' rows of every sheet for every pair, the second unit first as the comparison
+// does, with one prepared statement per table, every value copied into memory. Returns seconds.
+double readFloor(const fs::path& db, int pairs) {
+  std::vector<dupsweep::TUnitData> units = unitsOf(db);
+  const auto start = Clock::now();
+  sqlite3* h = nullptr;
+  sqlite3_open_v2(db.c_str(), &h, SQLITE_OPEN_READWRITE, nullptr);
+  std::vector<sqlite3_stmt*> statements;
+  for (int s = 1; s <= kSheets; ++s) {
+    char table[64];
+    std::snprintf(table, sizeof table, "DataNum%s_B%02d_%d", kTask, s, kLevel);
+    std::string sql = std::string("SELECT * FROM ") + table +
+                      " WHERE sPeriodID = ? AND sUnitCode = ? ORDER BY nRow";
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(h, sql.c_str(), -1, &st, nullptr) != SQLITE_OK)
+      throw std::runtime_error(sqlite3_errmsg(h));
+    statements.push_back(st);
+  }
+  struct Cell {
+    int type;
+    long long i;
+    double d;
+    std::string text;
+  };
+  std::vector<Cell> cells;
+  std::size_t total = 0;
+  auto read = [&](sqlite3_stmt* st, const std::string& unit) {
+    sqlite3_reset(st);
+    sqlite3_bind_text(st, 1, kPeriod, -1, SQLITE_STATIC);
+    sqlite3_bind_text(st, 2, unit.c_str(), -1, SQLITE_STATIC);
+    cells.clear();
+    while (sqlite3_step(st) == SQLITE_ROW) {
+      const int n = sqlite3_column_count(st);
+      for (int c = 0; c < n; ++c) {
+        Cell cell{sqlite3_column_type(st, c), 0, 0, {}};
+        if (cell.type == SQLITE_INTEGER) cell.i = sqlite3_column_int64(st, c);
+        if (cell.type == SQLITE_FLOAT) cell.d = sqlite3_column_double(st, c);
+        if (cell.type == SQLITE_TEXT)
+          cell.text.assign(reinterpret_cast<const char*>(sqlite3_column_text(st, c)),
+                           static_cast<std::size_t>(sqlite3_column_bytes(st, c)));
+        cells.push_back(std::move(cell));
+      }
+    }
+    total += cells.size();
+  };
+  for (int p = 0; p < pairs; ++p)
+    for (sqlite3_stmt* st : statements) {
+      read(st, units[2 * p + 1].sUnitCode);
+      read(st, units[2 * p].sUnitCode);
+    }
+  for (sqlite3_stmt* st : statements) sqlite3_finalize(st);
+  sqlite3_close(h);
+  if (total == 0) throw std::runtime_error("the floor read no rows");
+  return seconds(start);
+}
+
+// ---- Child measurements ------------------------------------------------------------------------
+
+void report(const std::string& key, double value) { std::cout << key << "=" << value << std::endl; }
+
+// Runs `step` once the modal dialog of Execute is on the screen, then closes the dialog. A
+// failure ends the process: nothing may be thrown through Qt's event loop.
+void onDialogShown(std::function<void(QWidget&)> step) {
+  QTimer::singleShot(0, [step] {
+    QWidget* dialog = QApplication::activeModalWidget();
+    if (!dialog) return onDialogShown(step);  // not shown yet: look again on the next turn
+    try {
+      step(*dialog);
+    } catch (const std::exception& e) {
+      std::cerr << "dupsweep-bench: " << e.what() << std::endl;
+      std::_Exit(1);
+    }
+    dialog->close();
+  });
+}
+
+// B1: the operator picks the scheme of `pairs` pairs and presses 比对数据.
+void childDialogRun(const fs::path& data, int pairs, bool floor) {
+  const fs::path db = scaledDb(data);
+  if (floor) report("floor", readFloor(db, pairs));
+  double run = -1;
+  onDialogShown([&](QWidget& dialog) {
+    auto* precept = dialog.findChild<QComboBox*>("cmbPrecept");
+    const int index = precept->findText(QString("pairs%1").arg(pairs));
+    if (index < 0) throw std::runtime_error("the scheme is not listed");
+    precept->setCurrentIndex(index);
+    emit precept->activated(index);
+    auto* compare = dialog.findChild<QPushButton*>("cmdCompare");
+    const auto start = Clock::now();
+    compare->click();
+    run = seconds(start);
+  });
+  dupsweep::TfrmDupsweep::Parts parts;
+  parts.schemeDirectory = data.string() + "/";
+  dupsweep::TfrmDupsweep::Execute(conn(db), "01", "", kTask, kLevel, parts);
+  report("run", run);
+}
+
+// B2: the scanner over the same pairs.
+void childScan(const fs::path& data) {
+  const fs::path db = scaledDb(data);
+  report("floor", readFloor(db, kPairs));
+  dupsweep::scan::Options o;
+  o.conn = conn(db);
+  o.task = kTask;
+  o.level = kLevel;
+  o.period = kPeriod;
+  o.schemes = {(data / "pairs100.Unitdata").string()};
+  std::ostringstream out, progress;
+  const auto start = Clock::now();
+  dupsweep::scan::run(o, out, progress);
+  report("run", seconds(start));
+}
+
+// B3: both grids filled with 40 sheets x 200 rows x 25 columns, 1% of the right cells differing.
+void childFindAll(const fs::path& data) {
+  const fs::path file = data / "template40.xlsx";
+  if (!fs::exists(file)) dupsweep::sheet::testing::writeTemplateXlsx(file, 40, 200, 25);
+  dupsweep::TfrmShowDifference viewer;
+  viewer.LoadTemplate(file.string());
+  auto& left = viewer.F1Book1();
+  auto& right = viewer.F1Book2();
+  unsigned seed = 1;
+  for (int s = 1; s <= 40; ++s) {
+    left.setSheet(s);
+    right.setSheet(s);
+    for (int r = 3; r < 203; ++r)
+      for (int c = 2; c < 27; ++c) {
+        const std::string value = std::to_string(r * 1000 + c);
+        left.EntryRC(r, c, value);
+        seed = seed * 1103515245u + 12345u;
+        right.EntryRC(r, c, (seed >> 16) % 100 == 0 ? value + "1" : value);
+      }
+  }
+  viewer.SetSheet(0);
+  const auto start = Clock::now();
+  viewer.FindAllDifferences();
+  report("run", seconds(start));
+}
+
+// B5: the host's call until the dialog is shown, through the component's class factory.
+void childHostCall(const fs::path& module, const fs::path& demoDb,
+                   WallClock::time_point processStart) {
+  using namespace dupsweep::com;
+  double shown = -1;
+  onDialogShown([&](QWidget&) { shown = wallSeconds(processStart); });
+  void* handle = ::dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle) throw std::runtime_error(::dlerror());
+  using GetClassObject = HRESULT (*)(const CLSID&, const IID&, void**);
+  auto get = reinterpret_cast<GetClassObject>(::dlsym(handle, "DllGetClassObject"));
+  ComPtr<IClassFactory> factory;
+  if (FAILED(get(dupsweep::CLSID_Dupsweep, IID_IClassFactory, factory.putVoid())))
+    throw std::runtime_error("DllGetClassObject failed");
+  ComPtr<IUnknown> object;
+  if (FAILED(factory->CreateInstance(nullptr, dupsweep::IID_IDupsweep, object.putVoid())))
+    throw std::runtime_error("CreateInstance failed");
+  BString c(dupsweep::text::utf8ToUtf16(conn(demoDb)));
+  BString unitCls(u"01"), task(u"T01");
+  HRESULT hr = static_cast<dupsweep::IDupsweep*>(object.get())
+                   ->Dupsweep(c.get(), unitCls.get(), task.get(), kLevel);
+  if (hr != S_OK) throw std::runtime_error("Dupsweep failed");
+  report("run", shown);
+}
+
+// B5: expanding the top-level unit, which has 5,000 children.
+void childTreeLevel(const fs::path& data) {
+  const fs::path db = data / "tree5000.db";
+  double run = -1;
+  int nodes = 0;
+  onDialogShown([&](QWidget& dialog) {
+    auto* tree = dialog.findChild<QTreeWidget*>("tvUnit");
+    QTreeWidgetItem* root = tree->topLevelItem(0);
+    const auto start = Clock::now();
+    root->setExpanded(true);
+    QApplication::processEvents();
+    run = seconds(start);
+    nodes = root->childCount();
+  });
+  dupsweep::TfrmDupsweep::Execute(conn(db), "01", "", kTask, kLevel);
+  if (nodes != 5000) throw std::runtime_error("the level has " + std::to_string(nodes) + " nodes");
+  report("run", run);
+}
+
+// B6: a 60-sheet template read into a control, and one million EntryRC calls.
+void childControl(const fs::path& data) {
+  const fs::path file = data / "template60.xlsx";
+  if (!fs::exists(file)) dupsweep::sheet::testing::writeTemplateXlsx(file, 60, 60, 14);
+  dupsweep::sheet::F1Book book;
+  auto start = Clock::now();
+  book.read(file);
+  report("template", seconds(start));
+  start = Clock::now();
+  for (int i = 0; i < 1000000; ++i) book.EntryRC(1 + i / 100, 1 + i % 100, "1234.5");
+  report("entry", seconds(start));
+}
+
+int child(const std::vector<std::string>& args, WallClock::time_point processStart) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  int argc = 1;
+  char name[] = "dupsweep-bench";
+  char* argv[] = {name, nullptr};
+  QApplication app(argc, argv);
+  const std::string what = args.at(0);
+  const fs::path data = args.at(1);
+  if (what == "b1") childDialogRun(data, std::stoi(args.at(2)), args.at(3) == "floor");
+  else if (what == "b2") childScan(data);
+  else if (what == "b3") childFindAll(data);
+  else if (what == "b5host") childHostCall(args.at(2), data / "demo.db", processStart);
+  else if (what == "b5tree") childTreeLevel(data);
+  else if (what == "b6") childControl(data);
+  else throw std::runtime_error("unknown measurement " + what);
+  return 0;
+}
+
+// ---- The driver --------------------------------------------------------------------------------
+
+struct ChildResult {
+  std::map<std::string, double> values;
+  double maxRssMiB = 0;
+};
+
+ChildResult runChild(const std::string& self, const std::vector<std::string>& args) {
+  int out[2];
+  if (pipe(out) != 0) throw std::runtime_error("pipe failed");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addclose(&actions, out[0]);
+  std::vector<std::string> all = {self, "--child"};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  if (posix_spawn(&pid, self.c_str(), &actions, nullptr, argv.data(), environ) != 0)
+    throw std::runtime_error("cannot start " + self);
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  std::string text;
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(out[0], buf, sizeof buf)) > 0) text.append(buf, static_cast<std::size_t>(n));
+  close(out[0]);
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    throw std::runtime_error("measurement " + args.at(0) + " failed");
+  ChildResult r;
+  r.maxRssMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line))
+    if (auto eq = line.find('='); eq != std::string::npos)
+      r.values[line.substr(0, eq)] = std::stod(line.substr(eq + 1));
+  return r;
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+// Runs a measurement `runs` times and gives the median of each value (and of the peak memory
+// as "rss").
+std::map<std::string, double> measure(const std::string& self, const std::vector<std::string>& args,
+                                      int runs) {
+  std::map<std::string, std::vector<double>> all;
+  for (int i = 0; i < runs; ++i) {
+    ChildResult r = runChild(self, args);
+    for (auto& [k, v] : r.values) all[k].push_back(v);
+    all["rss"].push_back(r.maxRssMiB);
+    std::cerr << "." << std::flush;
+  }
+  std::map<std::string, double> medians;
+  for (auto& [k, v] : all) medians[k] = median(v);
+  return medians;
+}
+
+std::string machine() {
+  std::ifstream meminfo("/proc/meminfo");
+  std::string key;
+  double kib = 0;
+  meminfo >> key >> kib;
+  char date[32];
+  const std::time_t now = std::time(nullptr);
+  std::strftime(date, sizeof date, "%Y-%m-%d", std::localtime(&now));
+  std::ostringstream s;
+  s << date << ", " << sysconf(_SC_NPROCESSORS_ONLN) << " cores, " << std::fixed;
+  s.precision(1);
+  s << kib / 1024 / 1024 << " GiB memory";
+  return s.str();
+}
+
+struct Row {
+  std::string id, what, value, target, verdict;
+};
+
+std::string fmt(double v, const char* unit, int precision = 3) {
+  std::ostringstream s;
+  s << std::fixed;
+  s.precision(precision);
+  s << v << unit;
+  return s.str();
+}
+
+int driver(const std::vector<std::string>& args) {
+  fs::path data = "build/bench-data";
+  fs::path module;
+  int runs = 5;
+  for (std::size_t i = 0; i + 1 < args.size(); i += 2) {
+    if (args[i] == "--data") data = args[i + 1];
+    else if (args[i] == "--module") module = args[i + 1];
+    else if (args[i] == "--runs") runs = std::max(1, std::stoi(args[i + 1]));
+  }
+  if (module.empty()) throw std::runtime_error("--module LIB is required");
+  fs::create_directories(data);
+  data = fs::absolute(data);
+
+  // Databases, cached between runs.
+  if (!fs::exists(scaledDb(data))) {
+    std::cerr << "writing " << scaledDb(data) << " ..." << std::endl;
+    dupsweep::demodb::DemoOptions o;
+    o.out = scaledDb(data);
+    o.scale = dupsweep::demodb::ScaleOptions{kUnits, kSheets, kRows, kCols};
+    dupsweep::demodb::writeDemoDatabase(o);
+  }
+  if (!fs::exists(data / "demo.db")) {
+    dupsweep::demodb::DemoOptions o;
+    o.out = data / "demo.db";
+    dupsweep::demodb::writeDemoDatabase(o);
+  }
+  if (!fs::exists(data / "tree5000.db")) writeTreeDb(data / "tree5000.db");
+  writeSchemes(scaledDb(data), data);
+
+  const std::string self = fs::read_symlink("/proc/self/exe").string();
+  const std::string dir = data.string();
+  std::cerr << "measuring (" << runs << " runs each)";
+  runChild(self, {"b2", dir});  // warms the page cache for the scaled database
+  auto b1 = measure(self, {"b1", dir, std::to_string(kPairs), "floor"}, runs);
+  auto b1small = measure(self, {"b1", dir, "10", "nofloor"}, runs);
+  auto b1large = measure(self, {"b1", dir, std::to_string(kPairs), "nofloor"}, runs);
+  auto b2 = measure(self, {"b2", dir}, runs);
+  auto b3 = measure(self, {"b3", dir}, runs);
+  auto b5host = measure(self, {"b5host", dir, fs::absolute(module).string()}, runs);
+  auto b5tree = measure(self, {"b5tree", dir}, runs);
+  auto b6 = measure(self, {"b6", dir}, runs);
+  std::cerr << std::endl;
+
+  auto verdict = [](bool met) { return std::string(met ? "met" : "NOT MET"); };
+  const double r1 = b1["run"] / b1["floor"], r2 = b2["run"] / b2["floor"];
+  const double growth = b1large["rss"] / b1small["rss"] - 1;
+  std::vector<Row> rows = {
+      {"B1", "dialog run, 100 pairs x 40 sheets x 200 rows x 20 columns", fmt(b1["run"], " s"), "", ""},
+      {"", "floor: the same rows by prepared SQLite statements", fmt(b1["floor"], " s"), "", ""},
+      {"", "B1 / floor", fmt(r1, "", 2), "<= 1.5", verdict(r1 <= 1.5)},
+      {"B2", "dupsweep-scan, the same pairs", fmt(b2["run"], " s"), "", ""},
+      {"", "floor, measured with B2", fmt(b2["floor"], " s"), "", ""},
+      {"", "B2 / floor", fmt(r2, "", 2), "<= 1.2", verdict(r2 <= 1.2)},
+      {"B3", "FindAllDifferences, 40 x 200 x 25, 1% differing", fmt(b3["run"] * 1000, " ms", 1),
+       "< 50 ms", verdict(b3["run"] < 0.05)},
+      {"B4", "peak memory of B1 at 10 pairs", fmt(b1small["rss"], " MiB", 1), "", ""},
+      {"", "peak memory of B1 at 100 pairs", fmt(b1large["rss"], " MiB", 1),
+       "within 10%", verdict(growth <= 0.10)},
+      {"B5", "host call until the dialog is shown (demo database)",
+       fmt(b5host["run"] * 1000, " ms", 1), "< 1 s", verdict(b5host["run"] < 1.0)},
+      {"", "expanding a tree level of 5,000 units", fmt(b5tree["run"] * 1000, " ms", 1),
+       "< 0.5 s", verdict(b5tree["run"] < 0.5)},
+      {"B6", "loading a 60-sheet template", fmt(b6["template"] * 1000, " ms", 1), "< 1 s",
+       verdict(b6["template"] < 1.0)},
+      {"", "one million EntryRC calls", fmt(b6["entry"] * 1000, " ms", 1), "", ""},
+  };
+  std::cout << "dupsweep benchmarks: " << machine() << "; median of " << runs
+            << " runs; CPU time of the measuring process (B5's host call: wall time)\n\n";
+  std::printf("%-4s %-60s %12s  %-10s %s\n", "", "measurement", "figure", "target", "");
+  for (const Row& r : rows)
+    std::printf("%-4s %-60s %12s  %-10s %s\n", r.id.c_str(), r.what.c_str(), r.value.c_str(),
+                r.target.c_str(), r.verdict.c_str());
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const auto processStart = WallClock::now();
+  std::vector<std::string> args(argv + 1, argv + argc);
+  try {
+    if (!args.empty() && args[0] == "--child")
+      return child({args.begin() + 1, args.end()}, processStart);
+    return driver(args);
+  } catch (const std::exception& e) {
+    std::cerr << "dupsweep-bench: " << e.what() << std::endl;
+    return 1;
+  }
+}
