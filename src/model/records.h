@@ -58,6 +58,11 @@ struct TSampleData {
 struct DifferenceData {
   std::string sGroupName;
   TSampleData Sample;
+  // The pair the sheet was found identical for, as its two units stood at the run. The deletion
+  // takes its units from here, so that two pairs with the same name are told apart and a pair
+  // taken off the pair list after the run can still be cleaned.
+  TUnitData UnitS;
+  TUnitData UnitD;
 };
 
 // One period the dialog can choose: its key and its composed display name.

@@ -208,19 +208,5 @@ TEST_F(DialogOnDatabase, AFailureWhileShowingIsShownAndTheDialogStaysUsable) {
   EXPECT_EQ(messages->shown[0].style, ui::MB_OK | ui::MB_ICONSTOP);
 }
 
-// Not a check: saves a picture of the dialog over a small database for a person to look at.
-// Run with --gtest_also_run_disabled_tests; DUPSWEEP_SCREENSHOT names the file (/tmp/dialog.png).
-TEST_F(DialogOnDatabase, DISABLED_Screenshot) {
-  const QString file = qEnvironmentVariable("DUPSWEEP_SCREENSHOT", "/tmp/dialog.png");
-  execute(db.connectionString(), "", "T01", [&file](TfrmDupsweep* dialog) {
-    auto* tree = dialog->findChild<QTreeWidget*>("tvUnit");
-    dialog->LoadUnitNodes(tree->topLevelItem(0), "01", 1);
-    tree->expandItem(tree->topLevelItem(0));
-    tree->topLevelItem(1)->setSelected(true);
-    dialog->findChild<QComboBox*>("cmbPeriod")->setCurrentIndex(1);
-    EXPECT_TRUE(dialog->grab().save(file));
-  });
-}
-
 }  // namespace
 }  // namespace dupsweep

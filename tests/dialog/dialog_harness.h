@@ -96,17 +96,20 @@ class DialogHarness : public ::testing::Test {
   TfrmDupsweep::Parts parts() {
     TfrmDupsweep::Parts p;
     p.dataModule = [this] {
-      return std::make_unique<TdmDupsweep>([this](const std::string& conn) {
-        return std::make_unique<CountingConnection>(db::open(conn), log);
-      });
+      return std::make_unique<TdmDupsweep>(
+          [this](const std::string& conn) -> std::unique_ptr<db::Connection> {
+            auto counted = std::make_unique<CountingConnection>(db::open(conn), log);
+            if (wrap) return wrap(std::move(counted));
+            return counted;
+          });
     };
     p.schemeDirectory = schemeDir;
     return p;
   }
 
-  // Opens the dialog through Execute, lets `act` work in it, then closes it. The dialog is
-  // closed also when an assertion ends `act` early.
-  void run(const std::function<void()>& act) {
+  // Opens the dialog through Execute (on `conn`, the test's database when empty), lets `act`
+  // work in it, then closes it. The dialog is closed also when an assertion ends `act` early.
+  void run(const std::function<void()>& act, const std::string& conn = {}) {
     whenModal<TfrmDupsweep>([this, act](TfrmDupsweep* shown) {
       dialog = shown;
       tree = shown->findChild<UnitTree*>("tvUnit");
@@ -115,7 +118,7 @@ class DialogHarness : public ::testing::Test {
       act();
       shown->findChild<QPushButton*>("cmdClose")->click();
     });
-    TfrmDupsweep::Execute(db.connectionString(), "01", "", "T01", 1, parts());
+    TfrmDupsweep::Execute(conn.empty() ? db.connectionString() : conn, "01", "", "T01", 1, parts());
     dialog = nullptr;
     tree = nullptr;
   }
@@ -231,6 +234,9 @@ class DialogHarness : public ::testing::Test {
 
   SqliteFile db;
   StatementLog log;
+  // When set, wraps every connection the data module opens (after the counting one), for
+  // injecting faults.
+  std::function<std::unique_ptr<db::Connection>(std::unique_ptr<db::Connection>)> wrap;
   std::string schemeDir;
   TfrmDupsweep* dialog = nullptr;
   UnitTree* tree = nullptr;

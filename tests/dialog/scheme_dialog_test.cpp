@@ -95,9 +95,10 @@ TEST_F(SchemeDialogTest, PickingASchemeReplacesThePairsAndEmptiesTheRepeatedShee
     addPair(top(1), top(2));
     // What a comparison run leaves behind.
     auto* sheets = dialog->findChild<QListWidget*>("lsbDifference");
-    TSampleData sample;
-    sample.sSampleName = "资产负债表";
-    sheets->addItem(new SampleEntry(sample));
+    DifferenceData found;
+    found.sGroupName = "总公司=>华东分部";
+    found.Sample.sSampleName = "资产负债表";
+    sheets->addItem(new SampleEntry(found));
     button("cmdDelRepetition")->setEnabled(true);
 
     pickScheme(0);
@@ -253,7 +254,7 @@ TEST_F(SchemeDialogTest, DeletingASchemeRemovesItsFileThePairsAndTheSelectedEntr
     auto* sheets = dialog->findChild<QListWidget*>("lsbDifference");
     pickScheme(1);
     ASSERT_EQ(pairs->count(), 1);
-    sheets->addItem(new SampleEntry(TSampleData()));
+    sheets->addItem(new SampleEntry(DifferenceData()));
     button("cmdDelRepetition")->setEnabled(true);
 
     press("cmdDel");

@@ -270,22 +270,5 @@ TEST_F(UnitTreeTest, ButtonStatesFollowTheirTable) {
   ASSERT_EQ(messages->shown.size(), 2u);  // the two confirmations of saving
 }
 
-// Not a check: saves a picture of the dialog with a node opened, two units selected and pairs
-// added, for a person to look at. Run with --gtest_also_run_disabled_tests; DUPSWEEP_SCREENSHOT
-// names the file (/tmp/dialog-pairs.png).
-TEST_F(UnitTreeTest, DISABLED_PairsScreenshot) {
-  const QString file = qEnvironmentVariable("DUPSWEEP_SCREENSHOT", "/tmp/dialog-pairs.png");
-  run([&] {
-    clickExpandButton(top(0));
-    clickExpandButton(top(0)->child(1));
-    addPair(top(0)->child(0), top(1));
-    addPair(top(0)->child(1)->child(0), top(2));
-    click(top(0)->child(1));
-    click(top(1), Qt::ControlModifier);
-    typeSchemeName("月度核对");
-    EXPECT_TRUE(dialog->grab().save(file));
-  });
-}
-
 }  // namespace
 }  // namespace dupsweep

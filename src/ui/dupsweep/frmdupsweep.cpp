@@ -1,18 +1,24 @@
 #include "ui/dupsweep/frmdupsweep.h"
 
 #include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
 #include <QFont>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QShowEvent>
 #include <QStyle>
 #include <QTreeWidgetItem>
+#include <algorithm>
 #include <limits>
 
 #include "data/dmdupsweep.h"
+#include "engine/compare.h"
 #include "platform/errors.h"
 #include "platform/files/files.h"
 #include "platform/ui/handler.h"
@@ -44,6 +50,59 @@ const char* const kTwoUnitsNeeded =
 const char* const kSchemeCaption = "系统提示";
 const char* const kSchemeSaved = "方案保存完毕";
 const char* const kBadSchemeName = "方案名称不能包含路径分隔符或控制字符";
+
+const char* const kPrompt = "系统提示";
+const char* const kNoPeriod = "没有选择期间，请选择以后再执行操作";
+const char* const kNoUnitChosen = "请选择要删除的单位";
+const char* const kNoTableChosen = "请选择需要删除的数据表！";
+const char* const kDeletionFailed = "删除数据时发生了错误";
+const char* const kDeleted = "重复记录已经删除";
+const char* const kNoPairSelected = "请选择对比单位!";
+const char* const kErrorCaption = "错误";
+const char* const kNoTemplate = "所选期间没有报表模板，无法显示对比结果";
+// Information icon; Yes, No and Cancel with Cancel preselected.
+constexpr int kInformation = ui::MB_OK | ui::MB_ICONINFORMATION;
+constexpr int kYesNoCancel = ui::MB_YESNOCANCEL | ui::MB_ICONINFORMATION | ui::MB_DEFBUTTON3;
+
+// What the dialog adds to the comparison engine's work on one table of one pair: the viewer
+// shows the table's sheet with the pair's units in its captions, receives both units' rows
+// (FillBooks, whose equality test decides the table), and its difference list is emptied
+// afterwards.
+class ViewerObserver : public SheetObserver {
+ public:
+  ViewerObserver(TfrmShowDifference& viewer, std::function<void()> afterSheet)
+      : viewer_(viewer), afterSheet_(std::move(afterSheet)) {}
+
+  void BeginSheet(const TSampleData& sample, const TUnitGroup& pair) override {
+    viewer_.SetSheet(sample.nSheetOrder - 1);
+    viewer_.SetUnitCaptions(*pair.UnitS, *pair.UnitD);
+  }
+  void FillSheet(db::RowSet& s, db::RowSet& d, TSampleData& sample) override {
+    viewer_.FillBooks(s, d, sample);
+  }
+  void EndSheet(const TSampleData&) override {
+    viewer_.ClearDifferences();
+    afterSheet_();
+  }
+
+ private:
+  TfrmShowDifference& viewer_;
+  std::function<void()> afterSheet_;
+};
+
+// Whether two repeated sheets were found for the same pair (its name and its two units' codes,
+// which the deletion acts on) on the same data table.
+bool sameFinding(const DifferenceData& a, const DifferenceData& b) {
+  return a.sGroupName == b.sGroupName && a.UnitS.sUnitCode == b.UnitS.sUnitCode &&
+         a.UnitD.sUnitCode == b.UnitD.sUnitCode && a.Sample.sSampleName == b.Sample.sSampleName &&
+         NumTableName(a.Sample) == NumTableName(b.Sample) &&
+         a.Sample.sPeriodID == b.Sample.sPeriodID;
+}
+
+bool samePair(const DifferenceData& a, const DifferenceData& b) {
+  return a.sGroupName == b.sGroupName && a.UnitS.sUnitCode == b.UnitS.sUnitCode &&
+         a.UnitD.sUnitCode == b.UnitD.sUnitCode;
+}
 
 // The depth of a node in the tree: 0 for a top-level node.
 std::int32_t depthOf(const QTreeWidgetItem* node) {
@@ -103,6 +162,16 @@ TfrmDupsweep::TfrmDupsweep(Parts parts)
   connect(ui_->cmdSave, &QPushButton::clicked, this,
           ui::guarded(this, &TfrmDupsweep::cmdSaveClick));
   connect(ui_->cmdDel, &QPushButton::clicked, this, ui::guarded(this, &TfrmDupsweep::cmdDelClick));
+  connect(ui_->cmdCompare, &QPushButton::clicked, this,
+          ui::guarded(this, &TfrmDupsweep::cmdCompareClick));
+  // A choice the operator makes in cmbUnits (mouse or keys); a choice made by the program raises
+  // nothing.
+  connect(ui_->cmbUnits, &QComboBox::activated, this,
+          ui::guarded(this, &TfrmDupsweep::cmbUnitsChange));
+  connect(ui_->cmdDelRepetition, &QPushButton::clicked, this,
+          ui::guarded(this, &TfrmDupsweep::cmdDelRepetitionClick));
+  connect(ui_->btnShowDifference, &QPushButton::clicked, this,
+          ui::guarded(this, &TfrmDupsweep::btnShowDifferenceClick));
   // Picking a name from the list of cmbPrecept (mouse or arrow keys) loads that scheme; typing a
   // name is no pick. Qt's editable combo box takes the end of typing a listed name (Enter, or
   // leaving the field, as a click on cmdSave does) for a pick of that entry, which would replace
@@ -174,6 +243,14 @@ void TfrmDupsweep::keyPressEvent(QKeyEvent* event) {
 void TfrmDupsweep::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (!event->spontaneous()) ui::runHandler([this] { FormShow(); });
+}
+
+void TfrmDupsweep::closeEvent(QCloseEvent* event) {
+  if (busy_) {
+    event->ignore();
+    return;
+  }
+  QDialog::closeEvent(event);
 }
 
 void TfrmDupsweep::FormCreate() {
@@ -408,6 +485,215 @@ void TfrmDupsweep::cmdDelClick() {
 
 void TfrmDupsweep::emptyDifferenceBox() {
   ui_->lsbDifference->clear();  // deletes the entries and the sample copies they own
+}
+
+void TfrmDupsweep::cmdCompareClick() {
+  if (FPeriodID.empty()) {
+    ui::MessageBox(kNoPeriod, kPrompt, kInformation);
+    return;
+  }
+  // With no pair there is nothing to compare and no pair to name the viewer after (the button is
+  // disabled then); a dialog whose creation failed has nothing to compare with.
+  QListWidget* pairs = ui_->lsbSelectUnit;
+  if (pairs->count() == 0 || !FDataModule || !FShowForm || !FDifferenceList) return;
+
+  busy_ = true;
+  QProgressBar* progress = ui_->ProgressBar1;
+  // The bar stands at 0 after the run, also when a failure ends it.
+  const auto done = qScopeGuard([this, progress] {
+    busy_ = false;
+    progress->setValue(0);
+  });
+  FDifferenceList->clear();
+  emptyDifferenceBox();
+  progress->setRange(0, pairs->count() + 4);
+  progress->setValue(0);
+  ui_->cmdDelRepetition->setEnabled(false);
+
+  SampleList samples = FDataModule->GetSampleList(FPeriodID, FTaskCode, FLevel);
+  const std::string templateFile = FDataModule->ExtractTemplate(FPeriodID, FTaskCode, FLevel);
+  if (!templateFile.empty()) {
+    stepProgress();
+    loadTemplate(templateFile);
+    stepProgress();
+    for (int row = 0; row < pairs->count(); ++row) {
+      if (const TUnitGroup* group = pairAt(row)) ComparePair(samples, *group);
+      stepProgress();
+    }
+    FillDuplicateUnits();
+    stepProgress();
+    if (const TUnitGroup* last = pairAt(pairs->count() - 1))
+      FShowForm->SetPairCaption(last->GroupName);
+    FShowForm->FindAllDifferences();
+    stepProgress();
+  }
+  samples.clear();
+  progress->setValue(0);
+  if (!FDifferenceList->empty()) ui_->cmdDelRepetition->setEnabled(true);
+}
+
+void TfrmDupsweep::ComparePair(SampleList& samples, const TUnitGroup& group) {
+  fillViewer(samples, group, [this, &group](const TSampleData& t) {
+    auto found = std::make_unique<DifferenceData>();
+    found->sGroupName = group.GroupName;
+    found->Sample = t;  // the copying rule: every field but the sheet number
+    found->UnitS = *group.UnitS;
+    found->UnitD = *group.UnitD;
+    FDifferenceList->push_back(std::move(found));
+  });
+}
+
+void TfrmDupsweep::fillViewer(SampleList& samples, const TUnitGroup& group,
+                              const std::function<void(const TSampleData&)>& onIdentical) {
+  ViewerObserver observer(*FShowForm, [this] { keepPainted(); });
+  ComparisonEngine(*FDataModule).ComparePair(samples, group, observer, onIdentical);
+  FShowForm->SetSheet(0);
+}
+
+void TfrmDupsweep::loadTemplate(const std::string& file) {
+  const auto remove = qScopeGuard([&file] { files::deleteFileQuietly(file); });
+  FShowForm->LoadTemplate(file);
+  // The list of the viewer belongs to the template just loaded: lines of an earlier scan name
+  // cells of another workbook.
+  FShowForm->ClearDifferences();
+}
+
+void TfrmDupsweep::stepProgress() {
+  QProgressBar* progress = ui_->ProgressBar1;
+  progress->setValue(progress->value() + 1);
+  progress->repaint();
+  keepPainted();
+}
+
+void TfrmDupsweep::keepPainted() {
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void TfrmDupsweep::FillDuplicateUnits() {
+  QComboBox* units = ui_->cmbUnits;
+  units->clear();
+  for (const auto& found : *FDifferenceList) {
+    const QString name = QString::fromStdString(found->sGroupName);
+    // The exact-string search of the combo box, which ignores letter case.
+    if (units->findText(name, Qt::MatchFixedString) < 0) units->addItem(name);
+  }
+  if (units->count() > 0) units->setCurrentIndex(0);
+  cmbUnitsChange();
+}
+
+void TfrmDupsweep::cmbUnitsChange() {
+  emptyDifferenceBox();
+  if (!FDifferenceList) return;
+  // No choice gives the empty text, which no pair's name equals.
+  const std::string chosen = ui_->cmbUnits->currentText().toStdString();
+  for (const auto& found : *FDifferenceList)
+    if (found->sGroupName == chosen) ui_->lsbDifference->addItem(new SampleEntry(*found));
+}
+
+void TfrmDupsweep::cmdDelRepetitionClick() {
+  QComboBox* units = ui_->cmbUnits;
+  QListWidget* sheets = ui_->lsbDifference;
+  if (units->currentIndex() < 0) {
+    ui::MessageBox(kNoUnitChosen, kPrompt, ui::MB_OK);
+    return;
+  }
+  auto* current = dynamic_cast<SampleEntry*>(sheets->currentItem());
+  if (!current) {
+    ui::ShowMessage(kNoTableChosen);
+    return;
+  }
+  if (!FDataModule) return;
+
+  // The pair is the one the table was found identical for, kept with the entry.
+  const DifferenceData& found = current->found();
+  const std::string question = "数据删除后将无法恢复，你确认继续操作吗？，点是删除" +
+                               found.UnitS.sUnitName + "的数据，点否删除" + found.UnitD.sUnitName +
+                               "数据？";
+  const int answer = ui::MessageBox(question, kPrompt, kYesNoCancel);
+  if (answer != ui::IDYES && answer != ui::IDNO) return;
+  const TUnitData& unit = answer == ui::IDYES ? found.UnitS : found.UnitD;
+  const TSampleData& t = found.Sample;
+  const std::string& period = t.sPeriodID;  // the period the table was compared in
+
+  // The table is the pair's last listed one when no other entry of the list stands for the pair.
+  const bool lastOfPair = [&] {
+    for (int row = 0; row < sheets->count(); ++row) {
+      const auto* entry = dynamic_cast<const SampleEntry*>(sheets->item(row));
+      if (entry && entry != current && samePair(entry->found(), found)) return false;
+    }
+    return true;
+  }();
+
+  // The statements of one deletion take effect together or not at all.
+  std::int64_t total = 0;
+  FDataModule->StartTransaction();
+  try {
+    total += FDataModule->DeleteTableData(NumTableName(t), unit.sUnitCode, period);
+    total += FDataModule->DeleteTableData(BalanceTableName(t), unit.sUnitCode, period);
+    if (lastOfPair) total += FDataModule->DeleteStatus(period, unit.sUnitCode, FTaskCode, FLevel);
+    if (total >= 0) FDataModule->Commit();
+  } catch (...) {
+    rollbackDeletion();
+    throw;
+  }
+  if (total < 0) {
+    rollbackDeletion();
+    ui::MessageBox(kDeletionFailed, kPrompt, kInformation);
+    return;
+  }
+  ui::MessageBox(kDeleted, kPrompt, kInformation);
+
+  // The table leaves the run's result for this pair (every entry of it, when the pair was listed
+  // twice), then the list, and the pair's name once nothing of it is listed.
+  const DifferenceData deleted = found;
+  std::erase_if(*FDifferenceList,
+                [&deleted](const auto& entry) { return sameFinding(*entry, deleted); });
+  delete sheets->takeItem(sheets->row(current));
+  if (sheets->count() == 0) {
+    units->removeItem(units->currentIndex());
+    // As in the desktop combo box, removing the chosen item leaves none chosen.
+    units->setCurrentIndex(-1);
+  }
+}
+
+void TfrmDupsweep::rollbackDeletion() noexcept {
+  try {
+    FDataModule->Rollback();
+  } catch (...) {
+    // The failure being reported is the one that stopped the deletion.
+  }
+}
+
+void TfrmDupsweep::btnShowDifferenceClick() {
+  const QList<QListWidgetItem*> selected = ui_->lsbSelectUnit->selectedItems();
+  const auto* entry =
+      selected.isEmpty() ? nullptr : dynamic_cast<const PairEntry*>(selected.front());
+  if (!entry) {
+    ui::MessageBox(kNoPairSelected, kErrorCaption, ui::MB_OK);
+    return;
+  }
+  if (!FDataModule || !FShowForm) return;
+
+  // Without a template (no period chosen gives none either) there is nothing to show the
+  // pair's sheets over.
+  const std::string templateFile = FPeriodID.empty()
+                                       ? std::string()
+                                       : FDataModule->ExtractTemplate(FPeriodID, FTaskCode, FLevel);
+  if (templateFile.empty()) {
+    ui::MessageBox(kNoTemplate, kPrompt, kInformation);
+    return;
+  }
+  {
+    busy_ = true;
+    const auto done = qScopeGuard([this] { busy_ = false; });
+    loadTemplate(templateFile);
+    SampleList samples = FDataModule->GetSampleList(FPeriodID, FTaskCode, FLevel);
+    // Nothing is recorded: the run's results stay as they are.
+    fillViewer(samples, entry->group(), nullptr);
+    FShowForm->FindAllDifferences();
+    FShowForm->SetPairCaption(entry->group().GroupName);
+  }
+  FShowForm->ShowModal();
 }
 
 void Execute(const std::string& conn, const std::string& unitClsCode, const std::string& periodId,

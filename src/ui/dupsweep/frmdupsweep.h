@@ -16,6 +16,7 @@
 
 #include "model/records.h"
 
+class QCloseEvent;
 class QKeyEvent;
 class QShowEvent;
 class QTreeWidgetItem;
@@ -27,6 +28,7 @@ namespace dupsweep {
 
 class TdmDupsweep;
 class TfrmShowDifference;
+using SampleList = std::vector<std::unique_ptr<TSampleData>>;
 
 // An entry of the pair list lsbSelectUnit: the entry's text and the pair it owns. Removing the
 // entry from the list (deleting the item) releases the pair; the pair's units belong to the
@@ -41,18 +43,21 @@ class PairEntry : public QListWidgetItem {
   std::unique_ptr<TUnitGroup> group_;
 };
 
-// An entry of the list of repeated sheets lsbDifference: the sheet's name and a copy of its
-// sample record, which the entry owns; removing the entry or emptying the list releases it.
+// An entry of the list of repeated sheets lsbDifference: the sheet's name, and a copy of what the
+// run found (the sheet's sample record and the pair it was found identical for), which the entry
+// owns; removing the entry or emptying the list releases it.
 class SampleEntry : public QListWidgetItem {
  public:
-  explicit SampleEntry(const TSampleData& sample)
-      : QListWidgetItem(QString::fromStdString(sample.sSampleName), nullptr,
+  explicit SampleEntry(const DifferenceData& found)
+      : QListWidgetItem(QString::fromStdString(found.Sample.sSampleName), nullptr,
                         QListWidgetItem::UserType + 1),
-        sample_(sample) {}
-  const TSampleData& sample() const noexcept { return sample_; }
+        found_(found) {}
+  const TSampleData& sample() const noexcept { return found_.Sample; }
+  // The repeated sheet this entry stands for, with the pair's two units.
+  const DifferenceData& found() const noexcept { return found_; }
 
  private:
-  TSampleData sample_;
+  DifferenceData found_;
 };
 
 class TfrmDupsweep : public QDialog {
@@ -118,6 +123,9 @@ class TfrmDupsweep : public QDialog {
  protected:
   void keyPressEvent(QKeyEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  // While a comparison run or the filling of the viewer is under way, the close box is refused:
+  // the work ends by itself, and the dialog is closed afterwards.
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void FormCreate();
@@ -146,6 +154,37 @@ class TfrmDupsweep : public QDialog {
   // Empties lsbDifference, releasing the sample copies its entries carry.
   void emptyDifferenceBox();
 
+  // The comparison run and its lists.
+  void cmdCompareClick();
+  // Compares one pair over every table of `samples` through the comparison engine, with the
+  // viewer receiving the rows, and appends every identical table to FDifferenceList; then shows
+  // sheet 1 in the viewer.
+  void ComparePair(SampleList& samples, const TUnitGroup& group);
+  void FillDuplicateUnits();
+  void cmbUnitsChange();
+
+  // Deleting one unit's copy of a repeated sheet.
+  void cmdDelRepetitionClick();
+  // Rolls back the deletion's transaction; a failure of the rollback itself is not shown, since
+  // the failure that made the deletion stop is (a lost link has rolled it back already).
+  void rollbackDeletion() noexcept;
+
+  // Showing one pair's differences.
+  void btnShowDifferenceClick();
+
+  // Fills the viewer with one pair over every table of `samples`, as a comparison run does;
+  // `onIdentical` receives each table found identical. Leaves the viewer on sheet 1.
+  void fillViewer(SampleList& samples, const TUnitGroup& group,
+                  const std::function<void(const TSampleData&)>& onIdentical);
+  // Lets the viewer read the template workbook `file`, then deletes the file, also when the
+  // workbook cannot be read.
+  void loadTemplate(const std::string& file);
+  // Advances ProgressBar1 by one step and paints it at once.
+  void stepProgress();
+  // Lets the window system paint while a long handler runs: everything but the operator's input
+  // is dispatched.
+  void keepPainted();
+
   std::unique_ptr<Ui::TfrmDupsweep> ui_;
   Parts parts_;
   QIcon nodeImage_;  // the one image of ImageList1
@@ -157,6 +196,8 @@ class TfrmDupsweep : public QDialog {
   // chosen before.
   bool typingEnds_ = false;
   int chosenBeforeTyping_ = -1;
+  // Set while a comparison run or a filling of the viewer is under way.
+  bool busy_ = false;
 
   std::unique_ptr<TdmDupsweep> FDataModule;
   std::unique_ptr<TfrmShowDifference> FShowForm;
