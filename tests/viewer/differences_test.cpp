@@ -397,6 +397,9 @@ class FaultyControl : public SheetControl {
   void setRow(int row) override { inner_.setRow(row); }
   void setCol(int col) override { inner_.setCol(col); }
   int read(const std::string& path) override { return inner_.read(path); }
+  void EntryRC(int row, int col, std::string_view utf8) override {
+    inner_.EntryRC(row, col, utf8);
+  }
   void EntryRC(int row, int col, std::u16string_view text) override {
     inner_.EntryRC(row, col, text);
   }

@@ -1,5 +1,7 @@
 #include "platform/spreadsheet/bookwidget.h"
 
+#include <QShowEvent>
+
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMetaObject>
@@ -58,7 +60,21 @@ BookWidget::~BookWidget() {
 void BookWidget::scheduleFlush() {
   if (flushQueued_) return;
   flushQueued_ = true;
-  QMetaObject::invokeMethod(this, &BookWidget::flush, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(this, &BookWidget::flushIfVisible, Qt::QueuedConnection);
+}
+
+void BookWidget::flushIfVisible() {
+  if (isVisible()) {
+    flush();
+  } else {
+    flushQueued_ = false;
+    hiddenChanges_ = true;
+  }
+}
+
+void BookWidget::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (hiddenChanges_) flush();
 }
 
 void BookWidget::workbookReplaced() {
@@ -114,6 +130,7 @@ void BookWidget::bookDestroyed() {
 
 void BookWidget::flush() {
   flushQueued_ = false;
+  hiddenChanges_ = false;
   if (!book_) return;
   if (tabsPending_) rebuildTabs();
   if (sheetPending_) {

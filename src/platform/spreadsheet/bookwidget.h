@@ -44,8 +44,15 @@ class BookWidget : public QWidget, public BookView {
   void takeFocus() override;
   void bookDestroyed() override;
 
+ protected:
+  // Applies what changed while the widget was hidden.
+  void showEvent(QShowEvent* event) override;
+
  private:
   void scheduleFlush();
+  // The queued flush: skipped while the widget is hidden (a viewer filled many times over
+  // before anyone looks at it), kept pending until it is shown.
+  void flushIfVisible();
   void rebuildTabs();
   void applySheetLayout();
   void selectActiveCell();
@@ -59,6 +66,7 @@ class BookWidget : public QWidget, public BookView {
   BookDelegate* delegate_;
 
   bool flushQueued_ = false;
+  bool hiddenChanges_ = false;  // changes waiting for the widget to be shown
   bool tabsPending_ = false;
   bool sheetPending_ = false;
   bool activePending_ = false;

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include "platform/text/text.h"
 
 #include <iconv.h>
@@ -108,6 +109,9 @@ std::string_view asBytes(std::u16string_view s) {
 }  // namespace
 
 std::u16string utf8ToUtf16(std::string_view utf8) {
+  // Figures and codes are plain ASCII, which widens code unit for code unit; iconv is for the rest.
+  if (std::all_of(utf8.begin(), utf8.end(), [](char c) { return (c & 0x80) == 0; }))
+    return std::u16string(utf8.begin(), utf8.end());
   thread_local Converter converter(kUtf16Native, "UTF-8");
   std::string bytes;
   std::size_t offset = 0;
@@ -119,6 +123,12 @@ std::u16string utf8ToUtf16(std::string_view utf8) {
 }
 
 std::string utf16ToUtf8(std::u16string_view utf16) {
+  if (std::all_of(utf16.begin(), utf16.end(), [](char16_t c) { return c < 0x80; })) {
+    std::string ascii(utf16.size(), '\0');
+    std::transform(utf16.begin(), utf16.end(), ascii.begin(),
+                   [](char16_t c) { return static_cast<char>(c); });
+    return ascii;
+  }
   thread_local Converter converter("UTF-8", kUtf16Native);
   std::string result;
   std::size_t offset = 0;

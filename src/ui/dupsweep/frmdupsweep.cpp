@@ -562,11 +562,16 @@ void TfrmDupsweep::stepProgress() {
   QProgressBar* progress = ui_->ProgressBar1;
   progress->setValue(progress->value() + 1);
   progress->repaint();
+  paintClock_.invalidate();  // every step of the bar is shown
   keepPainted();
 }
 
 void TfrmDupsweep::keepPainted() {
+  // Often enough for the window to stay painted, seldom enough to cost nothing: a run may
+  // compare thousands of sheets.
+  if (paintClock_.isValid() && paintClock_.elapsed() < 50) return;
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  paintClock_.start();
 }
 
 void TfrmDupsweep::FillDuplicateUnits() {

@@ -4,6 +4,7 @@
 // actions into calls of the data module; it holds no statement text and no file format.
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QListWidgetItem>
 #include <cstdint>
@@ -184,6 +185,7 @@ class TfrmDupsweep : public QDialog {
   // Lets the window system paint while a long handler runs: everything but the operator's input
   // is dispatched.
   void keepPainted();
+  QElapsedTimer paintClock_;  // since the window was last given the chance to paint
 
   std::unique_ptr<Ui::TfrmDupsweep> ui_;
   Parts parts_;

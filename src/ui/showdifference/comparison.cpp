@@ -34,8 +34,7 @@ void fillBooks(db::RowSet& S, db::RowSet& D, SheetControl& left, SheetControl& r
         const db::Field field = unit.field(k);
         if (field.isNull()) continue;
         if (!gridRow[side]) gridRow[side] = gridRowOf(unit);
-        grids[side]->EntryRC(*gridRow[side], k - kColumnOffset,
-                             text::utf8ToUtf16(db::displayText(field.value())));
+        grids[side]->EntryRC(*gridRow[side], k - kColumnOffset, db::displayText(field.value()));
       }
     }
     for (db::RowSet* unit : rows) {

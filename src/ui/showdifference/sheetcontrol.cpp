@@ -46,6 +46,10 @@ int F1BookControl::read(const std::string& path) {
   return book_.read(std::filesystem::path(path));
 }
 
+void F1BookControl::EntryRC(int row, int col, std::string_view utf8) {
+  book_.EntryRC(row, col, utf8);
+}
+
 void F1BookControl::EntryRC(int row, int col, std::u16string_view text) {
   book_.EntryRC(row, col, text);
 }

@@ -71,6 +71,9 @@ class SheetControl {
   // Fails when the file cannot be read, leaving the workbook as it was.
   virtual int read(const std::string& path) = 0;
   // Enters `text` into cell (row, col) of the current sheet.
+  // The same with UTF-8 text, which our control keeps as it is: the viewer's bulk writes need no
+  // conversion per cell.
+  virtual void EntryRC(int row, int col, std::string_view utf8) = 0;
   virtual void EntryRC(int row, int col, std::u16string_view text) = 0;
   // The text of cell (row, col) of the current sheet; empty for an empty cell.
   virtual std::u16string text(int row, int col) const = 0;
@@ -104,6 +107,7 @@ class F1BookControl final : public SheetControl {
   void setRow(int row) override;
   void setCol(int col) override;
   int read(const std::string& path) override;
+  void EntryRC(int row, int col, std::string_view utf8) override;
   void EntryRC(int row, int col, std::u16string_view text) override;
   std::u16string text(int row, int col) const override;
   std::u16string sheetName(int sheet) const override;
