@@ -1,0 +1,100 @@
+// The dialog when the database or the file system fails under it: each handler ends with a clear
+// message (or the silent empty result its operation gives), the dialog stays usable, and nothing
+// is lost.
+#include <gtest/gtest.h>
+
+#include "dialog/run_harness.h"
+#include "support/faulty_connection.h"
+
+namespace dupsweep {
+namespace {
+
+using testing::Faults;
+using testing::FaultyConnection;
+using testing::RunHarness;
+using testing::whenModal;
+using Texts = std::vector<std::string>;
+
+// Points TMPDIR elsewhere for the life of the object.
+struct TemporaryDirectory {
+  explicit TemporaryDirectory(const std::string& dir) {
+    if (const char* old = std::getenv("TMPDIR")) old_ = old;
+    setenv("TMPDIR", dir.c_str(), 1);
+  }
+  ~TemporaryDirectory() {
+    if (old_)
+      setenv("TMPDIR", old_->c_str(), 1);
+    else
+      unsetenv("TMPDIR");
+  }
+  std::optional<std::string> old_;
+};
+
+class DialogFaults : public RunHarness {
+ protected:
+  void SetUp() override {
+    RunHarness::SetUp();
+    wrap = [this](std::unique_ptr<db::Connection> inner) -> std::unique_ptr<db::Connection> {
+      return std::make_unique<FaultyConnection>(std::move(inner), faults);
+    };
+  }
+  std::shared_ptr<Faults> faults = std::make_shared<Faults>();
+};
+
+TEST_F(DialogFaults, ALinkLostWhenARunStartsIsShownAndTheNextRunConnectsAfresh) {
+  ui::ScopedScriptedMessages messages;
+  const auto before = everyCount();
+  run([&] {
+    addPairOf("J1", "Y1");
+    faults->failNext(1, Faults::Kind::Dropped);  // the sample tables' statement
+    press("cmdCompare");
+    EXPECT_TRUE(found().empty());
+    EXPECT_FALSE(button("cmdDelRepetition")->isEnabled());
+    EXPECT_EQ(progressBar()->value(), 0);
+    press("cmdCompare");
+    EXPECT_EQ(found(), (Texts{"甲=>乙|J1|Y1|B01", "甲=>乙|J1|Y1|B03"}));
+  });
+  ASSERT_EQ(messages->shown.size(), 1u);
+  EXPECT_EQ(messages->shown[0].text, "Communication link failure.");
+  EXPECT_EQ(messages->shown[0].style, ui::MB_OK | ui::MB_ICONSTOP);
+  EXPECT_EQ(everyCount(), before);
+}
+
+TEST_F(DialogFaults, ABusyDatabaseDuringAShowingIsShownAndTheViewerStaysClosed) {
+  ui::ScopedScriptedMessages messages;
+  bool viewerShown = false;
+  run([&] {
+    addPairOf("J1", "Y1");
+    pairs->setCurrentRow(0);
+    whenModal<TfrmShowDifference>([&](TfrmShowDifference* viewer) {
+      viewerShown = true;
+      viewer->ToolButton1Click();
+    });
+    faults->failNext(2, Faults::Kind::Busy);  // the template, then the sample tables
+    press("btnShowDifference");
+    EXPECT_FALSE(viewerShown);
+    press("btnShowDifference");  // the dialog goes on working
+    EXPECT_TRUE(viewerShown);
+  });
+  ASSERT_EQ(messages->shown.size(), 1u);
+  EXPECT_EQ(messages->shown[0].text, "database is locked.");
+}
+
+TEST_F(DialogFaults, AnUnwritableTemporaryDirectoryMeansNoTemplateAndNothingDeleted) {
+  ui::ScopedScriptedMessages messages;
+  const auto before = everyCount();
+  const std::string missing = (db.dir() / "no-such-dir").string();
+  TemporaryDirectory tmp(missing);
+  run([&] {
+    addPairOf("J1", "Y1");
+    press("cmdCompare");  // the template cannot be written: nothing is compared
+    EXPECT_TRUE(found().empty());
+    EXPECT_FALSE(button("cmdDelRepetition")->isEnabled());
+    EXPECT_EQ(progressBar()->value(), 0);
+  });
+  EXPECT_TRUE(messages->shown.empty());
+  EXPECT_EQ(everyCount(), before);
+}
+
+}  // namespace
+}  // namespace dupsweep
