@@ -96,5 +96,48 @@ TEST_F(DialogFaults, AnUnwritableTemporaryDirectoryMeansNoTemplateAndNothingDele
   EXPECT_EQ(everyCount(), before);
 }
 
+TEST_F(DialogFaults, BrokenTemplateWorkbooksAreShownAsErrorsAndNothingIsCompared) {
+  std::vector<unsigned char> good;
+  {
+    sqlite3* h = nullptr;
+    sqlite3_open(db.path().c_str(), &h);
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(h, "SELECT OleVTS FROM SampleTableVts WHERE sPeriodID='2024N'", -1, &st,
+                       nullptr);
+    ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+    const auto* p = static_cast<const unsigned char*>(sqlite3_column_blob(st, 0));
+    good.assign(p, p + sqlite3_column_bytes(st, 0));
+    sqlite3_finalize(st);
+    sqlite3_close(h);
+  }
+  std::vector<unsigned char> garbage(3 << 20);
+  for (std::size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<unsigned char>(i * 7);
+  const std::vector<std::vector<unsigned char>> broken = {
+      {}, {good.begin(), good.begin() + static_cast<long>(good.size() / 2)}, garbage};
+  const auto before = everyCount();
+  for (const auto& bytes : broken) {
+    SCOPED_TRACE(bytes.size());
+    db.execBlob("UPDATE SampleTableVts SET OleVTS = ? WHERE sPeriodID='2024N'", &bytes);
+    ui::ScopedScriptedMessages messages;
+    bool viewerShown = false;
+    run([&] {
+      addPairOf("J1", "Y1");
+      press("cmdCompare");
+      EXPECT_TRUE(found().empty());
+      EXPECT_EQ(progressBar()->value(), 0);
+      pairs->setCurrentRow(0);
+      whenModal<TfrmShowDifference>([&](TfrmShowDifference* viewer) {
+        viewerShown = true;
+        viewer->ToolButton1Click();
+      });
+      press("btnShowDifference");
+    });
+    EXPECT_FALSE(viewerShown);
+    ASSERT_EQ(messages->shown.size(), 2u);  // the run's error and the showing's
+    for (const auto& m : messages->shown) EXPECT_EQ(m.style, ui::MB_OK | ui::MB_ICONSTOP);
+  }
+  EXPECT_EQ(everyCount(), before);
+}
+
 }  // namespace
 }  // namespace dupsweep
