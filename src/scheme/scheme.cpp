@@ -6,7 +6,11 @@
 #include <exception>
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "platform/errors.h"
 #include "platform/files/files.h"
@@ -85,14 +89,79 @@ std::optional<std::string> readSchemeText(const std::string& path) noexcept {
   }
 }
 
-// Loads `path` into `ini`; false when the file cannot be a scheme file (see readSchemeText).
-bool loadIni(const std::string& path, CSimpleIniA& ini) noexcept {
-  std::optional<std::string> content = readSchemeText(path);
-  if (!content) return false;
-  ini.SetUnicode(true);
-  ini.SetMultiKey(false);
-  ini.SetMultiLine(false);
-  return ini.LoadData(*content) >= 0;
+bool isIniSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// The writer puts a GroupName between '[' and the end of the line, and a GroupName may hold ']'
+// (a unit named "甲[一]"); SimpleIni ends a section name at its first ']', which would cut such
+// names short and merge the pairs whose names agree up to there. So every section header is
+// handed to SimpleIni as a numbered placeholder, the name being everything up to the line's last
+// ']' (blanks around it removed, as SimpleIni does); `names` maps each placeholder back. Headers
+// whose names differ only in ASCII letter case share a placeholder, as SimpleIni merges them.
+std::string withPlaceholderSections(std::string_view text,
+                                    std::vector<std::pair<std::string, std::string>>& names) {
+  std::string out;
+  out.reserve(text.size());
+  std::unordered_map<std::string, std::size_t> byFoldedName;  // ASCII lower case -> index
+  while (!text.empty()) {
+    std::size_t end = text.find_first_of("\r\n");
+    end = end == std::string_view::npos ? text.size() : end;
+    std::string_view line = text.substr(0, end);
+    std::size_t start = 0;
+    while (start < line.size() && (line[start] == ' ' || line[start] == '\t')) ++start;
+    const std::size_t close = line.rfind(']');
+    if (start < line.size() && line[start] == '[' && close != std::string_view::npos &&
+        close > start) {
+      std::string_view name = line.substr(start + 1, close - start - 1);
+      while (!name.empty() && isIniSpace(name.front())) name.remove_prefix(1);
+      while (!name.empty() && isIniSpace(name.back())) name.remove_suffix(1);
+      if (!name.empty()) {
+        std::string folded(name);
+        for (char& c : folded) c = asciiLower(c);
+        const auto [it, added] = byFoldedName.try_emplace(std::move(folded), names.size());
+        if (added) names.emplace_back("#" + std::to_string(names.size()), std::string(name));
+        line = {};
+        out.append("[").append(names[it->second].first).append("]");
+      }
+    }
+    out.append(line);
+    text.remove_prefix(end);
+    // the line break itself
+    const std::size_t breakLength = text.starts_with("\r\n") ? 2 : (text.empty() ? 0 : 1);
+    out.append(text.substr(0, breakLength));
+    text.remove_prefix(breakLength);
+  }
+  return out;
+}
+
+// Loads `path` into `ini`, its section names replaced as withPlaceholderSections describes;
+// false when the file cannot be a scheme file (see readSchemeText).
+bool loadIni(const std::string& path, CSimpleIniA& ini,
+             std::vector<std::pair<std::string, std::string>>& names) noexcept {
+  try {
+    std::optional<std::string> content = readSchemeText(path);
+    if (!content) return false;
+    ini.SetUnicode(true);
+    ini.SetMultiKey(false);
+    ini.SetMultiLine(false);
+    return ini.LoadData(withPlaceholderSections(*content, names)) >= 0;
+  } catch (const std::exception&) {
+    return false;  // out of memory
+  }
+}
+
+// The section name that placeholder `section` ("#<index>") stands for.
+std::string realSectionName(const char* section,
+                            const std::vector<std::pair<std::string, std::string>>& names) {
+  std::size_t index = 0;
+  const std::string_view text(section);
+  if (text.starts_with('#')) {
+    const auto [end, ec] = std::from_chars(text.data() + 1, text.data() + text.size(), index);
+    if (ec == std::errc() && end == text.data() + text.size() && index < names.size())
+      return names[index].second;
+  }
+  return std::string(text);
 }
 
 // The section names in file order. Keys before the first section header (and a "[]" header)
@@ -173,7 +242,8 @@ bool isValidSchemeName(const std::string& name) {
 bool isSchemeFile(const std::string& path) noexcept {
   try {
     CSimpleIniA ini;
-    if (!loadIni(path, ini)) return false;
+    std::vector<std::pair<std::string, std::string>> names;
+    if (!loadIni(path, ini, names)) return false;
     std::vector<const char*> sections = sectionsInFileOrder(ini);
     if (sections.empty()) return false;
     for (const char* section : sections) {
@@ -206,10 +276,11 @@ std::vector<SchemePair> loadScheme(const std::string& path) noexcept {
   std::vector<SchemePair> pairs;
   try {
     CSimpleIniA ini;
-    if (!loadIni(path, ini)) return pairs;
+    std::vector<std::pair<std::string, std::string>> names;
+    if (!loadIni(path, ini, names)) return pairs;
     for (const char* section : sectionsInFileOrder(ini)) {
-      pairs.push_back(
-          SchemePair{section, readUnit(ini, section, kKeysS), readUnit(ini, section, kKeysD)});
+      pairs.push_back(SchemePair{realSectionName(section, names), readUnit(ini, section, kKeysS),
+                                 readUnit(ini, section, kKeysD)});
     }
   } catch (const std::exception&) {
     pairs.clear();  // out of memory: like an unreadable file

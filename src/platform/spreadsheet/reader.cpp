@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "platform/spreadsheet/celltext.h"
+#include "platform/spreadsheet/orcus_guard.h"
 #include "platform/text/text.h"
 
 namespace dupsweep::sheet {
@@ -965,7 +966,10 @@ bool endsWithCsv(const std::filesystem::path& path) {
 
 }  // namespace
 
-FileFormat detectFormat(std::string_view bytes) noexcept {
+namespace {
+
+// The format liborcus detects in bytes that orcusHazard() has passed.
+FileFormat detectCheckedBytes(std::string_view bytes) noexcept {
   try {
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
     switch (orcus::detect(data, bytes.size())) {
@@ -988,7 +992,8 @@ FileFormat detectFormat(std::string_view bytes) noexcept {
   return FileFormat::unknown;
 }
 
-Workbook readWorkbookBytes(std::string_view bytes, FileFormat format, std::string_view name) {
+// readWorkbookBytes once the bytes are known to be safe for liborcus (or are read as CSV).
+Workbook readCheckedBytes(std::string_view bytes, FileFormat format, std::string_view name) {
   const std::string prefix = "The workbook file " + std::string(name);
   if (bytes.empty()) throw FormatError(prefix + " is empty");
   WorkbookBuilder builder;
@@ -1009,6 +1014,34 @@ Workbook readWorkbookBytes(std::string_view bytes, FileFormat format, std::strin
   return workbook;
 }
 
+}  // namespace
+
+// Bytes that would bring liborcus down (see orcus_guard.h) never reach it: they are of no format
+// here, and reading them as a workbook of any format but CSV fails with their fault.
+FileFormat detectFormat(std::string_view bytes) noexcept {
+  try {
+    if (!orcusHazard(bytes).empty()) return FileFormat::unknown;
+  } catch (...) {
+    return FileFormat::unknown;  // out of memory while checking
+  }
+  return detectCheckedBytes(bytes);
+}
+
+Workbook readWorkbookBytes(std::string_view bytes, FileFormat format, std::string_view name) {
+  if (format != FileFormat::csv && !bytes.empty()) {
+    std::string hazard;
+    try {
+      hazard = orcusHazard(bytes);
+    } catch (const std::bad_alloc&) {
+      throw FormatError("The workbook file " + std::string(name) + " is too large to read");
+    }
+    if (!hazard.empty())
+      throw FormatError("The workbook file " + std::string(name) +
+                        " cannot be read (corrupt or truncated): " + hazard);
+  }
+  return readCheckedBytes(bytes, format, name);
+}
+
 Workbook readWorkbook(const std::filesystem::path& path) {
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec)) {
@@ -1020,9 +1053,18 @@ Workbook readWorkbook(const std::filesystem::path& path) {
   }
   std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (in.bad()) throw FileError("Unable to read " + path.string());
-  FileFormat format = detectFormat(bytes);
+  std::string hazard;
+  try {
+    hazard = orcusHazard(bytes);
+  } catch (const std::bad_alloc&) {
+    throw FormatError("The workbook file " + path.string() + " is too large to read");
+  }
+  FileFormat format = hazard.empty() ? detectCheckedBytes(bytes) : FileFormat::unknown;
   if (format == FileFormat::unknown && endsWithCsv(path)) format = FileFormat::csv;
-  return readWorkbookBytes(bytes, format, path.string());
+  if (format == FileFormat::unknown && !hazard.empty())
+    throw FormatError("The workbook file " + path.string() +
+                      " cannot be read (corrupt or truncated): " + hazard);
+  return readCheckedBytes(bytes, format, path.string());
 }
 
 }  // namespace dupsweep::sheet

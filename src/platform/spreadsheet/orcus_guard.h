@@ -1,0 +1,29 @@
+#pragma once
+// Checks the bytes of a workbook file before liborcus 0.17 sees them. The library's readers bring
+// the process down on some malformed input instead of reporting it:
+//   - its XML parser reads past the end of truncated or malformed XML (a crash, or garbage read),
+//     and an assertion aborts on a character reference beyond U+10FFFF;
+//   - its zip reader allocates whatever size an archive's directory declares (up to 4 GB per
+//     entry, zero-filled), before reading anything;
+//   - its Gnumeric reader writes through a null sheet when an element of a sheet comes before
+//     the sheet's name.
+// So every XML document the library would parse (the file itself, a gzip-compressed Gnumeric
+// file's content, every XML entry of a zip archive) must first be well-formed to Qt's XML reader,
+// archive entries must declare sane sizes, and Gnumeric sheets must be named first.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace dupsweep::sheet {
+
+// Largest uncompressed size of one zip entry, and of all entries together, that is read.
+inline constexpr std::uint64_t kMaxZipEntrySize = 256u << 20;
+inline constexpr std::uint64_t kMaxZipTotalSize = 512u << 20;
+
+// Why `bytes` must not be handed to liborcus (a short English reason), or an empty string when
+// they are safe for every one of its readers and for its format detection. Never throws except
+// std::bad_alloc.
+std::string orcusHazard(std::string_view bytes);
+
+}  // namespace dupsweep::sheet
