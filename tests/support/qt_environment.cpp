@@ -1,4 +1,6 @@
-// One QApplication on the offscreen platform for every test of this program.
+// One QApplication on the offscreen platform for every test of the program that links this file
+// (the widget tests), named after the program.
+#include <errno.h>
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -11,8 +13,7 @@ class QtEnvironment : public ::testing::Environment {
   void SetUp() override {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     static int argc = 1;
-    static char name[] = "test_dialog";
-    static char* argv[] = {name, nullptr};
+    static char* argv[] = {program_invocation_short_name, nullptr};
     app_ = std::make_unique<QApplication>(argc, argv);
   }
   void TearDown() override { app_.reset(); }
