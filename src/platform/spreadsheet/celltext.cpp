@@ -1,9 +1,13 @@
 #include "platform/spreadsheet/celltext.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <vector>
 
 namespace dupsweep::sheet {
 
@@ -54,6 +58,685 @@ std::string autoText(std::string_view raw) {
     return std::string(raw);
   }
   return generalNumberText(value);
+}
+
+}  // namespace dupsweep::sheet
+
+// ---- number format codes ------------------------------------------------------------------------
+
+namespace dupsweep::sheet {
+namespace {
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && equalsIgnoringCase(text.substr(0, prefix.size()), prefix);
+}
+
+// The length of the UTF-8 sequence that starts with byte `c` (1 for a stray continuation byte).
+std::size_t sequenceLength(unsigned char c) {
+  if (c >= 0xF0) return 4;
+  if (c >= 0xE0) return 3;
+  if (c >= 0xC0) return 2;
+  return 1;
+}
+
+// One element of a format section.
+struct Token {
+  enum Kind {
+    literal,
+    digit,  // 0 # ?  (text holds the placeholder)
+    point,  // the decimal point
+    comma,  // thousands separator or scaling
+    percent,
+    exponent,  // E+ or E- (text holds the sign character)
+    general,
+    textValue,  // @
+    year,
+    month,  // m that stands for a month (or, before settling, m of either meaning)
+    minute,
+    day,
+    hour,
+    second,
+    subsecond,  // the 0s after "ss."
+    ampm,       // text holds "AM/PM" or "A/P" as written
+    elapsedHours,
+    elapsedMinutes,
+    elapsedSeconds,
+  };
+  Kind kind;
+  std::string text;
+  int count = 1;
+};
+
+struct Section {
+  std::vector<Token> tokens;
+  bool dateTime = false;
+  bool fraction = false;  // a "/" between digit placeholders: not rendered here
+};
+
+// Splits `code` at the semicolons that separate sections (outside quotes, brackets and escapes).
+std::vector<std::string_view> splitSections(std::string_view code) {
+  std::vector<std::string_view> sections;
+  std::size_t start = 0;
+  bool quoted = false;
+  bool bracket = false;
+  for (std::size_t i = 0; i < code.size(); ++i) {
+    const char c = code[i];
+    if (quoted) {
+      quoted = c != '"';
+    } else if (bracket) {
+      bracket = c != ']';
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == '[') {
+      bracket = true;
+    } else if (c == '\\' || c == '_' || c == '*') {
+      ++i;
+    } else if (c == ';') {
+      sections.push_back(code.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  sections.push_back(code.substr(start));
+  return sections;
+}
+
+void addLiteral(std::vector<Token>& tokens, std::string_view text) {
+  if (!tokens.empty() && tokens.back().kind == Token::literal) {
+    tokens.back().text.append(text);
+  } else {
+    tokens.push_back({Token::literal, std::string(text)});
+  }
+}
+
+// Counts how often `c` repeats from `i` on (case-insensitive) and moves `i` past the run.
+int run(std::string_view s, std::size_t& i, char c) {
+  int n = 0;
+  while (i < s.size() && std::tolower(static_cast<unsigned char>(s[i])) == c) {
+    ++i;
+    ++n;
+  }
+  return n;
+}
+
+Section parseSection(std::string_view s) {
+  Section section;
+  auto& tokens = section.tokens;
+  std::size_t i = 0;
+  while (i < s.size()) {
+    const char c = s[i];
+    const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (c == '"') {
+      const std::size_t close = s.find('"', i + 1);
+      const std::size_t end = close == std::string_view::npos ? s.size() : close;
+      addLiteral(tokens, s.substr(i + 1, end - i - 1));
+      i = end + 1;
+    } else if (c == '\\' || c == '_' || c == '*') {
+      // An escaped character; the width of a character ("_)" keeps room for a parenthesis),
+      // shown as a space; a fill character, which a cell of text leaves out.
+      ++i;
+      const std::size_t n = i < s.size() ? sequenceLength(static_cast<unsigned char>(s[i])) : 0;
+      if (c == '\\') addLiteral(tokens, s.substr(i, n));
+      if (c == '_') addLiteral(tokens, " ");
+      i += n;
+    } else if (c == '[') {
+      const std::size_t close = s.find(']', i);
+      const std::size_t end = close == std::string_view::npos ? s.size() : close;
+      const std::string_view inner = s.substr(i + 1, end - i - 1);
+      i = end + 1;
+      if (!inner.empty() && inner[0] == '$') {
+        // [$symbol-locale]: the symbol shows, the locale does not.
+        addLiteral(tokens, inner.substr(1, inner.find('-') == std::string_view::npos
+                                               ? std::string_view::npos
+                                               : inner.find('-') - 1));
+      } else if (!inner.empty()) {
+        std::size_t j = 0;
+        const char first = static_cast<char>(std::tolower(static_cast<unsigned char>(inner[0])));
+        const int n = run(inner, j, first);
+        if (j == inner.size() && (first == 'h' || first == 'm' || first == 's')) {
+          const Token::Kind kind = first == 'h'   ? Token::elapsedHours
+                                   : first == 'm' ? Token::elapsedMinutes
+                                                  : Token::elapsedSeconds;
+          tokens.push_back({kind, {}, n});
+          section.dateTime = true;
+        }
+        // Anything else in brackets is a colour or a condition.
+      }
+    } else if (c == '0' || c == '#' || c == '?') {
+      if (!tokens.empty() && tokens.back().kind == Token::point && section.dateTime && c == '0') {
+        tokens.back().kind = Token::subsecond;
+        tokens.back().count = run(s, i, '0');
+      } else {
+        tokens.push_back({Token::digit, std::string(1, c)});
+        ++i;
+      }
+    } else if (c == '.') {
+      tokens.push_back({Token::point, "."});
+      ++i;
+    } else if (c == ',') {
+      tokens.push_back({Token::comma, ","});
+      ++i;
+    } else if (c == '%') {
+      tokens.push_back({Token::percent, "%"});
+      ++i;
+    } else if (c == '@') {
+      tokens.push_back({Token::textValue, {}});
+      ++i;
+    } else if (lower == 'e' && i + 1 < s.size() && (s[i + 1] == '+' || s[i + 1] == '-')) {
+      tokens.push_back({Token::exponent, std::string(1, s[i + 1])});
+      i += 2;
+    } else if (startsWithIgnoringCase(s.substr(i), "general")) {
+      tokens.push_back({Token::general, {}});
+      i += 7;
+    } else if (startsWithIgnoringCase(s.substr(i), "am/pm") ||
+               startsWithIgnoringCase(s.substr(i), "a/p")) {
+      const std::size_t n = startsWithIgnoringCase(s.substr(i), "am/pm") ? 5 : 3;
+      tokens.push_back({Token::ampm, std::string(s.substr(i, n))});
+      section.dateTime = true;
+      i += n;
+    } else if (lower == 'y' || lower == 'm' || lower == 'd' || lower == 'h' || lower == 's') {
+      const int n = run(s, i, lower);
+      const Token::Kind kind = lower == 'y'   ? Token::year
+                               : lower == 'm' ? Token::month
+                               : lower == 'd' ? Token::day
+                               : lower == 'h' ? Token::hour
+                                              : Token::second;
+      tokens.push_back({kind, {}, n});
+      section.dateTime = true;
+    } else if (c == '/' && !tokens.empty() && tokens.back().kind == Token::digit) {
+      section.fraction = true;
+      ++i;
+    } else {
+      const std::size_t n = sequenceLength(static_cast<unsigned char>(c));
+      addLiteral(tokens, s.substr(i, n));
+      i += n;
+    }
+  }
+  if (section.dateTime) {
+    // An m right after an hour, or right before a second, counts minutes.
+    for (std::size_t k = 0; k < tokens.size(); ++k) {
+      if (tokens[k].kind != Token::month || tokens[k].count > 2) continue;
+      bool afterHour = false;
+      for (std::size_t b = k; b-- > 0;) {
+        if (tokens[b].kind == Token::literal) continue;
+        afterHour = tokens[b].kind == Token::hour || tokens[b].kind == Token::elapsedHours;
+        break;
+      }
+      bool beforeSecond = false;
+      for (std::size_t a = k + 1; a < tokens.size(); ++a) {
+        if (tokens[a].kind == Token::literal) continue;
+        beforeSecond = tokens[a].kind == Token::second || tokens[a].kind == Token::elapsedSeconds;
+        break;
+      }
+      if (afterHour || beforeSecond) tokens[k].kind = Token::minute;
+    }
+  }
+  return section;
+}
+
+std::string twoDigits(long long n) {
+  char buffer[24];
+  const int len = std::snprintf(buffer, sizeof buffer, "%02lld", n);
+  return std::string(buffer, len);
+}
+
+// Days since 1970-01-01 to a civil date (proleptic Gregorian calendar).
+void civilFromDays(long long z, int& year, int& month, int& day) {
+  z += 719468;
+  const long long era = (z >= 0 ? z : z - 146096) / 146097;
+  const long long doe = z - era * 146097;
+  const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const long long mp = (5 * doy + 2) / 153;
+  day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
+}
+
+constexpr const char* kMonthNames[] = {"January",   "February", "March",    "April",
+                                       "May",       "June",     "July",     "August",
+                                       "September", "October",  "November", "December"};
+constexpr const char* kDayNames[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                     "Thursday", "Friday", "Saturday"};
+
+std::optional<std::string> dateTimeSectionText(double value, const Section& section,
+                                               DateSystem system) {
+  // Serial day counts up to the year 9999, as spreadsheets show them.
+  if (!(value >= 0) || value >= 2958466) return std::nullopt;
+  int subDigits = 0;
+  bool hasAmPm = false;
+  for (const Token& t : section.tokens) {
+    if (t.kind == Token::subsecond) subDigits = std::max(subDigits, std::min(t.count, 3));
+    if (t.kind == Token::ampm) hasAmPm = true;
+  }
+  long long scale = 1;
+  for (int k = 0; k < subDigits; ++k) scale *= 10;
+  // Time of day rounded to the precision shown, carried into the day.
+  const long long totalUnits = std::llround(value * 86400.0 * static_cast<double>(scale));
+  const long long units = totalUnits % (86400 * scale);
+  const long long serial = totalUnits / (86400 * scale);
+  const long long seconds = units / scale;
+  const long long fraction = units % scale;
+  const int hour = static_cast<int>(seconds / 3600);
+  const int minute = static_cast<int>(seconds / 60 % 60);
+  const int second = static_cast<int>(seconds % 60);
+
+  int year = 1900, month = 1, day = 0, weekday = 6;
+  if (system == DateSystem::from1904) {
+    civilFromDays(serial - 24107, year, month, day);  // 1904-01-01 is 24107 days before 1970
+    weekday = static_cast<int>((serial + 5) % 7);
+  } else if (serial == 60) {
+    month = 2;  // the leap day 1900 never had
+    day = 29;
+    weekday = 3;
+  } else if (serial == 0) {
+    day = 0;  // "1900-01-00", day zero of the count
+  } else {
+    civilFromDays(serial - (serial < 60 ? 25568 : 25569), year, month, day);
+    weekday = static_cast<int>((serial + 6) % 7);
+  }
+
+  std::string out;
+  for (const Token& t : section.tokens) {
+    switch (t.kind) {
+      case Token::year:
+        out += t.count <= 2 ? twoDigits(year % 100) : std::to_string(year);
+        break;
+      case Token::month:
+        if (t.count == 1)
+          out += std::to_string(month);
+        else if (t.count == 2)
+          out += twoDigits(month);
+        else if (t.count == 3)
+          out += std::string(kMonthNames[month - 1]).substr(0, 3);
+        else if (t.count == 5)
+          out += kMonthNames[month - 1][0];
+        else
+          out += kMonthNames[month - 1];
+        break;
+      case Token::day:
+        if (t.count == 1)
+          out += std::to_string(day);
+        else if (t.count == 2)
+          out += twoDigits(day);
+        else if (t.count == 3)
+          out += std::string(kDayNames[weekday]).substr(0, 3);
+        else
+          out += kDayNames[weekday];
+        break;
+      case Token::hour: {
+        int h = hour;
+        if (hasAmPm) h = hour % 12 == 0 ? 12 : hour % 12;
+        out += t.count == 1 ? std::to_string(h) : twoDigits(h);
+        break;
+      }
+      case Token::minute:
+        out += t.count == 1 ? std::to_string(minute) : twoDigits(minute);
+        break;
+      case Token::second:
+        out += t.count == 1 ? std::to_string(second) : twoDigits(second);
+        break;
+      case Token::subsecond: {
+        std::string digits = std::to_string(fraction + scale).substr(1);
+        digits.resize(static_cast<std::size_t>(t.count), '0');
+        out += '.';
+        out += digits;
+        break;
+      }
+      case Token::ampm: {
+        const bool pm = hour >= 12;
+        if (t.text.size() == 5) {
+          out += pm ? (std::isupper(static_cast<unsigned char>(t.text[3])) ? "PM" : "pm")
+                    : (std::isupper(static_cast<unsigned char>(t.text[0])) ? "AM" : "am");
+        } else {
+          out += pm ? t.text[2] : t.text[0];
+        }
+        break;
+      }
+      case Token::elapsedHours:
+      case Token::elapsedMinutes:
+      case Token::elapsedSeconds: {
+        const long long total = totalUnits / scale;
+        const long long n = t.kind == Token::elapsedHours     ? total / 3600
+                            : t.kind == Token::elapsedMinutes ? total / 60
+                                                              : total;
+        std::string digits = std::to_string(n);
+        if (static_cast<int>(digits.size()) < t.count) {
+          digits.insert(0, static_cast<std::size_t>(t.count) - digits.size(), '0');
+        }
+        out += digits;
+        break;
+      }
+      case Token::point:
+      case Token::comma:
+      case Token::percent:
+      case Token::literal:
+        out += t.text;
+        break;
+      case Token::digit:
+        out += t.text == "0" ? "0" : "";
+        break;
+      default:
+        break;
+    }
+  }
+  return out;
+}
+
+// `v` (not negative) rounded to `digits` decimals with halves away from zero, as spreadsheets
+// round, on the value's first 15 significant digits (so 1.005 rounds up as it is written).
+double roundHalfUp(double v, int digits) {
+  const double scale = std::pow(10.0, digits);
+  const double scaled = v * scale;
+  if (!(scaled < 1e15)) return v;
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.15g", scaled);
+  return std::round(std::strtod(buffer, nullptr)) / scale;
+}
+
+// Inserts thousands separators into a string of digits.
+std::string grouped(const std::string& digits) {
+  std::string out;
+  const std::size_t n = digits.size();
+  for (std::size_t k = 0; k < n; ++k) {
+    if (k > 0 && (n - k) % 3 == 0) out += ',';
+    out += digits[k];
+  }
+  return out;
+}
+
+std::optional<std::string> numberSectionText(double magnitude, const Section& section) {
+  if (section.fraction) return std::nullopt;
+  const auto& tokens = section.tokens;
+  // The layout: integer placeholders, fraction placeholders (after the point), exponent digits.
+  std::size_t pointAt = tokens.size();
+  std::size_t exponentAt = tokens.size();
+  std::size_t lastDigit = tokens.size();
+  for (std::size_t k = 0; k < tokens.size(); ++k) {
+    if (tokens[k].kind == Token::point && pointAt == tokens.size() && exponentAt == tokens.size())
+      pointAt = k;
+    if (tokens[k].kind == Token::exponent && exponentAt == tokens.size()) exponentAt = k;
+    if (tokens[k].kind == Token::digit && k < exponentAt) lastDigit = k;
+  }
+  std::string intPattern, fracPattern, expPattern;
+  bool grouping = false;
+  int percents = 0;
+  int scalingCommas = 0;
+  for (std::size_t k = 0; k < tokens.size(); ++k) {
+    const Token& t = tokens[k];
+    if (t.kind == Token::percent) ++percents;
+    if (t.kind == Token::digit) {
+      (k > exponentAt ? expPattern : k > pointAt ? fracPattern : intPattern) += t.text;
+    }
+    if (t.kind == Token::comma && k < pointAt && k < exponentAt) {
+      // A comma between integer placeholders groups thousands; commas right after the last
+      // integer placeholder divide by a thousand each.
+      const bool digitBefore = k > 0 && !intPattern.empty();
+      bool digitAfter = false;
+      for (std::size_t a = k + 1; a < std::min(pointAt, exponentAt); ++a) {
+        if (tokens[a].kind == Token::digit) digitAfter = true;
+      }
+      if (digitBefore && digitAfter)
+        grouping = true;
+      else if (digitBefore && (lastDigit == tokens.size() || k > lastDigit))
+        ++scalingCommas;
+    }
+  }
+  double v = magnitude;
+  for (int k = 0; k < percents; ++k) v *= 100;
+  for (int k = 0; k < scalingCommas; ++k) v /= 1000;
+
+  const int fracDigits = static_cast<int>(fracPattern.size());
+  long long exponent = 0;
+  if (exponentAt != tokens.size() && v != 0) {
+    const long long intCount = std::max<long long>(1, static_cast<long long>(intPattern.size()));
+    exponent = static_cast<long long>(std::floor(std::log10(v)));
+    if (intCount > 1 && intPattern.find('#') != std::string::npos) {
+      // Engineering notation (##0.0E+0): exponents in steps of the integer placeholders.
+      exponent =
+          static_cast<long long>(std::floor(static_cast<double>(exponent) / intCount)) * intCount;
+    } else {
+      exponent -= intCount - 1;
+    }
+    v /= std::pow(10.0, static_cast<double>(exponent));
+    if (roundHalfUp(v, fracDigits) >= std::pow(10.0, static_cast<double>(intCount))) {
+      v /= 10;
+      ++exponent;
+    }
+  }
+  if (!std::isfinite(v) || v >= 1e300) return std::nullopt;
+  char buffer[400];
+  std::snprintf(buffer, sizeof buffer, "%.*f", fracDigits, roundHalfUp(v, fracDigits));
+  std::string fixed(buffer);
+  const std::size_t dot = fixed.find('.');
+  std::string intDigits = fixed.substr(0, dot);
+  std::string fracDigitsText = dot == std::string::npos ? std::string() : fixed.substr(dot + 1);
+  if (intDigits == "0") intDigits.clear();
+  // Integer placeholders: 0 pads with zeros, ? with spaces, # with nothing.
+  if (intDigits.size() < intPattern.size()) {
+    const std::size_t missing = intPattern.size() - intDigits.size();
+    std::string pad;
+    for (std::size_t k = 0; k < missing; ++k) {
+      const char p = intPattern[k];
+      if (p == '0')
+        pad += '0';
+      else if (p == '?')
+        pad += ' ';
+    }
+    intDigits.insert(0, pad);
+  }
+  // Fraction placeholders from the right: # drops a trailing zero, ? turns it into a space.
+  for (std::size_t k = fracPattern.size(); k-- > 0;) {
+    if (fracDigitsText[k] != '0' || fracPattern[k] == '0') break;
+    if (fracPattern[k] == '#')
+      fracDigitsText.erase(k, 1);
+    else
+      fracDigitsText[k] = ' ';
+  }
+  if (grouping) {
+    const std::size_t firstDigit = intDigits.find_first_not_of(' ');
+    if (firstDigit != std::string::npos) {
+      intDigits = intDigits.substr(0, firstDigit) + grouped(intDigits.substr(firstDigit));
+    }
+  }
+
+  std::string out;
+  bool intDone = false;
+  std::size_t fracPos = 0;
+  std::size_t expPos = 0;
+  std::string expDigits;
+  for (std::size_t k = 0; k < tokens.size(); ++k) {
+    const Token& t = tokens[k];
+    switch (t.kind) {
+      case Token::digit:
+        if (k > exponentAt) {
+          if (expPos == 0) {
+            expDigits = std::to_string(std::llabs(exponent));
+            if (expDigits.size() < expPattern.size()) {
+              expDigits.insert(0, expPattern.size() - expDigits.size(), '0');
+            }
+            out += expDigits;
+          }
+          ++expPos;
+        } else if (k > pointAt) {
+          if (fracPos < fracDigitsText.size()) out += fracDigitsText[fracPos];
+          ++fracPos;
+        } else if (!intDone) {
+          out += intDigits;
+          intDone = true;
+        }
+        break;
+      case Token::point:
+        if (!intDone) {
+          out += intDigits;
+          intDone = true;
+        }
+        out += '.';
+        break;
+      case Token::exponent:
+        if (!intDone) {
+          out += intDigits;
+          intDone = true;
+        }
+        out += 'E';
+        if (exponent < 0)
+          out += '-';
+        else if (t.text == "+")
+          out += '+';
+        break;
+      case Token::comma:
+        break;
+      case Token::general:
+        out += generalNumberText(magnitude);
+        break;
+      case Token::percent:
+      case Token::literal:
+        out += t.text;
+        break;
+      default:
+        break;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string_view builtinNumberFormat(std::size_t id) noexcept {
+  switch (id) {
+    case 0:
+      return "General";
+    case 1:
+      return "0";
+    case 2:
+      return "0.00";
+    case 3:
+      return "#,##0";
+    case 4:
+      return "#,##0.00";
+    case 9:
+      return "0%";
+    case 10:
+      return "0.00%";
+    case 11:
+      return "0.00E+00";
+    case 12:
+      return "# ?/?";
+    case 13:
+      return "# ?\?/?\?";  // "# ??/??"; the escapes keep "??/" from being a trigraph
+    case 14:
+      return "m/d/yyyy";
+    case 15:
+      return "d-mmm-yy";
+    case 16:
+      return "d-mmm";
+    case 17:
+      return "mmm-yy";
+    case 18:
+      return "h:mm AM/PM";
+    case 19:
+      return "h:mm:ss AM/PM";
+    case 20:
+      return "h:mm";
+    case 21:
+      return "h:mm:ss";
+    case 22:
+      return "m/d/yyyy h:mm";
+    case 27:
+    case 36:
+    case 50:
+    case 57:
+      return "yyyy\"年\"m\"月\"";
+    case 28:
+    case 29:
+    case 51:
+    case 52:
+    case 53:
+    case 54:
+    case 58:
+      return "m\"月\"d\"日\"";
+    case 30:
+      return "m-d-yy";
+    case 31:
+    case 55:
+    case 56:
+      return "yyyy\"年\"m\"月\"d\"日\"";
+    case 32:
+      return "h\"时\"mm\"分\"";
+    case 33:
+      return "h\"时\"mm\"分\"ss\"秒\"";
+    case 37:
+      return "#,##0 ;(#,##0)";
+    case 38:
+      return "#,##0 ;[Red](#,##0)";
+    case 39:
+      return "#,##0.00;(#,##0.00)";
+    case 40:
+      return "#,##0.00;[Red](#,##0.00)";
+    case 45:
+      return "mm:ss";
+    case 46:
+      return "[h]:mm:ss";
+    case 47:
+      return "mm:ss.0";
+    case 48:
+      return "##0.0E+0";
+    case 49:
+      return "@";
+    default:
+      return {};
+  }
+}
+
+std::string formattedNumberText(double value, std::string_view code, DateSystem system) {
+  if (code.empty() || equalsIgnoringCase(code, "general") || !std::isfinite(value)) {
+    return generalNumberText(value);
+  }
+  const auto parts = splitSections(code);
+  // Sections: positive (and all); negative; zero; text. A negative value under its own section
+  // shows without its sign, which the section writes itself when it wants one.
+  std::size_t pick = 0;
+  bool sign = value < 0;
+  if (value < 0 && parts.size() >= 2) {
+    pick = 1;
+    sign = false;
+  } else if (value == 0 && parts.size() >= 3) {
+    pick = 2;
+  }
+  const Section section = parseSection(parts[pick]);
+  if (section.dateTime) {
+    if (value < 0 && pick == 0) return generalNumberText(value);
+    auto text = dateTimeSectionText(std::fabs(value), section, system);
+    return text ? *text : generalNumberText(value);
+  }
+  bool hasNumber = false;
+  for (const Token& t : section.tokens) {
+    if (t.kind == Token::digit || t.kind == Token::general) hasNumber = true;
+  }
+  std::optional<std::string> text;
+  if (hasNumber) {
+    text = numberSectionText(std::fabs(value), section);
+  } else {
+    // A section of literals only (a boolean's "TRUE";"TRUE";"FALSE", a zero shown as "-").
+    text.emplace();
+    for (const Token& t : section.tokens) {
+      if (t.kind == Token::literal || t.kind == Token::percent) *text += t.text;
+      if (t.kind == Token::textValue) *text += generalNumberText(value);
+    }
+    sign = false;
+  }
+  if (!text) return generalNumberText(value);
+  return sign ? "-" + *text : *text;
 }
 
 }  // namespace dupsweep::sheet

@@ -1,7 +1,8 @@
 #pragma once
-// The text a cell shows for a value read from a workbook file: numbers in the general format,
-// booleans, dates and times.
+// The text a cell shows for a value read from a workbook file: numbers in the general format or
+// under a spreadsheet number format code, booleans, dates and times.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -24,5 +25,24 @@ std::string dateTimeText(int year, int month, int day, int hour, int minute, dou
 // a decimal number shows as generalNumberText() of it ("1.50" -> "1.5"); any other field is
 // kept as it stands.
 std::string autoText(std::string_view raw);
+
+// How a number of days counts dates: from 1899-12-30 with the leap day 1900-02-29 that Excel
+// keeps (serial 60), or from 1904-01-01.
+enum class DateSystem { from1900, from1904 };
+
+// The number format code of a built-in number format identifier of an xlsx file (0 "General",
+// 10 "0.00%", 14 "m/d/yyyy", 49 "@", the Chinese date forms 27-36 and 50-58 ...); empty for an
+// identifier with no built-in format.
+std::string_view builtinNumberFormat(std::size_t id) noexcept;
+
+// The text of `value` under number format code `code`, as a spreadsheet shows it: sections for
+// positive, negative and zero values and text; digit placeholders 0 # ?, decimal point, thousands
+// separators and scaling commas, percent, scientific notation; quoted and escaped literals,
+// currency symbols in brackets ("[$$-409]#,##0.00" -> "$1,234.50"); colours and conditions are
+// ignored; dates and times (y m d h s, AM/PM, elapsed [h], fractions of seconds) from the day
+// count of `system`. "General" and an empty code give generalNumberText(); a code this function
+// cannot render (fractions, a date out of range) also gives generalNumberText().
+std::string formattedNumberText(double value, std::string_view code,
+                                DateSystem system = DateSystem::from1900);
 
 }  // namespace dupsweep::sheet

@@ -19,7 +19,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -270,6 +272,16 @@ class Styles final : public iface::import_styles {
   }
   std::size_t cellXfCount() const { return cellXfs_.size(); }
 
+  // The number format code of cell format record `xf`: the file's own code for the record's
+  // number format identifier, else the built-in format of that identifier; empty for General or
+  // an unknown identifier.
+  std::string_view numberFormatCode(std::size_t xf) const {
+    if (xf >= cellXfs_.size()) return {};
+    const std::size_t id = cellXfs_[xf].numberFormat;
+    if (auto it = numberFormatCodes_.find(id); it != numberFormatCodes_.end()) return it->second;
+    return builtinNumberFormat(id);
+  }
+
   // fonts
   void set_font_count(std::size_t n) override { fonts_.reserve(n); }
   void set_font_bold(bool b) override { font_.bold = b; }
@@ -346,16 +358,27 @@ class Styles final : public iface::import_styles {
     return commit(borders_, border_);
   }
 
-  // protection and number formats: counted, not kept (cells show general-format text)
+  // protection: counted, not kept
   void set_cell_hidden(bool) override {}
   void set_cell_locked(bool) override {}
   void set_cell_print_content(bool) override {}
   void set_cell_formula_hidden(bool) override {}
   std::size_t commit_cell_protection() override { return protections_++; }
+
+  // number formats: kept by identifier (an xlsx numFmtId, which the cell format records refer
+  // to); a format given without one is kept under its position among the committed formats
   void set_number_format_count(std::size_t) override {}
-  void set_number_format_identifier(std::size_t) override {}
-  void set_number_format_code(std::string_view) override {}
-  std::size_t commit_number_format() override { return numberFormats_++; }
+  void set_number_format_identifier(std::size_t id) override { numberFormatId_ = id; }
+  void set_number_format_code(std::string_view code) override {
+    numberFormatCode_ = toModelText(code);
+  }
+  std::size_t commit_number_format() override {
+    const std::size_t index = numberFormats_++;
+    numberFormatCodes_[numberFormatId_.value_or(index)] = std::move(numberFormatCode_);
+    numberFormatId_.reset();
+    numberFormatCode_.clear();
+    return index;
+  }
 
   // cell format records
   void set_cell_xf_count(std::size_t n) override { cellXfs_.reserve(n); }
@@ -365,7 +388,7 @@ class Styles final : public iface::import_styles {
   void set_xf_fill(std::size_t i) override { xf_.fill = i; }
   void set_xf_border(std::size_t i) override { xf_.border = i; }
   void set_xf_protection(std::size_t) override {}
-  void set_xf_number_format(std::size_t) override {}
+  void set_xf_number_format(std::size_t id) override { xf_.numberFormat = id; }
   void set_xf_style_xf(std::size_t) override {}
   void set_xf_apply_alignment(bool) override {}
   void set_xf_horizontal_alignment(oss::hor_alignment_t a) override {
@@ -397,6 +420,7 @@ class Styles final : public iface::import_styles {
     std::size_t border = 0;
     HorizontalAlignment horizontal = HorizontalAlignment::general;
     VerticalAlignment vertical = VerticalAlignment::bottom;
+    std::size_t numberFormat = 0;  // identifier; 0 is General
   };
 
   template <typename T>
@@ -449,19 +473,44 @@ class Styles final : public iface::import_styles {
   std::size_t dxfs_ = 0;
   std::size_t protections_ = 0;
   std::size_t numberFormats_ = 0;
+  std::optional<std::size_t> numberFormatId_;
+  std::string numberFormatCode_;
+  std::unordered_map<std::size_t, std::string> numberFormatCodes_;
   std::size_t cellStyles_ = 0;
 };
 
 // ---- OpenDocument layout -----------------------------------------------------------------------
+
+// Cell text that a pass of our own over a file's XML finds where liborcus gives none or the
+// wrong one; it replaces what liborcus put into the cell. A cell repeated over columns or rows
+// (OpenDocument's number-columns-repeated, number-rows-repeated) carries its repeat counts.
+struct ScannedCell {
+  int row = 1;  // 1-based
+  int col = 1;
+  long long rows = 1;
+  long long cols = 1;
+  std::string text;
+};
+
+// The most cells one repeated OpenDocument cell fills; real sheets repeat a value over a few
+// cells, while a huge repeat of a non-empty cell would only exhaust memory.
+constexpr long long kMaxRepeatedCells = 1 << 16;
 
 // liborcus 0.17 reads OpenDocument tables without their covered cells (the cells hidden under a
 // merged cell): it neither reports the merged ranges nor counts the covered cells' columns, so
 // every value to the right of a merged cell would land too far to the left. This pass over
 // content.xml finds, per table, the merged ranges and the columns of the covered cells of each
 // row; the sheet sink moves the columns orcus gives back to the true ones.
+//
+// The same pass takes each cell's displayed text, which the file itself carries in its
+// paragraphs: liborcus 0.17 reads only float, date and string cells (percentage, currency, time
+// and boolean cells come out empty), drops the spaces of <text:s>, keeps only the last of
+// several paragraphs and does not repeat a row's cells over number-rows-repeated. Paragraphs are
+// joined by a line feed; a cell without a paragraph shows its value attribute.
 struct OdsTableLayout {
   std::vector<CellRange> merges;
   std::unordered_map<int, std::vector<int>> covered;  // 1-based row -> ascending covered columns
+  std::vector<ScannedCell> cells;
 
   // The true 0-based column of the cell that orcus puts at 0-based (row, col).
   oss::col_t trueColumn(oss::row_t row, oss::col_t col) const {
@@ -476,11 +525,58 @@ struct OdsTableLayout {
   }
 };
 
+// The text of an OpenDocument cell that has no paragraph, from its value attribute.
+std::string odsValueText(std::string_view type, std::string_view value) {
+  if (value.empty()) return {};
+  if (type == "string") return std::string(value);
+  if (type == "boolean") return booleanText(value == "true" || value == "1");
+  if (type == "float" || type == "currency" || type == "percentage") {
+    double number = 0;
+    const auto result = std::from_chars(value.data(), value.data() + value.size(), number);
+    if (result.ec != std::errc()) return {};
+    return type == "percentage" ? generalNumberText(number * 100) + "%" : generalNumberText(number);
+  }
+  if (type == "date") {
+    // YYYY-MM-DD, optionally followed by THH:MM:SS with fractional seconds
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0;
+    double second = 0;
+    const std::string text(value);
+    if (std::sscanf(text.c_str(), "%d-%d-%dT%d:%d:%lf", &year, &month, &day, &hour, &minute,
+                    &second) >= 3) {
+      return dateTimeText(year, month, day, hour, minute, second);
+    }
+    return {};
+  }
+  if (type == "time") {
+    // PTnnHnnMnnS, the hours possibly beyond a day
+    long long hours = 0, minutes = 0;
+    double seconds = 0;
+    const std::string text(value);
+    if (std::sscanf(text.c_str(), "PT%lldH%lldM%lfS", &hours, &minutes, &seconds) == 3) {
+      char buffer[64];
+      const auto whole = static_cast<long long>(seconds);
+      std::snprintf(buffer, sizeof buffer, "%02lld:%02lld:%02lld", hours, minutes, whole);
+      return buffer;
+    }
+    return {};
+  }
+  return {};
+}
+
 class OdsLayoutScanner : public orcus::sax_handler {
  public:
   std::vector<OdsTableLayout> tables;
 
   void attribute(const orcus::sax::parser_attribute& attr) {
+    if (attr.ns == "office") {
+      if (attr.name == "value-type") valueType_ = attr.value;
+      if (attr.name == "value") value_ = attr.value;
+      if (attr.name == "date-value") value_ = attr.value;
+      if (attr.name == "time-value") value_ = attr.value;
+      if (attr.name == "boolean-value") value_ = attr.value;
+      if (attr.name == "string-value") value_ = toModelText(attr.value);
+    }
+    if (attr.ns == "text" && attr.name == "c") spaces_ = count(attr.value);
     if (attr.ns != "table") return;
     if (attr.name == "number-columns-repeated") columnsRepeated_ = count(attr.value);
     if (attr.name == "number-rows-repeated") rowsRepeated_ = count(attr.value);
@@ -506,6 +602,7 @@ class OdsLayoutScanner : public orcus::sax_handler {
                                                      static_cast<int>(col_ + 1), lastRow, lastCol});
           }
         }
+        startCell();
         col_ = std::min<long long>(col_ + columnsRepeated_, kMaxCols);
         ++cellDepth_;
       } else if (elem.name == "covered-table-cell" && !tables.empty()) {
@@ -524,13 +621,44 @@ class OdsLayoutScanner : public orcus::sax_handler {
     } else if (elem.ns == "table" &&
                (elem.name == "table-cell" || elem.name == "covered-table-cell")) {
       ++cellDepth_;  // a table nested in a cell's content
+    } else if (cellDepth_ == 1) {
+      startCellContent(elem);
     }
     columnsRepeated_ = rowsRepeated_ = columnsSpanned_ = rowsSpanned_ = 1;
+    valueType_.clear();
+    value_.clear();
+    spaces_ = 1;
+  }
+
+  void characters(std::string_view text, bool) {
+    if (!collecting()) return;
+    for (char c : text) {
+      if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+        // Runs of white space in a paragraph show as one space; leading and trailing ones not.
+        if (paragraphHasContent_) pendingSpace_ = true;
+        continue;
+      }
+      flushSpace();
+      text_ += c;
+      paragraphHasContent_ = true;
+    }
   }
 
   void end_element(const orcus::sax::parser_element& elem) {
+    if (cellDepth_ == 1 &&
+        (elem.ns == "draw" || (elem.ns == "office" && elem.name == "annotation"))) {
+      if (excluded_ > 0) --excluded_;
+      return;
+    }
+    if (cellDepth_ == 1 && excluded_ == 0 && elem.ns == "text" &&
+        (elem.name == "p" || elem.name == "h")) {
+      if (paragraphDepth_ > 0) --paragraphDepth_;
+      pendingSpace_ = false;
+      return;
+    }
     if (elem.ns != "table") return;
     if (elem.name == "table-cell" || elem.name == "covered-table-cell") {
+      if (cellDepth_ == 1 && elem.name == "table-cell") commitCell();
       if (cellDepth_ > 0) --cellDepth_;
     } else if (elem.name == "table-row" && cellDepth_ == 0) {
       row_ = std::min<long long>(row_ + rowRepeat_, kMaxRows);
@@ -548,11 +676,77 @@ class OdsLayoutScanner : public orcus::sax_handler {
     return std::max<long long>(n, 1);
   }
 
+  // The longest text a cell collects from its <text:s> spaces.
+  static constexpr std::size_t kMaxSpacedText = 1 << 16;
+
+  bool collecting() const { return cellDepth_ == 1 && excluded_ == 0 && paragraphDepth_ > 0; }
+
+  void flushSpace() {
+    if (pendingSpace_) text_ += ' ';
+    pendingSpace_ = false;
+  }
+
+  void startCell() {
+    cell_ = ScannedCell{
+        static_cast<int>(row_ + 1), static_cast<int>(col_ + 1), rowRepeat_, columnsRepeated_, {}};
+    cellType_ = valueType_;
+    cellValue_ = value_;
+    text_.clear();
+    paragraphs_ = 0;
+    paragraphDepth_ = 0;
+    excluded_ = 0;
+  }
+
+  // An element inside a cell of the table: paragraphs and their spaces, tabs and line breaks;
+  // annotations (comments) and drawings are not part of the cell's text.
+  void startCellContent(const orcus::sax::parser_element& elem) {
+    if (elem.ns == "draw" || (elem.ns == "office" && elem.name == "annotation")) {
+      ++excluded_;
+      return;
+    }
+    if (excluded_ > 0 || elem.ns != "text") return;
+    if (elem.name == "p" || elem.name == "h") {
+      if (paragraphDepth_++ > 0) return;
+      if (paragraphs_++ > 0) text_ += '\n';
+      paragraphHasContent_ = false;
+      pendingSpace_ = false;
+    } else if (paragraphDepth_ > 0 && elem.name == "s") {
+      flushSpace();
+      const std::size_t room = kMaxSpacedText - std::min(kMaxSpacedText, text_.size());
+      text_.append(std::min(static_cast<std::size_t>(spaces_), room), ' ');
+      paragraphHasContent_ = true;
+    } else if (paragraphDepth_ > 0 && (elem.name == "tab" || elem.name == "line-break")) {
+      flushSpace();
+      text_ += elem.name == "tab" ? '\t' : '\n';
+      paragraphHasContent_ = true;
+    }
+  }
+
+  void commitCell() {
+    std::string text = text_.empty() ? odsValueText(cellType_, cellValue_) : toModelText(text_);
+    if (text.empty() || tables.empty() || cell_.row > kMaxRows || cell_.col > kMaxCols) return;
+    cell_.text = std::move(text);
+    tables.back().cells.push_back(std::move(cell_));
+  }
+
   long long row_ = 0;
   long long col_ = 0;
   long long rowRepeat_ = 1;
   int cellDepth_ = 0;
   long long columnsRepeated_ = 1, rowsRepeated_ = 1, columnsSpanned_ = 1, rowsSpanned_ = 1;
+  long long spaces_ = 1;
+  std::string valueType_;
+  std::string value_;
+  // the table cell being read
+  ScannedCell cell_;
+  std::string cellType_;
+  std::string cellValue_;
+  std::string text_;
+  int paragraphs_ = 0;
+  int paragraphDepth_ = 0;
+  int excluded_ = 0;
+  bool paragraphHasContent_ = false;
+  bool pendingSpace_ = false;
 };
 
 // The layout of every table of an OpenDocument spreadsheet's bytes. Throws on a broken archive or
@@ -576,6 +770,250 @@ std::vector<OdsTableLayout> scanOdsLayout(std::string_view bytes) {
   return std::move(scanner.tables);
 }
 
+// ---- xlsx cells liborcus leaves out ------------------------------------------------------------
+
+// The text of an xlsx cell of type "d" (an ISO 8601 date and time).
+std::string isoDateText(std::string_view value) {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0;
+  double second = 0;
+  const std::string text(value);
+  if (std::sscanf(text.c_str(), "%d-%d-%dT%d:%d:%lf", &year, &month, &day, &hour, &minute,
+                  &second) >= 3) {
+    return dateTimeText(year, month, day, hour, minute, second);
+  }
+  return text;
+}
+
+// liborcus 0.17 reads the xlsx cells of types "s" (shared string), "n" and "b" (and formula
+// results), and drops the others without a word: inline strings ("inlineStr", text in <is>),
+// strings without a formula ("str"), error values ("e", "#N/A") and ISO dates ("d"). This pass
+// over a worksheet part takes those cells; cells of the types liborcus reads are left to it.
+class XlsxCellScanner : public orcus::sax_handler {
+ public:
+  std::vector<ScannedCell> cells;
+
+  void attribute(const orcus::sax::parser_attribute& attr) {
+    if (!attr.ns.empty()) return;
+    if (attr.name == "r") reference_ = attr.value;
+    if (attr.name == "t") type_ = attr.value;
+  }
+
+  void start_element(const orcus::sax::parser_element& elem) {
+    const std::string_view name = elem.name;
+    if (name == "row") {
+      row_ = reference_.empty() ? row_ + 1 : number(reference_);
+      col_ = 0;
+    } else if (name == "c") {
+      col_ = reference_.empty() ? col_ + 1 : column(reference_);
+      inCell_ = true;
+      cellType_ = type_;
+      value_.clear();
+      inlineText_.clear();
+    } else if (inCell_ && name == "v") {
+      target_ = &value_;
+    } else if (inCell_ && name == "is") {
+      inInline_ = true;
+    } else if (inInline_ && name == "rPh") {
+      inPhonetic_ = true;  // phonetic guide text above the characters: not shown in the cell
+    } else if (inInline_ && !inPhonetic_ && name == "t") {
+      target_ = &inlineText_;
+    }
+    reference_.clear();
+    type_.clear();
+  }
+
+  void end_element(const orcus::sax::parser_element& elem) {
+    const std::string_view name = elem.name;
+    if (name == "v" || name == "t") {
+      target_ = nullptr;
+    } else if (name == "rPh") {
+      inPhonetic_ = false;
+    } else if (name == "is") {
+      inInline_ = false;
+    } else if (name == "c" && inCell_) {
+      inCell_ = false;
+      commitCell();
+    }
+  }
+
+  void characters(std::string_view text, bool) {
+    if (target_ && target_->size() < kMaxText) target_->append(text);
+  }
+
+ private:
+  static constexpr std::size_t kMaxText = 1 << 20;
+
+  void commitCell() {
+    std::string text;
+    if (cellType_ == "inlineStr") {
+      text = inlineText_;
+    } else if (cellType_ == "str" || cellType_ == "e") {
+      text = value_;
+    } else if (cellType_ == "d") {
+      text = isoDateText(value_);
+    } else {
+      return;
+    }
+    if (text.empty() || row_ < 1 || row_ > kMaxRows || col_ < 1 || col_ > kMaxCols) return;
+    cells.push_back({static_cast<int>(row_), static_cast<int>(col_), 1, 1, toModelText(text)});
+  }
+
+  // The row number of "12" or "B12"; 0 when there is none.
+  static long long number(std::string_view text) {
+    long long n = 0;
+    for (char c : text) {
+      if (c >= '0' && c <= '9') n = std::min<long long>(n * 10 + (c - '0'), kMaxRows + 1LL);
+    }
+    return n;
+  }
+  // The column number of "B12" or "$B$12"; 0 when there is none.
+  static long long column(std::string_view text) {
+    long long n = 0;
+    for (char c : text) {
+      const int upper = std::toupper(static_cast<unsigned char>(c));
+      if (upper >= 'A' && upper <= 'Z')
+        n = std::min<long long>(n * 26 + (upper - 'A' + 1), kMaxCols + 1LL);
+    }
+    return n;
+  }
+
+  std::string reference_;
+  std::string type_;
+  long long row_ = 0;
+  long long col_ = 0;
+  bool inCell_ = false;
+  bool inInline_ = false;
+  bool inPhonetic_ = false;
+  std::string cellType_;
+  std::string value_;
+  std::string inlineText_;
+  std::string* target_ = nullptr;
+};
+
+// The bytes of a zip entry; nullopt when the archive has no such entry.
+std::optional<std::string> readEntry(orcus::zip_archive& archive, const std::string& name) {
+  std::vector<unsigned char> entry;
+  if (!archive.read_file_entry(name, entry)) return std::nullopt;
+  return std::string(entry.begin(), entry.end());
+}
+
+// Parses `content` into `handler`; zero bytes after the text keep the parser inside the buffer
+// (see scanOdsLayout). Throws on malformed XML.
+template <typename Handler>
+void parseXml(std::string content, Handler& handler) {
+  const std::size_t length = content.size();
+  content.append(16, '\0');
+  orcus::sax_parser<Handler> parser(content.data(), length, handler);
+  parser.parse();
+}
+
+// Collects the targets of a relationship part by relationship id, and the first target of a
+// relationship type ending in `wantedType`.
+class RelationshipScanner : public orcus::sax_handler {
+ public:
+  std::unordered_map<std::string, std::string> targets;
+  std::string typedTarget;
+  std::string_view wantedType;
+
+  void attribute(const orcus::sax::parser_attribute& attr) {
+    if (attr.name == "Id") id_ = attr.value;
+    if (attr.name == "Target") target_ = attr.value;
+    if (attr.name == "Type") type_ = attr.value;
+  }
+  void start_element(const orcus::sax::parser_element& elem) {
+    if (elem.name == "Relationship") {
+      targets.emplace(id_, target_);
+      if (typedTarget.empty() && !wantedType.empty() && type_.ends_with(wantedType)) {
+        typedTarget = target_;
+      }
+    }
+    id_.clear();
+    target_.clear();
+    type_.clear();
+  }
+
+ private:
+  std::string id_, target_, type_;
+};
+
+// The relationship ids of a workbook part's sheets, in sheet order.
+class WorkbookSheetScanner : public orcus::sax_handler {
+ public:
+  std::vector<std::string> ids;
+
+  void attribute(const orcus::sax::parser_attribute& attr) {
+    if (attr.name == "id" && !attr.ns.empty()) id_ = attr.value;
+  }
+  void start_element(const orcus::sax::parser_element& elem) {
+    if (elem.name == "sheet") ids.push_back(id_);
+    id_.clear();
+  }
+
+ private:
+  std::string id_;
+};
+
+// False when a worksheet part's text cannot hold a cell of the types XlsxCellScanner takes.
+bool mayHoldSkippedCells(std::string_view xml) {
+  for (std::string_view type : {"inlineStr", "\"str\"", "'str'", "\"e\"", "'e'", "\"d\"", "'d'"}) {
+    if (xml.find(type) != std::string_view::npos) return true;
+  }
+  return false;
+}
+
+// The zip entry name of relationship target `target` of a part in folder `folder` ("xl/").
+std::string resolvePart(std::string_view folder, std::string_view target) {
+  if (!target.empty() && target.front() == '/') return std::string(target.substr(1));
+  std::string path(folder);
+  while (target.starts_with("../")) {
+    target.remove_prefix(3);
+    const std::size_t slash = path.find_last_of('/', path.empty() ? 0 : path.size() - 2);
+    path = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  }
+  if (target.starts_with("./")) target.remove_prefix(2);
+  return path + std::string(target);
+}
+
+// The cells of each sheet of an xlsx package's bytes that liborcus leaves out (see
+// XlsxCellScanner), in sheet order. Throws on a broken archive or XML (the caller reports it as
+// an unreadable file); a package whose parts cannot be found gives no cells.
+std::vector<std::vector<ScannedCell>> scanXlsxCells(std::string_view bytes) {
+  orcus::zip_archive_stream_blob stream(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                        bytes.size());
+  orcus::zip_archive archive(&stream);
+  archive.load();
+  const auto rootRels = readEntry(archive, "_rels/.rels");
+  if (!rootRels) return {};
+  RelationshipScanner root;
+  root.wantedType = "/officeDocument";
+  parseXml(*rootRels, root);
+  const std::string workbookPart = resolvePart("", root.typedTarget);
+  const std::size_t slash = workbookPart.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : workbookPart.substr(0, slash + 1);
+  const std::string fileName =
+      slash == std::string::npos ? workbookPart : workbookPart.substr(slash + 1);
+  const auto workbookXml = readEntry(archive, workbookPart);
+  const auto workbookRels = readEntry(archive, folder + "_rels/" + fileName + ".rels");
+  if (!workbookXml || !workbookRels) return {};
+  WorkbookSheetScanner sheets;
+  parseXml(*workbookXml, sheets);
+  RelationshipScanner rels;
+  parseXml(*workbookRels, rels);
+  std::vector<std::vector<ScannedCell>> result;
+  for (const std::string& id : sheets.ids) {
+    result.emplace_back();
+    const auto target = rels.targets.find(id);
+    if (target == rels.targets.end()) continue;
+    const auto sheetXml = readEntry(archive, resolvePart(folder, target->second));
+    // Most sheets hold only the types liborcus reads; their second pass is spared.
+    if (!sheetXml || !mayHoldSkippedCells(*sheetXml)) continue;
+    XlsxCellScanner scanner;
+    parseXml(*sheetXml, scanner);
+    result.back() = std::move(scanner.cells);
+  }
+  return result;
+}
+
 // ---- sheets -----------------------------------------------------------------------------------
 
 class SheetSink;
@@ -592,7 +1030,10 @@ class FormulaSink final : public iface::import_formula {
   void set_formula(oss::formula_grammar_t, std::string_view) override {}
   void set_shared_formula_index(std::size_t) override {}
   void set_result_string(std::string_view value) override { result_ = toModelText(value); }
-  void set_result_value(double value) override { result_ = generalNumberText(value); }
+  void set_result_value(double value) override {
+    result_ = generalNumberText(value);
+    number_ = value;
+  }
   void set_result_bool(bool value) override { result_ = booleanText(value); }
   void set_result_empty() override { result_ = std::string(); }
   void commit() override;
@@ -602,6 +1043,7 @@ class FormulaSink final : public iface::import_formula {
   oss::row_t row_ = -1;
   oss::col_t col_ = -1;
   std::optional<std::string> result_;
+  std::optional<double> number_;
 };
 
 class ArrayFormulaSink final : public iface::import_array_formula {
@@ -633,11 +1075,24 @@ class SheetSink final : public iface::import_sheet, public iface::import_sheet_p
     if (place(row, col, r, c)) sheet_.setText(r, c, text);
   }
 
+  // Puts number `value` into the cell, as general-format text until finish() applies the number
+  // format of the cell's format record (which the filter gives after the value).
+  void putNumber(oss::row_t row, oss::col_t col, double value) {
+    int r, c;
+    if (!place(row, col, r, c)) return;
+    sheet_.setText(r, c, generalNumberText(value));
+    // OpenDocument cells show the text the file carries (see OdsTableLayout).
+    if (!odsLayout_) numbers_.push_back({r, c, value});
+  }
+
+  // Cells that a pass of our own found (see XlsxCellScanner); they replace what the filter put.
+  void setScannedCells(std::vector<ScannedCell> cells) { scanned_ = std::move(cells); }
+
   // Applies what could only be settled once the whole file was read: merged ranges of an
-  // OpenDocument file, range formats (clipped to the sheet's extent), hidden columns and rows,
-  // and the renumbering of formats (`xfMap`: cell format record -> index in the workbook's
-  // format table).
-  void finish(const std::vector<FormatId>& xfMap) {
+  // OpenDocument file, range formats (clipped to the sheet's extent), number formats (`styles`,
+  // dates counted by `dates`), the cell texts of our own passes, hidden columns and rows, and the
+  // renumbering of formats (`xfMap`: cell format record -> index in the workbook's format table).
+  void finish(const std::vector<FormatId>& xfMap, const Styles& styles, DateSystem dates) {
     if (odsLayout_) {
       for (const CellRange& range : odsLayout_->merges) {
         if (std::find(sheet_.merges().begin(), sheet_.merges().end(), range) ==
@@ -669,6 +1124,16 @@ class SheetSink final : public iface::import_sheet, public iface::import_sheet_p
         }
       }
     }
+    for (const auto& number : numbers_) {
+      const std::string_view code = styles.numberFormatCode(sheet_.format(number.row, number.col));
+      // A cell whose number was replaced by other content since keeps that content.
+      if (code.empty() || sheet_.text(number.row, number.col) != generalNumberText(number.value)) {
+        continue;
+      }
+      sheet_.setText(number.row, number.col, formattedNumberText(number.value, code, dates));
+    }
+    if (odsLayout_) putScanned(odsLayout_->cells);
+    putScanned(scanned_);
     sheet_.remapFormats(xfMap);
     for (int col : hiddenCols_) sheet_.setColumnWidth(col, 0);
     for (int row : hiddenRows_) sheet_.setRowHeight(row, 0);
@@ -687,7 +1152,7 @@ class SheetSink final : public iface::import_sheet, public iface::import_sheet_p
     if (place(row, col, r, c)) sheet_.setText(r, c, strings_.at(sindex));
   }
   void set_value(oss::row_t row, oss::col_t col, double value) override {
-    put(row, col, generalNumberText(value));
+    putNumber(row, col, value);
   }
   void set_bool(oss::row_t row, oss::col_t col, bool value) override {
     put(row, col, booleanText(value));
@@ -764,6 +1229,24 @@ class SheetSink final : public iface::import_sheet, public iface::import_sheet_p
     CellRange range;
     std::size_t xf;
   };
+  struct Number {
+    int row;
+    int col;
+    double value;
+  };
+
+  void putScanned(const std::vector<ScannedCell>& cells) {
+    for (const ScannedCell& cell : cells) {
+      const long long cols = std::min<long long>(cell.cols, kMaxCols - cell.col + 1);
+      const long long rows = std::min<long long>(
+          {cell.rows, kMaxRows - cell.row + 1LL, std::max(1LL, kMaxRepeatedCells / cols)});
+      for (long long r = 0; r < rows; ++r) {
+        for (long long c = 0; c < cols && r * cols + c < kMaxRepeatedCells; ++c) {
+          sheet_.setText(cell.row + static_cast<int>(r), cell.col + static_cast<int>(c), cell.text);
+        }
+      }
+    }
+  }
 
   Worksheet& sheet_;
   const SharedStrings& strings_;
@@ -771,20 +1254,27 @@ class SheetSink final : public iface::import_sheet, public iface::import_sheet_p
   FormulaSink formula_;
   ArrayFormulaSink arrayFormula_;
   std::vector<RangeFormat> rangeFormats_;
+  std::vector<Number> numbers_;
+  std::vector<ScannedCell> scanned_;
   std::vector<int> hiddenCols_;
   std::vector<int> hiddenRows_;
 };
 
 void FormulaSink::commit() {
-  if (result_) owner_.put(row_, col_, *result_);
+  if (number_) {
+    owner_.putNumber(row_, col_, *number_);
+  } else if (result_) {
+    owner_.put(row_, col_, *result_);
+  }
   result_.reset();
+  number_.reset();
 }
 
 void ArrayFormulaSink::set_result_string(oss::row_t row, oss::col_t col, std::string_view value) {
   owner_.put(row, col, toModelText(value));
 }
 void ArrayFormulaSink::set_result_value(oss::row_t row, oss::col_t col, double value) {
-  owner_.put(row, col, generalNumberText(value));
+  owner_.putNumber(row, col, value);
 }
 void ArrayFormulaSink::set_result_bool(oss::row_t row, oss::col_t col, bool value) {
   owner_.put(row, col, booleanText(value));
@@ -873,13 +1363,19 @@ class A1Resolver final : public iface::import_reference_resolver {
 
 class GlobalSettings final : public iface::import_global_settings {
  public:
-  void set_origin_date(int, int, int) override {}
+  // How serial numbers count days: xlsx files of the 1904 date system say so through the origin.
+  DateSystem dateSystem() const { return dateSystem_; }
+
+  void set_origin_date(int year, int, int) override {
+    dateSystem_ = year == 1904 ? DateSystem::from1904 : DateSystem::from1900;
+  }
   void set_default_formula_grammar(oss::formula_grammar_t grammar) override { grammar_ = grammar; }
   oss::formula_grammar_t get_default_formula_grammar() const override { return grammar_; }
   void set_character_set(orcus::character_set_t) override {}
 
  private:
   oss::formula_grammar_t grammar_ = oss::formula_grammar_t::unknown;
+  DateSystem dateSystem_ = DateSystem::from1900;
 };
 
 // The factory the import filters ask for sinks; it owns them and builds the workbook.
@@ -889,6 +1385,8 @@ class WorkbookBuilder final : public iface::import_factory {
 
   // Corrects the sheets of an OpenDocument file by its own layout pass (see OdsTableLayout).
   void setOdsLayout(std::vector<OdsTableLayout> layout) { odsLayout_ = std::move(layout); }
+  // Adds the cells of an xlsx file that liborcus leaves out, per sheet (see XlsxCellScanner).
+  void setXlsxCells(std::vector<std::vector<ScannedCell>> cells) { xlsxCells_ = std::move(cells); }
 
   Workbook finish() {
     std::vector<FormatId> xfMap(std::max<std::size_t>(styles_.cellXfCount(), 1), 0);
@@ -897,7 +1395,7 @@ class WorkbookBuilder final : public iface::import_factory {
     for (std::size_t xf = 1; xf < styles_.cellXfCount(); ++xf) {
       xfMap[xf] = table.intern(styles_.resolve(xf));
     }
-    for (auto& sink : sheets_) sink->finish(xfMap);
+    for (auto& sink : sheets_) sink->finish(xfMap, styles_, settings_.dateSystem());
     return std::move(workbook_);
   }
 
@@ -914,6 +1412,7 @@ class WorkbookBuilder final : public iface::import_factory {
     Worksheet& sheet = workbook_.addSheet(toModelText(name));
     sheets_.push_back(std::make_unique<SheetSink>(sheet, strings_));
     if (index < odsLayout_.size()) sheets_.back()->setOdsLayout(&odsLayout_[index]);
+    if (index < xlsxCells_.size()) sheets_.back()->setScannedCells(std::move(xlsxCells_[index]));
     return sheets_.back().get();
   }
   iface::import_sheet* get_sheet(std::string_view name) override {
@@ -935,6 +1434,7 @@ class WorkbookBuilder final : public iface::import_factory {
   Styles styles_;
   A1Resolver resolver_;
   std::vector<OdsTableLayout> odsLayout_;
+  std::vector<std::vector<ScannedCell>> xlsxCells_;
   std::vector<std::unique_ptr<SheetSink>> sheets_;
 };
 
@@ -1001,6 +1501,7 @@ Workbook readCheckedBytes(std::string_view bytes, FileFormat format, std::string
   if (!filter) throw FormatError(prefix + " is not in a known workbook format");
   try {
     if (format == FileFormat::ods) builder.setOdsLayout(scanOdsLayout(bytes));
+    if (format == FileFormat::xlsx) builder.setXlsxCells(scanXlsxCells(bytes));
     filter->read_stream(bytes);
   } catch (const std::bad_alloc&) {
     throw FormatError(prefix + " is too large to read");

@@ -17,9 +17,12 @@ enum class FileFormat { unknown, xlsx, ods, xlsXml, gnumeric, csv };
 // never reported here.
 FileFormat detectFormat(std::string_view bytes) noexcept;
 
-// The workbook held in `bytes` of format `format`. Numbers show as their general-format text
-// (see celltext.h). Throws FormatError when the bytes are not a readable workbook of that format
-// or hold no sheet; `name` (the file's name) is used in the message.
+// The workbook held in `bytes` of format `format`. Every cell holds the text it shows: numbers
+// under the number format of their cell format record where the file gives one (see
+// formattedNumberText), else in the general format; OpenDocument cells as the file itself
+// displays them (the text of their paragraphs, joined by line feeds). Throws FormatError when the
+// bytes are not a readable workbook of that format or hold no sheet; `name` (the file's name) is
+// used in the message.
 Workbook readWorkbookBytes(std::string_view bytes, FileFormat format, std::string_view name);
 
 // The workbook in the file at `path`, its format detected as described above. Throws FileError

@@ -1,0 +1,174 @@
+// Every cell type keeps the text it shows: workbooks written by LibreOffice (xlsx and ods from one
+// flat-ODS source) and a hand-made xlsx of inline strings and the other cell types liborcus skips,
+// all under fixtures/ (see fixtures/README.md), read through dupsweep-workbook's listing; and
+// number format codes rendered one by one.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/spreadsheet/celltext.h"
+#include "platform/spreadsheet/reader.h"
+#include "sheet_files.h"
+
+namespace dupsweep::sheet {
+namespace {
+
+const std::filesystem::path kFixtures =
+    std::filesystem::path(DUPSWEEP_SOURCE_DIR) / "tests" / "spreadsheet" / "fixtures";
+
+// "R<row>C<col>=text" of every cell holding text, row by row.
+std::vector<std::string> cellTexts(const Worksheet& sheet) {
+  std::vector<std::string> out;
+  for (int r = 1; r <= sheet.storedRows(); ++r) {
+    const auto cells = sheet.row(r);
+    for (std::size_t c = 0; c < cells.size(); ++c) {
+      if (!cells[c].text.empty()) {
+        out.push_back("R" + std::to_string(r) + "C" + std::to_string(c + 1) + "=" + cells[c].text);
+      }
+    }
+  }
+  return out;
+}
+
+// What LibreOffice itself shows for cell-types.fods, cell by cell.
+const std::vector<std::string> kCellTypes = {"R1C1=percentage",   "R1C2=12.5%",
+                                             "R2C1=currency USD", "R2C2=$1,234.50",
+                                             "R3C1=currency CNY", "R3C2=¥88.00",
+                                             "R4C1=time",         "R4C2=08:30:15",
+                                             "R5C1=boolean",      "R5C2=TRUE",
+                                             "R5C3=FALSE",        "R6C1=date",
+                                             "R6C2=2024-01-31",   "R6C3=07/04/2024",
+                                             "R7C1=number",       "R7C2=1,234.50",
+                                             "R7C3=0.1",          "R8C1=spaces",
+                                             "R8C2=a   b",        "R8C3=x  y",
+                                             "R9C1=paragraphs",   "R9C2=第一行\nsecond line"};
+
+TEST(CellTypes, LibreOfficeOdsAndXlsxShowWhatLibreOfficeShows) {
+  for (const char* name : {"cell-types.ods", "cell-types.xlsx"}) {
+    SCOPED_TRACE(name);
+    const Workbook book = readWorkbook(kFixtures / name);
+    ASSERT_EQ(book.sheetCount(), 1);
+    EXPECT_EQ(book.sheet(1).name(), "类型");
+    EXPECT_EQ(cellTexts(book.sheet(1)), kCellTypes);
+  }
+}
+
+TEST(CellTypes, XlsxInlineStringsErrorsDatesAndBuiltinFormats) {
+  const Workbook book = readWorkbook(kFixtures / "inline-strings.xlsx");
+  ASSERT_EQ(book.sheetCount(), 2);
+  // Rich runs joined, phonetic text left out, spaces and line feeds kept; cells without an
+  // address follow the one before.
+  EXPECT_EQ(cellTexts(book.sheet(1)),
+            (std::vector<std::string>{"R1C1=行内文字", "R1C2=a   b", "R2C1=粗体 and plain",
+                                      "R2C2=line one\nline two", "R3C1=text without formula",
+                                      "R3C2=#N/A", "R3C3=2024-01-31 08:30:00", "R4C1=12.50%",
+                                      "R4C2=1/31/2024", "R4C3=-1,234.50", "R4C4=TRUE"}));
+  // Sheets follow the workbook's order, not the order of their parts.
+  EXPECT_EQ(book.sheet(2).name(), "Second");
+  EXPECT_EQ(cellTexts(book.sheet(2)), (std::vector<std::string>{"R2C2=second sheet"}));
+}
+
+TEST(CellTypes, OdsRepeatedCellsAnnotationsAndCellsWithoutParagraphs) {
+  testing::TempDir dir;
+  testing::writeStoredZip(dir / "repeat.ods",
+                          {{"mimetype", "application/vnd.oasis.opendocument.spreadsheet"},
+                           {"content.xml", R"(<?xml version="1.0" encoding="UTF-8"?>
+<office:document-content xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0"
+ xmlns:table="urn:oasis:names:tc:opendocument:xmlns:table:1.0"
+ xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0"><office:body><office:spreadsheet>
+<table:table table:name="T">
+<table:table-row table:number-rows-repeated="2">
+ <table:table-cell table:number-columns-repeated="2" office:value-type="string"><text:p>same</text:p></table:table-cell>
+ <table:table-cell office:value-type="float" office:value="7"><office:annotation><text:p>a note</text:p></office:annotation><text:p>  seven <text:tab/>x  </text:p></table:table-cell>
+</table:table-row>
+<table:table-row>
+ <table:table-cell office:value-type="percentage" office:value="0.5"/>
+ <table:table-cell office:value-type="boolean" office:boolean-value="false"/>
+ <table:table-cell office:value-type="time" office:time-value="PT26H05M00S"/>
+ <table:table-cell office:value-type="date" office:date-value="2024-02-29T13:45:00"/>
+</table:table-row>
+</table:table></office:spreadsheet></office:body></office:document-content>)"}});
+  const Workbook book = readWorkbook(dir / "repeat.ods");
+  EXPECT_EQ(cellTexts(book.sheet(1)),
+            (std::vector<std::string>{"R1C1=same", "R1C2=same", "R1C3=seven \tx", "R2C1=same",
+                                      "R2C2=same", "R2C3=seven \tx", "R3C1=50%", "R3C2=FALSE",
+                                      "R3C3=26:05:00", "R3C4=2024-02-29 13:45:00"}));
+}
+
+TEST(NumberFormats, NumbersPercentsCurrenciesAndSections) {
+  struct Case {
+    double value;
+    const char* code;
+    const char* text;
+  };
+  const Case cases[] = {
+      {1234.5, "General", "1234.5"},
+      {1234.5, "0", "1235"},
+      {0.4, "#", ""},
+      {0.5, "#", "1"},
+      {1234.567, "#,##0.00", "1,234.57"},
+      {-1234.5, "#,##0.00", "-1,234.50"},
+      {1234567, "#,##0", "1,234,567"},
+      {1234567, "#,##0,", "1,235"},
+      {0.125, "0.0%", "12.5%"},
+      {0.5, "0%", "50%"},
+      {3.1, "0.0#", "3.1"},
+      {3.14159, "0.0#", "3.14"},
+      {42, "000000", "000042"},
+      {1234.5, "[$$-409]#,##0.00", "$1,234.50"},
+      {1234.5, "#,##0.00 [$€-407]", "1,234.50 €"},
+      {88, "[$¥-804]#,##0.00", "¥88.00"},
+      {88, "\"¥\"#,##0", "¥88"},
+      {-5, "#,##0;(#,##0)", "(5)"},
+      {-5, "#,##0.00;[Red]\\-#,##0.00", "-5.00"},
+      {0, "#,##0;-#,##0;\"-\"", "-"},
+      {12, "0_);(0)", "12 "},
+      {12345.678, "0.00E+00", "1.23E+04"},
+      {0.00012, "0.0E+0", "1.2E-4"},
+      {12345, "##0.0E+0", "12.3E+3"},
+      {1, "\"TRUE\";\"TRUE\";\"FALSE\"", "TRUE"},
+      {0, "\"TRUE\";\"TRUE\";\"FALSE\"", "FALSE"},
+      {1.5, "# ?/?", "1.5"},  // fractions are not rendered: general text
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(formattedNumberText(c.value, c.code), c.text) << c.code << " of " << c.value;
+  }
+}
+
+TEST(NumberFormats, DatesAndTimesInBothDateSystems) {
+  struct Case {
+    double value;
+    const char* code;
+    const char* text;
+  };
+  const Case cases[] = {
+      {45322, "yyyy-mm-dd", "2024-01-31"},
+      {45322, "yyyy\\-mm\\-dd", "2024-01-31"},
+      {45322, "m/d/yy", "1/31/24"},
+      {45322, "d-mmm-yy", "31-Jan-24"},
+      {45322, "dddd, mmmm d, yyyy", "Wednesday, January 31, 2024"},
+      {45322, "yyyy\"年\"m\"月\"d\"日\"", "2024年1月31日"},
+      {60, "yyyy-mm-dd", "1900-02-29"},  // the leap day the 1900 count keeps
+      {61, "yyyy-mm-dd", "1900-03-01"},
+      {1, "yyyy-mm-dd", "1900-01-01"},
+      {0.35434027777777777, "hh:mm:ss", "08:30:15"},
+      {0.75, "h:mm AM/PM", "6:00 PM"},
+      {0.0, "h:mm am/pm", "12:00 am"},
+      {45322.5, "yyyy-mm-dd hh:mm", "2024-01-31 12:00"},
+      {1.5, "[h]:mm:ss", "36:00:00"},
+      {0.5000057870370371, "hh:mm:ss.00", "12:00:00.50"},
+      {0.99999999, "hh:mm:ss", "00:00:00"},  // rounds into the next day
+      {-1, "yyyy-mm-dd", "-1"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(formattedNumberText(c.value, c.code), c.text) << c.code << " of " << c.value;
+  }
+  EXPECT_EQ(formattedNumberText(43860, "yyyy-mm-dd", DateSystem::from1904), "2024-01-31");
+  EXPECT_EQ(formattedNumberText(0, "yyyy-mm-dd ddd", DateSystem::from1904), "1904-01-01 Fri");
+}
+
+}  // namespace
+}  // namespace dupsweep::sheet
