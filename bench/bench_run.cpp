@@ -1,7 +1,9 @@
 // dupsweep-bench: the speed and memory figures of the component, printed as one table.
 //
-//   dupsweep-bench --data DIR --module LIB [--runs N]
+//   dupsweep-bench --data DIR --module LIB [--runs N] [--only ID,ID...]
 //
+// --only measures and prints just the named figures (B1 ... B6, B3b); B3 and B3b need neither
+// the scaled databases nor LIB.
 // DIR caches the scaled databases between runs (made with the demo generator). Every figure is
 // the median of N runs (default 5), each in a child process of its own, so that the peak resident
 // memory of one run can be read from the system; the ratios compare figures measured in the same
@@ -12,6 +14,8 @@
 //       plain prepared SQLite statements into memory
 //   B2  the batch scanner over the same pairs, against the same floor
 //   B3  FindAllDifferences over 40 sheets x 200 rows x 25 columns with 1% of cells differing
+//   B3b the same over a template whose first sheet also holds one cell at XFD1048576, the last
+//       cell of a sheet: the scan must cost what the sheets hold, not their extent
 //   B4  peak resident memory of B1 at 10 and at 100 pairs
 //   B5  the host's call of Dupsweep until the dialog is shown (demo database); expanding a tree
 //       level of 5,000 units
@@ -23,6 +27,7 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <xlsxwriter.h>
 
 #include <QApplication>
 #include <QComboBox>
@@ -39,6 +44,7 @@
 #include <functional>
 #include <iostream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -268,10 +274,34 @@ void childScan(const fs::path& data) {
   report("run", seconds(start));
 }
 
-// B3: both grids filled with 40 sheets x 200 rows x 25 columns, 1% of the right cells differing.
-void childFindAll(const fs::path& data) {
-  const fs::path file = data / "template40.xlsx";
-  if (!fs::exists(file)) dupsweep::sheet::testing::writeTemplateXlsx(file, 40, 200, 25);
+// A report template like writeTemplateXlsx's (a title, a header row, a label column) whose first
+// sheet also holds one cell of template text at XFD1048576, the last cell a sheet can have.
+void writeFarCellTemplate(const fs::path& path, int sheets, int rows, int cols) {
+  lxw_workbook* wb = workbook_new(path.c_str());
+  if (!wb) throw std::runtime_error("cannot create " + path.string());
+  for (int s = 1; s <= sheets; ++s) {
+    lxw_worksheet* ws = workbook_add_worksheet(wb, ("表" + std::to_string(s)).c_str());
+    worksheet_write_string(ws, 0, 0, ("统计报表 第" + std::to_string(s) + "表").c_str(), nullptr);
+    worksheet_write_string(ws, 1, 0, "项目", nullptr);
+    for (int c = 1; c <= cols; ++c)
+      worksheet_write_string(ws, 1, static_cast<lxw_col_t>(c), ("指标" + std::to_string(c)).c_str(),
+                             nullptr);
+    for (int r = 0; r < rows; ++r)
+      worksheet_write_string(ws, static_cast<lxw_row_t>(r + 2), 0,
+                             ("行目" + std::to_string(r + 1)).c_str(), nullptr);
+    if (s == 1) worksheet_write_string(ws, LXW_ROW_MAX - 1, LXW_COL_MAX - 1, "备注", nullptr);
+  }
+  if (workbook_close(wb) != LXW_NO_ERROR) throw std::runtime_error("cannot write " + path.string());
+}
+
+// B3 and B3b: both grids filled with 40 sheets x 200 rows x 25 columns, 1% of the right cells
+// differing, over the report template or over the one with a far cell.
+void childFindAll(const fs::path& data, bool farCell) {
+  const fs::path file = data / (farCell ? "template40-far.xlsx" : "template40.xlsx");
+  if (!fs::exists(file)) {
+    if (farCell) writeFarCellTemplate(file, 40, 200, 25);
+    else dupsweep::sheet::testing::writeTemplateXlsx(file, 40, 200, 25);
+  }
   dupsweep::TfrmShowDifference viewer;
   viewer.LoadTemplate(file.string());
   auto& left = viewer.F1Book1();
@@ -292,6 +322,7 @@ void childFindAll(const fs::path& data) {
   const auto start = Clock::now();
   viewer.FindAllDifferences();
   report("run", seconds(start));
+  report("lines", viewer.lsvDifferenace()->topLevelItemCount());
 }
 
 // B5: the host's call until the dialog is shown, through the component's class factory.
@@ -360,7 +391,8 @@ int child(const std::vector<std::string>& args, WallClock::time_point processSta
   const fs::path data = args.at(1);
   if (what == "b1") childDialogRun(data, std::stoi(args.at(2)), args.at(3) == "floor");
   else if (what == "b2") childScan(data);
-  else if (what == "b3") childFindAll(data);
+  else if (what == "b3") childFindAll(data, false);
+  else if (what == "b3b") childFindAll(data, true);
   else if (what == "b5host") childHostCall(args.at(2), data / "demo.db", processStart);
   else if (what == "b5tree") childTreeLevel(data);
   else if (what == "b6") childControl(data);
@@ -460,78 +492,102 @@ std::string fmt(double v, const char* unit, int precision = 3) {
   return s.str();
 }
 
+// The figure ids of --only ("B3,B3b"); empty means every figure.
+std::set<std::string> figureIds(const std::string& list) {
+  std::set<std::string> ids;
+  std::istringstream in(list);
+  for (std::string id; std::getline(in, id, ',');)
+    if (!id.empty()) ids.insert(id);
+  return ids;
+}
+
 int driver(const std::vector<std::string>& args) {
   fs::path data = "build/bench-data";
   fs::path module;
   int runs = 5;
+  std::set<std::string> only;
   for (std::size_t i = 0; i + 1 < args.size(); i += 2) {
     if (args[i] == "--data") data = args[i + 1];
     else if (args[i] == "--module") module = args[i + 1];
     else if (args[i] == "--runs") runs = std::max(1, std::stoi(args[i + 1]));
+    else if (args[i] == "--only") only = figureIds(args[i + 1]);
   }
-  if (module.empty()) throw std::runtime_error("--module LIB is required");
+  auto wanted = [&](const std::string& id) { return only.empty() || only.count(id) > 0; };
+  const bool needsDatabases = wanted("B1") || wanted("B2") || wanted("B4") || wanted("B5");
+  if (module.empty() && wanted("B5")) throw std::runtime_error("--module LIB is required");
   fs::create_directories(data);
   data = fs::absolute(data);
 
   // Databases, cached between runs.
-  if (!fs::exists(scaledDb(data))) {
+  if (needsDatabases && !fs::exists(scaledDb(data))) {
     std::cerr << "writing " << scaledDb(data) << " ..." << std::endl;
     dupsweep::demodb::DemoOptions o;
     o.out = scaledDb(data);
     o.scale = dupsweep::demodb::ScaleOptions{kUnits, kSheets, kRows, kCols};
     dupsweep::demodb::writeDemoDatabase(o);
   }
-  if (!fs::exists(data / "demo.db")) {
+  if (needsDatabases && !fs::exists(data / "demo.db")) {
     dupsweep::demodb::DemoOptions o;
     o.out = data / "demo.db";
     dupsweep::demodb::writeDemoDatabase(o);
   }
-  if (!fs::exists(data / "tree5000-keyed.db")) writeTreeDb(data / "tree5000-keyed.db");
-  writeSchemes(scaledDb(data), data);
+  if (needsDatabases && !fs::exists(data / "tree5000-keyed.db"))
+    writeTreeDb(data / "tree5000-keyed.db");
+  if (needsDatabases) writeSchemes(scaledDb(data), data);
 
   const std::string self = fs::read_symlink("/proc/self/exe").string();
   const std::string dir = data.string();
   std::cerr << "measuring (" << runs << " runs each)";
-  runChild(self, {"b2", dir});  // warms the page cache for the scaled database
-  auto b1 = measure(self, {"b1", dir, std::to_string(kPairs), "floor"}, runs);
-  auto b1small = measure(self, {"b1", dir, "10", "nofloor"}, runs);
-  auto b1large = measure(self, {"b1", dir, std::to_string(kPairs), "nofloor"}, runs);
-  auto b2 = measure(self, {"b2", dir}, runs);
-  auto b3 = measure(self, {"b3", dir}, runs);
-  auto b5host = measure(self, {"b5host", dir, fs::absolute(module).string()}, runs);
-  auto b5tree = measure(self, {"b5tree", dir}, runs);
-  auto b6 = measure(self, {"b6", dir}, runs);
+  std::map<std::string, double> b1, b1small, b1large, b2, b3, b3b, b5host, b5tree, b6;
+  if (wanted("B1") || wanted("B2") || wanted("B4"))
+    runChild(self, {"b2", dir});  // warms the page cache for the scaled database
+  if (wanted("B1")) b1 = measure(self, {"b1", dir, std::to_string(kPairs), "floor"}, runs);
+  if (wanted("B4")) b1small = measure(self, {"b1", dir, "10", "nofloor"}, runs);
+  if (wanted("B4")) b1large = measure(self, {"b1", dir, std::to_string(kPairs), "nofloor"}, runs);
+  if (wanted("B2")) b2 = measure(self, {"b2", dir}, runs);
+  if (wanted("B3")) b3 = measure(self, {"b3", dir}, runs);
+  if (wanted("B3b")) b3b = measure(self, {"b3b", dir}, runs);
+  if (wanted("B5")) b5host = measure(self, {"b5host", dir, fs::absolute(module).string()}, runs);
+  if (wanted("B5")) b5tree = measure(self, {"b5tree", dir}, runs);
+  if (wanted("B6")) b6 = measure(self, {"b6", dir}, runs);
   std::cerr << std::endl;
 
   auto verdict = [](bool met) { return std::string(met ? "met" : "NOT MET"); };
   const double r1 = b1["run"] / b1["floor"], r2 = b2["run"] / b2["floor"];
   const double growth = b1large["rss"] / b1small["rss"] - 1;
-  std::vector<Row> rows = {
-      {"B1", "dialog run, 100 pairs x 40 sheets x 200 rows x 20 columns", fmt(b1["run"], " s"), "", ""},
-      {"", "floor: the same rows by prepared SQLite statements", fmt(b1["floor"], " s"), "", ""},
-      {"", "B1 / floor", fmt(r1, "", 2), "<= 1.5", verdict(r1 <= 1.5)},
-      {"B2", "dupsweep-scan, the same pairs", fmt(b2["run"], " s"), "", ""},
-      {"", "floor, measured with B2", fmt(b2["floor"], " s"), "", ""},
-      {"", "B2 / floor", fmt(r2, "", 2), "<= 1.2", verdict(r2 <= 1.2)},
-      {"B3", "FindAllDifferences, 40 x 200 x 25, 1% differing", fmt(b3["run"] * 1000, " ms", 1),
-       "< 50 ms", verdict(b3["run"] < 0.05)},
-      {"B4", "peak memory of B1 at 10 pairs", fmt(b1small["rss"], " MiB", 1), "", ""},
-      {"", "peak memory of B1 at 100 pairs", fmt(b1large["rss"], " MiB", 1),
-       "within 10%", verdict(growth <= 0.10)},
-      {"B5", "host call until the dialog is shown (demo database)",
-       fmt(b5host["run"] * 1000, " ms", 1), "< 1 s", verdict(b5host["run"] < 1.0)},
-      {"", "expanding a tree level of 5,000 units", fmt(b5tree["run"] * 1000, " ms", 1),
-       "< 0.5 s", verdict(b5tree["run"] < 0.5)},
-      {"B6", "loading a 60-sheet template", fmt(b6["template"] * 1000, " ms", 1), "< 1 s",
-       verdict(b6["template"] < 1.0)},
-      {"", "one million EntryRC calls", fmt(b6["entry"] * 1000, " ms", 1), "", ""},
+  // Each row belongs to a figure id, so that --only prints the rows it measured.
+  const std::vector<std::pair<std::string, Row>> rows = {
+      {"B1",
+       {"B1", "dialog run, 100 pairs x 40 sheets x 200 rows x 20 columns", fmt(b1["run"], " s"),
+        "", ""}},
+      {"B1", {"", "floor: the same rows by prepared SQLite statements", fmt(b1["floor"], " s"), "",
+              ""}},
+      {"B1", {"", "B1 / floor", fmt(r1, "", 2), "<= 1.5", verdict(r1 <= 1.5)}},
+      {"B2", {"B2", "dupsweep-scan, the same pairs", fmt(b2["run"], " s"), "", ""}},
+      {"B2", {"", "floor, measured with B2", fmt(b2["floor"], " s"), "", ""}},
+      {"B2", {"", "B2 / floor", fmt(r2, "", 2), "<= 1.2", verdict(r2 <= 1.2)}},
+      {"B3", {"B3", "FindAllDifferences, 40 x 200 x 25, 1% differing",
+              fmt(b3["run"] * 1000, " ms", 1), "< 50 ms", verdict(b3["run"] < 0.05)}},
+      {"B3b", {"B3b", "the same, template with a cell at XFD1048576",
+               fmt(b3b["run"] * 1000, " ms", 1), "< 50 ms", verdict(b3b["run"] < 0.05)}},
+      {"B4", {"B4", "peak memory of B1 at 10 pairs", fmt(b1small["rss"], " MiB", 1), "", ""}},
+      {"B4", {"", "peak memory of B1 at 100 pairs", fmt(b1large["rss"], " MiB", 1), "within 10%",
+              verdict(growth <= 0.10)}},
+      {"B5", {"B5", "host call until the dialog is shown (demo database)",
+              fmt(b5host["run"] * 1000, " ms", 1), "< 1 s", verdict(b5host["run"] < 1.0)}},
+      {"B5", {"", "expanding a tree level of 5,000 units", fmt(b5tree["run"] * 1000, " ms", 1),
+              "< 0.5 s", verdict(b5tree["run"] < 0.5)}},
+      {"B6", {"B6", "loading a 60-sheet template", fmt(b6["template"] * 1000, " ms", 1), "< 1 s",
+              verdict(b6["template"] < 1.0)}},
+      {"B6", {"", "one million EntryRC calls", fmt(b6["entry"] * 1000, " ms", 1), "", ""}},
   };
   std::cout << "dupsweep benchmarks: " << machine() << "; median of " << runs
             << " runs; CPU time of the measuring process (B5's host call: wall time)\n\n";
   std::printf("%-4s %-60s %12s  %-10s %s\n", "", "measurement", "figure", "target", "");
-  for (const Row& r : rows)
-    std::printf("%-4s %-60s %12s  %-10s %s\n", r.id.c_str(), r.what.c_str(), r.value.c_str(),
-                r.target.c_str(), r.verdict.c_str());
+  for (const auto& [id, r] : rows)
+    if (wanted(id))
+      std::printf("%-4s %-60s %12s  %-10s %s\n", r.id.c_str(), r.what.c_str(), r.value.c_str(),
+                  r.target.c_str(), r.verdict.c_str());
   return 0;
 }
 

@@ -408,6 +408,9 @@ class FaultyControl : public SheetControl {
     if (textsBeforeFailure > 0) --textsBeforeFailure;
     return inner_.text(row, col);
   }
+  std::vector<sheet::CellPosition> textCells(int lastRow) const override {
+    return inner_.textCells(lastRow);
+  }
   std::u16string sheetName(int sheet) const override { return inner_.sheetName(sheet); }
   std::unique_ptr<CellFormatObject> getCellFormat() const override {
     return std::make_unique<CountedFormat>(inner_.book().getCellFormat(), liveFormats, refuseBold);

@@ -43,10 +43,34 @@ Cell& Worksheet::cellAt(int row, int col) {
   if (row > static_cast<int>(rows_.size())) rows_.resize(row);
   auto& cells = rows_[row - 1];
   if (col > static_cast<int>(cells.size())) {
+    if (cells.empty()) {
+      if (!rowsWithCells_.empty() && row < rowsWithCells_.back()) rowsWithCellsSorted_ = false;
+      rowsWithCells_.push_back(row);
+    }
     cells.resize(col);
     extentCols_ = std::max(extentCols_, col);
   }
   return cells[col - 1];
+}
+
+const std::vector<int>& Worksheet::rowsWithCells() const {
+  if (!rowsWithCellsSorted_) {
+    std::sort(rowsWithCells_.begin(), rowsWithCells_.end());
+    rowsWithCellsSorted_ = true;
+  }
+  return rowsWithCells_;
+}
+
+std::vector<CellPosition> Worksheet::textCells(int lastRow) const {
+  std::vector<CellPosition> out;
+  for (const int row : rowsWithCells()) {
+    if (row > lastRow) break;
+    const auto& cells = rows_[row - 1];
+    for (std::size_t col = 0; col < cells.size(); ++col) {
+      if (!cells[col].text.empty()) out.push_back({row, static_cast<int>(col) + 1});
+    }
+  }
+  return out;
 }
 
 void Worksheet::setText(int row, int col, std::string_view text) {

@@ -5,8 +5,11 @@
 //
 // Storage: per sheet a vector of rows, each a vector of cells indexed by column, so entering a
 // value is amortised O(1) and rows come out in order. A cell holds its text and a four-byte index
-// into the workbook's FormatTable; formats are never copied per cell.
+// into the workbook's FormatTable; formats are never copied per cell. Beside the rows the sheet
+// keeps the numbers of the rows that have cells, so that walking its cells costs what it holds,
+// not its extent (one cell at the last row leaves a million rows without cells before it).
 
+#include <compare>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -44,6 +47,13 @@ struct CellRange {
     return row >= firstRow && row <= lastRow && col >= firstCol && col <= lastCol;
   }
   bool operator==(const CellRange&) const = default;
+};
+
+// A cell's position, 1-based; positions order row by row and, within a row, left to right.
+struct CellPosition {
+  int row = 1;
+  int col = 1;
+  auto operator<=>(const CellPosition&) const = default;
 };
 
 struct Cell {
@@ -91,6 +101,11 @@ class Worksheet {
   // Number of rows that have storage (rows after it hold nothing).
   int storedRows() const noexcept { return static_cast<int>(rows_.size()); }
 
+  // The cells of rows 1..lastRow that hold text (a non-empty text: a cell with only a format holds
+  // none), row by row and left to right. Costs time in proportion to the cells stored in those
+  // rows, whatever the sheet's extent.
+  std::vector<CellPosition> textCells(int lastRow) const;
+
   // Merged ranges in the order they were added.
   const std::vector<CellRange>& merges() const noexcept { return merges_; }
   // Adds a merged range. Requires a valid range (first <= last, within the sheet).
@@ -124,6 +139,8 @@ class Worksheet {
  private:
   Cell& cellAt(int row, int col);
   void recomputeBounds() const;
+  // The numbers of the rows that have cells, ascending.
+  const std::vector<int>& rowsWithCells() const;
 
   std::string name_;
   std::vector<std::vector<Cell>> rows_;  // rows_[row - 1][col - 1]
@@ -132,6 +149,10 @@ class Worksheet {
   mutable int lastRow_ = 0;
   mutable int lastCol_ = 0;
   mutable bool boundsStale_ = false;  // text was cleared at the edge of the used range
+  // Each row that has cells, once, in the order the rows got them; sorted when walked. Rows never
+  // lose their cells, so the list only grows.
+  mutable std::vector<int> rowsWithCells_;
+  mutable bool rowsWithCellsSorted_ = true;
   std::vector<CellRange> merges_;
   std::vector<double> columnWidths_;  // points; < 0 where unset
   std::vector<double> rowHeights_;

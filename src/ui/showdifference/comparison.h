@@ -60,9 +60,12 @@ class DifferenceSink {
 };
 
 // Scans the sheet each grid currently shows, within the left grid's bounds (LastRow once, LastCol
-// afresh for every row), row by row and left to right. Each cell whose two texts differ as UTF-16
-// code units is handed to `sink` and then marked (markCell). The running number starts at 1.
-// A failure of a grid or of the sink ends the scan; the lines handed over before stay.
+// afresh for every row visited), row by row and left to right. Each cell whose two texts differ as
+// UTF-16 code units is handed to `sink` and then marked (markCell). The running number starts at
+// 1. Only cells that hold text in either grid are visited (SheetControl::textCells), which gives
+// the lines of a visit of every cell, in the same order, in time proportional to the cells the
+// two sheets hold. A failure of a grid or of the sink ends the scan; the lines handed over before
+// stay.
 void findSheetDifferences(SheetControl& left, SheetControl& right, DifferenceSink& sink);
 
 // findSheetDifferences on sheet 1 to the left grid's NumSheets (each sheet selected in the left

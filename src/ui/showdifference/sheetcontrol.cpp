@@ -58,6 +58,10 @@ std::u16string F1BookControl::text(int row, int col) const {
   return book_.textUtf16(row, col);
 }
 
+std::vector<sheet::CellPosition> F1BookControl::textCells(int lastRow) const {
+  return book_.workbook().current().textCells(lastRow);
+}
+
 std::u16string F1BookControl::sheetName(int sheet) const {
   return book_.sheetNameUtf16(sheet);
 }

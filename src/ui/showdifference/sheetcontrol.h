@@ -1,8 +1,9 @@
 #pragma once
 // The viewer's side of the spreadsheet control: exactly the properties, operations and the one
-// event that the difference viewer relies on, and their realisation over our own control
-// (sheet::F1Book). Text crosses this boundary as UTF-16. The viewer's code speaks to its two
-// grids only through SheetControl, so the loading, equality and difference code runs the same
+// event that the difference viewer relies on, the list of the cells that hold text (so that the
+// difference scan costs what a sheet holds, not its extent), and their realisation over our own
+// control (sheet::F1Book). Text crosses this boundary as UTF-16. The viewer's code speaks to its
+// two grids only through SheetControl, so the loading, equality and difference code runs the same
 // over any implementation of it (tests put a failing one in to reach the error paths).
 //
 // Sheets, rows and columns count from 1. Every operation raises the control's failure (an
@@ -13,8 +14,10 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/spreadsheet/format.h"
+#include "platform/spreadsheet/workbook.h"
 
 namespace dupsweep {
 
@@ -77,6 +80,10 @@ class SheetControl {
   virtual void EntryRC(int row, int col, std::u16string_view text) = 0;
   // The text of cell (row, col) of the current sheet; empty for an empty cell.
   virtual std::u16string text(int row, int col) const = 0;
+  // The cells of rows 1..lastRow of the current sheet whose text is not empty, row by row and left
+  // to right; every other cell's text is empty. Costs time in proportion to the cells the sheet
+  // holds, whatever its extent.
+  virtual std::vector<sheet::CellPosition> textCells(int lastRow) const = 0;
   // The name of sheet `sheet`.
   virtual std::u16string sheetName(int sheet) const = 0;
   // A new format object holding the active cell's format. The caller owns it.
@@ -110,6 +117,7 @@ class F1BookControl final : public SheetControl {
   void EntryRC(int row, int col, std::string_view utf8) override;
   void EntryRC(int row, int col, std::u16string_view text) override;
   std::u16string text(int row, int col) const override;
+  std::vector<sheet::CellPosition> textCells(int lastRow) const override;
   std::u16string sheetName(int sheet) const override;
   std::unique_ptr<CellFormatObject> getCellFormat() const override;
   void setCellFormat(const CellFormatObject& format) override;
