@@ -111,6 +111,10 @@ std::string platformProblem(const std::string& platform) {
   return "the Qt platform \"" + platform + "\" cannot be checked for a display";
 }
 
+bool hiddenDialogAllowed() {
+  return env(kAllowHiddenDialogVariable) == "1";
+}
+
 }  // namespace
 
 std::string displayProblem() {
@@ -118,9 +122,18 @@ std::string displayProblem() {
   for (const std::string& entry : candidatePlatforms()) {
     const std::string platform = entry.substr(0, entry.find(':'));
     const std::string problem = platformProblem(platform);
-    if (problem.empty()) return {};
-    if (!reasons.empty()) reasons += "; ";
-    reasons += platform + ": " + problem;
+    if (!problem.empty()) {
+      if (!reasons.empty()) reasons += "; ";
+      reasons += platform + ": " + problem;
+      continue;
+    }
+    // Qt starts the first platform that can start. On one without a screen the modal dialog
+    // would wait for an operator who can never see it.
+    if ((platform == "offscreen" || platform == "minimal") && !hiddenDialogAllowed())
+      return "The dialog cannot be shown: the Qt platform \"" + platform +
+             "\" (QT_QPA_PLATFORM) shows no window, so the modal dialog would wait for ever; set " +
+             std::string(kAllowHiddenDialogVariable) + "=1 only to drive it without a screen";
+    return {};
   }
   return "The dialog cannot be shown: no display can be opened (" + reasons + ")";
 }

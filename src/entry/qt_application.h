@@ -7,6 +7,12 @@
 // the component checks that the platform Qt would choose can open a display: offscreen, minimal
 // and vnc need none; xcb needs an X server that accepts a connection; wayland needs a compositor
 // socket. A call that cannot show windows fails with an Error instead of taking the host down.
+//
+// The offscreen and minimal platforms start anywhere but show nothing: the modal dialog would
+// wait for ever for an operator who cannot see it. A call that would make the application on one
+// of them is refused in the same way, unless DUPSWEEP_ALLOW_HIDDEN_DIALOG=1 is set (tests and
+// tools that drive the dialog programmatically). A host that made its own QApplication chose its
+// platform itself and is not checked.
 
 #include <string>
 
@@ -14,9 +20,14 @@ class QApplication;
 
 namespace dupsweep::entry {
 
-// Why no QApplication can be started in this process, or an empty string when one can. Reads
-// QT_QPA_PLATFORM (a ";"-separated list, options after ":" ignored) or, when it is unset, the
-// platforms Qt chooses by default from DISPLAY, WAYLAND_DISPLAY and XDG_SESSION_TYPE.
+// The environment variable that, set to "1", lets the dialog run on a platform without a screen.
+inline constexpr char kAllowHiddenDialogVariable[] = "DUPSWEEP_ALLOW_HIDDEN_DIALOG";
+
+// Why no QApplication that shows the dialog can be started in this process, or an empty string
+// when one can. Reads QT_QPA_PLATFORM (a ";"-separated list, options after ":" ignored) or, when
+// it is unset, the platforms Qt chooses by default from DISPLAY, WAYLAND_DISPLAY and
+// XDG_SESSION_TYPE. The first platform that can start counts; offscreen or minimal is a problem
+// unless kAllowHiddenDialogVariable is "1".
 std::string displayProblem();
 
 // The process's QApplication, made on first use. Throws Error when the host's application object

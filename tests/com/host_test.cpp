@@ -23,6 +23,8 @@ class HostTest : public ::testing::Test {
     env.emplace("DUPSWEEP_TEST_EXECUTE_LOG", log_.string());
     env.emplace("DUPSWEEP_TEST_EXECUTE_FAIL", std::nullopt);
     env.emplace("QT_QPA_PLATFORM", "offscreen");
+    // The stub records the call instead of showing the dialog, so no screen is needed.
+    env.emplace("DUPSWEEP_ALLOW_HIDDEN_DIALOG", "1");
     return runProcess(args, env);
   }
   void registerModule(const std::string& module = DUPSWEEP_STUB_MODULE) {
@@ -148,6 +150,38 @@ TEST_F(HostTest, WithoutADisplayTheCallFailsCleanly) {
   EXPECT_EQ(r.exitCode, 1) << r.output;
   EXPECT_NE(r.output.find("Exception: 0x8000FFFF"), std::string::npos) << r.output;
   EXPECT_TRUE(readText(log_).empty());  // the dialog was never reached
+}
+
+// On a platform without a screen the modal dialog would wait for ever for an operator who cannot
+// see it; the call is refused as without a display, unless the test switch allows it.
+TEST_F(HostTest, PlatformWithoutAScreenIsRefusedUnlessAllowed) {
+  registerModule();
+  for (const std::string platform : {"offscreen", "minimal", "offscreen;xcb"}) {
+    SCOPED_TRACE(platform);
+    std::map<std::string, std::optional<std::string>> env = {
+        {"QT_QPA_PLATFORM", platform}, {"DUPSWEEP_ALLOW_HIDDEN_DIALOG", std::nullopt}};
+    auto r = host(call(), env);
+    EXPECT_EQ(r.signal, 0) << r.output;
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    EXPECT_NE(r.output.find("Dupsweep: 0x8000FFFF"), std::string::npos) << r.output;
+    const std::string name = platform.substr(0, platform.find(';'));
+    EXPECT_NE(
+        r.output.find("Description: The dialog cannot be shown: the Qt platform \"" + name + "\""),
+        std::string::npos)
+        << r.output;
+    EXPECT_NE(r.output.find("DUPSWEEP_ALLOW_HIDDEN_DIALOG=1"), std::string::npos) << r.output;
+    r = host(call({"--late-bound"}), env);
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    EXPECT_NE(r.output.find("Exception: 0x8000FFFF"), std::string::npos) << r.output;
+    EXPECT_TRUE(readText(log_).empty());  // the dialog was never reached
+
+    env["DUPSWEEP_ALLOW_HIDDEN_DIALOG"] = "0";  // only "1" allows it
+    EXPECT_EQ(host(call(), env).exitCode, 1);
+  }
+  const auto r = host(call(), {{"QT_QPA_PLATFORM", "minimal"}});  // the switch set by host()
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_NE(r.output.find("Dupsweep: 0x00000000"), std::string::npos) << r.output;
+  EXPECT_NE(readText(log_).find("app=1"), std::string::npos);
 }
 
 TEST_F(HostTest, RejectsBadCommandLines) {

@@ -62,7 +62,7 @@ TEST(ConnectionStringTest, QuotedValuesHoldSemicolonsAndDoubledQuotes) {
   // The last of repeated keys counts; "==" is an '=' inside a key.
   EXPECT_EQ(parseConnectionString("Data Source=a;Provider=SQLite;Data Source=b").sqlitePath, "b");
   EXPECT_EQ(parseConnectionString("Provider=MSDASQL;Driver=SQLite3;A==B=1").odbcConnection,
-            "Driver=SQLite3;A=B=1");
+            "Driver=SQLite3;A=B=1;Timeout=2500;NoCreat=1");
 }
 
 TEST(ConnectionStringTest, MalformedTextIsRejectedWithoutQuotingValues) {
@@ -139,7 +139,7 @@ TEST(ConnectionStringTest, OdbcValuesAreBracedWhenNeeded) {
 TEST(ConnectionStringTest, MsdasqlPassesOdbcKeysThrough) {
   auto t = parseConnectionString("Provider=MSDASQL;Driver=SQLite3;Database=/tmp/f.db");
   EXPECT_EQ(t.kind, Kind::Odbc);
-  EXPECT_EQ(t.odbcConnection, "Driver=SQLite3;Database=/tmp/f.db");
+  EXPECT_EQ(t.odbcConnection, "Driver=SQLite3;Database=/tmp/f.db;Timeout=2500;NoCreat=1");
   EXPECT_EQ(t.loginTimeoutSeconds, -1);
 
   t = parseConnectionString(
@@ -151,7 +151,9 @@ TEST(ConnectionStringTest, MsdasqlPassesOdbcKeysThrough) {
   // Values in ODBC braces pass as written; values quoted the OLE DB way are braced for ODBC.
   t = parseConnectionString(
       "Provider=MSDASQL;Driver={SQLite3};Database={/tmp/a;b}}.db};UID='x;y';PWD={p}}w}");
-  EXPECT_EQ(t.odbcConnection, "Driver={SQLite3};Database={/tmp/a;b}}.db};UID={x;y};PWD={p}}w}");
+  EXPECT_EQ(
+      t.odbcConnection,
+      "Driver={SQLite3};Database={/tmp/a;b}}.db};UID={x;y};PWD={p}}w};Timeout=2500;NoCreat=1");
   EXPECT_EQ(t.password, "p}w");
   EXPECT_EQ(parseConnectionString("Provider=SQLite;Data Source={/tmp/a;b.db}").sqlitePath,
             "/tmp/a;b.db");
@@ -160,6 +162,49 @@ TEST(ConnectionStringTest, MsdasqlPassesOdbcKeysThrough) {
       R"(Provider=MSDASQL;Extended Properties="DSN=Reports;UID=u;PWD={x;y}")");
   EXPECT_EQ(t.odbcConnection, "DSN=Reports;UID=u;PWD={x;y}");
   EXPECT_EQ(t.password, "x;y");
+}
+
+// The SQLite ODBC drivers wait 100 s for another writer's lock and create a missing file unless
+// told otherwise; the mapping tells them, but never against what the host's string says.
+TEST(ConnectionStringTest, SqliteOdbcDriversGetABoundedLockWaitAndNoNewFiles) {
+  auto odbc = [](const std::string& rest) {
+    return parseConnectionString("Provider=MSDASQL;" + rest).odbcConnection;
+  };
+  EXPECT_EQ(odbc("Driver=SQLite;Database=/d.db"),
+            "Driver=SQLite;Database=/d.db;Timeout=2500;NoCreat=1");
+  EXPECT_EQ(odbc("Driver=/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so;Database=/d.db"),
+            "Driver=/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so;Database=/d.db;"
+            "Timeout=2500;NoCreat=1");
+  // The host's own values, in any spelling or place, stand.
+  EXPECT_EQ(odbc("Driver=SQLite3;Database=/d.db;timeout=250;NOCREAT=0"),
+            "Driver=SQLite3;Database=/d.db;timeout=250;NOCREAT=0");
+  EXPECT_EQ(odbc("Driver=SQLite3;Timeout=100000;Database=/d.db"),
+            "Driver=SQLite3;Timeout=100000;Database=/d.db;NoCreat=1");
+  EXPECT_EQ(odbc(R"(Extended Properties="Driver={SQLite3};Database=/d.db;Timeout=0")"),
+            "Driver={SQLite3};Database=/d.db;Timeout=0;NoCreat=1");
+  // Other drivers and data sources are passed as they are.
+  EXPECT_EQ(odbc("DSN=Reports"), "DSN=Reports");
+  EXPECT_EQ(odbc("Driver={FreeTDS};Server=h"), "Driver={FreeTDS};Server=h");
+}
+
+TEST(ConnectionStringTest, SqlServerNamedInstanceAndDefaultConnectTimeout) {
+  DriverEnv env(nullptr);
+  auto t = parseConnectionString(R"(Provider=SQLOLEDB;Data Source=(local)\Inst_1;User ID=u)");
+  EXPECT_EQ(t.loginTimeoutSeconds, 15);
+  ASSERT_TRUE(t.namedInstance);
+  EXPECT_EQ(t.namedInstance->host, "localhost");
+  EXPECT_EQ(t.namedInstance->instance, "Inst_1");
+  EXPECT_EQ(t.namedInstance->browserPort, 1434);
+  // The pair that is replaced by host,port once the port is known.
+  EXPECT_NE(t.odbcConnection.find(t.namedInstance->serverPair), std::string::npos);
+  EXPECT_EQ(t.namedInstance->serverPair, R"(Server=localhost\Inst_1)");
+
+  t = parseConnectionString(R"(Provider=SQLOLEDB;Data Source=h\inst;Connect Timeout=0)");
+  EXPECT_EQ(t.loginTimeoutSeconds, 0);
+  // A port given with the instance, or no instance at all: nothing to look up.
+  EXPECT_FALSE(parseConnectionString(R"(Provider=SQLOLEDB;Data Source=h\inst,1500)").namedInstance);
+  EXPECT_FALSE(parseConnectionString("Provider=SQLOLEDB;Data Source=h,1500").namedInstance);
+  EXPECT_FALSE(parseConnectionString("Provider=MSDASQL;Driver=X;Server=h\\i").namedInstance);
 }
 
 TEST(ScrubPasswordTest, RemovesThePasswordInEveryForm) {

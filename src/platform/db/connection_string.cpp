@@ -17,6 +17,16 @@ namespace {
 
 constexpr size_t kShortestScrubbedPassword = 4;
 
+// The SQLite ODBC driver's wait for a lock held by another connection (its Timeout key, in ms)
+// when the host's string names none, instead of the driver's default of 100 s. The driver spends
+// its Timeout twice on a statement that meets another writer's lock (once to begin writing, once
+// more on the statement), and once on opening plus once on a read under an exclusive lock, so
+// half the SQLite provider's busy timeout of 5 s gives the same wait of about 5 s.
+constexpr char kSqliteOdbcLockTimeoutMs[] = "2500";
+
+// OLE DB's default Connect Timeout, in seconds.
+constexpr int kDefaultConnectTimeoutSeconds = 15;
+
 struct Pair {
   std::string key;      // as written, outer blanks removed
   std::string keyNorm;  // lower case, inner runs of blanks reduced to one space
@@ -221,7 +231,19 @@ ConnectionTarget mapSqlServer(const std::vector<Pair>& pairs) {
     if (c == '}') out += '}';
   }
   out += '}';
-  appendOdbc(out, "Server", serverName(*server));
+  const std::string serverText = serverName(*server);
+  appendOdbc(out, "Server", serverText);
+  // host\instance without a port: the instance's port is looked up before connecting (see
+  // ConnectionTarget::namedInstance). With a port ("host\instance,1500") the drivers use it.
+  const size_t slash = serverText.find('\\');
+  if (slash != std::string::npos && slash + 1 < serverText.size() &&
+      serverText.find(',') == std::string::npos) {
+    ConnectionTarget::NamedInstance named;
+    named.host = serverText.substr(0, slash);
+    named.instance = serverText.substr(slash + 1);
+    appendOdbc(named.serverPair, "Server", serverText);
+    t.namedInstance = std::move(named);
+  }
   if (auto db = lookup(pairs, {"initial catalog", "database"}); db && !db->empty())
     appendOdbc(out, "Database", *db);
   const auto integrated = lookup(pairs, {"integrated security", "trusted_connection"});
@@ -239,6 +261,7 @@ ConnectionTarget mapSqlServer(const std::vector<Pair>& pairs) {
     appendOdbc(out, "WSID", *ws);
   if (freeTds) appendOdbc(out, "ClientCharset", "UTF-8");
 
+  t.loginTimeoutSeconds = kDefaultConnectTimeoutSeconds;
   if (auto timeout = lookup(pairs, {"connect timeout", "connection timeout", "timeout"})) {
     const std::string_view v = trim(*timeout);
     int seconds = 0;
@@ -253,15 +276,15 @@ ConnectionTarget mapSqlServer(const std::vector<Pair>& pairs) {
   return t;
 }
 
-// The value of PWD in ODBC `key=value` text (braced values understood); empty when none.
-std::string odbcPassword(std::string_view text) {
-  std::string found;
+// The pairs of ODBC `key=value` text (braced values understood), keys normalised, in order.
+std::vector<std::pair<std::string, std::string>> odbcPairs(std::string_view text) {
+  std::vector<std::pair<std::string, std::string>> pairs;
   size_t i = 0;
   while (i < text.size()) {
     while (i < text.size() && (text[i] == ';' || isBlank(text[i]))) ++i;
     const size_t eq = text.find('=', i);
     if (eq == std::string_view::npos) break;
-    const std::string key = normaliseKey(text.substr(i, eq - i));
+    std::string key = normaliseKey(text.substr(i, eq - i));
     i = eq + 1;
     std::string value;
     if (i < text.size() && text[i] == '{') {
@@ -284,9 +307,33 @@ std::string odbcPassword(std::string_view text) {
       value = std::string(trim(text.substr(i, end - i)));
       i = end;
     }
-    if (key == "pwd" || key == "password") found = value;
+    pairs.emplace_back(std::move(key), std::move(value));
   }
+  return pairs;
+}
+
+// The value of PWD in ODBC `key=value` text; empty when none.
+std::string odbcPassword(std::string_view text) {
+  std::string found;
+  for (const auto& [key, value] : odbcPairs(text))
+    if (key == "pwd" || key == "password") found = value;
   return found;
+}
+
+// For the SQLite ODBC drivers (named "SQLite3", "SQLite", or by their library file), the keys
+// that make them behave as the SQLite provider does, where the host's string does not set them
+// itself: a bounded wait for another writer's lock (Timeout, in milliseconds) and no new
+// database for a missing file (NoCreat). A DSN's driver is not known here; its own settings apply.
+void addSqliteOdbcDefaults(std::string& out) {
+  const auto pairs = odbcPairs(out);
+  const auto has = [&pairs](std::string_view key) {
+    return std::any_of(pairs.begin(), pairs.end(), [key](const auto& p) { return p.first == key; });
+  };
+  const auto driver =
+      std::find_if(pairs.begin(), pairs.end(), [](const auto& p) { return p.first == "driver"; });
+  if (driver == pairs.end() || lower(driver->second).find("sqlite") == std::string::npos) return;
+  if (!has("timeout")) appendOdbc(out, "Timeout", kSqliteOdbcLockTimeoutMs);
+  if (!has("nocreat")) appendOdbc(out, "NoCreat", "1");
 }
 
 ConnectionTarget mapMsdasql(const std::vector<Pair>& pairs) {
@@ -330,6 +377,7 @@ ConnectionTarget mapMsdasql(const std::vector<Pair>& pairs) {
   }
   if (out.empty())
     throw DatabaseError("The connection string gives no ODBC data source or driver.");
+  addSqliteOdbcDefaults(out);
   t.odbcConnection = std::move(out);
   return t;
 }

@@ -21,4 +21,11 @@ std::unique_ptr<Connection> open(const ConnectionTarget& target) {
   return detail::openOdbc(target);
 }
 
+bool isMissingTable(const DatabaseError& error) noexcept {
+  if (error.sqlState() == "42S02") return true;
+  // The SQLite ODBC driver reports every statement failure as HY000 with SQLite's own text.
+  return error.sqlState() == "HY000" &&
+         std::string_view(error.what()).find("no such table:") != std::string_view::npos;
+}
+
 }  // namespace dupsweep::db

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -30,8 +31,21 @@ struct ConnectionTarget {
   std::string sqlitePath;      // Kind::SQLite: the existing database file
   std::string odbcConnection;  // Kind::Odbc: the ODBC connection string to hand the driver manager
   std::string password;        // the password, kept so that messages can be scrubbed of it
-  // Kind::Odbc: Connect Timeout in seconds, set as SQL_ATTR_LOGIN_TIMEOUT; -1 when not given.
+  // Kind::Odbc: Connect Timeout in seconds, set as SQL_ATTR_LOGIN_TIMEOUT (0: no limit); for
+  // the SQL Server providers 15 when not given, otherwise -1 (the driver's own default).
   int loginTimeoutSeconds = -1;
+  // Kind::Odbc, SQL Server providers: a server written `host\instance` without a port. Before
+  // connecting, the instance's TCP port is asked of the SQL Server Browser on `host` (UDP
+  // `browserPort`) within loginTimeoutSeconds, and `serverPair` (the `Server=` pair of
+  // odbcConnection) becomes `Server=host,port`, so that the whole connect keeps to the
+  // Connect Timeout (drivers' own look-ups ignore it). With no limit (0) the driver looks up.
+  struct NamedInstance {
+    std::string host;
+    std::string instance;
+    std::string serverPair;
+    int browserPort = 1434;
+  };
+  std::optional<NamedInstance> namedInstance;
   // Kind::Odbc: which ODBC text functions carry statements, names and text values. Auto: the
   // narrow functions with UTF-8 for the SQLite ODBC driver (it has no others), the wide functions
   // with UTF-16 for every other driver. parseConnectionString always gives Auto.
@@ -50,12 +64,15 @@ struct ConnectionTarget {
 //       both read; "(local)" and "." become localhost, a "tcp:" prefix is dropped), Database
 //       (Initial Catalog / Database), UID/PWD (User ID/Password), Trusted_Connection=Yes
 //       (Integrated Security=SSPI|true|yes, which drops UID/PWD), APP (Application Name), WSID
-//       (Workstation ID), and for FreeTDS ClientCharset=UTF-8. Connect Timeout goes to
-//       loginTimeoutSeconds, not into the string (FreeTDS reads a Timeout key as the timeout of
-//       every query).
+//       (Workstation ID), and for FreeTDS ClientCharset=UTF-8. Connect Timeout (15 s when not
+//       given) goes to loginTimeoutSeconds, not into the string (FreeTDS reads a Timeout key as
+//       the timeout of every query); host\instance without a port also sets namedInstance.
 //   Provider=MSDASQL[.1] -> the remaining keys passed to ODBC unchanged (Data Source -> DSN,
 //       User ID -> UID, Password -> PWD, Initial Catalog -> Database; braced values as written;
-//       Extended Properties appended as it stands).
+//       Extended Properties appended as it stands). A Driver naming a SQLite ODBC driver gets
+//       Timeout=2500 (ms per lock wait, which the driver may spend twice on one statement: about
+//       the SQLite provider's 5 s in all) and NoCreat=1 (a missing file is an error, not a new
+//       database) unless the string sets these keys itself.
 // ODBC values holding ';', '{', '}', '=' or outer blanks are braced, '}' doubled inside.
 // Throws DatabaseError for an empty string, malformed text, a missing or unknown provider, or a
 // missing Data Source; no message quotes a value of the string.
@@ -188,5 +205,10 @@ std::unique_ptr<Connection> open(std::string_view oledbConnectionString);
 
 // Opens a connection to an already parsed target; fails as open(string) does.
 std::unique_ptr<Connection> open(const ConnectionTarget& target);
+
+// True when `error` says that a statement named a table the database does not have (SQLSTATE
+// 42S02, or the SQLite ODBC driver's "no such table" text under its generic state). Every other
+// failure (corruption, I/O, a lost link, a lock held past the time-out) gives false.
+bool isMissingTable(const DatabaseError& error) noexcept;
 
 }  // namespace dupsweep::db

@@ -7,13 +7,24 @@
 // never asked to convert. The driver is recognised by SQLGetInfo(SQL_DRIVER_NAME) after connecting;
 // the connection itself is made through the narrow function (for FreeTDS the mapped connection
 // string says ClientCharset=UTF-8).
+//
+// Named SQL Server instances. Drivers find the port of `host\instance` by asking the SQL Server
+// Browser themselves, and FreeTDS does so with waits of its own that ignore the login timeout
+// (16 s for a browser that does not answer). The backend asks the browser itself, within the
+// Connect Timeout, connects to host,port, and gives the login what remains of the time-out.
 
+#include <netdb.h>
+#include <poll.h>
 #include <sql.h>
 #include <sqlext.h>
 #include <sqlucode.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -71,6 +82,115 @@ std::string fromNarrowLenient(std::string s) {
       if (static_cast<unsigned char>(c) >= 0x80) c = '?';
     return s;
   }
+}
+
+// A socket descriptor, closed when the object goes.
+class Socket {
+ public:
+  explicit Socket(int fd) : fd_(fd) {}
+  ~Socket() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// The TCP port in a SQL Server Browser answer (SVR_RESP: byte 0x05, a 16-bit little-endian
+// length, then "key;value;" pairs, one of which is "tcp;PORT"); 0 when it names none.
+int portFromBrowserAnswer(const unsigned char* data, size_t size) {
+  if (size < 3 || data[0] != 0x05) return 0;
+  const size_t length = std::min<size_t>(data[1] | (size_t{data[2]} << 8), size - 3);
+  const std::string text(reinterpret_cast<const char*>(data + 3), length);
+  std::vector<std::string> fields;
+  for (size_t start = 0; start <= text.size();) {
+    const size_t end = std::min(text.find(';', start), text.size());
+    fields.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  for (size_t i = 0; i + 1 < fields.size(); i += 2) {
+    if (lowerAscii(fields[i]) != "tcp") continue;
+    int port = 0;
+    const std::string& v = fields[i + 1];
+    const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), port);
+    if (ec == std::errc() && end == v.data() + v.size() && port > 0 && port < 65536) return port;
+    return 0;
+  }
+  return 0;
+}
+
+// The TCP port of SQL Server's named instance `instance` on `host`, asked of the SQL Server
+// Browser on UDP port `browserPort` (CLNT_UCAST_INST: byte 0x04 and the instance name), the
+// question repeated each second while no answer comes. Waits at most `timeout`; throws
+// DatabaseError naming the instance and the time-out when no answer comes in time (a browser
+// stays silent for an instance it does not know), and DatabaseError for an unknown host, a
+// refused question, or an instance without a TCP port.
+int instancePort(const std::string& host, const std::string& instance, int browserPort,
+                 std::chrono::seconds timeout, const std::string& password) {
+  using Clock = std::chrono::steady_clock;
+  const std::string what = "the port of the SQL Server instance \"" + instance + "\" on " + host;
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_DGRAM;
+  addrinfo* found = nullptr;
+  const std::string service = std::to_string(browserPort);
+  if (const int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found); rc != 0)
+    fail("Cannot connect to the database: cannot look up " + what + ": " + gai_strerror(rc),
+         "08001", password);
+  std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> addresses(found, &::freeaddrinfo);
+  Socket socket(::socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC, found->ai_protocol));
+  // A connected datagram socket takes answers from that address only, and reports a refusal
+  // (nothing listens on the browser's port) as ECONNREFUSED.
+  if (socket.get() < 0 || ::connect(socket.get(), found->ai_addr, found->ai_addrlen) != 0)
+    fail("Cannot connect to the database: cannot ask the SQL Server Browser for " + what + ": " +
+             std::strerror(errno),
+         "08001", password);
+
+  std::string question(1, '\x04');
+  question += instance;
+  question += '\0';
+  const auto deadline = Clock::now() + timeout;
+  auto nextQuestion = Clock::now();
+  std::vector<unsigned char> answer(65536);
+  for (;;) {
+    const auto now = Clock::now();
+    if (now >= deadline) break;
+    if (now >= nextQuestion) {
+      if (::send(socket.get(), question.data(), question.size(), 0) < 0 && errno != ECONNREFUSED)
+        fail("Cannot connect to the database: cannot ask the SQL Server Browser for " + what +
+                 ": " + std::strerror(errno),
+             "08001", password);
+      nextQuestion = now + std::chrono::seconds(1);
+    }
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(
+        std::min(deadline, nextQuestion) - Clock::now());
+    pollfd p{socket.get(), POLLIN, 0};
+    const int ready = ::poll(&p, 1, static_cast<int>(std::max<long long>(wait.count(), 0)));
+    if (ready < 0 && errno != EINTR)
+      fail("Cannot connect to the database: " + std::string(std::strerror(errno)), "08001",
+           password);
+    if (ready <= 0) continue;
+    const ssize_t got = ::recv(socket.get(), answer.data(), answer.size(), 0);
+    if (got < 0 && errno == ECONNREFUSED)
+      fail("Cannot connect to the database: the SQL Server Browser on " + host + " (UDP port " +
+               service + ") refused the question for " + what,
+           "08001", password);
+    if (got <= 0) continue;
+    const int port = portFromBrowserAnswer(answer.data(), static_cast<size_t>(got));
+    if (port == 0)
+      fail("Cannot connect to the database: the SQL Server Browser on " + host +
+               " names no TCP port for the instance \"" + instance + "\"",
+           "08001", password);
+    return port;
+  }
+  fail("Cannot connect to the database: the SQL Server Browser on " + host + " (UDP port " +
+           service + ") gave no answer for the instance \"" + instance + "\" within the " +
+           "Connect Timeout of " + std::to_string(timeout.count()) +
+           " s (is the instance's name right and the browser running?)",
+       "HYT00", password);
 }
 
 class Handle {
@@ -180,13 +300,26 @@ class OdbcConnection final : public Connection {
                         reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0),
           env_);
     dbc_ = std::make_unique<Handle>(SQL_HANDLE_DBC, env_.get());
-    if (target.loginTimeoutSeconds >= 0)
-      check(SQLSetConnectAttr(dbc_->get(), SQL_ATTR_LOGIN_TIMEOUT,
-                              reinterpret_cast<SQLPOINTER>(
-                                  static_cast<std::intptr_t>(target.loginTimeoutSeconds)),
-                              0),
-            *dbc_);
     std::string cs = target.odbcConnection;
+    int loginTimeout = target.loginTimeoutSeconds;
+    if (target.namedInstance && loginTimeout > 0) {
+      const auto& named = *target.namedInstance;
+      const auto start = std::chrono::steady_clock::now();
+      const int port = instancePort(named.host, named.instance, named.browserPort,
+                                    std::chrono::seconds(loginTimeout), password_);
+      if (const size_t at = cs.find(named.serverPair); at != std::string::npos)
+        cs.replace(at, named.serverPair.size(),
+                   "Server=" + named.host + "," + std::to_string(port));
+      // The login gets what the look-up left of the time-out, at least a second.
+      const auto spent =
+          std::chrono::ceil<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
+      loginTimeout = std::max(1, loginTimeout - static_cast<int>(spent.count()));
+    }
+    if (loginTimeout >= 0)
+      check(SQLSetConnectAttr(
+                dbc_->get(), SQL_ATTR_LOGIN_TIMEOUT,
+                reinterpret_cast<SQLPOINTER>(static_cast<std::intptr_t>(loginTimeout)), 0),
+            *dbc_);
     if (cs.size() > 32767) fail("The ODBC connection string is too long.", "HY090", password_);
     SQLSMALLINT outLength = 0;
     const SQLRETURN rc = SQLDriverConnect(

@@ -122,7 +122,11 @@ class SqliteConnection final : public Connection {
       state = "23000";
     else if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED)
       state = "HYT00";
-    fail(sqlite3_errmsg(db_), std::move(state), password_);
+    const std::string_view message = sqlite3_errmsg(db_);
+    // SQLite gives a missing table only as the text of a generic error; the ODBC state "base
+    // table or view not found" lets callers tell it from every other failure.
+    if (primary == SQLITE_ERROR && message.starts_with("no such table:")) state = "42S02";
+    fail(message, std::move(state), password_);
   }
 
   // Steps once; true while a row is available.
