@@ -1,6 +1,7 @@
 #include "data/dmdupsweep.h"
 
 #include <charconv>
+#include <cstdint>
 #include <cmath>
 #include <exception>
 #include <fstream>
@@ -193,12 +194,50 @@ std::vector<std::unique_ptr<TSampleData>> TdmDupsweep::GetSampleList(const std::
 std::unique_ptr<db::RowSet> TdmDupsweep::OpenUnitData(const std::string& tableName,
                                                       const std::string& unitCode,
                                                       const std::string& periodId) {
-  // A table name is sent bare, so anything but a plain name is never sent.
-  if (!sql::isSafeTableName(tableName)) return nullptr;
+  // A table name is sent bare, so anything but a plain name is never sent; a name that no
+  // database reads as a table (a negative level's "_-1", a leading digit) names no table that
+  // could be read either.
+  if (!sql::isSafeTableName(tableName) || !sql::isBareName(tableName)) return nullptr;
   try {
     return connection().query(sql::joined(sql::unitData(Dialect(), tableName, unitCode, periodId)));
-  } catch (const std::exception&) {
-    return nullptr;
+  } catch (const DatabaseError& e) {
+    // Only a table the database does not have is an absent result; a damaged file, a lost link
+    // or a lock held too long must never pass for rows that are not there.
+    if (db::isMissingTable(e)) return nullptr;
+    throw;
+  }
+}
+
+std::vector<TUnitData> TdmDupsweep::FindUnits(const std::string& unitClsCode,
+                                              const std::vector<std::string>& unitCodes) {
+  std::vector<TUnitData> found;
+  if (unitCodes.empty()) return found;
+  qryData.Close();
+  qryData.SQL = sql::unitsByCode(Dialect(), unitClsCode, unitCodes);
+  qryData.Open();
+  db::RowSet& rows = qryData.Rows();
+  for (rows.first(); !rows.eof(); rows.next()) {
+    TUnitData unit;
+    const std::int64_t id = rows.field("nUnitID").asInteger();
+    const std::int64_t level = rows.field("nLevel").asInteger();
+    if (id < INT32_MIN || id > INT32_MAX || level < INT32_MIN || level > INT32_MAX)
+      throw DatabaseError("The unit " + rows.field("sUnitCode").asText() +
+                          " has an identifier or level out of range");
+    unit.nUnitID = static_cast<std::int32_t>(id);
+    unit.nLevel = static_cast<std::int32_t>(level);
+    unit.sUnitCode = rows.field("sUnitCode").asText();
+    unit.sUnitName = rows.field("sUnitName").asText();
+    found.push_back(std::move(unit));
+  }
+  return found;
+}
+
+std::optional<std::string> TdmDupsweep::ConnectionFailure() {
+  try {
+    Dialect();
+    return std::nullopt;
+  } catch (const DatabaseError& e) {
+    return std::string(e.what());  // the database layer never puts a password in a message
   }
 }
 

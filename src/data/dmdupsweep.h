@@ -83,11 +83,26 @@ class TdmDupsweep {
                                                           std::int32_t level);
 
   // One unit's rows of a data table for a period, in nRow order, positioned on the first row;
-  // nullptr when the statement fails for any reason or the table name is not a safe bare name.
-  // The row set is fully read: it stays valid while qryData runs other statements.
+  // nullptr when the table does not exist or its name cannot stand bare in a statement
+  // (sql::isBareName); nothing is sent then. Throws
+  // DatabaseError for every other failure (a damaged database, a lost link, a lock held past the
+  // time-out, a value that cannot be sent). The row set is fully read: it stays valid while
+  // qryData runs other statements.
   std::unique_ptr<db::RowSet> OpenUnitData(const std::string& tableName,
                                            const std::string& unitCode,
                                            const std::string& periodId);
+
+  // The units of the classification whose codes are among `unitCodes`, read with one statement,
+  // in the database's order (a code listed under several levels comes once per row). Columns:
+  // nUnitID, sUnitName, nLevel, sUnitCode as the unit tree reads them; an empty `unitClsCode`
+  // looks in every classification. An empty list sends nothing. Throws DatabaseError when the
+  // statement fails.
+  std::vector<TUnitData> FindUnits(const std::string& unitClsCode,
+                                   const std::vector<std::string>& unitCodes);
+
+  // Why the connection cannot be opened (the database's message, without the password), or
+  // nullopt when it opens. Opens it when it is not open yet.
+  std::optional<std::string> ConnectionFailure();
 
   // Writes the period's template workbook to a new temporary file (prefix "tmp") and returns its
   // full path; the caller deletes the file. Returns the empty string, leaving no file behind, when

@@ -41,6 +41,17 @@ bool isSafeTableName(std::string_view name) noexcept {
   return true;
 }
 
+bool isBareName(std::string_view name) noexcept {
+  if (name.empty()) return false;
+  const auto letter = [](unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+  };
+  if (!letter(static_cast<unsigned char>(name.front()))) return false;
+  for (unsigned char c : name)
+    if (!letter(c) && !(c >= '0' && c <= '9')) return false;
+  return true;
+}
+
 Lines unitLevel(db::Dialect d, std::string_view unitClsCode, std::string_view parentCode,
                 std::int32_t level) {
   // SQLite reads "dbo." as the name of an attached database, so its statement names the
@@ -58,6 +69,28 @@ Lines unitLevel(db::Dialect d, std::string_view unitClsCode, std::string_view pa
     lines.push_back("      AND   " + o + "UnitClsAndUnit.sParentCode is Null)");
   else
     lines.push_back("   AND   " + o + "UnitClsAndUnit.sParentCode = '" + quoted(parentCode) + "')");
+  return lines;
+}
+
+Lines unitsByCode(db::Dialect d, std::string_view unitClsCode,
+                  const std::vector<std::string>& unitCodes) {
+  const std::string o = sqlite(d) ? "" : "dbo.";
+  std::string codes;
+  for (const std::string& code : unitCodes) {
+    if (!codes.empty()) codes += ",";
+    codes += "'" + quoted(code) + "'";
+  }
+  Lines lines{
+      "SELECT " + o + "Unit.nUnitID,\t" + o + "Unit.sUnitName,\t" + o + "UnitClsAndUnit.nLevel,",
+      "        " + o + "UnitClsAndUnit.sUnitCode",
+      "  FROM  " + o + "UnitClsAndUnit," + o + "Unit",
+      "  WHERE  (" + o + "UnitClsAndUnit.nUnitID = " + o + "Unit.nUnitID",
+  };
+  if (!unitClsCode.empty())
+    lines.push_back("      AND   " + o + "UnitClsAndUnit.sUnitClsCode = '" + quoted(unitClsCode) +
+                    "'");
+  lines.push_back("      AND   " + o + "UnitClsAndUnit.sUnitCode IN (" + codes + "))");
+  lines.push_back("  ORDER BY " + o + "UnitClsAndUnit.sUnitCode, " + o + "UnitClsAndUnit.nLevel");
   return lines;
 }
 

@@ -27,10 +27,20 @@ std::string quoted(std::string_view value);
 // '_' and '-'.
 bool isSafeTableName(std::string_view name) noexcept;
 
+// True when `name` can stand bare in a statement of every dialect: an ASCII letter or '_', then
+// only ASCII letters, digits and '_'. A safe name with '-' (a negative level's table) or a leading
+// digit is read by the databases as an expression or a comment, not as a table.
+bool isBareName(std::string_view name) noexcept;
+
 // One level of the unit tree: level 0 asks for units without a parent, any other level for
 // `parentCode`.
 Lines unitLevel(db::Dialect d, std::string_view unitClsCode, std::string_view parentCode,
                 std::int32_t level);
+
+// The units of a classification whose codes are in `unitCodes` (non-empty), with the columns of
+// the unit-tree statement; an empty `unitClsCode` searches every classification.
+Lines unitsByCode(db::Dialect d, std::string_view unitClsCode,
+                  const std::vector<std::string>& unitCodes);
 
 // The periods a task can be compared in for a sample level, with their composed display names.
 Lines periodList(db::Dialect d, std::string_view taskCode, std::int32_t level);

@@ -1,5 +1,8 @@
 #include "engine/compare.h"
 
+#include "model/pairs.h"
+#include "platform/errors.h"
+
 namespace dupsweep {
 
 bool SameRows(db::RowSet& s, db::RowSet& d) {
@@ -20,6 +23,9 @@ bool SameRows(db::RowSet& s, db::RowSet& d) {
 void ComparisonEngine::ComparePair(SampleList& samples, const TUnitGroup& pair,
                                    SheetObserver& observer,
                                    const std::function<void(const TSampleData&)>& onIdentical) {
+  if (isSelfPair(pair))
+    throw Error("The pair " + pair.GroupName + " pairs the unit " + pair.UnitS->sUnitCode +
+                " with itself and is never compared");
   for (auto& sample : samples) {
     TSampleData& t = *sample;
     observer.BeginSheet(t, pair);
@@ -29,7 +35,8 @@ void ComparisonEngine::ComparePair(SampleList& samples, const TUnitGroup& pair,
     if (rowsS && rowsD) {
       observer.FillSheet(*rowsS, *rowsD, t);
     } else {
-      t.bRepeated = false;  // rows that cannot be read are never taken for repeated data
+      t.bRepeated = false;  // a table that is not there holds no repeated data
+      observer.TableMissing(t, table);
     }
     observer.EndSheet(t);
     if (t.bRepeated && onIdentical) onIdentical(t);

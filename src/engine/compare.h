@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "data/dmdupsweep.h"
@@ -32,6 +33,9 @@ class SheetObserver {
   virtual void FillSheet(db::RowSet& s, db::RowSet& d, TSampleData& sample) {
     sample.bRepeated = SameRows(s, d);
   }
+  // When the table `table` of the sheet does not exist (or its name cannot be sent); the sheet
+  // then counts as not identical. Called before EndSheet.
+  virtual void TableMissing(const TSampleData& /*sample*/, const std::string& /*table*/) {}
   // After the comparison, whatever its outcome, before the row sets are released.
   virtual void EndSheet(const TSampleData& /*sample*/) {}
 };
@@ -41,9 +45,11 @@ class ComparisonEngine {
   explicit ComparisonEngine(TdmDupsweep& dataModule) : dm_(dataModule) {}
 
   // Compares one pair over every table of `samples`, in list order: opens the second unit's rows,
-  // then the first unit's, and lets `observer` fill and test them. A table whose rows cannot be
-  // opened for either unit counts as not identical. Calls `onIdentical` with each table found
-  // identical (its bRepeated set). Errors of the observer or the database end the pair there.
+  // then the first unit's, and lets `observer` fill and test them. A table that does not exist
+  // counts as not identical (the observer hears of it); every other failure of a read, and every
+  // error of the observer, ends the pair there. Calls `onIdentical` with each table found
+  // identical (its bRepeated set). Throws Error, comparing nothing, for a pair whose two units
+  // have the same code (isSelfPair).
   void ComparePair(SampleList& samples, const TUnitGroup& pair, SheetObserver& observer,
                    const std::function<void(const TSampleData&)>& onIdentical);
 

@@ -67,25 +67,51 @@ std::int32_t toInt32(const char* value) {
   return ec == std::errc() && end == v.data() + v.size() ? result : 0;
 }
 
-// The text of a scheme file as UTF-8, or nothing when the file cannot be a scheme file: not a
-// regular file, unreadable, too large, containing NUL bytes (binary) or not GB18030. The text is
-// parsed after conversion so that the reader's bracket, '=' and letter-case handling never
-// applies to the second byte of a double-byte character.
-std::optional<std::string> readSchemeText(const std::string& path) noexcept {
+// The text of a scheme file as UTF-8, or nothing, with `why` saying so, when the file cannot be
+// a scheme file: missing, not a regular file, unreadable, too large, beginning with a byte-order
+// mark, containing NUL bytes (binary) or not GB18030. The text is parsed after conversion so that
+// the reader's bracket, '=' and letter-case handling never applies to the second byte of a
+// double-byte character.
+std::optional<std::string> readSchemeText(const std::string& path, std::string* why) noexcept {
+  static constexpr const char* kTooLarge = "it is larger than the limit of 16 MiB";
+  static_assert(kMaxSchemeFileSize == 16u * 1024u * 1024u, "the message names the limit");
+  auto refuse = [why](const char* reason) -> std::optional<std::string> {
+    if (why != nullptr) *why = reason;
+    return std::nullopt;
+  };
   try {
     std::error_code ec;
     const fs::path file(path);
+    if (!fs::exists(file, ec) || ec) return refuse("the file does not exist");
     // A FIFO or device of that name would block or never end; only regular files are read.
-    if (!fs::is_regular_file(file, ec) || ec) return std::nullopt;
+    if (!fs::is_regular_file(file, ec) || ec) return refuse("it is not a regular file");
     const std::uintmax_t size = fs::file_size(file, ec);
-    if (ec || size > kMaxSchemeFileSize) return std::nullopt;
-    std::string bytes = files::readFile(file);
-    if (bytes.size() > kMaxSchemeFileSize) return std::nullopt;
-    if (bytes.find('\0') != std::string::npos) return std::nullopt;
-    return text::gb18030ToUtf8(bytes);
-  } catch (const std::exception&) {
-    // Unreadable or not GB18030: by the format's rule such a file is simply not a scheme.
-    return std::nullopt;
+    if (ec) return refuse("its size cannot be read");
+    if (size > kMaxSchemeFileSize) return refuse(kTooLarge);
+    std::string bytes;
+    try {
+      bytes = files::readFile(file);
+    } catch (const FileError&) {
+      return refuse("it cannot be read");
+    }
+    if (bytes.size() > kMaxSchemeFileSize) return refuse(kTooLarge);
+    // A byte-order mark is no GB18030 text: read as such it swallows the first section header,
+    // and that pair would vanish without a word.
+    if (bytes.starts_with("\xEF\xBB\xBF"))
+      return refuse("it begins with a UTF-8 byte-order mark; scheme files are GB18030 text");
+    if (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF"))
+      return refuse("it begins with a UTF-16 byte-order mark; scheme files are GB18030 text");
+    if (bytes.find('\0') != std::string::npos)
+      return refuse("it holds NUL bytes, so it is no text file");
+    try {
+      return text::gb18030ToUtf8(bytes);
+    } catch (const FormatError&) {
+      return refuse("it is not GB18030 text");
+    }
+  } catch (const Error&) {
+    return refuse("its text cannot be converted");
+  } catch (const std::bad_alloc&) {
+    return refuse("there is not enough memory to read it");
   }
 }
 
@@ -138,9 +164,10 @@ std::string withPlaceholderSections(std::string_view text,
 // Loads `path` into `ini`, its section names replaced as withPlaceholderSections describes;
 // false when the file cannot be a scheme file (see readSchemeText).
 bool loadIni(const std::string& path, CSimpleIniA& ini,
-             std::vector<std::pair<std::string, std::string>>& names) noexcept {
+             std::vector<std::pair<std::string, std::string>>& names,
+             std::string* why = nullptr) noexcept {
   try {
-    std::optional<std::string> content = readSchemeText(path);
+    std::optional<std::string> content = readSchemeText(path, why);
     if (!content) return false;
     ini.SetUnicode(true);
     ini.SetMultiKey(false);
@@ -239,23 +266,28 @@ bool isValidSchemeName(const std::string& name) {
   return true;
 }
 
-bool isSchemeFile(const std::string& path) noexcept {
+std::string schemeFileProblem(const std::string& path) noexcept {
   try {
     CSimpleIniA ini;
     std::vector<std::pair<std::string, std::string>> names;
-    if (!loadIni(path, ini, names)) return false;
+    std::string why = "it cannot be read as an INI file";
+    if (!loadIni(path, ini, names, &why)) return why;
     std::vector<const char*> sections = sectionsInFileOrder(ini);
-    if (sections.empty()) return false;
+    if (sections.empty()) return "it has no section";
     for (const char* section : sections) {
-      if (ini.GetValue(section, kKeysS.codeWritten) == nullptr ||
-          ini.GetValue(section, kKeysD.codeWritten) == nullptr) {
-        return false;
+      for (const char* key : {kKeysS.codeWritten, kKeysD.codeWritten}) {
+        if (ini.GetValue(section, key) == nullptr)
+          return "its section [" + realSectionName(section, names) + "] has no " + key + " key";
       }
     }
-    return true;
-  } catch (const std::exception&) {
-    return false;  // out of memory while parsing: not a usable scheme
+    return {};
+  } catch (const std::bad_alloc&) {
+    return "there is not enough memory to read it";
   }
+}
+
+bool isSchemeFile(const std::string& path) noexcept {
+  return schemeFileProblem(path).empty();
 }
 
 std::vector<std::string> listSchemes(const std::string& directory) noexcept {

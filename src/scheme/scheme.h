@@ -58,9 +58,15 @@ bool isValidSchemeName(const std::string& name);
 
 // True when `path` is a valid scheme file: it has at least one section and every section has
 // both a "UnitcodeS" and a "UnitcodeD" key (values may be empty; other keys are not looked at).
-// A missing, unreadable, non-regular, larger than kMaxSchemeFileSize, binary (NUL bytes) or
-// non-GB18030 file gives false. Never throws.
+// A missing, unreadable, non-regular, larger than kMaxSchemeFileSize, binary (NUL bytes),
+// byte-order-marked or non-GB18030 file gives false. Never throws.
 bool isSchemeFile(const std::string& path) noexcept;
+
+// Why isSchemeFile refuses `path`, as a clause fit to follow "not a scheme file: ": for example
+// "it is not GB18030 text", "it begins with a UTF-8 byte-order mark; ...", "it is larger than the
+// limit of 16 MiB", "it is not a regular file", "its section [X] has no UnitcodeD key". Empty when
+// the file is a valid scheme file. Never throws.
+std::string schemeFileProblem(const std::string& path) noexcept;
 
 // Scheme names of the valid scheme files in `directory`: the regular files matching "*.Unitdata"
 // without regard to letter case, in the order files::listFiles gives them, each passed through

@@ -48,7 +48,8 @@ TEST_F(Faulty, ConnectionThatCannotOpenGivesTheEmptyResults) {
   faults->failOpen = true;
   EXPECT_EQ(dm.GetSpecifyUnitList("01", "", 0), nullptr);
   EXPECT_FALSE(dm.GetPeriodList("T01", 1).has_value());
-  EXPECT_EQ(dm.OpenUnitData("DataNumT01_B01_1", "U1", "2024N"), nullptr);
+  // Rows that cannot be read are a failure, never an absent table.
+  EXPECT_THROW(dm.OpenUnitData("DataNumT01_B01_1", "U1", "2024N"), DatabaseError);
   EXPECT_EQ(dm.ExtractTemplate("2024N", "T01", 1), "");
   EXPECT_THROW(dm.GetSampleList("2024N", "T01", 1), DatabaseError);
   EXPECT_THROW(dm.DeleteStatus("2024N", "U1", "T01", 1), DatabaseError);

@@ -99,7 +99,7 @@ TEST_F(Hostile, AValueHoldingNulIsNeverSent) {
   EXPECT_FALSE(dm.GetPeriodList(v, 1).has_value());
   EXPECT_THROW(dm.GetSampleList(v, "T01", 1), DatabaseError);
   EXPECT_EQ(dm.ExtractTemplate(v, "T01", 1), "");
-  EXPECT_EQ(dm.OpenUnitData("DataNumT01_B01_1", v, "2024N"), nullptr);
+  EXPECT_THROW(dm.OpenUnitData("DataNumT01_B01_1", v, "2024N"), DatabaseError);
   EXPECT_THROW(dm.DeleteTableData("DataNumT01_B01_1", v, "2024N"), DatabaseError);
   EXPECT_THROW(dm.DeleteStatus("2024N", v, "T01", 1), DatabaseError);
   EXPECT_EQ(total(), before);

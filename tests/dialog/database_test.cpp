@@ -162,14 +162,15 @@ TEST_F(DialogOnDatabase, LoadUnitNodesAppendsTheLevelUnderAParent) {
   EXPECT_EQ(tree->topLevelItemCount(), 3);
 }
 
-TEST_F(DialogOnDatabase, AnUnreachableDatabaseGivesAnEmptyTreeAndPeriodListWithoutAMessage) {
+TEST_F(DialogOnDatabase, AnUnreachableDatabaseGivesAnEmptyTreeAndPeriodListAndOneMessage) {
   ui::ScopedScriptedMessages messages;
   const Seen seen =
       execute("Provider=SQLite;Data Source=" + (db.dir() / "missing.db").string(), "", "T01");
   EXPECT_TRUE(seen.nodeNames.empty());
   EXPECT_TRUE(seen.periodTexts.empty());
   EXPECT_EQ(seen.periodId, "");
-  EXPECT_TRUE(messages->shown.empty());
+  ASSERT_EQ(messages->shown.size(), 1u);
+  EXPECT_EQ(messages->shown[0].text.rfind("无法打开数据库", 0), 0u);
 }
 
 TEST_F(DialogOnDatabase, TwoExecutesInARowShowTwoIndependentDialogs) {

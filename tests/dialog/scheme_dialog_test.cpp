@@ -31,7 +31,17 @@ const ui::Message kSaved{"方案保存完毕", "系统提示", ui::MB_OK};
 const ui::Message kRefused{"方案名称不能包含路径分隔符或控制字符", "系统提示",
                            ui::MB_OK | ui::MB_ICONINFORMATION};
 
-using SchemeDialogTest = DialogHarness;
+// The installed file's two units are units of the host (filed where the tree does not reach
+// them), so loading it finds them by their codes.
+class SchemeDialogTest : public DialogHarness {
+ protected:
+  void SetUp() override {
+    DialogHarness::SetUp();
+    db.exec(R"(INSERT INTO Unit VALUES (112,'北京分公司'),(-7,'上海');
+               INSERT INTO UnitClsAndUnit VALUES ('01',112,0,'ELSEWHERE','0001'),
+                                                 ('01',-7,1,'0001','0001002');)");
+  }
+};
 
 TEST_F(SchemeDialogTest, SavingAndLoadingGivesBackEveryUnitsCodeNameIdAndLevel) {
   ui::ScopedScriptedMessages messages;
@@ -83,7 +93,8 @@ TEST_F(SchemeDialogTest, AFileWrittenByAnInstallationIsListedAndLoads) {
     ASSERT_EQ(schemeNames(), (std::vector<std::string>{"Installed"}));
     pickScheme(0);
     ASSERT_EQ(pairTexts(), (std::vector<std::string>{"北京分公司=>上海"}));
-    EXPECT_EQ(fields(*dialog->pairAt(0)->UnitS), fields({12, "0001", 0, "北京分公司"}));
+    // The identifier is the database's (the file says 12).
+    EXPECT_EQ(fields(*dialog->pairAt(0)->UnitS), fields({112, "0001", 0, "北京分公司"}));
     EXPECT_EQ(fields(*dialog->pairAt(0)->UnitD), fields({-7, "0001002", 1, "上海"}));
   });
 }
@@ -239,9 +250,12 @@ TEST_F(SchemeDialogTest, AWriteThatFailsHalfWayLeavesTheOldSchemeIntact) {
     ::setrlimit(RLIMIT_FSIZE, &saved);
     ::signal(SIGXFSZ, oldHandler);
   });
-  ASSERT_EQ(messages->shown.size(), 1u);  // the failure, and no confirmation
-  EXPECT_EQ(messages->shown[0].text, "Unable to write to " + schemeFile("Old") + ".");
-  EXPECT_EQ(messages->shown[0].style, ui::MB_OK | ui::MB_ICONSTOP);
+  // The load names the pairs whose units the host does not have; then the failure, and no
+  // confirmation.
+  ASSERT_EQ(messages->shown.size(), 2u);
+  EXPECT_EQ(messages->shown[0].text.rfind("方案中以下单位组不能比对", 0), 0u);
+  EXPECT_EQ(messages->shown[1].text, "Unable to write to " + schemeFile("Old") + ".");
+  EXPECT_EQ(messages->shown[1].style, ui::MB_OK | ui::MB_ICONSTOP);
   EXPECT_EQ(readBytes(schemeFile("Old")), kInstalledFile);
   EXPECT_EQ(filesIn(schemeDir), (std::vector<std::string>{"Big.Unitdata", "Old.Unitdata"}));
 }

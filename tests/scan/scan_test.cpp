@@ -8,12 +8,14 @@
 #include <cstdio>
 #include <deque>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <sstream>
 
 #include "demodb.h"
 #include "scan/scan.h"
 #include "scheme/scheme.h"
+#include "support/sqlite_file.h"
 
 namespace dupsweep {
 namespace {
@@ -86,6 +88,61 @@ class Scan : public ::testing::Test {
     return doc.object();
   }
 
+  // The planted case whose two units differ (the first one with a second unit).
+  static const demodb::PlantedCase& pairCase() {
+    for (const auto& c : plan_->cases)
+      if (!c.unitB.empty()) return c;
+    throw std::logic_error("no planted pair");
+  }
+  // A scheme file of the pairs (code S, code D), with names as a scheme would carry them.
+  std::string writeScheme(const std::string& name,
+                          const std::vector<std::pair<std::string, std::string>>& codes) const {
+    std::deque<TUnitData> units;
+    std::vector<TUnitGroup> groups;
+    for (const auto& [s, d] : codes) {
+      const TUnitData& unitS = units.emplace_back(TUnitData{0, s, 0, "S" + s});
+      groups.emplace_back(unitS, units.emplace_back(TUnitData{0, d, 0, "D" + d}));
+    }
+    std::vector<const TUnitGroup*> pointers;
+    for (const auto& g : groups) pointers.push_back(&g);
+    const std::string path = (*dir_ / (name + ".Unitdata")).string();
+    scheme::saveScheme(path, pointers);
+    return path;
+  }
+  // A copy of the demo database for a test that changes or damages it, and the figures table of
+  // the planted period's second sheet in it.
+  fs::path demoCopy(const std::string& name) const {
+    const fs::path copy = *dir_ / name;
+    fs::copy_file(*dir_ / "demo.db", copy, fs::copy_options::overwrite_existing);
+    return copy;
+  }
+  std::string secondSheetTable(const fs::path& db) const {
+    sqlite3* h = nullptr;
+    sqlite3_open(db.c_str(), &h);
+    sqlite3_stmt* st = nullptr;
+    const std::string like = "DataNum" + plan_->taskCode + "_" + plan_->sampleCodes[1] + "_%";
+    sqlite3_prepare_v2(h, "SELECT name FROM sqlite_master WHERE name LIKE ? ORDER BY name", -1,
+                       &st, nullptr);
+    sqlite3_bind_text(st, 1, like.c_str(), -1, SQLITE_TRANSIENT);
+    std::string name = sqlite3_step(st) == SQLITE_ROW
+                           ? reinterpret_cast<const char*>(sqlite3_column_text(st, 0))
+                           : "";
+    sqlite3_finalize(st);
+    sqlite3_close(h);
+    return name;
+  }
+  std::string args(const std::string& connection, const std::string& scheme) const {
+    return "--conn 'Provider=SQLite;Data Source=" + connection + "' --task " + plan_->taskCode +
+           " --level " + std::to_string(plan_->sampleLevel) + " --period " +
+           plan_->plantedPeriods[0] + " --scheme '" + scheme + "'";
+  }
+  static void expectOneLineFailure(const ProgramResult& r, const std::string& part) {
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_EQ(r.output.find('\n'), r.output.size() - 1) << r.output;
+    EXPECT_EQ(r.output.rfind("dupsweep-scan: ", 0), 0u) << r.output;
+    EXPECT_NE(r.output.find(part), std::string::npos) << r.output;
+  }
+
   static fs::path* dir_;
   static demodb::DemoPlan* plan_;
 };
@@ -142,6 +199,85 @@ TEST_F(Scan, FailuresAreOneLineWithStatusOne) {
     EXPECT_EQ(r.output.find('\n'), r.output.size() - 1) << r.output;
     EXPECT_EQ(r.output.rfind("dupsweep-scan: ", 0), 0u) << r.output;
   }
+}
+
+TEST_F(Scan, APairOfAUnitWithItselfIsRefusedBeforeAnythingIsCompared) {
+  const auto& c = pairCase();
+  const std::string file = writeScheme("self", {{c.unitA, c.unitB}, {c.unitA, c.unitA}});
+  expectOneLineFailure(runProgram(args((*dir_ / "demo.db").string(), file)),
+                       "pairs the unit " + c.unitA + " with itself");
+}
+
+TEST_F(Scan, UnknownCodesAndMissingTablesAreWarningsAndTheDatabasesNamesAreReported) {
+  const auto& c = pairCase();
+  const fs::path db = demoCopy("missing-table.db");
+  const std::string table = secondSheetTable(db);
+  ASSERT_FALSE(table.empty());
+  sqlite3* h = nullptr;
+  sqlite3_open(db.c_str(), &h);
+  ASSERT_EQ(sqlite3_exec(h, ("DROP TABLE " + table).c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(h);
+  const std::string file = writeScheme("unknown", {{c.unitA, c.unitB}, {c.unitA, "NOPE"}});
+
+  auto r = runProgram(args(db.string(), file) + " --json");
+  ASSERT_EQ(r.status, 0) << r.output;
+  const QJsonObject root = QJsonDocument::fromJson(QByteArray::fromStdString(r.output)).object();
+  const QJsonArray pairs = root["pairs"].toArray();
+  ASSERT_EQ(pairs.size(), 2);
+  // The file's names "S..."/"D..." give way to the names the database has for the codes.
+  EXPECT_EQ(pairs[0].toObject()["unitS"].toObject()["name"].toString().toStdString(), c.nameA);
+  EXPECT_FALSE(pairs[0].toObject().contains("skipped"));
+  EXPECT_NE(pairs[1].toObject()["skipped"].toString().toStdString().find("'NOPE'"),
+            std::string::npos);
+  EXPECT_TRUE(pairs[1].toObject()["identical"].toArray().isEmpty());
+  EXPECT_EQ(root["summary"].toObject()["pairsSkipped"].toInt(), 1);
+  std::string warnings;
+  for (const auto& w : root["warnings"].toArray()) warnings += w.toString().toStdString() + "\n";
+  EXPECT_NE(warnings.find("unit code 'NOPE' is not in the database"), std::string::npos)
+      << warnings;
+  EXPECT_NE(warnings.find("table " + table + " does not exist"), std::string::npos) << warnings;
+
+  r = runProgram(args(db.string(), file));
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("  not compared: unit code 'NOPE'"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("warning: sheet " + plan_->sampleCodes[1]), std::string::npos)
+      << r.output;
+  EXPECT_NE(r.output.find("1 pairs not compared."), std::string::npos) << r.output;
+}
+
+TEST_F(Scan, ADamagedDatabaseEndsTheScanWithStatusOneInsteadOfFewerFindings) {
+  const auto& c = pairCase();
+  const fs::path db = demoCopy("damaged.db");
+  const std::string table = secondSheetTable(db);
+  ASSERT_FALSE(table.empty());
+  testing::corruptSqliteTable(db, table);
+  const std::string file = writeScheme("damaged", {{c.unitA, c.unitB}});
+  expectOneLineFailure(runProgram(args(db.string(), file)), "database disk image is malformed");
+}
+
+TEST_F(Scan, SchemeFilesThatCannotBeUsedSayWhy) {
+  const auto& c = pairCase();
+  const std::string good = writeScheme("good", {{c.unitA, c.unitB}});
+  std::ifstream in(good, std::ios::binary);
+  const std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  auto write = [&](const std::string& name, const std::string& bytes) {
+    const std::string path = (*dir_ / name).string();
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+  };
+  const std::string db = (*dir_ / "demo.db").string();
+  expectOneLineFailure(runProgram(args(db, write("bom.Unitdata", "\xEF\xBB\xBF" + content))),
+                       "UTF-8 byte-order mark");
+  expectOneLineFailure(runProgram(args(db, write("gb.Unitdata", content + "\xFF\xFF\r\n"))),
+                       "not GB18030 text");
+  expectOneLineFailure(runProgram(args(db, write("nosection.Unitdata", "UnitcodeS=1\r\n"))),
+                       "has no section");
+  const std::string large = write("large.Unitdata", content);
+  fs::resize_file(large, scheme::kMaxSchemeFileSize + 1);
+  expectOneLineFailure(runProgram(args(db, large)), "larger than the limit of 16 MiB");
+  const fs::path folder = *dir_ / "folder.Unitdata";
+  fs::create_directories(folder);
+  expectOneLineFailure(runProgram(args(db, folder.string())), "not a regular file");
 }
 
 }  // namespace

@@ -306,6 +306,36 @@ TEST_F(SchemeTest, FilesThatAreNotGb18030TextAreNotSchemes) {
   }
 }
 
+TEST_F(SchemeTest, AByteOrderMarkIsRefusedInsteadOfSwallowingTheFirstPair) {
+  // Read as GB18030, EF BB BF and the '[' after them are two double-byte characters: the first
+  // header would vanish and its pair with it.
+  const std::string pairs = "[A]\r\nUnitcodeS=1\r\nUnitcodeD=2\r\n[B]\r\nUnitcodeS=3\r\nUnitcodeD=4\r\n";
+  writeBytes("Bom.Unitdata", "\xEF\xBB\xBF" + pairs);
+  writeBytes("Bom16.Unitdata", "\xFF\xFE[");
+  EXPECT_THAT(listSchemes(dir_), IsEmpty());
+  EXPECT_THAT(loadScheme(path("Bom")), IsEmpty());
+  EXPECT_EQ(schemeFileProblem(path("Bom")),
+            "it begins with a UTF-8 byte-order mark; scheme files are GB18030 text");
+  EXPECT_EQ(schemeFileProblem(path("Bom16")),
+            "it begins with a UTF-16 byte-order mark; scheme files are GB18030 text");
+}
+
+TEST_F(SchemeTest, EveryRefusedFileSaysWhy) {
+  writeBytes("Good.Unitdata", "[A]\r\nUnitcodeS=1\r\nUnitcodeD=2\r\n");
+  writeBytes("Utf8.Unitdata", "[X]\r\nUnitcodeS=\xE4\xB8\xAD\r\nUnitcodeD=\r\n");
+  writeBytes("Nul.Unitdata", std::string("[X]\r\nUnitcodeS=\0\r\n", 18));
+  writeBytes("Empty.Unitdata", "UnitcodeS=1\r\n");
+  writeBytes("Half.Unitdata", "[A]\r\nUnitcodeS=1\r\nUnitcodeD=2\r\n[B]\r\nUnitcodeS=1\r\n");
+  std::filesystem::create_directory(path("Folder"));
+  EXPECT_EQ(schemeFileProblem(path("Good")), "");
+  EXPECT_EQ(schemeFileProblem(path("Utf8")), "it is not GB18030 text");
+  EXPECT_EQ(schemeFileProblem(path("Nul")), "it holds NUL bytes, so it is no text file");
+  EXPECT_EQ(schemeFileProblem(path("Empty")), "it has no section");
+  EXPECT_EQ(schemeFileProblem(path("Half")), "its section [B] has no UnitcodeD key");
+  EXPECT_EQ(schemeFileProblem(path("Missing")), "the file does not exist");
+  EXPECT_EQ(schemeFileProblem(path("Folder")), "it is not a regular file");
+}
+
 TEST(SchemeNames, PathsAndListedNames) {
   EXPECT_EQ(schemePath("/opt/host/", " A "), "/opt/host/ A .Unitdata");
   EXPECT_EQ(schemePath("/opt/host", "A"), "/opt/host/A.Unitdata");

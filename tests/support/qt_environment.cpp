@@ -6,11 +6,23 @@
 #include <QApplication>
 #include <memory>
 
+namespace dupsweep::testing {
+int& testsEnded() {
+  static int ended = 0;
+  return ended;
+}
+}  // namespace dupsweep::testing
+
 namespace {
+
+class CountEndedTests : public ::testing::EmptyTestEventListener {
+  void OnTestEnd(const ::testing::TestInfo&) override { ++dupsweep::testing::testsEnded(); }
+};
 
 class QtEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
+    ::testing::UnitTest::GetInstance()->listeners().Append(new CountEndedTests);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     static int argc = 1;
     static char* argv[] = {program_invocation_short_name, nullptr};

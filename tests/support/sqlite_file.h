@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -70,6 +71,10 @@ class SqliteFile {
     return v;
   }
 
+  // Damages the file as a failing disk would (see corruptSqliteTable). This handle is closed
+  // and reopened so that nothing of the table stays cached here.
+  void corruptTable(const std::string& table);
+
   // The host's tables that the component reads (without the per-sheet data tables).
   void createHostSchema() {
     exec(R"(
@@ -91,5 +96,37 @@ class SqliteFile {
   std::filesystem::path path_;
   sqlite3* db_ = nullptr;
 };
+
+// Damages the SQLite file at `path` as a failing disk would: the page holding the root of
+// `table` is overwritten with 0xFF bytes, so that every read of that table fails with "database
+// disk image is malformed" while the other tables stay readable.
+inline void corruptSqliteTable(const std::filesystem::path& path, const std::string& table) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) throw std::runtime_error("sqlite3_open");
+  auto scalar = [db](const std::string& sql) {
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr);
+    const long long v = st && sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int64(st, 0) : -1;
+    sqlite3_finalize(st);
+    return v;
+  };
+  const long long page = scalar("SELECT rootpage FROM sqlite_master WHERE name = '" + table + "'");
+  const long long pageSize = scalar("PRAGMA page_size");
+  sqlite3_close(db);
+  if (page <= 1 || pageSize <= 0) throw std::runtime_error("no table " + table);
+  FILE* f = std::fopen(path.c_str(), "r+b");
+  if (!f) throw std::runtime_error("cannot open " + path.string());
+  const std::vector<unsigned char> garbage(static_cast<std::size_t>(pageSize), 0xFF);
+  std::fseek(f, static_cast<long>((page - 1) * pageSize), SEEK_SET);
+  std::fwrite(garbage.data(), 1, garbage.size(), f);
+  std::fclose(f);
+}
+
+inline void SqliteFile::corruptTable(const std::string& table) {
+  sqlite3_close(db_);
+  db_ = nullptr;
+  corruptSqliteTable(path_, table);
+  if (sqlite3_open(path_.c_str(), &db_) != SQLITE_OK) throw std::runtime_error("sqlite3_open");
+}
 
 }  // namespace dupsweep::testing

@@ -4,13 +4,16 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QString>
+#include <algorithm>
 #include <charconv>
 #include <deque>
 #include <filesystem>
+#include <map>
 #include <ostream>
 
 #include "data/dmdupsweep.h"
 #include "engine/compare.h"
+#include "model/pairs.h"
 #include "platform/errors.h"
 #include "platform/files/files.h"
 #include "scheme/scheme.h"
@@ -21,6 +24,24 @@ namespace {
 struct PairResult {
   const TUnitGroup* pair;
   std::vector<TSampleData> identical;
+  std::string skipped;  // why the pair was not compared; empty when it was
+};
+
+// Collects the sheets whose figures table does not exist, once per table: the run counts them as
+// not identical, and the report says so instead of passing over them in silence.
+class MissingTables : public SheetObserver {
+ public:
+  void TableMissing(const TSampleData& sample, const std::string& table) override {
+    if (std::find(tables_.begin(), tables_.end(), table) != tables_.end()) return;
+    tables_.push_back(table);
+    warnings_.push_back("sheet " + sample.sSampleCode + " " + sample.sSampleName + ": table " +
+                        table + " does not exist or cannot be named; no pair is identical on it");
+  }
+  const std::vector<std::string>& warnings() const noexcept { return warnings_; }
+
+ private:
+  std::vector<std::string> tables_;
+  std::vector<std::string> warnings_;
 };
 
 QString q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<int>(s.size())); }
@@ -34,9 +55,10 @@ std::int32_t parseLevel(const std::string& text) {
 }
 
 void writeJson(std::ostream& out, const Options& o, const std::string& period,
-               const SampleList& samples, const std::vector<PairResult>& results) {
+               const SampleList& samples, const std::vector<PairResult>& results,
+               const std::vector<std::string>& warnings) {
   QJsonArray pairs;
-  int withIdentical = 0, identicalSheets = 0;
+  int withIdentical = 0, identicalSheets = 0, skipped = 0;
   for (const auto& r : results) {
     QJsonArray sheets;
     for (const auto& t : r.identical)
@@ -44,13 +66,18 @@ void writeJson(std::ostream& out, const Options& o, const std::string& period,
     auto unit = [](const TUnitData* u) {
       return QJsonObject{{"code", q(u->sUnitCode)}, {"name", q(u->sUnitName)}};
     };
-    pairs.append(QJsonObject{{"name", q(r.pair->GroupName)},
-                             {"unitS", unit(r.pair->UnitS)},
-                             {"unitD", unit(r.pair->UnitD)},
-                             {"identical", sheets}});
+    QJsonObject pair{{"name", q(r.pair->GroupName)},
+                     {"unitS", unit(r.pair->UnitS)},
+                     {"unitD", unit(r.pair->UnitD)},
+                     {"identical", sheets}};
+    if (!r.skipped.empty()) pair.insert("skipped", q(r.skipped));
+    pairs.append(pair);
     withIdentical += r.identical.empty() ? 0 : 1;
     identicalSheets += static_cast<int>(r.identical.size());
+    skipped += r.skipped.empty() ? 0 : 1;
   }
+  QJsonArray warningList;
+  for (const std::string& w : warnings) warningList.append(q(w));
   QJsonObject root{
       {"period", q(period)},
       {"task", q(o.task)},
@@ -58,34 +85,47 @@ void writeJson(std::ostream& out, const Options& o, const std::string& period,
       {"sampleTables", static_cast<int>(samples.size())},
       {"pairs", pairs},
       {"summary", QJsonObject{{"pairs", static_cast<int>(results.size())},
+                              {"pairsSkipped", skipped},
                               {"pairsWithIdenticalSheets", withIdentical},
                               {"identicalSheets", identicalSheets}}},
+      {"warnings", warningList},
   };
   out << QJsonDocument(root).toJson(QJsonDocument::Indented).toStdString();
 }
 
 void writeTable(std::ostream& out, const Options& o, const std::string& period,
-                const SampleList& samples, const std::vector<PairResult>& results) {
+                const SampleList& samples, const std::vector<PairResult>& results,
+                const std::vector<std::string>& warnings) {
   out << "Period " << period << ", task " << o.task << ", level " << o.level << ": "
       << results.size() << " pairs, " << samples.size() << " sample tables\n\n";
-  int withIdentical = 0, identicalSheets = 0;
+  int withIdentical = 0, identicalSheets = 0, skipped = 0;
   for (const auto& r : results) {
     out << r.pair->GroupName << "  (" << r.pair->UnitS->sUnitCode << " / "
         << r.pair->UnitD->sUnitCode << ")\n";
-    if (r.identical.empty()) out << "  no identical sheets\n";
+    if (!r.skipped.empty())
+      out << "  not compared: " << r.skipped << "\n";
+    else if (r.identical.empty())
+      out << "  no identical sheets\n";
     for (const auto& t : r.identical) out << "  " << t.sSampleCode << "  " << t.sSampleName << "\n";
     withIdentical += r.identical.empty() ? 0 : 1;
     identicalSheets += static_cast<int>(r.identical.size());
+    skipped += r.skipped.empty() ? 0 : 1;
+  }
+  if (!warnings.empty()) {
+    out << "\n";
+    for (const std::string& w : warnings) out << "warning: " << w << "\n";
   }
   out << "\nSummary: " << withIdentical << " of " << results.size()
-      << " pairs have identical sheets; " << identicalSheets << " identical sheets in all.\n";
+      << " pairs have identical sheets; " << identicalSheets << " identical sheets in all.";
+  if (skipped > 0) out << " " << skipped << " pairs not compared.";
+  out << "\n";
 }
 
 }  // namespace
 
 std::string usage() {
   return "usage: dupsweep-scan --conn CONNECTION --task TASK --level N [--period ID]\n"
-         "                     --scheme FILE [--scheme FILE ...] [--json]\n";
+         "                     [--unitcls CODE] --scheme FILE [--scheme FILE ...] [--json]\n";
 }
 
 Options parseArguments(const std::vector<std::string>& args) {
@@ -101,6 +141,7 @@ Options parseArguments(const std::vector<std::string>& args) {
     else if (a == "--task") o.task = value();
     else if (a == "--level") { o.level = parseLevel(value()); haveLevel = true; }
     else if (a == "--period") o.period = value();
+    else if (a == "--unitcls") o.unitcls = value();
     else if (a == "--scheme") o.schemes.push_back(value());
     else if (a == "--json") o.json = true;
     else throw Error("unknown option '" + a + "'");
@@ -114,18 +155,18 @@ Options parseArguments(const std::vector<std::string>& args) {
 
 void run(const Options& o, std::ostream& out, std::ostream& progress) {
   // The pairs first: a missing scheme file is the operator's mistake, reported before any work.
-  std::deque<TUnitData> units;
-  std::deque<TUnitGroup> pairs;
+  std::vector<scheme::SchemePair> loaded;
   for (const auto& file : o.schemes) {
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(file, ec))
-      throw Error("scheme file not found: " + file);
-    if (!scheme::isSchemeFile(file)) throw Error("not a valid scheme file: " + file);
+    if (!std::filesystem::exists(file, ec)) throw Error("scheme file not found: " + file);
+    if (const std::string why = scheme::schemeFileProblem(file); !why.empty())
+      throw Error("not a valid scheme file: " + file + ": " + why);
     for (auto& p : scheme::loadScheme(file)) {
-      units.push_back(p.unitS);
-      const TUnitData& s = units.back();
-      units.push_back(p.unitD);
-      pairs.emplace_back(s, units.back());
+      // Rows are keyed by unit code: a "pair" of one code with itself is one unit's only copy.
+      if (isSelfPair(p.unitS, p.unitD))
+        throw Error("scheme file " + file + ": the pair [" + p.section + "] pairs the unit " +
+                    p.unitS.sUnitCode + " with itself");
+      loaded.push_back(std::move(p));
     }
   }
 
@@ -136,6 +177,48 @@ void run(const Options& o, std::ostream& out, std::ostream& progress) {
   } catch (const Error& e) {
     throw Error(std::string("cannot open the database: ") + e.what());
   }
+
+  // Each pair's units as the database knows them by code, with one statement for all pairs: the
+  // report names the units the rows belong to, and a code the database does not know is
+  // reported, not compared.
+  std::vector<std::string> codes;
+  for (const auto& p : loaded) {
+    codes.push_back(p.unitS.sUnitCode);
+    codes.push_back(p.unitD.sUnitCode);
+  }
+  std::sort(codes.begin(), codes.end());
+  codes.erase(std::unique(codes.begin(), codes.end()), codes.end());
+  std::map<std::string, TUnitData> known;
+  try {
+    for (TUnitData& unit : dm.FindUnits(o.unitcls, codes))
+      known.try_emplace(unit.sUnitCode, std::move(unit));
+  } catch (const DatabaseError& e) {
+    throw Error(std::string("the units of the schemes cannot be looked up: ") + e.what());
+  }
+  std::deque<TUnitData> units;
+  std::deque<TUnitGroup> pairs;
+  std::vector<std::string> unknown;  // per pair: why it is not compared
+  for (auto& p : loaded) {
+    std::string problem;
+    for (TUnitData* unit : {&p.unitS, &p.unitD}) {
+      if (auto found = known.find(unit->sUnitCode); found != known.end()) {
+        *unit = found->second;
+      } else {
+        if (!problem.empty()) problem += "; ";
+        problem += "unit code '" + unit->sUnitCode + "' is not in " +
+                   (o.unitcls.empty() ? std::string("the database")
+                                      : "unit classification " + o.unitcls);
+      }
+    }
+    units.push_back(std::move(p.unitS));
+    const TUnitData& s = units.back();
+    units.push_back(std::move(p.unitD));
+    pairs.emplace_back(s, units.back());
+    unknown.push_back(std::move(problem));
+  }
+  std::vector<std::string> warnings;
+  for (std::size_t i = 0; i < pairs.size(); ++i)
+    if (!unknown[i].empty()) warnings.push_back("pair " + pairs[i].GroupName + ": " + unknown[i]);
 
   std::string period = o.period;
   if (period.empty()) {
@@ -156,21 +239,23 @@ void run(const Options& o, std::ostream& out, std::ostream& progress) {
   files::deleteFileQuietly(templateFile);
 
   ComparisonEngine engine(dm);
-  SheetObserver plain;
+  MissingTables observer;
   std::vector<PairResult> results;
   for (std::size_t i = 0; i < pairs.size(); ++i) {
     if (o.progress) progress << "\rcomparing pair " << i + 1 << " of " << pairs.size() << std::flush;
-    PairResult r{&pairs[i], {}};
-    engine.ComparePair(samples, pairs[i], plain,
-                       [&](const TSampleData& t) { r.identical.push_back(t); });
+    PairResult r{&pairs[i], {}, unknown[i]};
+    if (r.skipped.empty())
+      engine.ComparePair(samples, pairs[i], observer,
+                         [&](const TSampleData& t) { r.identical.push_back(t); });
     results.push_back(std::move(r));
   }
   if (o.progress) progress << "\r\033[K" << std::flush;
+  warnings.insert(warnings.end(), observer.warnings().begin(), observer.warnings().end());
 
   if (o.json)
-    writeJson(out, o, period, samples, results);
+    writeJson(out, o, period, samples, results, warnings);
   else
-    writeTable(out, o, period, samples, results);
+    writeTable(out, o, period, samples, results, warnings);
 }
 
 }  // namespace dupsweep::scan

@@ -15,6 +15,8 @@ struct Options {
   std::string task;
   std::int32_t level = 0;
   std::string period;                 // empty: the first period the dialog would list
+  std::string unitcls;                // the classification the pairs' units are looked up in;
+                                      // empty: any classification
   std::vector<std::string> schemes;   // scheme files holding the pairs
   bool json = false;
   bool progress = false;              // a progress line on stderr (on a terminal)
@@ -24,9 +26,12 @@ struct Options {
 // message for a missing or malformed option.
 Options parseArguments(const std::vector<std::string>& args);
 
-// Runs the scan and writes the report to `out` (progress to `progress` when enabled). Throws
-// dupsweep::Error with a one-line message when the database, the period, a scheme file or the
-// template workbook cannot be had.
+// Runs the scan and writes the report to `out` (progress to `progress` when enabled). Pairs with
+// a unit code the database does not know, and sheets whose table does not exist, are reported as
+// warnings. Throws dupsweep::Error with a one-line message when the database, the period, a
+// scheme file or the template workbook cannot be had, when a scheme pairs a unit with itself,
+// and when any read fails for another reason than a missing table (a damaged database, a lost
+// link, a lock held past the time-out).
 void run(const Options& options, std::ostream& out, std::ostream& progress);
 
 // The usage text.

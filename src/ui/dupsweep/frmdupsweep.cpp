@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPalette>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -16,9 +17,11 @@
 #include <QTreeWidgetItem>
 #include <algorithm>
 #include <limits>
+#include <map>
 
 #include "data/dmdupsweep.h"
 #include "engine/compare.h"
+#include "model/pairs.h"
 #include "platform/errors.h"
 #include "platform/files/files.h"
 #include "platform/ui/handler.h"
@@ -60,6 +63,10 @@ const char* const kDeleted = "重复记录已经删除";
 const char* const kNoPairSelected = "请选择对比单位!";
 const char* const kErrorCaption = "错误";
 const char* const kNoTemplate = "所选期间没有报表模板，无法显示对比结果";
+const char* const kSelfPairAdded = "两个单位的代码相同，是同一个单位，不能组成一组比对：";
+const char* const kUnusablePairs = "方案中以下单位组不能比对，也不会从中删除数据：";
+const char* const kUnusablePair = "该单位组不能比对：";
+const char* const kNoDatabase = "无法打开数据库，单位和期间都无法读取：";
 // Information icon; Yes, No and Cancel with Cancel preselected.
 constexpr int kInformation = ui::MB_OK | ui::MB_ICONINFORMATION;
 constexpr int kYesNoCancel = ui::MB_YESNOCANCEL | ui::MB_ICONINFORMATION | ui::MB_DEFBUTTON3;
@@ -130,6 +137,12 @@ std::int32_t toInt32(std::int64_t value, const char* column) {
 }
 
 }  // namespace
+
+void PairEntry::markUnusable(const std::string& reason) {
+  problem_ = reason.empty() ? std::string("?") : reason;
+  setForeground(QPalette().brush(QPalette::Disabled, QPalette::Text));
+  setToolTip(QString::fromStdString(problem_));
+}
 
 TfrmDupsweep::TfrmDupsweep(Parts parts)
     : ui_(std::make_unique<Ui::TfrmDupsweep>()), parts_(std::move(parts)) {
@@ -277,6 +290,12 @@ void TfrmDupsweep::FormShow() {
     ui_->cmbPeriod->setCurrentIndex(0);
     FPeriodID = periods_.front()->sPeriodID;
   }
+  // The failed statements leave the lists empty; when the reason is that the database cannot be
+  // opened at all, the operator is told so once, instead of facing an empty dialog.
+  if (!periods && FDataModule) {
+    if (const std::optional<std::string> failure = FDataModule->ConnectionFailure())
+      ui::MessageBox(kNoDatabase + *failure, kPrompt, ui::MB_OK | ui::MB_ICONSTOP);
+  }
 }
 
 void TfrmDupsweep::cmbPeriodClick() {
@@ -346,6 +365,14 @@ void TfrmDupsweep::cmdAddClick() {
     ui::ShowMessage(kTwoUnitsNeeded);
     return;
   }
+  const TUnitData* first = unitOf(selection[0]);
+  const TUnitData* second = unitOf(selection[1]);
+  // The same unit reached in two places of the tree is no pair: its data would be "repeated" on
+  // every sheet, and deleting one side would delete the only copy.
+  if (first && second && isSelfPair(*first, *second)) {
+    ui::ShowMessage(kSelfPairAdded + first->sUnitName + "[" + first->sUnitCode + "]");
+    return;
+  }
   if (ui_->tvUnit->currentItem()) AddUnitPair(selection[0], selection[1]);
 }
 
@@ -386,8 +413,12 @@ void TfrmDupsweep::RemoveSelectedPair() {
   }
 }
 
+const PairEntry* TfrmDupsweep::entryAt(int row) const {
+  return dynamic_cast<const PairEntry*>(ui_->lsbSelectUnit->item(row));
+}
+
 const TUnitGroup* TfrmDupsweep::pairAt(int row) const {
-  const auto* entry = dynamic_cast<const PairEntry*>(ui_->lsbSelectUnit->item(row));
+  const PairEntry* entry = entryAt(row);
   return entry ? &entry->group() : nullptr;
 }
 
@@ -441,26 +472,82 @@ void TfrmDupsweep::cmdSaveClick() {
 
 void TfrmDupsweep::cmbPreceptClick() {
   const std::string name = ui_->cmbPrecept->currentText().toStdString();
-  loadPairs(scheme::schemePath(schemeDirectory(), name));
+  const std::vector<std::string> unusable = loadPairs(scheme::schemePath(schemeDirectory(), name));
   ui_->cmdDelRepetition->setEnabled(false);
   emptyDifferenceBox();
   const bool any = ui_->lsbSelectUnit->count() > 0;
   ui_->cmdAdd->setEnabled(!any);
   ui_->cmdRemove->setEnabled(any);
   ui_->cmdCompare->setEnabled(any);
+  if (!unusable.empty()) {
+    // One message for the whole scheme; a long list is cut short so that the box fits the screen
+    // (each marked pair keeps its reason as its tooltip).
+    constexpr std::size_t kListed = 10;
+    std::string text = kUnusablePairs;
+    for (std::size_t i = 0; i < unusable.size() && i < kListed; ++i) text += "\n" + unusable[i];
+    if (unusable.size() > kListed)
+      text += "\n……另有 " + std::to_string(unusable.size() - kListed) + " 组";
+    ui::MessageBox(text, kPrompt, kInformation);
+  }
 }
 
-void TfrmDupsweep::loadPairs(const std::string& path) {
+std::vector<std::string> TfrmDupsweep::loadPairs(const std::string& path) {
   // A missing or unreadable file gives no pairs. The file is not tested for validity: every
   // section becomes a pair, listed under the section's name.
   std::vector<scheme::SchemePair> pairs = scheme::loadScheme(path);
   ui_->lsbSelectUnit->clear();
+
+  // The file's names may no longer belong to its codes (a file edited by hand, units renamed by
+  // the host): the deletion question and the viewer name the units the database knows by those
+  // codes, and a code it does not know is never compared or deleted from.
+  std::vector<std::string> codes;
+  for (const scheme::SchemePair& pair : pairs) {
+    codes.push_back(pair.unitS.sUnitCode);
+    codes.push_back(pair.unitD.sUnitCode);
+  }
+  std::sort(codes.begin(), codes.end());
+  codes.erase(std::unique(codes.begin(), codes.end()), codes.end());
+  std::map<std::string, TUnitData> known;
+  std::string lookupFailure;
+  if (!pairs.empty()) {
+    try {
+      if (!FDataModule) throw DatabaseError("the dialog has no data module");
+      for (TUnitData& unit : FDataModule->FindUnits(FUnitClsCode, codes))
+        known.try_emplace(unit.sUnitCode, std::move(unit));  // the first (lowest) level wins
+    } catch (const DatabaseError& e) {
+      lookupFailure = e.what();
+    }
+  }
+
+  std::vector<std::string> unusable;
   for (scheme::SchemePair& pair : pairs) {
+    std::string problem;
+    if (isSelfPair(pair.unitS, pair.unitD)) {
+      problem = "两个单位的代码相同（" + pair.unitS.sUnitCode + "）";
+    } else if (!lookupFailure.empty()) {
+      problem = "无法核对单位代码（" + lookupFailure + "）";
+    } else {
+      for (TUnitData* unit : {&pair.unitS, &pair.unitD}) {
+        const auto found = known.find(unit->sUnitCode);
+        if (found == known.end()) {
+          if (!problem.empty()) problem += "；";
+          problem += "单位代码“" + unit->sUnitCode + "”不在单位分类“" + FUnitClsCode + "”中";
+        } else {
+          *unit = found->second;
+        }
+      }
+    }
     const TUnitData& unitS = units_.emplace_back(std::move(pair.unitS));
     const TUnitData& unitD = units_.emplace_back(std::move(pair.unitD));
-    ui_->lsbSelectUnit->addItem(new PairEntry(QString::fromStdString(pair.section),
-                                              std::make_unique<TUnitGroup>(unitS, unitD)));
+    auto* entry = new PairEntry(QString::fromStdString(pair.section),
+                                std::make_unique<TUnitGroup>(unitS, unitD));
+    if (!problem.empty()) {
+      entry->markUnusable(problem);
+      unusable.push_back(pair.section + "：" + problem);
+    }
+    ui_->lsbSelectUnit->addItem(entry);
   }
+  return unusable;
 }
 
 void TfrmDupsweep::cmdDelClick() {
@@ -517,7 +604,9 @@ void TfrmDupsweep::cmdCompareClick() {
     loadTemplate(templateFile);
     stepProgress();
     for (int row = 0; row < pairs->count(); ++row) {
-      if (const TUnitGroup* group = pairAt(row)) ComparePair(samples, *group);
+      // A pair marked unusable when its scheme was loaded is passed over (and still counted).
+      if (const PairEntry* entry = entryAt(row); entry && entry->usable())
+        ComparePair(samples, entry->group());
       stepProgress();
     }
     FillDuplicateUnits();
@@ -611,6 +700,8 @@ void TfrmDupsweep::cmdDelRepetitionClick() {
 
   // The pair is the one the table was found identical for, kept with the entry.
   const DifferenceData& found = current->found();
+  if (isSelfPair(found.UnitS, found.UnitD))
+    throw Error("The pair " + found.sGroupName + " pairs a unit with itself; nothing is deleted");
   const std::string question = "数据删除后将无法恢复，你确认继续操作吗？，点是删除" +
                                found.UnitS.sUnitName + "的数据，点否删除" + found.UnitD.sUnitName +
                                "数据？";
@@ -675,6 +766,10 @@ void TfrmDupsweep::btnShowDifferenceClick() {
       selected.isEmpty() ? nullptr : dynamic_cast<const PairEntry*>(selected.front());
   if (!entry) {
     ui::MessageBox(kNoPairSelected, kErrorCaption, ui::MB_OK);
+    return;
+  }
+  if (!entry->usable()) {
+    ui::MessageBox(kUnusablePair + entry->problem(), kPrompt, kInformation);
     return;
   }
   if (!FDataModule || !FShowForm) return;

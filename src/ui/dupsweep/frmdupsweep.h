@@ -40,8 +40,16 @@ class PairEntry : public QListWidgetItem {
       : QListWidgetItem(text, nullptr, QListWidgetItem::UserType), group_(std::move(group)) {}
   const TUnitGroup& group() const noexcept { return *group_; }
 
+  // Why the pair can be neither compared nor deleted from (its two units are one unit, or a
+  // unit is not in the host's classification); empty for a usable pair.
+  const std::string& problem() const noexcept { return problem_; }
+  bool usable() const noexcept { return problem_.empty(); }
+  // Marks the pair unusable: greyed out, the reason as its tooltip; the text stays as it is.
+  void markUnusable(const std::string& reason);
+
  private:
   std::unique_ptr<TUnitGroup> group_;
+  std::string problem_;
 };
 
 // An entry of the list of repeated sheets lsbDifference: the sheet's name, and a copy of what the
@@ -149,8 +157,14 @@ class TfrmDupsweep : public QDialog {
   // The scheme name in cmbPrecept, for saving and deleting: nullopt, after telling the operator,
   // when it is not a bare file name; the caller then does nothing.
   std::optional<std::string> schemeNameToChange() const;
-  // Replaces the entries of lsbSelectUnit by the pairs of the scheme file at `path`.
-  void loadPairs(const std::string& path);
+  // Replaces the entries of lsbSelectUnit by the pairs of the scheme file at `path`. Each pair's
+  // units are looked up by code in the host's classification (one statement): a found unit's
+  // current name, identifier and level replace what the file says; a pair of one unit with
+  // itself, or with a code the classification does not have, is listed but marked unusable.
+  // Returns one line per marked pair ("section: reason").
+  std::vector<std::string> loadPairs(const std::string& path);
+  // The entry `row` of lsbSelectUnit; null when there is no such entry.
+  const PairEntry* entryAt(int row) const;
 
   // Empties lsbDifference, releasing the sample copies its entries carry.
   void emptyDifferenceBox();
