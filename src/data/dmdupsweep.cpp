@@ -72,13 +72,26 @@ class TdmDupsweep::Link : public db::Connection {
   explicit Link(ConnectionFactory factory) : factory_(std::move(factory)) {}
 
   void reset(const std::string& connectionString) {
-    if (connectionString != connectionString_) inner_.reset();
+    if (connectionString != connectionString_) {
+      inner_.reset();
+      openFailure_.reset();
+    }
     connectionString_ = connectionString;
   }
   db::Connection& get() const {
-    if (!inner_) inner_ = factory_(connectionString_);
+    if (!inner_) {
+      try {
+        inner_ = factory_(connectionString_);
+        openFailure_.reset();
+      } catch (const DatabaseError& e) {
+        openFailure_ = e.what();
+        throw;
+      }
+    }
     return *inner_;
   }
+  // Why the last attempt to open the connection failed, while no connection is open.
+  const std::optional<std::string>& openFailure() const noexcept { return openFailure_; }
 
   db::Dialect dialect() const override {
     return guarded([](db::Connection& c) { return c.dialect(); });
@@ -97,6 +110,7 @@ class TdmDupsweep::Link : public db::Connection {
   ConnectionFactory factory_;
   std::string connectionString_;
   mutable std::unique_ptr<db::Connection> inner_;  // opened on first use, even from const calls
+  mutable std::optional<std::string> openFailure_;
 };
 
 TdmDupsweep::TdmDupsweep() : TdmDupsweep([](const std::string& s) { return db::open(s); }) {}
@@ -233,6 +247,9 @@ std::vector<TUnitData> TdmDupsweep::FindUnits(const std::string& unitClsCode,
 }
 
 std::optional<std::string> TdmDupsweep::ConnectionFailure() {
+  // The failure of the last attempt serves when there was one: trying again would make the
+  // operator wait for another connect time-out only to hear the same reason.
+  if (link_->openFailure()) return link_->openFailure();
   try {
     Dialect();
     return std::nullopt;

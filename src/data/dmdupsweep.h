@@ -101,7 +101,8 @@ class TdmDupsweep {
                                    const std::vector<std::string>& unitCodes);
 
   // Why the connection cannot be opened (the database's message, without the password), or
-  // nullopt when it opens. Opens it when it is not open yet.
+  // nullopt when it opens. The reason of the last failed attempt serves when there was one;
+  // otherwise the connection is opened when it is not open yet.
   std::optional<std::string> ConnectionFailure();
 
   // Writes the period's template workbook to a new temporary file (prefix "tmp") and returns its

@@ -57,6 +57,20 @@ TEST_F(Faulty, ConnectionThatCannotOpenGivesTheEmptyResults) {
   EXPECT_EQ(dm.GetSampleList("2024N", "T01", 1).size(), 1u);
 }
 
+TEST_F(Faulty, TheReasonAConnectionCannotOpenIsKeptSoTellingItCostsNoSecondAttempt) {
+  faults->failOpen = true;
+  EXPECT_FALSE(dm.GetPeriodList("T01", 1).has_value());
+  const int attempts = faults->opens;
+  const std::optional<std::string> why = dm.ConnectionFailure();
+  ASSERT_TRUE(why.has_value());
+  EXPECT_FALSE(why->empty());
+  EXPECT_EQ(faults->opens, attempts);  // the reason of the failed attempt, not a new attempt
+  faults->failOpen = false;
+  ASSERT_TRUE(dm.GetPeriodList("T01", 1).has_value());
+  EXPECT_EQ(dm.ConnectionFailure(), std::nullopt);
+  EXPECT_EQ(faults->opens, attempts + 1);
+}
+
 TEST_F(Faulty, ABusyDatabaseFailsTheStatementOnly) {
   faults->failNext(1, Faults::Kind::Busy);
   try {
