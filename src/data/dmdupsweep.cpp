@@ -154,7 +154,7 @@ TQuery* TdmDupsweep::GetSpecifyUnitList(const std::string& unitClsCode,
     qryUnit.SQL = BuildUnitSQL(unitClsCode, parentCode, level, Dialect());
     qryUnit.Open();
     return &qryUnit;
-  } catch (const std::exception&) {
+  } catch (const Error&) {
     // A failed unit statement is an empty level: the tree shows no node for it.
     return nullptr;
   }
@@ -176,7 +176,7 @@ std::optional<std::vector<PeriodEntry>> TdmDupsweep::GetPeriodList(const std::st
       list.push_back({std::move(text), std::move(period)});
     }
     return list;
-  } catch (const std::exception&) {
+  } catch (const Error&) {
     // A failed period statement leaves the period list empty; no message is shown.
     return std::nullopt;
   }
@@ -259,19 +259,26 @@ std::optional<std::string> TdmDupsweep::ConnectionFailure() {
 }
 
 std::string TdmDupsweep::ExtractTemplate(const std::string& periodId, const std::string& taskCode,
-                                         std::int32_t level) {
+                                         std::int32_t level, std::string* whyNot) {
   qryData.Close();
   qryData.SQL.clear();
+  if (whyNot) whyNot->clear();
   std::filesystem::path file;
+  // The reserved file goes unless it is handed out, whatever ends the extraction.
+  struct Reserved {
+    std::filesystem::path& file;
+    bool kept = false;
+    ~Reserved() {
+      if (!kept && !file.empty()) files::deleteFileQuietly(file);
+    }
+  } reserved{file};
   try {
     file = files::createTemporaryFile("tmp");
     qryData.SQL = sql::templateWorkbook(Dialect(), periodId, taskCode, level);
     qryData.Open();
     db::RowSet& rows = qryData.Rows();
-    if (rows.eof()) {
-      files::deleteFileQuietly(file);
-      return {};
-    }
+    if (rows.eof() || db::kindOf(rows.at(0, 0)) == db::ValueKind::Null)
+      return {};  // no template: nothing failed
     TMemoryStream stream;
     TStreamVariantConvert::VariantToStream(ByteArrayView::of(rows.at(0, 0)), stream);
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
@@ -279,10 +286,12 @@ std::string TdmDupsweep::ExtractTemplate(const std::string& periodId, const std:
               static_cast<std::streamsize>(stream.bytes.size()));
     out.close();
     if (!out) throw FileError("Unable to write to " + file.string());
+    reserved.kept = true;
     return file.string();
-  } catch (const std::exception&) {
-    // No template: the callers take the empty name as its absence. The reserved file goes.
-    if (!file.empty()) files::deleteFileQuietly(file);
+  } catch (const Error& e) {
+    // The callers take the empty name as the template's absence; the reason goes to those who
+    // show one.
+    if (whyNot) *whyNot = e.what();
     return {};
   }
 }

@@ -107,10 +107,11 @@ class TdmDupsweep {
 
   // Writes the period's template workbook to a new temporary file (prefix "tmp") and returns its
   // full path; the caller deletes the file. Returns the empty string, leaving no file behind, when
-  // there is no template row, its value is not a byte array, the statement fails or the file
-  // cannot be written.
+  // there is no template row, its value is NULL or not a byte array, the statement fails or the
+  // file cannot be written. `whyNot`, when given, receives the reason of a failure (the
+  // database's or the file system's message), and stays empty when there simply is no template.
   std::string ExtractTemplate(const std::string& periodId, const std::string& taskCode,
-                              std::int32_t level);
+                              std::int32_t level, std::string* whyNot = nullptr);
 
   // Deletes one unit's rows of a data table for a period; returns the affected-row count (0 when
   // nothing matched). Throws DatabaseError when the table name is not a plain name (it is never

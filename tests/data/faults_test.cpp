@@ -71,6 +71,26 @@ TEST_F(Faulty, TheReasonAConnectionCannotOpenIsKeptSoTellingItCostsNoSecondAttem
   EXPECT_EQ(faults->opens, attempts + 1);
 }
 
+TEST_F(Faulty, AnAllocationFailureIsNeverTakenForAnEmptyResult) {
+  for (int statement = 0; statement < 4; ++statement) {
+    SCOPED_TRACE(statement);
+    faults->failNext(1, Faults::Kind::OutOfMemory);
+    switch (statement) {
+      case 0: EXPECT_THROW(dm.GetSpecifyUnitList("01", "", 0), std::bad_alloc); break;
+      case 1: EXPECT_THROW(dm.GetPeriodList("T01", 1), std::bad_alloc); break;
+      case 2: EXPECT_THROW(dm.ExtractTemplate("2024N", "T01", 1), std::bad_alloc); break;
+      case 3: EXPECT_THROW(dm.OpenUnitData("DataNumT01_B01_1", "U1", "2024N"), std::bad_alloc);
+    }
+  }
+  // The statements that fail for the database's reasons still give the empty results.
+  faults->failNext(1);
+  std::string why;
+  EXPECT_EQ(dm.ExtractTemplate("2024N", "T01", 1, &why), "");
+  EXPECT_EQ(why.rfind("Injected failure", 0), 0u) << why;
+  EXPECT_EQ(dm.ExtractTemplate("2023N", "T01", 1, &why), "");  // no template: no reason
+  EXPECT_EQ(why, "");
+}
+
 TEST_F(Faulty, ABusyDatabaseFailsTheStatementOnly) {
   faults->failNext(1, Faults::Kind::Busy);
   try {

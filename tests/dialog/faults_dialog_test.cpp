@@ -80,6 +80,30 @@ TEST_F(DialogFaults, ABusyDatabaseDuringAShowingIsShownAndTheViewerStaysClosed) 
   EXPECT_EQ(messages->shown[0].text, "database is locked.");
 }
 
+TEST_F(DialogFaults, ATemplateThatCannotBeReadIsNamedByTheShowingWhileTheRunStaysSilent) {
+  ui::ScopedScriptedMessages messages;
+  bool viewerShown = false;
+  run([&] {
+    addPairOf("J1", "Y1");
+    faults->failNext(2);  // the run's sample tables, then its template
+    press("cmdCompare");
+    EXPECT_TRUE(found().empty());
+    EXPECT_TRUE(messages->shown.empty());
+
+    pairs->setCurrentRow(0);
+    whenModal<TfrmShowDifference>([&](TfrmShowDifference*) { viewerShown = true; });
+    faults->failNext(1);  // the showing's template
+    press("btnShowDifference");
+  });
+  EXPECT_FALSE(viewerShown);
+  ASSERT_EQ(messages->shown.size(), 1u);
+  EXPECT_EQ(messages->shown[0].text.rfind("无法读取所选期间的报表模板，无法显示对比结果："
+                                          "Injected failure of statement ", 0),
+            0u)
+      << messages->shown[0].text;
+  EXPECT_EQ(messages->shown[0].style, ui::MB_OK | ui::MB_ICONINFORMATION);
+}
+
 TEST_F(DialogFaults, AnUnwritableTemporaryDirectoryMeansNoTemplateAndNothingDeleted) {
   ui::ScopedScriptedMessages messages;
   const auto before = everyCount();

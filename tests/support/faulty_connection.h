@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,7 @@
 namespace dupsweep::testing {
 
 struct Faults {
-  enum class Kind { Error, Dropped, Busy };
+  enum class Kind { Error, Dropped, Busy, OutOfMemory };
   int failAt = 0;          // 1-based number of the statement that fails (0: none)
   Kind kind = Kind::Error;
   bool failOpen = false;   // opening the connection fails
@@ -72,6 +73,8 @@ class FaultyConnection : public db::Connection {
         throw DatabaseError("Communication link failure", "08S01");
       case Faults::Kind::Busy:
         throw DatabaseError("database is locked", "HYT00");
+      case Faults::Kind::OutOfMemory:
+        throw std::bad_alloc();
     }
   }
 

@@ -232,7 +232,10 @@ void run(const Options& o, std::ostream& out, std::ostream& progress) {
   SampleList samples = dm.GetSampleList(period, o.task, o.level);
   // The dialog compares nothing without a template workbook; say so instead of reporting that
   // no pair has identical sheets.
-  std::string templateFile = dm.ExtractTemplate(period, o.task, o.level);
+  std::string whyNot;
+  std::string templateFile = dm.ExtractTemplate(period, o.task, o.level, &whyNot);
+  if (templateFile.empty() && !whyNot.empty())
+    throw Error("the template workbook of period " + period + " cannot be read: " + whyNot);
   if (templateFile.empty())
     throw Error("period " + period + " has no template workbook for task " + o.task +
                 " and level " + std::to_string(o.level));

@@ -63,6 +63,7 @@ const char* const kDeleted = "重复记录已经删除";
 const char* const kNoPairSelected = "请选择对比单位!";
 const char* const kErrorCaption = "错误";
 const char* const kNoTemplate = "所选期间没有报表模板，无法显示对比结果";
+const char* const kTemplateUnreadable = "无法读取所选期间的报表模板，无法显示对比结果：";
 const char* const kSelfPairAdded = "两个单位的代码相同，是同一个单位，不能组成一组比对：";
 const char* const kUnusablePairs = "方案中以下单位组不能比对，也不会从中删除数据：";
 const char* const kUnusablePair = "该单位组不能比对：";
@@ -776,11 +777,14 @@ void TfrmDupsweep::btnShowDifferenceClick() {
 
   // Without a template (no period chosen gives none either) there is nothing to show the
   // pair's sheets over.
-  const std::string templateFile = FPeriodID.empty()
-                                       ? std::string()
-                                       : FDataModule->ExtractTemplate(FPeriodID, FTaskCode, FLevel);
+  std::string whyNot;
+  const std::string templateFile =
+      FPeriodID.empty() ? std::string()
+                        : FDataModule->ExtractTemplate(FPeriodID, FTaskCode, FLevel, &whyNot);
   if (templateFile.empty()) {
-    ui::MessageBox(kNoTemplate, kPrompt, kInformation);
+    // A template that could not be read is not the same as none: the operator hears why.
+    ui::MessageBox(whyNot.empty() ? std::string(kNoTemplate) : kTemplateUnreadable + whyNot,
+                   kPrompt, kInformation);
     return;
   }
   {
