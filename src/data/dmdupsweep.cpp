@@ -314,6 +314,33 @@ std::int32_t TdmDupsweep::DeleteStatus(const std::string& periodId, const std::s
   return static_cast<std::int32_t>(qryData.ExecSQL());
 }
 
+std::int64_t TdmDupsweep::DeleteRepeatedCopy(const TSampleData& sample,
+                                             const std::string& unitCode, bool withStatus,
+                                             const std::string& taskCode, std::int32_t level) {
+  // A failure of the rollback itself is passed over: the failure being reported is the one that
+  // stopped the deletion (a lost link has rolled it back already).
+  const auto rollback = [this]() noexcept {
+    try {
+      Rollback();
+    } catch (const DatabaseError&) {
+    }
+  };
+  const std::string& period = sample.sPeriodID;
+  std::int64_t total = 0;
+  StartTransaction();
+  try {
+    total += DeleteTableData(NumTableName(sample), unitCode, period);
+    total += DeleteTableData(BalanceTableName(sample), unitCode, period);
+    if (withStatus) total += DeleteStatus(period, unitCode, taskCode, level);
+    if (total >= 0) Commit();  // a commit that fails leaves the transaction to the rollback
+  } catch (...) {
+    rollback();
+    throw;
+  }
+  if (total < 0) rollback();
+  return total;
+}
+
 void TdmDupsweep::StartTransaction() { connection().begin(); }
 void TdmDupsweep::Commit() { connection().commit(); }
 void TdmDupsweep::Rollback() { connection().rollback(); }

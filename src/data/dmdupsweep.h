@@ -126,6 +126,15 @@ class TdmDupsweep {
 
   // A transaction on the module's connection, so that several deletions take effect together
   // or not at all. Each throws DatabaseError when the database refuses.
+  // Deletes one unit's copy of a repeated sheet as one operation: its rows of the sheet's DataNum
+  // and DataBalance tables for the sheet's period, and, when `withStatus`, its Status row of that
+  // period, task and level, in that order and in one transaction. Returns the sum of the
+  // affected-row counts. A negative sum (a statement reported a negative count) rolls everything
+  // back and is returned; a statement the database refuses rolls everything back and throws its
+  // DatabaseError. Nothing of a failed deletion stays done.
+  std::int64_t DeleteRepeatedCopy(const TSampleData& sample, const std::string& unitCode,
+                                  bool withStatus, const std::string& taskCode, std::int32_t level);
+
   void StartTransaction();
   void Commit();
   void Rollback();

@@ -1,6 +1,6 @@
 #pragma once
-// Rules about unit pairs that every caller applies alike: the dialog, the comparison engine and
-// the batch scanner.
+// Rules about unit pairs and the findings of a comparison run that every caller applies alike: the
+// dialog, the comparison engine and the batch scanner.
 
 #include "model/records.h"
 
@@ -14,6 +14,24 @@ inline bool isSelfPair(const TUnitData& unitS, const TUnitData& unitD) noexcept 
 }
 inline bool isSelfPair(const TUnitGroup& pair) noexcept {
   return isSelfPair(*pair.UnitS, *pair.UnitD);
+}
+
+// Whether two findings of a comparison run belong to the same pair: the same name and the same
+// two unit codes, which the deletion acts on.
+inline bool samePair(const DifferenceData& a, const DifferenceData& b) {
+  return a.sGroupName == b.sGroupName && a.UnitS.sUnitCode == b.UnitS.sUnitCode &&
+         a.UnitD.sUnitCode == b.UnitD.sUnitCode;
+}
+
+// Whether two findings stand for the same repeated sheet: the same pair, the same sheet name and
+// the same data tables (every field the tables' names are made of) in the same period. Deleting
+// one unit's copy of the sheet removes every such finding.
+inline bool sameFinding(const DifferenceData& a, const DifferenceData& b) {
+  const TSampleData& s = a.Sample;
+  const TSampleData& t = b.Sample;
+  return samePair(a, b) && s.sSampleName == t.sSampleName && s.sTaskCode == t.sTaskCode &&
+         s.sSampleCode == t.sSampleCode && s.nSampleLevel == t.nSampleLevel &&
+         s.TablePrefix == t.TablePrefix && s.sPeriodID == t.sPeriodID;
 }
 
 }  // namespace dupsweep

@@ -91,6 +91,32 @@ TEST_F(Faulty, AnAllocationFailureIsNeverTakenForAnEmptyResult) {
   EXPECT_EQ(why, "");
 }
 
+TEST_F(Faulty, ADeletionThatFailsAtAnyStatementLeavesEveryRow) {
+  db.exec(R"(CREATE TABLE DataNumT01_B01_1(sPeriodID TEXT, sUnitCode TEXT, nRow INTEGER);
+             CREATE TABLE DataBalanceT01_B01_1(sPeriodID TEXT, sUnitCode TEXT, nRow INTEGER);
+             INSERT INTO DataNumT01_B01_1 VALUES ('2024N','U1',4),('2024N','U1',5);
+             INSERT INTO DataBalanceT01_B01_1 VALUES ('2024N','U1',4);)");
+  TSampleData sheet;
+  sheet.sTaskCode = "T01";
+  sheet.sSampleCode = "B01";
+  sheet.nSampleLevel = 1;
+  sheet.sPeriodID = "2024N";
+  const auto rows = [this] {
+    return db.scalar("SELECT (SELECT count(*) FROM DataNumT01_B01_1) * 100 + "
+                     "(SELECT count(*) FROM DataBalanceT01_B01_1) * 10 + "
+                     "(SELECT count(*) FROM Status)");
+  };
+  ASSERT_EQ(rows(), 211);
+  // The DataBalance statement, then the Status statement.
+  for (int failing : {2, 3}) {
+    faults->failNext(failing);
+    EXPECT_THROW(dm.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1), DatabaseError);
+    EXPECT_EQ(rows(), 211) << failing;
+  }
+  EXPECT_EQ(dm.DeleteRepeatedCopy(sheet, "U1", false, "T01", 1), 3);  // no Status statement
+  EXPECT_EQ(rows(), 1);
+}
+
 TEST_F(Faulty, ABusyDatabaseFailsTheStatementOnly) {
   faults->failNext(1, Faults::Kind::Busy);
   try {

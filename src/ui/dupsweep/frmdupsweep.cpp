@@ -98,20 +98,6 @@ class ViewerObserver : public SheetObserver {
   std::function<void()> afterSheet_;
 };
 
-// Whether two repeated sheets were found for the same pair (its name and its two units' codes,
-// which the deletion acts on) on the same data table.
-bool sameFinding(const DifferenceData& a, const DifferenceData& b) {
-  return a.sGroupName == b.sGroupName && a.UnitS.sUnitCode == b.UnitS.sUnitCode &&
-         a.UnitD.sUnitCode == b.UnitD.sUnitCode && a.Sample.sSampleName == b.Sample.sSampleName &&
-         NumTableName(a.Sample) == NumTableName(b.Sample) &&
-         a.Sample.sPeriodID == b.Sample.sPeriodID;
-}
-
-bool samePair(const DifferenceData& a, const DifferenceData& b) {
-  return a.sGroupName == b.sGroupName && a.UnitS.sUnitCode == b.UnitS.sUnitCode &&
-         a.UnitD.sUnitCode == b.UnitD.sUnitCode;
-}
-
 // The depth of a node in the tree: 0 for a top-level node.
 std::int32_t depthOf(const QTreeWidgetItem* node) {
   std::int32_t depth = 0;
@@ -709,8 +695,7 @@ void TfrmDupsweep::cmdDelRepetitionClick() {
   const int answer = ui::MessageBox(question, kPrompt, kYesNoCancel);
   if (answer != ui::IDYES && answer != ui::IDNO) return;
   const TUnitData& unit = answer == ui::IDYES ? found.UnitS : found.UnitD;
-  const TSampleData& t = found.Sample;
-  const std::string& period = t.sPeriodID;  // the period the table was compared in
+  const TSampleData& t = found.Sample;  // its period is the one the table was compared in
 
   // The table is the pair's last listed one when no other entry of the list stands for the pair.
   const bool lastOfPair = [&] {
@@ -721,20 +706,9 @@ void TfrmDupsweep::cmdDelRepetitionClick() {
     return true;
   }();
 
-  // The statements of one deletion take effect together or not at all.
-  std::int64_t total = 0;
-  FDataModule->StartTransaction();
-  try {
-    total += FDataModule->DeleteTableData(NumTableName(t), unit.sUnitCode, period);
-    total += FDataModule->DeleteTableData(BalanceTableName(t), unit.sUnitCode, period);
-    if (lastOfPair) total += FDataModule->DeleteStatus(period, unit.sUnitCode, FTaskCode, FLevel);
-    if (total >= 0) FDataModule->Commit();
-  } catch (...) {
-    rollbackDeletion();
-    throw;
-  }
+  const std::int64_t total =
+      FDataModule->DeleteRepeatedCopy(t, unit.sUnitCode, lastOfPair, FTaskCode, FLevel);
   if (total < 0) {
-    rollbackDeletion();
     ui::MessageBox(kDeletionFailed, kPrompt, kInformation);
     return;
   }
@@ -750,14 +724,6 @@ void TfrmDupsweep::cmdDelRepetitionClick() {
     units->removeItem(units->currentIndex());
     // As in the desktop combo box, removing the chosen item leaves none chosen.
     units->setCurrentIndex(-1);
-  }
-}
-
-void TfrmDupsweep::rollbackDeletion() noexcept {
-  try {
-    FDataModule->Rollback();
-  } catch (...) {
-    // The failure being reported is the one that stopped the deletion.
   }
 }
 

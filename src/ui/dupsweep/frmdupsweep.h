@@ -180,9 +180,6 @@ class TfrmDupsweep : public QDialog {
 
   // Deleting one unit's copy of a repeated sheet.
   void cmdDelRepetitionClick();
-  // Rolls back the deletion's transaction; a failure of the rollback itself is not shown, since
-  // the failure that made the deletion stop is (a lost link has rolled it back already).
-  void rollbackDeletion() noexcept;
 
   // Showing one pair's differences.
   void btnShowDifferenceClick();
