@@ -160,13 +160,18 @@ void writeTreeDb(const fs::path& path) {
 
 // ---- The floor ---------------------------------------------------------------------------------
 
-// Reads both units' rows of every sheet for every pair, the second unit first as the comparison
-// does, with one prepared statement per table, every value copied into memory. Returns seconds.
+// The strict floor: the fastest plain read of the same rows. Both units' rows of every sheet for
+// every pair, the second unit first as the comparison does, with one prepared statement per
+// table, reused; the connection opened read-only without SQLite's mutex; every value's type read
+// and its value or bytes touched (folded into a checksum, so that nothing is optimised away);
+// no allocation per value. Returns seconds.
 double readFloor(const fs::path& db, int pairs) {
   std::vector<dupsweep::TUnitData> units = unitsOf(db);
   const auto start = Clock::now();
   sqlite3* h = nullptr;
-  sqlite3_open_v2(db.c_str(), &h, SQLITE_OPEN_READWRITE, nullptr);
+  if (sqlite3_open_v2(db.c_str(), &h, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) !=
+      SQLITE_OK)
+    throw std::runtime_error(sqlite3_errmsg(h));
   std::vector<sqlite3_stmt*> statements;
   for (int s = 1; s <= kSheets; ++s) {
     char table[64];
@@ -174,36 +179,44 @@ double readFloor(const fs::path& db, int pairs) {
     std::string sql = std::string("SELECT * FROM ") + table +
                       " WHERE sPeriodID = ? AND sUnitCode = ? ORDER BY nRow";
     sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(h, sql.c_str(), -1, &st, nullptr) != SQLITE_OK)
+    if (sqlite3_prepare_v3(h, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr) !=
+        SQLITE_OK)
       throw std::runtime_error(sqlite3_errmsg(h));
     statements.push_back(st);
   }
-  struct Cell {
-    int type;
-    long long i;
-    double d;
-    std::string text;
-  };
-  std::vector<Cell> cells;
+  std::uint64_t checksum = 0;
   std::size_t total = 0;
   auto read = [&](sqlite3_stmt* st, const std::string& unit) {
     sqlite3_reset(st);
     sqlite3_bind_text(st, 1, kPeriod, -1, SQLITE_STATIC);
-    sqlite3_bind_text(st, 2, unit.c_str(), -1, SQLITE_STATIC);
-    cells.clear();
+    sqlite3_bind_text(st, 2, unit.c_str(), static_cast<int>(unit.size()), SQLITE_STATIC);
     while (sqlite3_step(st) == SQLITE_ROW) {
       const int n = sqlite3_column_count(st);
       for (int c = 0; c < n; ++c) {
-        Cell cell{sqlite3_column_type(st, c), 0, 0, {}};
-        if (cell.type == SQLITE_INTEGER) cell.i = sqlite3_column_int64(st, c);
-        if (cell.type == SQLITE_FLOAT) cell.d = sqlite3_column_double(st, c);
-        if (cell.type == SQLITE_TEXT)
-          cell.text.assign(reinterpret_cast<const char*>(sqlite3_column_text(st, c)),
-                           static_cast<std::size_t>(sqlite3_column_bytes(st, c)));
-        cells.push_back(std::move(cell));
+        switch (sqlite3_column_type(st, c)) {
+          case SQLITE_INTEGER:
+            checksum += static_cast<std::uint64_t>(sqlite3_column_int64(st, c));
+            break;
+          case SQLITE_FLOAT: {
+            const double d = sqlite3_column_double(st, c);
+            std::uint64_t bits;
+            std::memcpy(&bits, &d, sizeof bits);
+            checksum ^= bits;
+            break;
+          }
+          case SQLITE_TEXT:
+          case SQLITE_BLOB: {
+            const auto* p = static_cast<const unsigned char*>(sqlite3_column_blob(st, c));
+            const int bytes = sqlite3_column_bytes(st, c);
+            for (int b = 0; b < bytes; ++b) checksum = checksum * 31 + p[b];
+            break;
+          }
+          default:
+            ++checksum;  // NULL
+        }
       }
+      total += static_cast<std::size_t>(n);
     }
-    total += cells.size();
   };
   for (int p = 0; p < pairs; ++p)
     for (sqlite3_stmt* st : statements) {
@@ -213,7 +226,10 @@ double readFloor(const fs::path& db, int pairs) {
   for (sqlite3_stmt* st : statements) sqlite3_finalize(st);
   sqlite3_close(h);
   if (total == 0) throw std::runtime_error("the floor read no rows");
-  return seconds(start);
+  const double elapsed = seconds(start);
+  // Printed (and ignored by the parent), so that the compiler cannot drop the reads.
+  std::cout << "floor-checksum=" << static_cast<double>(checksum % 1000003) << std::endl;
+  return elapsed;
 }
 
 // ---- Child measurements ------------------------------------------------------------------------
@@ -560,11 +576,11 @@ int driver(const std::vector<std::string>& args) {
       {"B1",
        {"B1", "dialog run, 100 pairs x 40 sheets x 200 rows x 20 columns", fmt(b1["run"], " s"),
         "", ""}},
-      {"B1", {"", "floor: the same rows by prepared SQLite statements", fmt(b1["floor"], " s"), "",
+      {"B1", {"", "strict floor: the same rows, plain prepared reads", fmt(b1["floor"], " s"), "",
               ""}},
       {"B1", {"", "B1 / floor", fmt(r1, "", 2), "<= 1.5", verdict(r1 <= 1.5)}},
       {"B2", {"B2", "dupsweep-scan, the same pairs", fmt(b2["run"], " s"), "", ""}},
-      {"B2", {"", "floor, measured with B2", fmt(b2["floor"], " s"), "", ""}},
+      {"B2", {"", "strict floor, measured with B2", fmt(b2["floor"], " s"), "", ""}},
       {"B2", {"", "B2 / floor", fmt(r2, "", 2), "<= 1.2", verdict(r2 <= 1.2)}},
       {"B3", {"B3", "FindAllDifferences, 40 x 200 x 25, 1% differing",
               fmt(b3["run"] * 1000, " ms", 1), "< 50 ms", verdict(b3["run"] < 0.05)}},
