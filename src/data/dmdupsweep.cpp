@@ -208,10 +208,9 @@ std::vector<std::unique_ptr<TSampleData>> TdmDupsweep::GetSampleList(const std::
 std::unique_ptr<db::RowSet> TdmDupsweep::OpenUnitData(const std::string& tableName,
                                                       const std::string& unitCode,
                                                       const std::string& periodId) {
-  // A table name is sent bare, so anything but a plain name is never sent; a name that no
-  // database reads as a table (a negative level's "_-1", a leading digit) names no table that
-  // could be read either.
-  if (!sql::isSafeTableName(tableName) || !sql::isBareName(tableName)) return nullptr;
+  // Only names of ASCII letters, digits, '_' and '-' are ever sent; one that cannot stand bare (a
+  // negative level's "_-1", a leading digit) is delimited in the dialect's way.
+  if (!sql::isSafeTableName(tableName)) return nullptr;
   try {
     return connection().query(sql::joined(sql::unitData(Dialect(), tableName, unitCode, periodId)));
   } catch (const DatabaseError& e) {
@@ -299,11 +298,12 @@ std::string TdmDupsweep::ExtractTemplate(const std::string& periodId, const std:
 std::int32_t TdmDupsweep::DeleteTableData(const std::string& tableName,
                                           const std::string& unitCode,
                                           const std::string& periodId) {
-  // A table name is sent bare, so anything but a plain name is refused before it is sent.
+  // Only names of ASCII letters, digits, '_' and '-' are ever sent (delimited when they cannot
+  // stand bare); anything else is refused before it is sent.
   if (!sql::isSafeTableName(tableName))
     throw DatabaseError("Invalid table name: " + tableName);
   qryData.Close();
-  qryData.SQL = sql::deleteTableData(tableName, unitCode, periodId);
+  qryData.SQL = sql::deleteTableData(Dialect(), tableName, unitCode, periodId);
   return static_cast<std::int32_t>(qryData.ExecSQL());
 }
 

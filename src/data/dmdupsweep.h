@@ -83,8 +83,9 @@ class TdmDupsweep {
                                                           std::int32_t level);
 
   // One unit's rows of a data table for a period, in nRow order, positioned on the first row;
-  // nullptr when the table does not exist or its name cannot stand bare in a statement
-  // (sql::isBareName); nothing is sent then. Throws
+  // nullptr when the table does not exist, or when its name holds a character other than ASCII
+  // letters, digits, '_' and '-' (sql::isSafeTableName; nothing is sent then). A name that cannot
+  // stand bare is delimited (sql::tableName). Throws
   // DatabaseError for every other failure (a damaged database, a lost link, a lock held past the
   // time-out, a value that cannot be sent). The row set is fully read: it stays valid while
   // qryData runs other statements.
@@ -114,8 +115,9 @@ class TdmDupsweep {
                               std::int32_t level, std::string* whyNot = nullptr);
 
   // Deletes one unit's rows of a data table for a period; returns the affected-row count (0 when
-  // nothing matched). Throws DatabaseError when the table name is not a plain name (it is never
-  // sent) or the database refuses the statement.
+  // nothing matched). The table is named as sql::tableName() does. Throws DatabaseError when the
+  // table name is not safe (sql::isSafeTableName; it is never sent) or the database refuses the
+  // statement.
   std::int32_t DeleteTableData(const std::string& tableName, const std::string& unitCode,
                                const std::string& periodId);
 
@@ -124,8 +126,6 @@ class TdmDupsweep {
   std::int32_t DeleteStatus(const std::string& periodId, const std::string& unitCode,
                             const std::string& taskCode, std::int32_t level);
 
-  // A transaction on the module's connection, so that several deletions take effect together
-  // or not at all. Each throws DatabaseError when the database refuses.
   // Deletes one unit's copy of a repeated sheet as one operation: its rows of the sheet's DataNum
   // and DataBalance tables for the sheet's period, and, when `withStatus`, its Status row of that
   // period, task and level, in that order and in one transaction. Returns the sum of the
@@ -135,6 +135,8 @@ class TdmDupsweep {
   std::int64_t DeleteRepeatedCopy(const TSampleData& sample, const std::string& unitCode,
                                   bool withStatus, const std::string& taskCode, std::int32_t level);
 
+  // A transaction on the module's connection, so that several deletions take effect together
+  // or not at all. Each throws DatabaseError when the database refuses.
   void StartTransaction();
   void Commit();
   void Rollback();

@@ -52,6 +52,19 @@ bool isBareName(std::string_view name) noexcept {
   return true;
 }
 
+std::string tableName(db::Dialect d, std::string_view name) {
+  if (isBareName(name)) return std::string(name);
+  const char open = sqlite(d) ? '"' : '[';
+  const char close = sqlite(d) ? '"' : ']';
+  std::string out(1, open);
+  for (char c : name) {
+    out += c;
+    if (c == close) out += close;
+  }
+  out += close;
+  return out;
+}
+
 Lines unitLevel(db::Dialect d, std::string_view unitClsCode, std::string_view parentCode,
                 std::int32_t level) {
   // SQLite reads "dbo." as the name of an attached database, so its statement names the
@@ -136,10 +149,10 @@ Lines sampleList(db::Dialect d, std::string_view periodId, std::string_view task
   };
 }
 
-Lines unitData(db::Dialect, std::string_view tableName, std::string_view unitCode,
+Lines unitData(db::Dialect d, std::string_view table, std::string_view unitCode,
                std::string_view periodId) {
   return {
-      "Select * from " + std::string(tableName),
+      "Select * from " + tableName(d, table),
       "  Where sPeriodID = '" + quoted(periodId) + "'",
       "    And sUnitCode = '" + quoted(unitCode) + "'",
       "   Order by nRow",
@@ -157,10 +170,10 @@ Lines templateWorkbook(db::Dialect, std::string_view periodId, std::string_view 
   };
 }
 
-Lines deleteTableData(std::string_view tableName, std::string_view unitCode,
+Lines deleteTableData(db::Dialect d, std::string_view table, std::string_view unitCode,
                       std::string_view periodId) {
   return {
-      "Delete from " + std::string(tableName),
+      "Delete from " + tableName(d, table),
       "  Where sPeriodID = '" + quoted(periodId) + "'",
       "    And sUnitCode = '" + quoted(unitCode) + "'",
   };

@@ -32,6 +32,11 @@ bool isSafeTableName(std::string_view name) noexcept;
 // digit is read by the databases as an expression or a comment, not as a table.
 bool isBareName(std::string_view name) noexcept;
 
+// `name` as a statement of dialect `d` names a table: bare when isBareName(name), so that every
+// ordinary name is sent unchanged; otherwise delimited, in SQL Server between brackets with every
+// ']' doubled ("[DataNumT01_B02_-1]"), in SQLite between double quotes with every '"' doubled.
+std::string tableName(db::Dialect d, std::string_view name);
+
 // One level of the unit tree: level 0 asks for units without a parent, any other level for
 // `parentCode`.
 Lines unitLevel(db::Dialect d, std::string_view unitClsCode, std::string_view parentCode,
@@ -49,16 +54,18 @@ Lines periodList(db::Dialect d, std::string_view taskCode, std::int32_t level);
 Lines sampleList(db::Dialect d, std::string_view periodId, std::string_view taskCode,
                  std::int32_t level);
 
-// One unit's rows of a data table for a period, in nRow order. Requires a safe table name.
-Lines unitData(db::Dialect d, std::string_view tableName, std::string_view unitCode,
+// One unit's rows of a data table for a period, in nRow order; the table named as tableName()
+// does. Requires a safe table name.
+Lines unitData(db::Dialect d, std::string_view table, std::string_view unitCode,
                std::string_view periodId);
 
 // The template workbook of a period, task and level.
 Lines templateWorkbook(db::Dialect d, std::string_view periodId, std::string_view taskCode,
                        std::int32_t level);
 
-// Removes one unit's rows of a data table for a period. Requires a safe table name.
-Lines deleteTableData(std::string_view tableName, std::string_view unitCode,
+// Removes one unit's rows of a data table for a period; the table named as tableName() does.
+// Requires a safe table name.
+Lines deleteTableData(db::Dialect d, std::string_view table, std::string_view unitCode,
                       std::string_view periodId);
 
 // Removes the unit's Status row of a period, task and level.

@@ -9,7 +9,11 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QPointer>
 #include <QThread>
+#include <QTranslator>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -149,6 +153,7 @@ QApplication& ensureApplication() {
     if (QThread::currentThread() != app->thread())
       throw Error(
           "The dialog cannot be shown: it must run on the thread of the application object");
+    installChineseTranslation(*app);
     return *app;
   }
   if (const std::string problem = displayProblem(); !problem.empty()) throw Error(problem);
@@ -156,7 +161,27 @@ QApplication& ensureApplication() {
   static int argc = 1;
   static char name[] = "ComDupsweepDM";
   static char* argv[] = {name, nullptr};
-  return *new QApplication(argc, argv);
+  auto* app = new QApplication(argc, argv);
+  installChineseTranslation(*app);
+  return *app;
+}
+
+bool installChineseTranslation(QCoreApplication& app) {
+  // The translator is a child of the application it was installed on, so a host that makes a new
+  // application object later gets a new one.
+  static QPointer<QTranslator> installed;
+  if (installed && installed->parent() == &app) return true;
+  if (QLocale::system().language() != QLocale::Chinese && QLocale().language() != QLocale::Chinese)
+    return false;
+  auto* translator = new QTranslator(&app);
+  const QString file =
+      QLibraryInfo::path(QLibraryInfo::TranslationsPath) + QStringLiteral("/qtbase_zh_CN.qm");
+  if (!translator->load(file) || !QCoreApplication::installTranslator(translator)) {
+    delete translator;
+    return false;
+  }
+  installed = translator;
+  return true;
 }
 
 }  // namespace dupsweep::entry

@@ -13,10 +13,15 @@
 // of them is refused in the same way, unless DUPSWEEP_ALLOW_HIDDEN_DIALOG=1 is set (tests and
 // tools that drive the dialog programmatically). A host that made its own QApplication chose its
 // platform itself and is not checked.
+//
+// Where the system or the host speaks Chinese, Qt's own texts (the buttons of its dialogs, the file
+// dialog, the menus of text fields) are shown in Chinese too: Qt's Chinese translation is installed
+// on the application, whether the component made it or the host did.
 
 #include <string>
 
 class QApplication;
+class QCoreApplication;
 
 namespace dupsweep::entry {
 
@@ -30,9 +35,16 @@ inline constexpr char kAllowHiddenDialogVariable[] = "DUPSWEEP_ALLOW_HIDDEN_DIAL
 // unless kAllowHiddenDialogVariable is "1".
 std::string displayProblem();
 
-// The process's QApplication, made on first use. Throws Error when the host's application object
-// is not a QApplication, when it lives on another thread than the caller, or when
-// displayProblem() names a problem.
+// The process's QApplication, made on first use, with installChineseTranslation() applied. Throws
+// Error when the host's application object is not a QApplication, when it lives on another thread
+// than the caller, or when displayProblem() names a problem.
 QApplication& ensureApplication();
+
+// Installs Qt's own Chinese translation (qtbase_zh_CN.qm in Qt's translations directory) on `app`
+// when the language of the system (QLocale::system()) or of the application (QLocale(), the
+// default locale the host may set) is Chinese; at most once per application object. A file that
+// cannot be loaded installs nothing and Qt keeps its own texts. Returns whether the translation is
+// installed on `app`.
+bool installChineseTranslation(QCoreApplication& app);
 
 }  // namespace dupsweep::entry

@@ -96,6 +96,47 @@ TEST(TableNames, StemTaskSampleLevelAndPrefix) {
   EXPECT_EQ(NumTableName(s), "DataNumT01_B02_-1");
 }
 
+TEST(TableNames, ANameThatCannotStandBareIsDelimitedInEachDialect) {
+  for (db::Dialect d : {db::Dialect::SqlServer, db::Dialect::SQLite}) {
+    EXPECT_EQ(sql::tableName(d, "DataNumT01_B02_1"), "DataNumT01_B02_1");
+    EXPECT_EQ(sql::tableName(d, "_x9"), "_x9");
+  }
+  EXPECT_EQ(sql::tableName(db::Dialect::SqlServer, "DataNumT01_B02_-1"), "[DataNumT01_B02_-1]");
+  EXPECT_EQ(sql::tableName(db::Dialect::SqlServer, "1Data"), "[1Data]");
+  EXPECT_EQ(sql::tableName(db::Dialect::SqlServer, "a]b"), "[a]]b]");
+  EXPECT_EQ(sql::tableName(db::Dialect::SqlServer, "a\"b"), "[a\"b]");
+  EXPECT_EQ(sql::tableName(db::Dialect::SQLite, "DataNumT01_B02_-1"), "\"DataNumT01_B02_-1\"");
+  EXPECT_EQ(sql::tableName(db::Dialect::SQLite, "a\"b"), "\"a\"\"b\"");
+  EXPECT_EQ(sql::tableName(db::Dialect::SQLite, "a]b"), "\"a]b\"");
+}
+
+TEST(DataStatements, ANegativeLevelsTableIsBracketedAndEveryOtherLevelsTextIsUnchanged) {
+  TSampleData s;
+  s.sTaskCode = "T01";
+  s.sSampleCode = "B02";
+  s.nSampleLevel = -1;
+  EXPECT_EQ(sql::joined(sql::unitData(db::Dialect::SqlServer, NumTableName(s), "U1", "2024N")),
+            "Select * from [DataNumT01_B02_-1]\r\n"
+            "  Where sPeriodID = '2024N'\r\n"
+            "    And sUnitCode = 'U1'\r\n"
+            "   Order by nRow\r\n");
+  s.TablePrefix = "2024";
+  EXPECT_EQ(sql::unitData(db::Dialect::SqlServer, NumTableName(s), "U1", "2024N")[0],
+            "Select * from [DataNumT01_B02_-1_2024]");
+  for (int level : {0, 1, 2, 99}) {
+    s.nSampleLevel = level;
+    for (const char* prefix : {"", "2024"}) {
+      s.TablePrefix = prefix;
+      const std::string name = NumTableName(s);
+      EXPECT_EQ(sql::joined(sql::unitData(db::Dialect::SqlServer, name, "U1", "2024N")),
+                "Select * from " + name + "\r\n"
+                "  Where sPeriodID = '2024N'\r\n"
+                "    And sUnitCode = 'U1'\r\n"
+                "   Order by nRow\r\n");
+    }
+  }
+}
+
 TEST(TableNames, OnlyPlainNamesAreSafe) {
   EXPECT_TRUE(sql::isSafeTableName("DataNumT01_B02_-1"));
   EXPECT_FALSE(sql::isSafeTableName(""));

@@ -163,6 +163,85 @@ TEST(QtMessageBoxes, PlainMessageAndDefaultErrorDisplayCarryTheApplicationTitle)
   EXPECT_EQ(seen.buttons, QMessageBox::Ok);
 }
 
+// The texts of a box's standard buttons as it shows them, and which one is preselected.
+struct ButtonTexts {
+  QString yes, no, cancel, ok, preselected;
+};
+
+void readButtonsAndPress(ButtonTexts& seen, QMessageBox::StandardButton press) {
+  whenModal<QMessageBox>([&seen, press](QMessageBox* box) {
+    auto textOf = [box](QMessageBox::StandardButton which) {
+      QAbstractButton* button = box->button(which);
+      return button ? button->text() : QString();
+    };
+    seen = {textOf(QMessageBox::Yes), textOf(QMessageBox::No), textOf(QMessageBox::Cancel),
+            textOf(QMessageBox::Ok), box->defaultButton() ? box->defaultButton()->text() : ""};
+    if (press == QMessageBox::NoButton)
+      box->close();
+    else
+      box->button(press)->click();
+  });
+}
+
+// Restores the button texts of Qt's Chinese translation after a test that replaced them.
+class ButtonTranslationFile {
+ public:
+  explicit ButtonTranslationFile(const std::string& file)
+      : loaded(setButtonTranslationFile(file)) {}
+  ~ButtonTranslationFile() { setButtonTranslationFile(qtChineseTranslationFile()); }
+  const bool loaded;
+};
+
+TEST(QtMessageBoxes, ButtonsReadInChineseWithMnemonicsAndKeepTheirAnswers) {
+  ButtonTranslationFile chinese(qtChineseTranslationFile());
+  ASSERT_TRUE(chinese.loaded) << "Qt's Chinese translation is missing: "
+                              << qtChineseTranslationFile();
+  ButtonTexts seen;
+  readButtonsAndPress(seen, QMessageBox::NoButton);
+  EXPECT_EQ(MessageBox("数据删除后将无法恢复，你确认继续操作吗？", "系统提示", 579), IDCANCEL);
+  EXPECT_EQ(seen.yes, "是(&Y)");
+  EXPECT_EQ(seen.no, "否(&N)");
+  EXPECT_EQ(seen.cancel, "取消");
+  EXPECT_EQ(seen.preselected, "取消");
+  EXPECT_TRUE(seen.ok.isEmpty());
+
+  readButtonsAndPress(seen, QMessageBox::Yes);
+  EXPECT_EQ(MessageBox("点是删除甲的数据", "系统提示", 579), IDYES);
+  readButtonsAndPress(seen, QMessageBox::No);
+  EXPECT_EQ(MessageBox("点否删除乙数据", "系统提示", 579), IDNO);
+  readButtonsAndPress(seen, QMessageBox::Cancel);
+  EXPECT_EQ(MessageBox("取消", "系统提示", 579), IDCANCEL);
+
+  for (int style : {0, 64}) {
+    readButtonsAndPress(seen, QMessageBox::Ok);
+    EXPECT_EQ(MessageBox("重复记录已经删除", "系统提示", style), IDOK) << style;
+    EXPECT_EQ(seen.ok, "确定") << style;
+    EXPECT_EQ(seen.preselected, "确定") << style;
+    EXPECT_TRUE(seen.yes.isEmpty() && seen.no.isEmpty() && seen.cancel.isEmpty()) << style;
+  }
+  readButtonsAndPress(seen, QMessageBox::Ok);
+  showDefaultError("表不存在");
+  EXPECT_EQ(seen.ok, "确定");
+}
+
+TEST(QtMessageBoxes, WithoutATranslationFileTheBoxesKeepQtsTextsAndWork) {
+  ButtonTranslationFile missing("/nonexistent/qtbase_zh_CN.qm");
+  EXPECT_FALSE(missing.loaded);
+  ButtonTexts seen;
+  readButtonsAndPress(seen, QMessageBox::No);
+  EXPECT_EQ(MessageBox("是否？", "系统提示", 579), IDNO);
+  EXPECT_EQ(seen.yes, QMessageBox().addButton(QMessageBox::Yes)->text());  // Qt's own text
+  EXPECT_NE(seen.cancel, "取消");
+  EXPECT_EQ(seen.preselected, seen.cancel);
+
+  // A file that is no translation is refused the same way.
+  const std::string notTranslation = std::string(DUPSWEEP_SOURCE_DIR) + "/README.md";
+  EXPECT_FALSE(setButtonTranslationFile(notTranslation));
+  readButtonsAndPress(seen, QMessageBox::Ok);
+  EXPECT_EQ(MessageBox("完成", "系统提示", 64), IDOK);
+  EXPECT_NE(seen.ok, "确定");
+}
+
 // ---- The handler wrapper -----------------------------------------------------------------------
 
 class Window : public QObject {

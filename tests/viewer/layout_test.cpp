@@ -187,3 +187,36 @@ TEST(Layout, TheModalShowingOpensMaximisedAndTheExitButtonEndsIt) {
 
 }  // namespace
 }  // namespace dupsweep::testing
+
+namespace dupsweep::testing {
+namespace {
+
+TEST(Layout, TheWalkingButtonsFollowTheFirstTwoInTheirOrder) {
+  TfrmShowDifference form;
+  form.show();
+  QApplication::processEvents();
+  std::vector<QWidget*> order;
+  for (const char* name :
+       {"ToolButton2", "ToolButton3", "ToolButton1", "ToolSeparator1", "btnPrevDifference",
+        "btnNextDifference", "btnSyncScroll", "btnExportDifferences"}) {
+    order.push_back(child<QWidget>(form, name));
+    ASSERT_NE(order.back(), nullptr);
+  }
+  for (std::size_t i = 1; i < order.size(); ++i)
+    EXPECT_LT(order[i - 1]->geometry().left(), order[i]->geometry().left()) << i;
+  for (std::size_t i = 4; i < order.size(); ++i) {
+    auto* button = static_cast<QToolButton*>(order[i]);
+    EXPECT_EQ(button->height(), 51);
+    EXPECT_GE(button->width(), 55);
+    EXPECT_FALSE(button->icon().isNull());
+    // The caption fits the button: the export button is as wide as "导出差异…" needs.
+    EXPECT_LE(button->fontMetrics().horizontalAdvance(button->text()), button->width() - 2)
+        << button->objectName().toStdString();
+  }
+  EXPECT_EQ(static_cast<QToolButton*>(order[6])->text(), QString::fromUtf8("同步滚动"));
+  EXPECT_EQ(static_cast<QToolButton*>(order[7])->text(), QString::fromUtf8("导出差异…"));
+  EXPECT_EQ(form.findChild<QToolBar*>("ToolBar1")->height(), 53);
+}
+
+}  // namespace
+}  // namespace dupsweep::testing

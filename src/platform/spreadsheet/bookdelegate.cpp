@@ -1,6 +1,11 @@
 #include "platform/spreadsheet/bookdelegate.h"
 
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QFontMetrics>
+#include <QHelpEvent>
 #include <QPainter>
+#include <QToolTip>
 
 #include "platform/spreadsheet/booktablemodel.h"
 
@@ -161,6 +166,43 @@ QWidget* BookDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&
     return nullptr;
   }
   return QStyledItemDelegate::createEditor(parent, option, index);
+}
+
+QString BookDelegate::overflowText(const QStyleOptionViewItem& option,
+                                   const QModelIndex& index) const {
+  QStyleOptionViewItem opt(option);
+  initStyleOption(&opt, index);
+  if (opt.text.isEmpty()) return {};
+  const QWidget* widget = opt.widget;
+  const QStyle* style = widget ? widget->style() : QApplication::style();
+  // The room the style lays the text out in: the text rectangle less the margin on either side
+  // that the item views' text drawing keeps.
+  const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, widget);
+  const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+  const int room = textRect.width() - 2 * margin;
+  const QFontMetrics metrics(opt.font);
+  QString text = opt.text;
+  text.replace(QChar::LineSeparator, QLatin1Char('\n'));
+  const QStringList lines = text.split(QLatin1Char('\n'));
+  bool fits = lines.size() == 1 || lines.size() * metrics.lineSpacing() <= textRect.height();
+  for (const QString& line : lines) {
+    if (metrics.horizontalAdvance(line) > room) fits = false;
+  }
+  // The cell's own text: the shown one has its line feeds turned into line separators.
+  return fits ? QString() : index.data(Qt::DisplayRole).toString();
+}
+
+bool BookDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
+                             const QStyleOptionViewItem& option, const QModelIndex& index) {
+  if (!event || !view || event->type() != QEvent::ToolTip || !index.isValid())
+    return QStyledItemDelegate::helpEvent(event, view, option, index);
+  const QString text = overflowText(option, index);
+  if (text.isEmpty()) {
+    QToolTip::hideText();
+  } else {
+    QToolTip::showText(event->globalPos(), text, view->viewport(), option.rect);
+  }
+  return true;
 }
 
 }  // namespace dupsweep::sheet

@@ -121,29 +121,37 @@ void BookTableModel::setBook(F1Book* book) {
   resetSheet();
 }
 
-int BookTableModel::wantedRows() const {
+int BookTableModel::naturalRows() const {
   if (!book_) return 0;
   const Worksheet& sheet = book_->workbook().current();
   const int rows = std::max({kMinRows, sheet.extentRows() + kMarginRows, sheet.activeRow()});
   return std::min(rows, kMaxRows);
 }
 
-int BookTableModel::wantedCols() const {
+int BookTableModel::naturalCols() const {
   if (!book_) return 0;
   const Worksheet& sheet = book_->workbook().current();
   const int cols = std::max({kMinCols, sheet.extentCols() + kMarginCols, sheet.activeCol()});
   return std::min(cols, kMaxCols);
 }
 
-void BookTableModel::resetSheet() {
-  beginResetModel();
-  fonts_.clear();
-  rows_ = wantedRows();
-  cols_ = wantedCols();
-  endResetModel();
+int BookTableModel::wantedRows() const {
+  if (!book_) return 0;
+  return std::min(std::max(naturalRows(), floorRows_), kMaxRows);
 }
 
-void BookTableModel::refresh(int firstRow, int firstCol, int lastRow, int lastCol) {
+int BookTableModel::wantedCols() const {
+  if (!book_) return 0;
+  return std::min(std::max(naturalCols(), floorCols_), kMaxCols);
+}
+
+void BookTableModel::setFloor(int rows, int cols) {
+  floorRows_ = std::max(rows, 0);
+  floorCols_ = std::max(cols, 0);
+  grow();
+}
+
+void BookTableModel::grow() {
   const int rows = wantedRows();
   if (rows > rows_) {
     beginInsertRows(QModelIndex(), rows_, rows - 1);
@@ -156,6 +164,18 @@ void BookTableModel::refresh(int firstRow, int firstCol, int lastRow, int lastCo
     cols_ = cols;
     endInsertColumns();
   }
+}
+
+void BookTableModel::resetSheet() {
+  beginResetModel();
+  fonts_.clear();
+  rows_ = wantedRows();
+  cols_ = wantedCols();
+  endResetModel();
+}
+
+void BookTableModel::refresh(int firstRow, int firstCol, int lastRow, int lastCol) {
+  grow();
   lastRow = std::min(lastRow, rows_);
   lastCol = std::min(lastCol, cols_);
   if (firstRow <= lastRow && firstCol <= lastCol) {

@@ -35,6 +35,15 @@ class BookTableModel : public QAbstractTableModel {
   // nothing).
   void refresh(int firstRow, int firstCol, int lastRow, int lastCol);
 
+  // The grid shows at least `rows` rows and `cols` columns (0: no floor), so that two grids that
+  // scroll together have the same extent. A larger floor grows the grid at once; a smaller one
+  // takes effect with the next resetSheet().
+  void setFloor(int rows, int cols);
+  // The rows and columns the sheet itself asks for (its extent and active cell plus a margin),
+  // without the floor.
+  int naturalRows() const;
+  int naturalCols() const;
+
   // The font for cells of format `id` of the shown workbook.
   const QFont& fontFor(FormatId id) const;
 
@@ -52,11 +61,15 @@ class BookTableModel : public QAbstractTableModel {
  private:
   int wantedRows() const;
   int wantedCols() const;
+  // Inserts rows and columns up to wantedRows() / wantedCols().
+  void grow();
 
   F1Book* book_;
   QFont baseFont_;
   int rows_ = 0;
   int cols_ = 0;
+  int floorRows_ = 0;
+  int floorCols_ = 0;
   mutable std::vector<std::optional<QFont>> fonts_;  // by FormatId
 };
 

@@ -5,6 +5,7 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMetaObject>
+#include <QScrollBar>
 #include <QTabBar>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -156,10 +157,33 @@ void BookWidget::flush() {
 void BookWidget::rebuildTabs() {
   const bool blocked = tabs_->blockSignals(true);
   while (tabs_->count() > 0) tabs_->removeTab(0);
-  for (int sheet = 1; sheet <= book_->NumSheets(); ++sheet) {
-    tabs_->addTab(QString::fromStdString(book_->sheetName(sheet)));
-  }
+  for (int sheet = 1; sheet <= book_->NumSheets(); ++sheet) tabs_->addTab(QString());
   tabs_->blockSignals(blocked);
+  applyTabCaptions();
+}
+
+void BookWidget::applyTabCaptions() {
+  if (!book_) return;
+  const int sheets = std::min(tabs_->count(), book_->NumSheets());
+  for (int sheet = 1; sheet <= sheets; ++sheet) {
+    QString caption = QString::fromStdString(book_->sheetName(sheet));
+    const auto index = static_cast<std::size_t>(sheet - 1);
+    if (index < sheetCounts_.size() && sheetCounts_[index] > 0)
+      caption += QStringLiteral(" (%1)").arg(sheetCounts_[index]);
+    tabs_->setTabText(sheet - 1, caption);
+  }
+}
+
+void BookWidget::setSheetCounts(std::vector<int> counts) {
+  sheetCounts_ = std::move(counts);
+  // Tabs about to be rebuilt take the counts then.
+  if (!tabsPending_) applyTabCaptions();
+}
+
+void BookWidget::showSheet(int sheet) {
+  if (!book_ || sheet < 1 || sheet > book_->NumSheets()) return;
+  book_->setSheet(sheet);
+  flush();
 }
 
 void BookWidget::applySheetLayout() {
@@ -214,6 +238,7 @@ void BookWidget::onTabChanged(int index) {
   if (!book_ || index < 0) return;
   book_->setSheet(index + 1);
   flush();
+  emit sheetPicked(index + 1);
 }
 
 void BookWidget::onCurrentCellChanged(const QModelIndex& current) {
@@ -223,6 +248,83 @@ void BookWidget::onCurrentCellChanged(const QModelIndex& current) {
   book_->setRow(current.row() + 1);
   book_->setCol(current.column() + 1);
   syncing_ = false;
+}
+
+}  // namespace dupsweep::sheet
+
+namespace dupsweep::sheet {
+
+BookScrollLink::BookScrollLink(BookWidget& first, BookWidget& second, QObject* parent)
+    : QObject(parent), first_(first), second_(second) {
+  for (BookWidget* grid : {&first_, &second_}) {
+    QTableView* table = grid->tableView();
+    connect(table->verticalScrollBar(), &QScrollBar::valueChanged, this,
+            [this, grid] { mirrorScroll(*grid, Qt::Vertical); });
+    connect(table->horizontalScrollBar(), &QScrollBar::valueChanged, this,
+            [this, grid] { mirrorScroll(*grid, Qt::Horizontal); });
+    connect(grid, &BookWidget::sheetPicked, this,
+            [this, grid](int sheet) { mirrorSheet(*grid, sheet); });
+    BookTableModel* model = grid->tableModel();
+    connect(model, &QAbstractItemModel::modelReset, this, &BookScrollLink::matchExtents);
+    connect(model, &QAbstractItemModel::rowsInserted, this, &BookScrollLink::matchExtents);
+    connect(model, &QAbstractItemModel::columnsInserted, this, &BookScrollLink::matchExtents);
+  }
+  matchExtents();
+}
+
+void BookScrollLink::setOn(bool on) {
+  on_ = on;
+  if (!on_) {
+    // Each grid back to its own extent when it next shows a sheet.
+    first_.tableModel()->setFloor(0, 0);
+    second_.tableModel()->setFloor(0, 0);
+    return;
+  }
+  matchExtents();
+  if (F1Book* book = first_.book()) {
+    if (second_.book() && second_.book()->Sheet() != book->Sheet()) {
+      mirroring_ = true;
+      second_.showSheet(book->Sheet());
+      mirroring_ = false;
+    }
+  }
+  mirrorScroll(first_, Qt::Vertical);
+  mirrorScroll(first_, Qt::Horizontal);
+}
+
+void BookScrollLink::mirrorScroll(BookWidget& from, Qt::Orientation orientation) {
+  if (!on_ || mirroring_) return;
+  BookWidget& to = &from == &first_ ? second_ : first_;
+  const auto bar = [orientation](BookWidget& grid) {
+    QTableView* table = grid.tableView();
+    return orientation == Qt::Vertical ? table->verticalScrollBar() : table->horizontalScrollBar();
+  };
+  mirroring_ = true;
+  bar(to)->setValue(bar(from)->value());
+  mirroring_ = false;
+}
+
+void BookScrollLink::mirrorSheet(BookWidget& from, int sheet) {
+  if (!on_ || mirroring_) return;
+  BookWidget& to = &from == &first_ ? second_ : first_;
+  mirroring_ = true;
+  to.showSheet(sheet);
+  mirroring_ = false;
+  matchExtents();
+  mirrorScroll(from, Qt::Vertical);
+  mirrorScroll(from, Qt::Horizontal);
+}
+
+void BookScrollLink::matchExtents() {
+  if (!on_ || mirroring_) return;
+  // Each grid at least as large as the other's own extent; the floors never feed on each other,
+  // so the two grids shrink back together when both show a smaller sheet.
+  BookTableModel* first = first_.tableModel();
+  BookTableModel* second = second_.tableModel();
+  mirroring_ = true;
+  first->setFloor(second->naturalRows(), second->naturalCols());
+  second->setFloor(first->naturalRows(), first->naturalCols());
+  mirroring_ = false;
 }
 
 }  // namespace dupsweep::sheet

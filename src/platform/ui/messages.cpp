@@ -2,8 +2,10 @@
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTranslator>
 #include <QWidget>
 #include <filesystem>
 #include <stdexcept>
@@ -16,6 +18,22 @@ constexpr int kButtonMask = 0xF;
 constexpr int kIconMask = 0xF0;
 constexpr int kDefaultMask = 0xF00;
 
+// The translation the message boxes take their button texts from; loaded on first use.
+struct ButtonTranslation {
+  std::unique_ptr<QTranslator> translator;  // null when no file could be loaded
+  bool chosen = false;                      // a file was tried
+};
+
+ButtonTranslation& buttonTranslation() {
+  static ButtonTranslation translation;
+  return translation;
+}
+
+const QTranslator* buttonTranslator() {
+  if (!buttonTranslation().chosen) setButtonTranslationFile(qtChineseTranslationFile());
+  return buttonTranslation().translator.get();
+}
+
 // The Qt message boxes.
 class QtMessageService : public MessageService {
  public:
@@ -26,7 +44,17 @@ class QtMessageService : public MessageService {
     box.setTextFormat(Qt::PlainText);
     const std::vector<int> ids = buttonsOf(message.style);
     std::vector<QPushButton*> buttons;
-    for (int id : ids) buttons.push_back(box.addButton(standardButtonOf(id)));
+    const QTranslator* translator = buttonTranslator();
+    for (int id : ids) {
+      QPushButton* button = box.addButton(standardButtonOf(id));
+      // Qt's source texts of its standard buttons; the translation adds mnemonics ("是(&Y)").
+      // The button stays the standard button it was made as, so the answer keeps its id.
+      if (translator) {
+        const QString text = translator->translate("QPlatformTheme", sourceTextOf(id));
+        if (!text.isEmpty()) button->setText(text);
+      }
+      buttons.push_back(button);
+    }
     const auto preselected = static_cast<std::size_t>((message.style & kDefaultMask) >> 8);
     box.setDefaultButton(buttons.at(preselected));
     // Closing the box counts as its Cancel button (OK for an OK-only box); a Yes/No box cannot
@@ -58,6 +86,19 @@ class QtMessageService : public MessageService {
         return QMessageBox::Information;
       default:
         return QMessageBox::NoIcon;
+    }
+  }
+
+  static const char* sourceTextOf(int id) {
+    switch (id) {
+      case IDOK:
+        return "OK";
+      case IDCANCEL:
+        return "Cancel";
+      case IDYES:
+        return "&Yes";
+      default:
+        return "&No";
     }
   }
 
@@ -148,6 +189,22 @@ std::string applicationTitle() {
   std::error_code ec;
   const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
   return ec ? std::string() : exe.filename().string();
+}
+
+std::string qtChineseTranslationFile() {
+  return (QLibraryInfo::path(QLibraryInfo::TranslationsPath) + QStringLiteral("/qtbase_zh_CN.qm"))
+      .toStdString();
+}
+
+bool setButtonTranslationFile(const std::string& file) {
+  ButtonTranslation& translation = buttonTranslation();
+  translation.chosen = true;
+  auto translator = std::make_unique<QTranslator>();
+  if (translator->load(QString::fromStdString(file)))
+    translation.translator = std::move(translator);
+  else
+    translation.translator.reset();
+  return translation.translator != nullptr;
 }
 
 int MessageBox(const std::string& text, const std::string& caption, int style) {

@@ -9,6 +9,11 @@
 //     button, the application's title as caption, and "." appended to the text when its last
 //     byte sorts after ".".
 // All text is UTF-8.
+//
+// The product speaks Chinese, so its message boxes always label their buttons with Qt's own
+// Chinese texts (是(&Y), 否(&N), 取消, 确定), taken from Qt's translation file without installing
+// it on the application; whether the rest of Qt reads in Chinese is the application's choice
+// (see entry/qt_application.h).
 
 #include <memory>
 #include <string>
@@ -75,6 +80,16 @@ std::unique_ptr<MessageService> setMessageService(std::unique_ptr<MessageService
 // application's display name (QGuiApplication::applicationDisplayName(), which defaults to the
 // executable's name), or the executable's file name when there is no application object.
 std::string applicationTitle();
+
+// Path of Qt's own Chinese translation: qtbase_zh_CN.qm in Qt's translations directory
+// (QLibraryInfo::TranslationsPath).
+std::string qtChineseTranslationFile();
+
+// Makes the Qt message boxes take their button texts from the Qt translation file `file` from now
+// on and returns true; when the file cannot be loaded (missing, not a translation), returns false
+// and the boxes show Qt's untranslated texts. Until it is called the boxes load
+// qtChineseTranslationFile() when the first box is shown.
+bool setButtonTranslationFile(const std::string& file);
 
 // Shows `text` under `caption` with a style number and returns the pressed button's id. Throws
 // std::invalid_argument (nothing shown) for an unsupported style.

@@ -3,10 +3,13 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
 #include <QFont>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPalette>
 #include <QProgressBar>
 #include <QPushButton>
@@ -68,6 +71,9 @@ const char* const kSelfPairAdded = "两个单位的代码相同，是同一个�
 const char* const kUnusablePairs = "方案中以下单位组不能比对，也不会从中删除数据：";
 const char* const kUnusablePair = "该单位组不能比对：";
 const char* const kNoDatabase = "无法打开数据库，单位和期间都无法读取：";
+const char* const kExportResult = "导出比对结果…";
+const char* const kExportNeedsRun = "请先比对数据，才能导出比对结果";
+const char* const kExported = "比对结果已经导出到：";
 // Information icon; Yes, No and Cancel with Cancel preselected.
 constexpr int kInformation = ui::MB_OK | ui::MB_ICONINFORMATION;
 constexpr int kYesNoCancel = ui::MB_YESNOCANCEL | ui::MB_ICONINFORMATION | ui::MB_DEFBUTTON3;
@@ -172,6 +178,16 @@ TfrmDupsweep::TfrmDupsweep(Parts parts)
           ui::guarded(this, &TfrmDupsweep::cmdDelRepetitionClick));
   connect(ui_->btnShowDifference, &QPushButton::clicked, this,
           ui::guarded(this, &TfrmDupsweep::btnShowDifferenceClick));
+  // Both lists of the run's result offer its export from their context menu. A list box reports
+  // the menu's place in its viewport's coordinates.
+  ui_->cmbUnits->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(ui_->cmbUnits, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& pos) { showResultMenu(ui_->cmbUnits->mapToGlobal(pos)); });
+  ui_->lsbDifference->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(ui_->lsbDifference, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& pos) {
+            showResultMenu(ui_->lsbDifference->viewport()->mapToGlobal(pos));
+          });
   // Picking a name from the list of cmbPrecept (mouse or arrow keys) loads that scheme; typing a
   // name is no pick. Qt's editable combo box takes the end of typing a listed name (Enter, or
   // leaving the field, as a click on cmdSave does) for a pick of that entry, which would replace
@@ -579,6 +595,7 @@ void TfrmDupsweep::cmdCompareClick() {
     progress->setValue(0);
   });
   FDifferenceList->clear();
+  lastRun_.reset();  // a run that ends early leaves nothing to export
   emptyDifferenceBox();
   progress->setRange(0, pairs->count() + 4);
   progress->setValue(0);
@@ -590,14 +607,20 @@ void TfrmDupsweep::cmdCompareClick() {
     stepProgress();
     loadTemplate(templateFile);
     stepProgress();
+    ComparisonRunRecord run{FPeriodID, ui_->cmbPeriod->currentText().toStdString(), {}};
     for (int row = 0; row < pairs->count(); ++row) {
       // A pair marked unusable when its scheme was loaded is passed over (and still counted).
-      if (const PairEntry* entry = entryAt(row); entry && entry->usable())
+      if (const PairEntry* entry = entryAt(row); entry && entry->usable()) {
         ComparePair(samples, entry->group());
+        const TUnitGroup& group = entry->group();
+        run.pairs.push_back({group.GroupName, *group.UnitS, *group.UnitD});
+      }
       stepProgress();
     }
+    lastRun_ = std::move(run);
     FillDuplicateUnits();
     stepProgress();
+    FShowForm->SetPeriodCaption(ui_->cmbPeriod->currentText().toStdString());
     if (const TUnitGroup* last = pairAt(pairs->count() - 1))
       FShowForm->SetPairCaption(last->GroupName);
     FShowForm->FindAllDifferences();
@@ -669,6 +692,56 @@ void TfrmDupsweep::cmbUnitsChange() {
   const std::string chosen = ui_->cmbUnits->currentText().toStdString();
   for (const auto& found : *FDifferenceList)
     if (found->sGroupName == chosen) ui_->lsbDifference->addItem(new SampleEntry(*found));
+}
+
+namespace {
+
+// Asks with Qt's save dialog; the name gets ".xlsx" when the operator typed none.
+std::string askExportFile(QWidget* parent, const std::string& suggested) {
+  QFileDialog dialog(parent, QString::fromUtf8(kExportResult), QString::fromStdString(suggested),
+                     QStringLiteral("Excel 工作簿 (*.xlsx)"));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setDefaultSuffix(QStringLiteral("xlsx"));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return dialog.selectedFiles().front().toStdString();
+}
+
+TfrmDupsweep::ExportFileChooser& exportFileChooser() {
+  static TfrmDupsweep::ExportFileChooser chooser;
+  return chooser;
+}
+
+}  // namespace
+
+TfrmDupsweep::ExportFileChooser TfrmDupsweep::setExportFileChooser(ExportFileChooser chooser) {
+  ExportFileChooser previous = std::move(exportFileChooser());
+  exportFileChooser() = std::move(chooser);
+  return previous;
+}
+
+void TfrmDupsweep::showResultMenu(const QPoint& global) {
+  QMenu menu(this);
+  QAction* exportAction = menu.addAction(QString::fromUtf8(kExportResult));
+  exportAction->setEnabled(lastRun_.has_value());
+  if (!lastRun_) exportAction->setToolTip(QString::fromUtf8(kExportNeedsRun));
+  menu.setToolTipsVisible(true);
+  if (menu.exec(global) == exportAction) ui::runHandler([this] { exportComparisonClick(); });
+}
+
+void TfrmDupsweep::exportComparisonClick() {
+  if (!lastRun_ || !FDifferenceList) {
+    ui::MessageBox(kExportNeedsRun, kPrompt, kInformation);
+    return;
+  }
+  const std::string suggested =
+      QDir(QDir::homePath())
+          .filePath(QString::fromStdString("比对结果_" + lastRun_->sPeriodID + ".xlsx"))
+          .toStdString();
+  const ExportFileChooser& chooser = exportFileChooser();
+  const std::string file = chooser ? chooser(this, suggested) : askExportFile(this, suggested);
+  if (file.empty()) return;
+  writeComparisonWorkbook(file, *lastRun_, *FDifferenceList);
+  ui::MessageBox(kExported + file, kPrompt, kInformation);
 }
 
 void TfrmDupsweep::cmdDelRepetitionClick() {
@@ -762,6 +835,7 @@ void TfrmDupsweep::btnShowDifferenceClick() {
     fillViewer(samples, entry->group(), nullptr);
     FShowForm->FindAllDifferences();
     FShowForm->SetPairCaption(entry->group().GroupName);
+    FShowForm->SetPeriodCaption(ui_->cmbPeriod->currentText().toStdString());
   }
   FShowForm->ShowModal();
 }

@@ -15,10 +15,12 @@
 #include <string>
 #include <vector>
 
+#include "engine/runreport.h"
 #include "model/records.h"
 
 class QCloseEvent;
 class QKeyEvent;
+class QPoint;
 class QShowEvent;
 class QTreeWidgetItem;
 namespace Ui {
@@ -115,6 +117,17 @@ class TfrmDupsweep : public QDialog {
 
   // The pair carried by entry `row` of lsbSelectUnit; null when there is no such entry.
   const TUnitGroup* pairAt(int row) const;
+
+  // Asks the operator for the workbook file the result of the last run is exported to, starting
+  // from `suggested`; returns the chosen path, or the empty text when the operator cancels.
+  using ExportFileChooser =
+      std::function<std::string(QWidget* parent, const std::string& suggested)>;
+  // Installs the chooser every dialog asks (a save dialog of QFileDialog when empty) and returns
+  // the one it replaces. Tests install their own so that no file dialog waits for an operator.
+  static ExportFileChooser setExportFileChooser(ExportFileChooser chooser);
+  // The pairs and period of the last comparison run that ran to its end; nullopt before the first
+  // such run and after a run that ended early.
+  const std::optional<ComparisonRunRecord>& lastRun() const noexcept { return lastRun_; }
   // The directory the scheme files are listed, read, written and deleted in: the one given in
   // Parts, else the host executable's directory. Throws FileError when that cannot be found.
   std::string schemeDirectory() const;
@@ -178,6 +191,12 @@ class TfrmDupsweep : public QDialog {
   void FillDuplicateUnits();
   void cmbUnitsChange();
 
+  // The context menu of cmbUnits and lsbDifference, at `global` (screen coordinates): the export
+  // of the last run's result, disabled while there is none.
+  void showResultMenu(const QPoint& global);
+  // Asks for a file name and writes every pair of the last run with its identical sheets there.
+  void exportComparisonClick();
+
   // Deleting one unit's copy of a repeated sheet.
   void cmdDelRepetitionClick();
 
@@ -211,6 +230,8 @@ class TfrmDupsweep : public QDialog {
   int chosenBeforeTyping_ = -1;
   // Set while a comparison run or a filling of the viewer is under way.
   bool busy_ = false;
+  // What the last complete comparison run compared, for the export of its result.
+  std::optional<ComparisonRunRecord> lastRun_;
 
   std::unique_ptr<TdmDupsweep> FDataModule;
   std::unique_ptr<TfrmShowDifference> FShowForm;

@@ -3,6 +3,7 @@
 #include "engine/compare.h"
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QFont>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -10,6 +11,8 @@
 #include <QPainter>
 #include <QPalette>
 #include <QProxyStyle>
+#include <QScopeGuard>
+#include <QShortcut>
 #include <QTableView>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -22,6 +25,7 @@
 #include "platform/spreadsheet/bookwidget.h"
 #include "platform/spreadsheet/workbook.h"
 #include "platform/ui/handler.h"
+#include "ui/showdifference/differenceexport.h"
 #include "ui_frmshowdifference.h"
 
 // The viewer's images live in this static library; they are registered explicitly since the
@@ -89,6 +93,31 @@ class ViewerCellDelegate : public sheet::BookDelegate {
 
 QString fromUtf8(const std::string& text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string toUtf8(const QString& text) {
+  const QByteArray bytes = text.toUtf8();
+  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+// The file name the export suggests: the pair's caption, with the characters file systems refuse
+// replaced, followed by "差异.xlsx".
+std::string suggestedExportName(const std::string& pairCaption) {
+  QString name = fromUtf8(pairCaption);
+  for (QChar& c : name) {
+    if (QStringLiteral("/\\:*?\"<>|").contains(c)) c = QLatin1Char('_');
+  }
+  return toUtf8(name + QStringLiteral("差异.xlsx"));
+}
+
+// The save-file dialog of the export; a name without an extension gets ".xlsx".
+std::string askExportFile(QWidget* parent, const std::string& suggested) {
+  QString path =
+      QFileDialog::getSaveFileName(parent, QStringLiteral("导出差异"), fromUtf8(suggested),
+                                   QStringLiteral("Excel 工作簿 (*.xlsx)"));
+  if (path.isEmpty()) return {};
+  if (!path.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive)) path += QStringLiteral(".xlsx");
+  return toUtf8(path);
 }
 
 // The tool bar's metrics: no frame and one pixel around its items, so that it sizes itself to
@@ -166,12 +195,17 @@ TfrmShowDifference::TfrmShowDifference(QWidget* parent)
   ui_->Splitter2->setStretchFactor(1, 1);
   ui_->Splitter2->setSizes({kGroupBox1Width, kWidth});
 
-  auto* panel = new QLabel(ui_->StatusBar1);
-  panel->setObjectName(QStringLiteral("StatusBar1Panel"));
-  panel->setFixedWidth(kStatusPanelWidth);
-  panel->setFrameShape(QFrame::Panel);
-  panel->setFrameShadow(QFrame::Sunken);
-  ui_->StatusBar1->addWidget(panel);
+  // The panel is 50 wide while it is empty and widens to the position text it shows.
+  statusPanel_ = new QLabel(ui_->StatusBar1);
+  statusPanel_->setObjectName(QStringLiteral("StatusBar1Panel"));
+  statusPanel_->setMinimumWidth(kStatusPanelWidth);
+  statusPanel_->setFrameShape(QFrame::Panel);
+  statusPanel_->setFrameShadow(QFrame::Sunken);
+  ui_->StatusBar1->addWidget(statusPanel_);
+
+  scrollLink_ = new sheet::BookScrollLink(*grids_[viewer::kLeft], *grids_[viewer::kRight], this);
+  scrollLink_->setOn(ui_->btnSyncScroll->isChecked());
+  exportFileChooser_ = askExportFile;
 
   connect(ui_->ToolButton3, &QToolButton::clicked, this,
           ui::guarded(this, &TfrmShowDifference::ToolButton3Click));
@@ -179,6 +213,23 @@ TfrmShowDifference::TfrmShowDifference(QWidget* parent)
           ui::guarded(this, &TfrmShowDifference::ToolButton1Click));
   connect(ui_->lsvDifferenace, &QTreeWidget::itemClicked, this,
           ui::guarded(this, &TfrmShowDifference::lsvDifferenaceDblClick));
+  connect(ui_->lsvDifferenace, &QTreeWidget::itemSelectionChanged, this,
+          [this] { showPosition(); });
+  connect(ui_->btnNextDifference, &QToolButton::clicked, this,
+          ui::guarded(this, &TfrmShowDifference::btnNextDifferenceClick));
+  connect(ui_->btnPrevDifference, &QToolButton::clicked, this,
+          ui::guarded(this, &TfrmShowDifference::btnPrevDifferenceClick));
+  connect(ui_->btnSyncScroll, &QToolButton::toggled, this,
+          ui::guarded(this, &TfrmShowDifference::btnSyncScrollClick));
+  connect(ui_->btnExportDifferences, &QToolButton::clicked, this,
+          ui::guarded(this, &TfrmShowDifference::btnExportDifferencesClick));
+  // F3 and Shift+F3 wherever the focus is in the window; the buttons take no focus themselves.
+  auto* nextKey = new QShortcut(QKeySequence(Qt::Key_F3), this);
+  auto* previousKey = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3), this);
+  connect(nextKey, &QShortcut::activated, this,
+          ui::guarded(this, &TfrmShowDifference::btnNextDifferenceClick));
+  connect(previousKey, &QShortcut::activated, this,
+          ui::guarded(this, &TfrmShowDifference::btnPrevDifferenceClick));
   for (F1BookControl& control : controls_) {
     control.setOnStartEdit(
         [this](SheetControl& sender, const std::string& editText, std::int16_t& cancel) {
@@ -215,10 +266,13 @@ void TfrmShowDifference::CheckSame(db::RowSet& S, db::RowSet& D, TSampleData& sa
 }
 
 void TfrmShowDifference::FindAllDifferences() {
+  // The tabs and the status bar follow the list also when a failure ends the scan.
+  const auto changed = qScopeGuard([this] { listChanged(); });
   viewer::findAllDifferences(left(), right(), *this);
 }
 
 void TfrmShowDifference::FindSheetDifferences() {
+  const auto changed = qScopeGuard([this] { listChanged(); });
   viewer::findSheetDifferences(left(), right(), *this);
 }
 
@@ -234,7 +288,11 @@ void TfrmShowDifference::addDifference(const viewer::DifferenceLine& line) {
   item->setText(3, QString::number(line.col));
   item->setText(4, QString::fromStdU16String(line.leftText));
   item->setText(5, QString::fromStdU16String(line.rightText));
+  // The values' whole texts, which their columns may cut short.
+  item->setToolTip(4, item->text(4));
+  item->setToolTip(5, item->text(5));
   item->setData(0, kSheetRole, line.sheet);
+  navigator_.add(line);
 }
 
 void TfrmShowDifference::SetUnitCaptions(const std::string& captionS, const std::string& captionD) {
@@ -248,11 +306,82 @@ void TfrmShowDifference::SetUnitCaptions(const TUnitData& unitS, const TUnitData
 }
 
 void TfrmShowDifference::SetPairCaption(const std::string& groupName) {
+  pairCaption_ = groupName;
   setWindowTitle(fromUtf8(groupName + "数据差异"));
+}
+
+void TfrmShowDifference::SetPeriodCaption(const std::string& period) {
+  periodCaption_ = period;
 }
 
 void TfrmShowDifference::ClearDifferences() {
   ui_->lsvDifferenace->clear();
+  navigator_.clear();
+  listChanged();
+}
+
+void TfrmShowDifference::listChanged() {
+  const std::vector<int> counts = navigator_.countsBySheet(F1Book1().NumSheets());
+  for (sheet::BookWidget* grid : grids_) grid->setSheetCounts(counts);
+  showPosition();
+}
+
+std::optional<std::size_t> TfrmShowDifference::selectedLine() const {
+  const QList<QTreeWidgetItem*> selected = ui_->lsvDifferenace->selectedItems();
+  if (selected.isEmpty()) return std::nullopt;
+  const int index = ui_->lsvDifferenace->indexOfTopLevelItem(selected.first());
+  if (index < 0) return std::nullopt;
+  return static_cast<std::size_t>(index);
+}
+
+void TfrmShowDifference::showPosition(viewer::StepEnd end) {
+  statusPanel_->setText(fromUtf8(navigator_.positionText(selectedLine(), end)));
+}
+
+void TfrmShowDifference::takeStep(const viewer::Step& step) {
+  QTreeWidget* list = ui_->lsvDifferenace;
+  QTreeWidgetItem* item = step.line ? list->topLevelItem(static_cast<int>(*step.line)) : nullptr;
+  if (!item) {
+    showPosition(step.end);
+    return;
+  }
+  list->setCurrentItem(item);
+  item->setSelected(true);
+  list->scrollToItem(item);
+  lsvDifferenaceDblClick();
+}
+
+void TfrmShowDifference::btnNextDifferenceClick() {
+  takeStep(navigator_.next(selectedLine()));
+}
+
+void TfrmShowDifference::btnPrevDifferenceClick() {
+  takeStep(navigator_.previous(selectedLine()));
+}
+
+void TfrmShowDifference::btnSyncScrollClick(bool on) {
+  scrollLink_->setOn(on);
+}
+
+void TfrmShowDifference::btnExportDifferencesClick() {
+  if (!exportFileChooser_) return;
+  const std::string path = exportFileChooser_(this, suggestedExportName(pairCaption_));
+  if (path.empty()) return;
+  ExportDifferences(path);
+}
+
+void TfrmShowDifference::ExportDifferences(const std::string& path) {
+  viewer::ExportCaptions captions;
+  captions.pair = pairCaption_;
+  captions.period = periodCaption_;
+  captions.left = toUtf8(ui_->GroupBox1->title());
+  captions.right = toUtf8(ui_->GroupBox2->title());
+  viewer::exportDifferences(path, F1Book1().workbook(), F1Book2().workbook(), navigator_.lines(),
+                            captions);
+}
+
+QToolButton* TfrmShowDifference::syncScrollButton() const noexcept {
+  return ui_->btnSyncScroll;
 }
 
 int TfrmShowDifference::ShowModal() {

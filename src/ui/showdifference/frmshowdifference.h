@@ -11,20 +11,32 @@
 // the work over rows and grids lives in comparison.h. Every event handler of the window runs
 // inside the handler wrapper, so a failure is shown by the default error display; the operations
 // the dialog calls let their failures reach the dialog's own handler.
+//
+// Beyond the comparison the viewer is a tool for walking the differences: the two grids scroll
+// together while "同步滚动" is on; "上一处" / "下一处" (Shift+F3 / F3) step through the list across
+// sheets; the status bar's panel gives the selected line's place in the whole list; each sheet tab
+// shows how many differences its sheet has; and "导出差异…" writes the list and both units' sheets
+// into an xlsx workbook. What the list holds is kept beside it in a viewer::DifferenceNavigator,
+// which does the stepping and the counting.
 
 #include <QDialog>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "model/records.h"
 #include "platform/spreadsheet/f1book.h"
 #include "ui/showdifference/comparison.h"
+#include "ui/showdifference/navigation.h"
 #include "ui/showdifference/sheetcontrol.h"
 
 class QGroupBox;
 class QKeyEvent;
+class QLabel;
+class QToolButton;
 class QTreeWidget;
 namespace Ui {
 class TfrmShowDifference;
@@ -33,8 +45,9 @@ namespace dupsweep::db {
 class RowSet;
 }
 namespace dupsweep::sheet {
+class BookScrollLink;
 class BookWidget;
-}
+}  // namespace dupsweep::sheet
 
 namespace dupsweep {
 
@@ -60,8 +73,8 @@ class TfrmShowDifference : public QDialog, private viewer::DifferenceSink {
   // Requires both row sets on their first row; leaves both at their ends. Failures of the grids
   // and row sets reach the caller, with sample.bRepeated false.
   void FillBooks(db::RowSet& S, db::RowSet& D, TSampleData& sample);
-  // Sets sample.bRepeated to whether S and D hold identical figures (SameRows of the comparison engine). A failure
-  // leaves bRepeated false and reaches the caller.
+  // Sets sample.bRepeated to whether S and D hold identical figures (SameRows of the comparison
+  // engine). A failure leaves bRepeated false and reaches the caller.
   void CheckSame(db::RowSet& S, db::RowSet& D, TSampleData& sample);
 
   // ---- differences ----
@@ -83,7 +96,10 @@ class TfrmShowDifference : public QDialog, private viewer::DifferenceSink {
   void SetUnitCaptions(const TUnitData& unitS, const TUnitData& unitD);
   // Window caption: the pair's GroupName followed directly by "数据差异".
   void SetPairCaption(const std::string& groupName);
-  // Empties lsvDifferenace (the callers do so after writing each sheet's rows).
+  // The period the pair is shown in, as the export names it.
+  void SetPeriodCaption(const std::string& period);
+  // Empties lsvDifferenace (the callers do so after writing each sheet's rows), and with it the
+  // counts in the sheet tabs and the status bar's panel.
   void ClearDifferences();
   // Shows the viewer modally, maximised, until the operator closes it; returns the dialog's
   // result, which the callers do not use.
@@ -100,6 +116,27 @@ class TfrmShowDifference : public QDialog, private viewer::DifferenceSink {
   void lsvDifferenaceDblClick();
   // The start-edit event of both grids: refuses every edit.
   void F1Book1StartEdit(SheetControl& sender, const std::string& editText, std::int16_t& Cancel);
+  // "下一处" and F3, "上一处" and Shift+F3: selects the next / previous line of the list (with none
+  // selected, the first / the last) and shows its cell as a click on it does. At the last / first
+  // line the selection stays and the status bar says so.
+  void btnNextDifferenceClick();
+  void btnPrevDifferenceClick();
+  // "同步滚动": the grids scroll together while it is on.
+  void btnSyncScrollClick(bool on);
+  // "导出差异…": asks for a file name (see setExportFileChooser) and writes ExportDifferences to
+  // it; no name, nothing written.
+  void btnExportDifferencesClick();
+
+  // ---- export ----
+
+  // Writes the difference list and both grids' sheets into an xlsx workbook at `path`
+  // (viewer::exportDifferences). Raises FileError when the file cannot be written.
+  void ExportDifferences(const std::string& path);
+  // Asks the operator for the file to export to, given a suggested name; returns UTF-8, empty
+  // when the operator cancels. The default asks with a save-file dialog; tests put in their own.
+  using ExportFileChooser =
+      std::function<std::string(QWidget* parent, const std::string& suggested)>;
+  void setExportFileChooser(ExportFileChooser chooser) { exportFileChooser_ = std::move(chooser); }
 
   // ---- for the dialog and tests ----
   sheet::F1Book& F1Book1() noexcept { return books_[viewer::kLeft]; }
@@ -108,6 +145,9 @@ class TfrmShowDifference : public QDialog, private viewer::DifferenceSink {
   QTreeWidget* lsvDifferenace() const noexcept;
   QGroupBox* GroupBox1() const noexcept;
   QGroupBox* GroupBox2() const noexcept;
+  QLabel* statusPanel() const noexcept { return statusPanel_; }
+  QToolButton* syncScrollButton() const noexcept;
+  const viewer::DifferenceNavigator& navigator() const noexcept { return navigator_; }
 
   // Every way of showing the viewer opens it maximised.
   void setVisible(bool visible) override;
@@ -122,10 +162,25 @@ class TfrmShowDifference : public QDialog, private viewer::DifferenceSink {
   SheetControl& left() noexcept { return controls_[viewer::kLeft]; }
   SheetControl& right() noexcept { return controls_[viewer::kRight]; }
 
+  // The position of the selected line in the list, if any.
+  std::optional<std::size_t> selectedLine() const;
+  // Goes where `step` leads: selects and shows that line, or tells on the status bar why not.
+  void takeStep(const viewer::Step& step);
+  // The status bar's panel for the selected line, with the reason of a step that went nowhere.
+  void showPosition(viewer::StepEnd end = viewer::StepEnd::none);
+  // After the list was filled or emptied: the counts in the tabs and the status bar follow it.
+  void listChanged();
+
   std::unique_ptr<Ui::TfrmShowDifference> ui_;
   std::array<sheet::F1Book, 2> books_;
   std::array<F1BookControl, 2> controls_;
   std::array<sheet::BookWidget*, 2> grids_{};
+  sheet::BookScrollLink* scrollLink_ = nullptr;
+  QLabel* statusPanel_ = nullptr;
+  viewer::DifferenceNavigator navigator_;
+  std::string pairCaption_;
+  std::string periodCaption_;
+  ExportFileChooser exportFileChooser_;
 };
 
 }  // namespace dupsweep

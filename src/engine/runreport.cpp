@@ -1,0 +1,93 @@
+#include "engine/runreport.h"
+
+#include <algorithm>
+
+#include "data/dmdupsweep.h"
+#include "platform/spreadsheet/xlsxexport.h"
+
+namespace dupsweep {
+namespace {
+
+using Pair = ComparisonRunRecord::Pair;
+
+// A pair is known by its name and its units' codes, as the deletion tells pairs apart.
+bool samePair(const Pair& a, const Pair& b) {
+  return a.sGroupName == b.sGroupName && a.UnitS.sUnitCode == b.UnitS.sUnitCode &&
+         a.UnitD.sUnitCode == b.UnitD.sUnitCode;
+}
+
+bool foundFor(const DifferenceData& found, const Pair& pair) {
+  return found.sGroupName == pair.sGroupName && found.UnitS.sUnitCode == pair.UnitS.sUnitCode &&
+         found.UnitD.sUnitCode == pair.UnitD.sUnitCode;
+}
+
+// Two findings of one pair stand for the same table when they name the same sheet and data table.
+bool sameTable(const TSampleData& a, const TSampleData& b) {
+  return a.sSampleCode == b.sSampleCode && a.sSampleName == b.sSampleName &&
+         NumTableName(a) == NumTableName(b);
+}
+
+}  // namespace
+
+const std::vector<std::string>& comparisonColumns() {
+  static const std::vector<std::string> columns = {"单位组",   "单位1",        "单位1代码",
+                                                   "单位2",    "单位2代码",    "期间",
+                                                   "期间代码", "相同的表代码", "相同的表"};
+  return columns;
+}
+
+std::vector<std::vector<std::string>> comparisonRows(
+    const ComparisonRunRecord& run, const std::vector<std::unique_ptr<DifferenceData>>& found) {
+  std::vector<std::vector<std::string>> rows;
+  std::vector<const Pair*> listed;
+  for (const Pair& pair : run.pairs) {
+    if (std::any_of(listed.begin(), listed.end(),
+                    [&pair](const Pair* done) { return samePair(*done, pair); }))
+      continue;
+    listed.push_back(&pair);
+    const std::vector<std::string> start = {
+        pair.sGroupName,      pair.UnitS.sUnitName, pair.UnitS.sUnitCode, pair.UnitD.sUnitName,
+        pair.UnitD.sUnitCode, run.sPeriodName,      run.sPeriodID};
+    std::vector<const TSampleData*> tables;
+    for (const auto& entry : found) {
+      if (!entry || !foundFor(*entry, pair)) continue;
+      const TSampleData& table = entry->Sample;
+      if (std::any_of(tables.begin(), tables.end(),
+                      [&table](const TSampleData* done) { return sameTable(*done, table); }))
+        continue;
+      tables.push_back(&table);
+      std::vector<std::string> row = start;
+      row.push_back(table.sSampleCode);
+      row.push_back(table.sSampleName);
+      rows.push_back(std::move(row));
+    }
+    if (tables.empty()) {
+      std::vector<std::string> row = start;
+      row.resize(comparisonColumns().size());
+      rows.push_back(std::move(row));
+    }
+  }
+  return rows;
+}
+
+void writeComparisonWorkbook(const std::string& path, const ComparisonRunRecord& run,
+                             const std::vector<std::unique_ptr<DifferenceData>>& found) {
+  sheet::XlsxExport book(path);
+  const int sheet = book.addSheet("比对结果");
+  const std::vector<std::string>& columns = comparisonColumns();
+  // Widths in characters, for the titles and the usual names and codes beneath them.
+  static const double widths[] = {28, 16, 12, 16, 12, 16, 10, 12, 20};
+  for (std::size_t col = 0; col < columns.size(); ++col) {
+    book.write(sheet, 0, static_cast<int>(col), columns[col]);
+    book.setColumnWidth(sheet, static_cast<int>(col), widths[col]);
+  }
+  int row = 1;
+  for (const std::vector<std::string>& cells : comparisonRows(run, found)) {
+    for (std::size_t col = 0; col < cells.size(); ++col)
+      book.write(sheet, row, static_cast<int>(col), cells[col]);
+    ++row;
+  }
+  book.close();
+}
+
+}  // namespace dupsweep
