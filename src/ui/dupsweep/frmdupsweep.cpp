@@ -272,6 +272,9 @@ void TfrmDupsweep::closeEvent(QCloseEvent* event) {
 void TfrmDupsweep::FormCreate() {
   FDataModule = parts_.dataModule ? parts_.dataModule() : std::make_unique<TdmDupsweep>();
   FShowForm = parts_.viewer ? parts_.viewer() : std::make_unique<TfrmShowDifference>();
+  // The hidden grids receive the rows' text only when something looks at them: a run writes
+  // every value of every pair, and only the last value of each cell is ever seen.
+  FShowForm->DeferFills(true);
   FDifferenceList = std::make_unique<std::vector<std::unique_ptr<DifferenceData>>>();
   LoadSchemeList();
 }

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <iterator>
 #include <optional>
+#include <variant>
 #include <vector>
 
+#include "platform/errors.h"
 #include "platform/spreadsheet/workbook.h"
 #include "platform/text/text.h"
 
@@ -44,6 +46,62 @@ void fillBooks(db::RowSet& S, db::RowSet& D, SheetControl& left, SheetControl& r
       if (!unit->eof()) unit->next();
     }
   }
+}
+
+void PendingFills::fill(db::RowSet& S, db::RowSet& D, const SheetControl& left,
+                        const SheetControl& right) {
+  const std::array<db::RowSet*, 2> rows{&S, &D};
+  const std::array<Rows*, 2> target{&sheets_[kLeft][left.Sheet()], &sheets_[kRight][right.Sheet()]};
+  while (!S.eof() || !D.eof()) {
+    const int columns = S.columnCount();
+    std::array<std::vector<db::Value>*, 2> row{nullptr, nullptr};
+    for (int k = kFirstFigureColumn; k < columns; ++k) {
+      for (std::size_t side : {kLeft, kRight}) {
+        db::RowSet& unit = *rows[side];
+        if (unit.eof()) continue;
+        const db::Field field = unit.field(k);
+        if (field.isNull()) continue;
+        // The checks the write would make, in its order: the row, the column, the text.
+        if (!row[side]) {
+          std::vector<db::Value>& cells = (*target[side])[gridRowOf(unit)];
+          if (cells.size() < static_cast<std::size_t>(columns - kFirstFigureColumn))
+            cells.resize(static_cast<std::size_t>(columns - kFirstFigureColumn));
+          row[side] = &cells;
+        }
+        const int col = k - kColumnOffset;
+        sheet::checkCol(col);
+        const db::Value& value = field.value();
+        if (const auto* text = std::get_if<std::string>(&value); text && !text::isValidUtf8(*text)) {
+          text::utf8ToUtf16(*text);  // raises FormatError naming the offset of the bad byte
+          throw FormatError("Invalid UTF-8 text");
+        }
+        (*row[side])[static_cast<std::size_t>(col - 1)] = value;
+      }
+    }
+    for (db::RowSet* unit : rows) {
+      if (!unit->eof()) unit->next();
+    }
+  }
+}
+
+void PendingFills::enterInto(SheetControl& left, SheetControl& right) {
+  const Grids grids{&left, &right};
+  const std::array<int, 2> current{left.Sheet(), right.Sheet()};
+  for (std::size_t side : {kLeft, kRight}) {
+    SheetControl& grid = *grids[side];
+    for (auto& [sheetIndex, rowsOfSheet] : sheets_[side]) {
+      grid.setSheet(sheetIndex);
+      for (const auto& [row, cells] : rowsOfSheet) {
+        for (std::size_t c = 0; c < cells.size(); ++c) {
+          if (db::kindOf(cells[c]) == db::ValueKind::Null) continue;
+          grid.EntryRC(row, static_cast<int>(c) + 1, db::displayText(cells[c]));
+        }
+      }
+    }
+  }
+  clear();
+  left.setSheet(current[kLeft]);
+  right.setSheet(current[kRight]);
 }
 
 void findSheetDifferences(SheetControl& left, SheetControl& right, DifferenceSink& sink) {

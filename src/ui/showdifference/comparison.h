@@ -12,7 +12,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "platform/db/db.h"
 #include "ui/showdifference/sheetcontrol.h"
@@ -40,6 +43,35 @@ using Grids = std::array<SheetControl*, 2>;
 // failures, and DatabaseError for a missing nRow column or a column that D lacks; the rows written
 // before stay written. An nRow that is no row of a sheet raises sheet::RangeError.
 void fillBooks(db::RowSet& S, db::RowSet& D, SheetControl& left, SheetControl& right);
+
+// Values that fillBooks would write, kept typed until somebody looks at the grids. Turning every
+// value of every pair into text costs as much as reading the rows, while during a comparison run
+// nobody sees the hidden grids: only the state they end in can be observed. A later value for the
+// same cell replaces an earlier one, so entering what is kept gives the grids exactly the content
+// that writing every value in turn would have given.
+class PendingFills {
+ public:
+  // Keeps the rows of S for `left` and those of D for `right`, on each grid's current sheet, as
+  // fillBooks writes them, and fails where fillBooks would (a missing nRow or column, a row or
+  // column outside a sheet, text that is not UTF-8); what was kept before a failure stays kept.
+  // Requires both row sets on their first row; leaves both at their ends.
+  void fill(db::RowSet& S, db::RowSet& D, const SheetControl& left, const SheetControl& right);
+  bool empty() const noexcept { return sheets_[kLeft].empty() && sheets_[kRight].empty(); }
+  // Enters every kept value into its grid and sheet, as fillBooks would have, and forgets them.
+  // Each grid's current sheet is the same afterwards.
+  void enterInto(SheetControl& left, SheetControl& right);
+  // Forgets every kept value.
+  void clear() noexcept {
+    sheets_[kLeft].clear();
+    sheets_[kRight].clear();
+  }
+
+ private:
+  // One side of one sheet: per grid row, the values by grid column (index col - 1); NULL where
+  // nothing was written.
+  using Rows = std::unordered_map<int, std::vector<db::Value>>;
+  std::array<std::map<int, Rows>, 2> sheets_;  // per side: sheet index -> rows
+};
 
 // One differing cell as the difference list shows it.
 struct DifferenceLine {

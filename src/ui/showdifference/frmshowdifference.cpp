@@ -240,7 +240,17 @@ TfrmShowDifference::TfrmShowDifference(QWidget* parent)
 
 TfrmShowDifference::~TfrmShowDifference() = default;
 
+void TfrmShowDifference::DeferFills(bool on) {
+  deferFills_ = on;
+  if (!on) enterPendingFills();
+}
+
+void TfrmShowDifference::enterPendingFills() {
+  if (!pending_.empty()) pending_.enterInto(left(), right());
+}
+
 void TfrmShowDifference::LoadTemplate(const std::string& path) {
+  enterPendingFills();  // the grids are as they would be, should the workbook not load
   left().read(path);
   right().read(path);
 }
@@ -255,7 +265,10 @@ void TfrmShowDifference::SetSheet(std::int32_t index) {
 void TfrmShowDifference::FillBooks(db::RowSet& S, db::RowSet& D, TSampleData& sample) {
   // Not repeated until the equality test has run to its end.
   sample.bRepeated = false;
-  viewer::fillBooks(S, D, left(), right());
+  if (deferFills_)
+    pending_.fill(S, D, left(), right());
+  else
+    viewer::fillBooks(S, D, left(), right());
   CheckSame(S, D, sample);
 }
 
@@ -268,15 +281,18 @@ void TfrmShowDifference::CheckSame(db::RowSet& S, db::RowSet& D, TSampleData& sa
 void TfrmShowDifference::FindAllDifferences() {
   // The tabs and the status bar follow the list also when a failure ends the scan.
   const auto changed = qScopeGuard([this] { listChanged(); });
+  enterPendingFills();
   viewer::findAllDifferences(left(), right(), *this);
 }
 
 void TfrmShowDifference::FindSheetDifferences() {
   const auto changed = qScopeGuard([this] { listChanged(); });
+  enterPendingFills();
   viewer::findSheetDifferences(left(), right(), *this);
 }
 
 void TfrmShowDifference::MarkCell(std::int32_t row, std::int32_t col) {
+  enterPendingFills();
   viewer::markCell(left(), right(), row, col);
 }
 
@@ -315,13 +331,16 @@ void TfrmShowDifference::SetPeriodCaption(const std::string& period) {
 }
 
 void TfrmShowDifference::ClearDifferences() {
+  // A run empties the list after every sheet of every pair; an empty list has nothing to redraw.
+  const bool wasEmpty = ui_->lsvDifferenace->topLevelItemCount() == 0 && navigator_.lines().empty();
   ui_->lsvDifferenace->clear();
   navigator_.clear();
-  listChanged();
+  if (!wasEmpty) listChanged();
 }
 
 void TfrmShowDifference::listChanged() {
-  const std::vector<int> counts = navigator_.countsBySheet(F1Book1().NumSheets());
+  // The number of sheets is the template's; deferred fills need not be entered for it.
+  const std::vector<int> counts = navigator_.countsBySheet(books_[viewer::kLeft].NumSheets());
   for (sheet::BookWidget* grid : grids_) grid->setSheetCounts(counts);
   showPosition();
 }
@@ -371,6 +390,7 @@ void TfrmShowDifference::btnExportDifferencesClick() {
 }
 
 void TfrmShowDifference::ExportDifferences(const std::string& path) {
+  enterPendingFills();
   viewer::ExportCaptions captions;
   captions.pair = pairCaption_;
   captions.period = periodCaption_;
@@ -389,6 +409,7 @@ int TfrmShowDifference::ShowModal() {
 }
 
 void TfrmShowDifference::setVisible(bool visible) {
+  if (visible) enterPendingFills();
   if (visible && !isVisible())
     setWindowState((windowState() & ~(Qt::WindowMinimized | Qt::WindowFullScreen)) |
                    Qt::WindowMaximized);
@@ -424,6 +445,7 @@ void TfrmShowDifference::lsvDifferenaceDblClick() {
   const int row = item->text(2).toInt(&rowOk);
   const int col = item->text(3).toInt(&colOk);
   if (!rowOk || !colOk) throw Error("The difference line names no cell");
+  enterPendingFills();
   viewer::showDifference(left(), right(), sheet, row, col);
 }
 

@@ -139,9 +139,26 @@ class TfrmShowDifference : public QDialog, private viewer::DifferenceSink {
   void setExportFileChooser(ExportFileChooser chooser) { exportFileChooser_ = std::move(chooser); }
 
   // ---- for the dialog and tests ----
-  sheet::F1Book& F1Book1() noexcept { return books_[viewer::kLeft]; }
-  sheet::F1Book& F1Book2() noexcept { return books_[viewer::kRight]; }
-  sheet::BookWidget* grid(viewer::Side side) const noexcept { return grids_[side]; }
+  // The grids, with every deferred fill entered first (see DeferFills).
+  sheet::F1Book& F1Book1() {
+    enterPendingFills();
+    return books_[viewer::kLeft];
+  }
+  sheet::F1Book& F1Book2() {
+    enterPendingFills();
+    return books_[viewer::kRight];
+  }
+  sheet::BookWidget* grid(viewer::Side side) {
+    enterPendingFills();
+    return grids_[side];
+  }
+
+  // While on, FillBooks keeps the rows' values typed (viewer::PendingFills) instead of writing
+  // them as text into the hidden grids, and enters them, last value per cell, as soon as
+  // anything reads, scans, marks, exports or shows the grids (or loads a template over them), so
+  // that everything observable is as if every value had been written. Turning it off enters
+  // what is kept.
+  void DeferFills(bool on);
   QTreeWidget* lsvDifferenace() const noexcept;
   QGroupBox* GroupBox1() const noexcept;
   QGroupBox* GroupBox2() const noexcept;
@@ -159,6 +176,9 @@ class TfrmShowDifference : public QDialog, private viewer::DifferenceSink {
   // DifferenceSink: appends a line to lsvDifferenace.
   void addDifference(const viewer::DifferenceLine& line) override;
 
+  // Enters the values FillBooks kept while fills were deferred.
+  void enterPendingFills();
+
   SheetControl& left() noexcept { return controls_[viewer::kLeft]; }
   SheetControl& right() noexcept { return controls_[viewer::kRight]; }
 
@@ -173,6 +193,8 @@ class TfrmShowDifference : public QDialog, private viewer::DifferenceSink {
 
   std::unique_ptr<Ui::TfrmShowDifference> ui_;
   std::array<sheet::F1Book, 2> books_;
+  viewer::PendingFills pending_;
+  bool deferFills_ = false;
   std::array<F1BookControl, 2> controls_;
   std::array<sheet::BookWidget*, 2> grids_{};
   sheet::BookScrollLink* scrollLink_ = nullptr;

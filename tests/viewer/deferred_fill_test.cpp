@@ -1,0 +1,136 @@
+// The viewer's deferred fills: rows kept typed during a run and entered only when something looks
+// at the grids give exactly the grids that writing every value at once gives, and fail where the
+// writing fails.
+#include <gtest/gtest.h>
+
+#include <QTreeWidget>
+#include <random>
+
+#include "platform/errors.h"
+#include "platform/spreadsheet/workbook.h"
+#include "viewer/viewer_fixture.h"
+
+namespace dupsweep {
+namespace {
+
+using testing::contents;
+using testing::writeTemplate;
+
+// A unit's rows of one sheet: the five leading columns, then four figures of mixed kinds, some
+// NULL; rows at distinct nRow values in ascending order.
+db::RowSet randomRows(std::mt19937& random, int rowCount) {
+  std::vector<std::string> names = {"sPeriodID", "sUnitCode", "nRow", "sTaskCode", "nLevel",
+                                    "f1",        "f2",        "f3",   "f4"};
+  std::vector<db::Value> cells;
+  int nRow = 0;
+  for (int r = 0; r < rowCount; ++r) {
+    nRow += 1 + static_cast<int>(random() % 3);
+    for (db::Value v : {db::Value(std::string("2024N")), db::Value(std::string("U")),
+                        db::Value(std::int64_t{nRow}), db::Value(std::string("T01")),
+                        db::Value(std::int64_t{1})})
+      cells.push_back(std::move(v));
+    for (int c = 0; c < 4; ++c) {
+      switch (random() % 6) {
+        case 0: cells.emplace_back(db::Null{}); break;
+        case 1: cells.emplace_back(static_cast<std::int64_t>(random() % 1000)); break;
+        case 2: cells.emplace_back(static_cast<double>(random() % 100000) / 100.0); break;
+        case 3: cells.emplace_back(db::Decimal{std::to_string(random() % 90) + ".50"}); break;
+        case 4: cells.emplace_back(std::string("文本") + std::to_string(random() % 5)); break;
+        default: cells.emplace_back(std::string());
+      }
+    }
+  }
+  return db::RowSet(names, cells);
+}
+
+class DeferredFills : public testing::ViewerTest {
+ protected:
+  void SetUp() override {
+    writeTemplate(dir_ / "t.xlsx", {{"一", {{1, 1, "表一"}, {3, 2, "模板值"}}},
+                                    {"二", {{1, 1, "表二"}}},
+                                    {"三", {}}});
+    for (TfrmShowDifference* form : {form_.get(), &deferred_}) form->LoadTemplate(path());
+    deferred_.DeferFills(true);
+  }
+  std::string path() const { return (dir_ / "t.xlsx").string(); }
+
+  TfrmShowDifference deferred_;
+};
+
+TEST_F(DeferredFills, GiveTheGridsThatWritingEveryValueGives) {
+  for (unsigned seed = 1; seed <= 20; ++seed) {
+    SCOPED_TRACE(seed);
+    std::mt19937 random(seed);
+    // Pairs over the sheets in turn, as a run does; later pairs overwrite some cells of earlier
+    // ones and leave others.
+    for (int pair = 0; pair < 6; ++pair) {
+      for (int sheetIndex = 0; sheetIndex < 3; ++sheetIndex) {
+        const int rowsS = static_cast<int>(random() % 6);
+        const int rowsD = static_cast<int>(random() % 6);
+        db::RowSet s = randomRows(random, rowsS), d = randomRows(random, rowsD);
+        for (TfrmShowDifference* form : {form_.get(), &deferred_}) {
+          form->SetSheet(sheetIndex);
+          db::RowSet copyS = s, copyD = d;
+          copyS.first();
+          copyD.first();
+          TSampleData sample;
+          form->FillBooks(copyS, copyD, sample);
+        }
+      }
+      for (TfrmShowDifference* form : {form_.get(), &deferred_}) form->SetSheet(0);
+    }
+    EXPECT_EQ(contents(deferred_.F1Book1()), contents(form_->F1Book1()));
+    EXPECT_EQ(contents(deferred_.F1Book2()), contents(form_->F1Book2()));
+    EXPECT_EQ(deferred_.F1Book1().Sheet(), form_->F1Book1().Sheet());
+    for (TfrmShowDifference* form : {form_.get(), &deferred_}) form->LoadTemplate(path());
+  }
+}
+
+TEST_F(DeferredFills, FailWhereWritingFailsAndKeepWhatCameBefore) {
+  // Row 2 is written, then a row whose nRow is no row of a sheet ends the fill.
+  std::vector<std::string> names = {"sPeriodID", "sUnitCode", "nRow", "sTaskCode", "nLevel", "f1"};
+  const auto rowsWithRow = [&](std::int64_t second) {
+    return db::RowSet(names, {std::string("P"), std::string("U"), std::int64_t{2},
+                              std::string("T"), std::int64_t{1}, std::int64_t{7},
+                              std::string("P"), std::string("U"), std::int64_t{second},
+                              std::string("T"), std::int64_t{1}, std::int64_t{8}});
+  };
+  for (TfrmShowDifference* form : {form_.get(), &deferred_}) {
+    db::RowSet s = rowsWithRow(sheet::kMaxRows + 1), d = rowsWithRow(3);
+    TSampleData sample;
+    EXPECT_THROW(form->FillBooks(s, d, sample), sheet::RangeError);
+    EXPECT_FALSE(sample.bRepeated);
+  }
+  EXPECT_EQ(contents(deferred_.F1Book1()), contents(form_->F1Book1()));
+  EXPECT_EQ(contents(deferred_.F1Book2()), contents(form_->F1Book2()));
+  EXPECT_EQ(deferred_.F1Book1().text(2, 1), "7");  // figure column 5 is grid column 1
+
+  // Text that is not UTF-8 fails as entering it fails.
+  db::RowSet bad(names, {std::string("P"), std::string("U"), std::int64_t{4}, std::string("T"),
+                         std::int64_t{1}, std::string("\xff\xfe")});
+  db::RowSet none(names, {});
+  TSampleData sample;
+  EXPECT_THROW(deferred_.FillBooks(bad, none, sample), FormatError);
+}
+
+TEST_F(DeferredFills, AreEnteredBeforeTheScanAndBeforeATemplateLoad) {
+  std::vector<std::string> names = {"sPeriodID", "sUnitCode", "nRow", "sTaskCode", "nLevel", "f1"};
+  db::RowSet s(names, {std::string("P"), std::string("U"), std::int64_t{4}, std::string("T"),
+                       std::int64_t{1}, std::int64_t{1}});
+  db::RowSet d(names, {std::string("P"), std::string("U"), std::int64_t{4}, std::string("T"),
+                       std::int64_t{1}, std::int64_t{2}});
+  TSampleData sample;
+  deferred_.FillBooks(s, d, sample);
+  deferred_.FindAllDifferences();
+  EXPECT_EQ(deferred_.lsvDifferenace()->topLevelItemCount(), 1);
+  // Writing, then loading a template, leaves the template's cells: nothing kept survives a load.
+  db::RowSet s2 = s, d2 = d;
+  s2.first();
+  d2.first();
+  deferred_.FillBooks(s2, d2, sample);
+  deferred_.LoadTemplate(path());
+  EXPECT_EQ(deferred_.F1Book1().text(4, 1), "");
+}
+
+}  // namespace
+}  // namespace dupsweep
