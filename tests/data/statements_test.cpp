@@ -32,6 +32,22 @@ TEST(UnitStatement, OtherLevelsUseTheParentCodeEvenWhenEmpty) {
   EXPECT_EQ(negative[6], "   AND   dbo.UnitClsAndUnit.sParentCode = 'P1')");
 }
 
+TEST(UnitStatement, SchemeUnitsAreLookedUpByCodeInOneStatement) {
+  EXPECT_EQ(sql::unitsByCode(db::Dialect::SqlServer, "01", {"A1", "O'B"}),
+            (Lines{"SELECT dbo.Unit.nUnitID,\tdbo.Unit.sUnitName,\tdbo.UnitClsAndUnit.nLevel,",
+                   "        dbo.UnitClsAndUnit.sUnitCode",
+                   "  FROM  dbo.UnitClsAndUnit,dbo.Unit",
+                   "  WHERE  (dbo.UnitClsAndUnit.nUnitID = dbo.Unit.nUnitID",
+                   "      AND   dbo.UnitClsAndUnit.sUnitClsCode = '01'",
+                   "      AND   dbo.UnitClsAndUnit.sUnitCode IN ('A1','O''B'))",
+                   "  ORDER BY dbo.UnitClsAndUnit.sUnitCode, dbo.UnitClsAndUnit.nLevel"}));
+  // Without a classification (the scanner's default) every classification is searched.
+  const Lines any = sql::unitsByCode(db::Dialect::SQLite, "", {"A1"});
+  ASSERT_EQ(any.size(), 6u);
+  EXPECT_EQ(any[3], "  WHERE  (UnitClsAndUnit.nUnitID = Unit.nUnitID");
+  EXPECT_EQ(any[4], "      AND   UnitClsAndUnit.sUnitCode IN ('A1'))");
+}
+
 TEST(UnitStatement, ApostrophesAreDoubled) {
   TdmDupsweep dm;
   Lines lines = dm.BuildUnitSQL("0'1", "a' OR '1'='1", 1);
