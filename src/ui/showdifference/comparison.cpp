@@ -22,15 +22,16 @@ int gridRowOf(const db::RowSet& rows) {
   return static_cast<int>(nRow);
 }
 
-}  // namespace
-
-void fillBooks(db::RowSet& S, db::RowSet& D, SheetControl& left, SheetControl& right) {
+// Walks the rows of S and D together as fillBooks writes them: for every non-NULL figure of a
+// row, `write(side, gridRow, gridCol, value)`, row by row and, within a row, column by column,
+// S before D. The grid row (the row's nRow) is read only once a value of the row is written, so a
+// row of NULL figures needs no row number. Leaves both row sets at their ends.
+template <class Write>
+void forEachFigure(db::RowSet& S, db::RowSet& D, Write&& write) {
   const std::array<db::RowSet*, 2> rows{&S, &D};
-  const Grids grids{&left, &right};
   while (!S.eof() || !D.eof()) {
     // Both row sets come from the same data table; S's column count serves for both.
     const int columns = S.columnCount();
-    // Read only once a value is written, so a row of NULL figures needs no row number.
     std::array<std::optional<int>, 2> gridRow;
     for (int k = kFirstFigureColumn; k < columns; ++k) {
       for (std::size_t side : {kLeft, kRight}) {
@@ -39,7 +40,7 @@ void fillBooks(db::RowSet& S, db::RowSet& D, SheetControl& left, SheetControl& r
         const db::Field field = unit.field(k);
         if (field.isNull()) continue;
         if (!gridRow[side]) gridRow[side] = gridRowOf(unit);
-        grids[side]->EntryRC(*gridRow[side], k - kColumnOffset, db::displayText(field.value()));
+        write(static_cast<Side>(side), *gridRow[side], k - kColumnOffset, field.value());
       }
     }
     for (db::RowSet* unit : rows) {
@@ -48,40 +49,29 @@ void fillBooks(db::RowSet& S, db::RowSet& D, SheetControl& left, SheetControl& r
   }
 }
 
+}  // namespace
+
+void fillBooks(db::RowSet& S, db::RowSet& D, SheetControl& left, SheetControl& right) {
+  const Grids grids{&left, &right};
+  forEachFigure(S, D, [&](Side side, int row, int col, const db::Value& value) {
+    grids[side]->EntryRC(row, col, db::displayText(value));
+  });
+}
+
 void PendingFills::fill(db::RowSet& S, db::RowSet& D, const SheetControl& left,
                         const SheetControl& right) {
-  const std::array<db::RowSet*, 2> rows{&S, &D};
   const std::array<Rows*, 2> target{&sheets_[kLeft][left.Sheet()], &sheets_[kRight][right.Sheet()]};
-  while (!S.eof() || !D.eof()) {
-    const int columns = S.columnCount();
-    std::array<std::vector<db::Value>*, 2> row{nullptr, nullptr};
-    for (int k = kFirstFigureColumn; k < columns; ++k) {
-      for (std::size_t side : {kLeft, kRight}) {
-        db::RowSet& unit = *rows[side];
-        if (unit.eof()) continue;
-        const db::Field field = unit.field(k);
-        if (field.isNull()) continue;
-        // The checks the write would make, in its order: the row, the column, the text.
-        if (!row[side]) {
-          std::vector<db::Value>& cells = (*target[side])[gridRowOf(unit)];
-          if (cells.size() < static_cast<std::size_t>(columns - kFirstFigureColumn))
-            cells.resize(static_cast<std::size_t>(columns - kFirstFigureColumn));
-          row[side] = &cells;
-        }
-        const int col = k - kColumnOffset;
-        sheet::checkCol(col);
-        const db::Value& value = field.value();
-        if (const auto* text = std::get_if<std::string>(&value); text && !text::isValidUtf8(*text)) {
-          text::utf8ToUtf16(*text);  // raises FormatError naming the offset of the bad byte
-          throw FormatError("Invalid UTF-8 text");
-        }
-        (*row[side])[static_cast<std::size_t>(col - 1)] = value;
-      }
+  forEachFigure(S, D, [&](Side side, int row, int col, const db::Value& value) {
+    // The checks the write would make after the row's: the column, then the text.
+    sheet::checkCol(col);
+    if (const auto* text = std::get_if<std::string>(&value); text && !text::isValidUtf8(*text)) {
+      text::utf8ToUtf16(*text);  // raises FormatError naming the offset of the bad byte
+      throw FormatError("Invalid UTF-8 text");
     }
-    for (db::RowSet* unit : rows) {
-      if (!unit->eof()) unit->next();
-    }
-  }
+    std::vector<db::Value>& cells = (*target[side])[row];
+    if (cells.size() < static_cast<std::size_t>(col)) cells.resize(static_cast<std::size_t>(col));
+    cells[static_cast<std::size_t>(col - 1)] = value;
+  });
 }
 
 void PendingFills::enterInto(SheetControl& left, SheetControl& right) {
