@@ -13,9 +13,9 @@
 
 #include "data/dmdupsweep.h"
 #include "engine/compare.h"
+#include "engine/run.h"
 #include "model/pairs.h"
 #include "platform/errors.h"
-#include "platform/files/files.h"
 #include "scheme/scheme.h"
 
 namespace dupsweep::scan {
@@ -28,9 +28,17 @@ struct PairResult {
 };
 
 // Collects the sheets whose figures table does not exist, once per table: the run counts them as
-// not identical, and the report says so instead of passing over them in silence.
-class MissingTables : public SheetObserver {
+// not identical, and the report says so instead of passing over them in silence. Also knows the
+// place (in the scanner's list) of the pair being compared.
+class MissingTables : public RunObserver {
  public:
+  explicit MissingTables(const std::deque<TUnitGroup>& pairs) {
+    for (std::size_t i = 0; i < pairs.size(); ++i) places_[&pairs[i]] = i;
+  }
+  void BeginSheet(const TSampleData&, const TUnitGroup& pair) override {
+    current_ = places_.at(&pair);
+  }
+  std::size_t currentPair() const noexcept { return current_; }
   void TableMissing(const TSampleData& sample, const std::string& table) override {
     if (std::find(tables_.begin(), tables_.end(), table) != tables_.end()) return;
     tables_.push_back(table);
@@ -42,6 +50,25 @@ class MissingTables : public SheetObserver {
  private:
   std::vector<std::string> tables_;
   std::vector<std::string> warnings_;
+  std::map<const TUnitGroup*, std::size_t> places_;
+  std::size_t current_ = 0;
+};
+
+// The progress line on a terminal: the pair being compared, counted from the run's steps (two
+// for the template, then one per pair).
+class PairProgress : public ProgressSink {
+ public:
+  PairProgress(std::ostream* out, std::size_t pairs) : out_(out), pairs_(pairs) {}
+  void step() override {
+    ++steps_;
+    if (out_ && steps_ >= 2 && steps_ < 2 + pairs_)
+      *out_ << "\rcomparing pair " << steps_ - 1 << " of " << pairs_ << std::flush;
+  }
+
+ private:
+  std::ostream* out_;
+  std::size_t pairs_;
+  std::size_t steps_ = 0;
 };
 
 QString q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<int>(s.size())); }
@@ -229,29 +256,28 @@ void run(const Options& o, std::ostream& out, std::ostream& progress) {
     period = periods->front().period->sPeriodID;
   }
 
-  SampleList samples = dm.GetSampleList(period, o.task, o.level);
-  // The dialog compares nothing without a template workbook; say so instead of reporting that
-  // no pair has identical sheets.
-  std::string whyNot;
-  std::string templateFile = dm.ExtractTemplate(period, o.task, o.level, &whyNot);
-  if (templateFile.empty() && !whyNot.empty())
-    throw Error("the template workbook of period " + period + " cannot be read: " + whyNot);
-  if (templateFile.empty())
-    throw Error("period " + period + " has no template workbook for task " + o.task +
-                " and level " + std::to_string(o.level));
-  files::deleteFileQuietly(templateFile);
-
-  ComparisonEngine engine(dm);
-  MissingTables observer;
+  // The dialog's run, with the same entries: a pair with an unknown code is passed over.
+  std::vector<RunEntry> entries;
   std::vector<PairResult> results;
   for (std::size_t i = 0; i < pairs.size(); ++i) {
-    if (o.progress) progress << "\rcomparing pair " << i + 1 << " of " << pairs.size() << std::flush;
-    PairResult r{&pairs[i], {}, unknown[i]};
-    if (r.skipped.empty())
-      engine.ComparePair(samples, pairs[i], observer,
-                         [&](const TSampleData& t) { r.identical.push_back(t); });
-    results.push_back(std::move(r));
+    entries.push_back({&pairs[i], unknown[i].empty()});
+    results.push_back(PairResult{&pairs[i], {}, unknown[i]});
   }
+  MissingTables observer(pairs);
+  PairProgress bar(o.progress ? &progress : nullptr, pairs.size());
+  ComparisonRun run(dm, period, o.task, o.level);
+  const bool compared = run.Run(entries, observer, bar, [&](DifferenceData found) {
+    results[observer.currentPair()].identical.push_back(std::move(found.Sample));
+  });
+  // The dialog compares nothing without a template workbook; say so instead of reporting that
+  // no pair has identical sheets.
+  if (!compared && !run.templateFailure().empty())
+    throw Error("the template workbook of period " + period +
+                " cannot be read: " + run.templateFailure());
+  if (!compared)
+    throw Error("period " + period + " has no template workbook for task " + o.task +
+                " and level " + std::to_string(o.level));
+  const SampleList& samples = run.samples();
   if (o.progress) progress << "\r\033[K" << std::flush;
   warnings.insert(warnings.end(), observer.warnings().begin(), observer.warnings().end());
 

@@ -24,6 +24,7 @@
 
 #include "data/dmdupsweep.h"
 #include "engine/compare.h"
+#include "engine/run.h"
 #include "model/pairs.h"
 #include "platform/errors.h"
 #include "platform/files/files.h"
@@ -82,11 +83,21 @@ constexpr int kYesNoCancel = ui::MB_YESNOCANCEL | ui::MB_ICONINFORMATION | ui::M
 // shows the table's sheet with the pair's units in its captions, receives both units' rows
 // (FillBooks, whose equality test decides the table), and its difference list is emptied
 // afterwards.
-class ViewerObserver : public SheetObserver {
+class ViewerRun : public RunObserver {
  public:
-  ViewerObserver(TfrmShowDifference& viewer, std::function<void()> afterSheet)
-      : viewer_(viewer), afterSheet_(std::move(afterSheet)) {}
+  ViewerRun(TfrmShowDifference& viewer, std::function<void()> afterSheet,
+            std::function<void()> pairsDone, std::function<void(const TUnitGroup*)> finish)
+      : viewer_(viewer),
+        afterSheet_(std::move(afterSheet)),
+        pairsDone_(std::move(pairsDone)),
+        finish_(std::move(finish)) {}
 
+  void TemplateReady(const std::string& file) override {
+    viewer_.LoadTemplate(file);
+    // The list of the viewer belongs to the template just loaded: lines of an earlier scan name
+    // cells of another workbook.
+    viewer_.ClearDifferences();
+  }
   void BeginSheet(const TSampleData& sample, const TUnitGroup& pair) override {
     viewer_.SetSheet(sample.nSheetOrder - 1);
     viewer_.SetUnitCaptions(*pair.UnitS, *pair.UnitD);
@@ -98,11 +109,34 @@ class ViewerObserver : public SheetObserver {
     viewer_.ClearDifferences();
     afterSheet_();
   }
+  void PairDone(const TUnitGroup&) override { viewer_.SetSheet(0); }
+  void PairsDone() override {
+    if (pairsDone_) pairsDone_();
+  }
+  void Finish(const TUnitGroup* lastPair) override { finish_(lastPair); }
 
  private:
   TfrmShowDifference& viewer_;
   std::function<void()> afterSheet_;
+  std::function<void()> pairsDone_;
+  std::function<void(const TUnitGroup*)> finish_;
 };
+
+// The run's steps on the dialog's progress bar.
+class BarProgress : public ProgressSink {
+ public:
+  BarProgress(QProgressBar& bar, std::function<void()> step) : bar_(bar), step_(std::move(step)) {}
+  void begin(int steps) override {
+    bar_.setRange(0, steps);
+    bar_.setValue(0);
+  }
+  void step() override { step_(); }
+
+ private:
+  QProgressBar& bar_;
+  std::function<void()> step_;
+};
+
 
 // The depth of a node in the tree: 0 for a top-level node.
 std::int32_t depthOf(const QTreeWidgetItem* node) {
@@ -600,64 +634,37 @@ void TfrmDupsweep::cmdCompareClick() {
   FDifferenceList->clear();
   lastRun_.reset();  // a run that ends early leaves nothing to export
   emptyDifferenceBox();
-  progress->setRange(0, pairs->count() + 4);
-  progress->setValue(0);
   ui_->cmdDelRepetition->setEnabled(false);
 
-  SampleList samples = FDataModule->GetSampleList(FPeriodID, FTaskCode, FLevel);
-  const std::string templateFile = FDataModule->ExtractTemplate(FPeriodID, FTaskCode, FLevel);
-  if (!templateFile.empty()) {
-    stepProgress();
-    loadTemplate(templateFile);
-    stepProgress();
-    ComparisonRunRecord run{FPeriodID, ui_->cmbPeriod->currentText().toStdString(), {}};
-    for (int row = 0; row < pairs->count(); ++row) {
-      // A pair marked unusable when its scheme was loaded is passed over (and still counted).
-      if (const PairEntry* entry = entryAt(row); entry && entry->usable()) {
-        ComparePair(samples, entry->group());
-        const TUnitGroup& group = entry->group();
-        run.pairs.push_back({group.GroupName, *group.UnitS, *group.UnitD});
-      }
-      stepProgress();
+  // A pair marked unusable when its scheme was loaded is passed over (and still counted).
+  std::vector<RunEntry> entries;
+  ComparisonRunRecord record{FPeriodID, ui_->cmbPeriod->currentText().toStdString(), {}};
+  for (int row = 0; row < pairs->count(); ++row) {
+    const PairEntry* entry = entryAt(row);
+    entries.push_back({entry ? &entry->group() : nullptr, entry && entry->usable()});
+    if (entries.back().pair && entries.back().compare) {
+      const TUnitGroup& group = entry->group();
+      record.pairs.push_back({group.GroupName, *group.UnitS, *group.UnitD});
     }
-    lastRun_ = std::move(run);
-    FillDuplicateUnits();
-    stepProgress();
-    FShowForm->SetPeriodCaption(ui_->cmbPeriod->currentText().toStdString());
-    if (const TUnitGroup* last = pairAt(pairs->count() - 1))
-      FShowForm->SetPairCaption(last->GroupName);
-    FShowForm->FindAllDifferences();
-    stepProgress();
   }
-  samples.clear();
+  ViewerRun viewer(
+      *FShowForm, [this] { keepPainted(); },
+      [this, &record] {
+        lastRun_ = std::move(record);
+        FillDuplicateUnits();
+      },
+      [this](const TUnitGroup* last) {
+        FShowForm->SetPeriodCaption(ui_->cmbPeriod->currentText().toStdString());
+        if (last) FShowForm->SetPairCaption(last->GroupName);
+        FShowForm->FindAllDifferences();
+      });
+  BarProgress bar(*progress, [this] { stepProgress(); });
+  ComparisonRun(*FDataModule, FPeriodID, FTaskCode, FLevel)
+      .Run(entries, viewer, bar, [this](DifferenceData found) {
+        FDifferenceList->push_back(std::make_unique<DifferenceData>(std::move(found)));
+      });
   progress->setValue(0);
   if (!FDifferenceList->empty()) ui_->cmdDelRepetition->setEnabled(true);
-}
-
-void TfrmDupsweep::ComparePair(SampleList& samples, const TUnitGroup& group) {
-  fillViewer(samples, group, [this, &group](const TSampleData& t) {
-    auto found = std::make_unique<DifferenceData>();
-    found->sGroupName = group.GroupName;
-    found->Sample = t;  // the copying rule: every field but the sheet number
-    found->UnitS = *group.UnitS;
-    found->UnitD = *group.UnitD;
-    FDifferenceList->push_back(std::move(found));
-  });
-}
-
-void TfrmDupsweep::fillViewer(SampleList& samples, const TUnitGroup& group,
-                              const std::function<void(const TSampleData&)>& onIdentical) {
-  ViewerObserver observer(*FShowForm, [this] { keepPainted(); });
-  ComparisonEngine(*FDataModule).ComparePair(samples, group, observer, onIdentical);
-  FShowForm->SetSheet(0);
-}
-
-void TfrmDupsweep::loadTemplate(const std::string& file) {
-  const auto remove = qScopeGuard([&file] { files::deleteFileQuietly(file); });
-  FShowForm->LoadTemplate(file);
-  // The list of the viewer belongs to the template just loaded: lines of an earlier scan name
-  // cells of another workbook.
-  FShowForm->ClearDifferences();
 }
 
 void TfrmDupsweep::stepProgress() {
@@ -818,27 +825,27 @@ void TfrmDupsweep::btnShowDifferenceClick() {
   if (!FDataModule || !FShowForm) return;
 
   // Without a template (no period chosen gives none either) there is nothing to show the
-  // pair's sheets over.
-  std::string whyNot;
-  const std::string templateFile =
-      FPeriodID.empty() ? std::string()
-                        : FDataModule->ExtractTemplate(FPeriodID, FTaskCode, FLevel, &whyNot);
-  if (templateFile.empty()) {
-    // A template that could not be read is not the same as none: the operator hears why.
+  // pair's sheets over; one that could not be read is not the same as none: the operator hears
+  // why.
+  bool shown = false;
+  ComparisonRun run(*FDataModule, FPeriodID, FTaskCode, FLevel);
+  if (!FPeriodID.empty()) {
+    busy_ = true;
+    const auto done = qScopeGuard([this] { busy_ = false; });
+    // Nothing is recorded: the run's results stay as they are.
+    ViewerRun viewer(*FShowForm, [this] { keepPainted(); }, nullptr,
+                     [this, entry](const TUnitGroup*) {
+                       FShowForm->FindAllDifferences();
+                       FShowForm->SetPairCaption(entry->group().GroupName);
+                       FShowForm->SetPeriodCaption(ui_->cmbPeriod->currentText().toStdString());
+                     });
+    shown = run.Show(entry->group(), viewer);
+  }
+  if (!shown) {
+    const std::string& whyNot = run.templateFailure();
     ui::MessageBox(whyNot.empty() ? std::string(kNoTemplate) : kTemplateUnreadable + whyNot,
                    kPrompt, kInformation);
     return;
-  }
-  {
-    busy_ = true;
-    const auto done = qScopeGuard([this] { busy_ = false; });
-    loadTemplate(templateFile);
-    SampleList samples = FDataModule->GetSampleList(FPeriodID, FTaskCode, FLevel);
-    // Nothing is recorded: the run's results stay as they are.
-    fillViewer(samples, entry->group(), nullptr);
-    FShowForm->FindAllDifferences();
-    FShowForm->SetPairCaption(entry->group().GroupName);
-    FShowForm->SetPeriodCaption(ui_->cmbPeriod->currentText().toStdString());
   }
   FShowForm->ShowModal();
 }

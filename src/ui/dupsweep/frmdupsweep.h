@@ -182,12 +182,9 @@ class TfrmDupsweep : public QDialog {
   // Empties lsbDifference, releasing the sample copies its entries carry.
   void emptyDifferenceBox();
 
-  // The comparison run and its lists.
+  // The comparison run (ComparisonRun, with the viewer receiving the rows and the progress bar
+  // its steps) and its lists.
   void cmdCompareClick();
-  // Compares one pair over every table of `samples` through the comparison engine, with the
-  // viewer receiving the rows, and appends every identical table to FDifferenceList; then shows
-  // sheet 1 in the viewer.
-  void ComparePair(SampleList& samples, const TUnitGroup& group);
   void FillDuplicateUnits();
   void cmbUnitsChange();
 
@@ -203,13 +200,6 @@ class TfrmDupsweep : public QDialog {
   // Showing one pair's differences.
   void btnShowDifferenceClick();
 
-  // Fills the viewer with one pair over every table of `samples`, as a comparison run does;
-  // `onIdentical` receives each table found identical. Leaves the viewer on sheet 1.
-  void fillViewer(SampleList& samples, const TUnitGroup& group,
-                  const std::function<void(const TSampleData&)>& onIdentical);
-  // Lets the viewer read the template workbook `file`, then deletes the file, also when the
-  // workbook cannot be read.
-  void loadTemplate(const std::string& file);
   // Advances ProgressBar1 by one step and paints it at once.
   void stepProgress();
   // Lets the window system paint while a long handler runs: everything but the operator's input
