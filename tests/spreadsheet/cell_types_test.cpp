@@ -16,22 +16,10 @@
 namespace dupsweep::sheet {
 namespace {
 
+using testing::cellTexts;
+
 const std::filesystem::path kFixtures =
     std::filesystem::path(DUPSWEEP_SOURCE_DIR) / "tests" / "spreadsheet" / "fixtures";
-
-// "R<row>C<col>=text" of every cell holding text, row by row.
-std::vector<std::string> cellTexts(const Worksheet& sheet) {
-  std::vector<std::string> out;
-  for (int r = 1; r <= sheet.storedRows(); ++r) {
-    const auto cells = sheet.row(r);
-    for (std::size_t c = 0; c < cells.size(); ++c) {
-      if (!cells[c].text.empty()) {
-        out.push_back("R" + std::to_string(r) + "C" + std::to_string(c + 1) + "=" + cells[c].text);
-      }
-    }
-  }
-  return out;
-}
 
 // What LibreOffice itself shows for cell-types.fods, cell by cell.
 const std::vector<std::string> kCellTypes = {"R1C1=percentage",   "R1C2=12.5%",

@@ -12,20 +12,9 @@
 namespace dupsweep::sheet {
 namespace {
 
-using testing::TempDir;
+using testing::cellTexts;
 
-std::vector<std::string> cellTexts(const Worksheet& sheet) {
-  std::vector<std::string> out;
-  for (int r = 1; r <= sheet.storedRows(); ++r) {
-    const auto cells = sheet.row(r);
-    for (std::size_t c = 0; c < cells.size(); ++c) {
-      if (!cells[c].text.empty()) {
-        out.push_back("R" + std::to_string(r) + "C" + std::to_string(c + 1) + "=" + cells[c].text);
-      }
-    }
-  }
-  return out;
-}
+using testing::TempDir;
 
 class XlsxReading : public ::testing::Test {
  protected:

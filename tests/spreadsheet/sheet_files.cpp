@@ -165,6 +165,18 @@ void writeTemplateXlsx(const std::filesystem::path& path, int sheets, int rows, 
   check(workbook_close(wb), "workbook_close");
 }
 
+std::vector<std::string> cellTexts(const Worksheet& sheet) {
+  std::vector<std::string> out;
+  for (int r = 1; r <= sheet.storedRows(); ++r) {
+    const auto cells = sheet.row(r);
+    for (std::size_t c = 0; c < cells.size(); ++c) {
+      if (!cells[c].text.empty())
+        out.push_back("R" + std::to_string(r) + "C" + std::to_string(c + 1) + "=" + cells[c].text);
+    }
+  }
+  return out;
+}
+
 void writeStoredZip(const std::filesystem::path& path,
                     const std::vector<std::pair<std::string, std::string>>& entries) {
   std::string out;

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/spreadsheet/workbook.h"
+
 namespace dupsweep::sheet::testing {
 
 // A fresh directory under the temporary directory, removed with everything in it on destruction.
@@ -34,6 +36,9 @@ void writeSampleXlsx(const std::filesystem::path& path);
 // An xlsx workbook of `sheets` sheets shaped like a statistical report template: a merged title,
 // a bordered header row and `rows` x `cols` bordered body cells with row labels and some numbers.
 void writeTemplateXlsx(const std::filesystem::path& path, int sheets, int rows, int cols);
+
+// "R<row>C<col>=text" of every cell of `sheet` holding text, row by row.
+std::vector<std::string> cellTexts(const Worksheet& sheet);
 
 // A zip archive of uncompressed entries, in the given order.
 void writeStoredZip(const std::filesystem::path& path,

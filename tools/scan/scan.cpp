@@ -14,6 +14,7 @@
 #include "data/dmdupsweep.h"
 #include "engine/compare.h"
 #include "engine/run.h"
+#include "engine/unitcheck.h"
 #include "model/pairs.h"
 #include "platform/errors.h"
 #include "scheme/scheme.h"
@@ -208,38 +209,28 @@ void run(const Options& o, std::ostream& out, std::ostream& progress) {
   // Each pair's units as the database knows them by code, with one statement for all pairs: the
   // report names the units the rows belong to, and a code the database does not know is
   // reported, not compared.
-  std::vector<std::string> codes;
-  for (const auto& p : loaded) {
-    codes.push_back(p.unitS.sUnitCode);
-    codes.push_back(p.unitD.sUnitCode);
-  }
-  std::sort(codes.begin(), codes.end());
-  codes.erase(std::unique(codes.begin(), codes.end()), codes.end());
-  std::map<std::string, TUnitData> known;
+  UnitPairRefs refs;
+  for (auto& p : loaded) refs.emplace_back(&p.unitS, &p.unitD);
+  std::vector<PairCheck> checks;
   try {
-    for (TUnitData& unit : dm.FindUnits(o.unitcls, codes))
-      known.try_emplace(unit.sUnitCode, std::move(unit));
+    checks = checkPairUnits(dm, o.unitcls, refs);
   } catch (const DatabaseError& e) {
     throw Error(std::string("the units of the schemes cannot be looked up: ") + e.what());
   }
   std::deque<TUnitData> units;
   std::deque<TUnitGroup> pairs;
   std::vector<std::string> unknown;  // per pair: why it is not compared
-  for (auto& p : loaded) {
+  for (std::size_t i = 0; i < loaded.size(); ++i) {
     std::string problem;
-    for (TUnitData* unit : {&p.unitS, &p.unitD}) {
-      if (auto found = known.find(unit->sUnitCode); found != known.end()) {
-        *unit = found->second;
-      } else {
-        if (!problem.empty()) problem += "; ";
-        problem += "unit code '" + unit->sUnitCode + "' is not in " +
-                   (o.unitcls.empty() ? std::string("the database")
-                                      : "unit classification " + o.unitcls);
-      }
+    for (const std::string& code : checks[i].unknownCodes) {
+      if (!problem.empty()) problem += "; ";
+      problem += "unit code '" + code + "' is not in " +
+                 (o.unitcls.empty() ? std::string("the database")
+                                    : "unit classification " + o.unitcls);
     }
-    units.push_back(std::move(p.unitS));
+    units.push_back(std::move(loaded[i].unitS));
     const TUnitData& s = units.back();
-    units.push_back(std::move(p.unitD));
+    units.push_back(std::move(loaded[i].unitD));
     pairs.emplace_back(s, units.back());
     unknown.push_back(std::move(problem));
   }

@@ -525,6 +525,19 @@ struct OdsTableLayout {
   }
 };
 
+// The shown text of an ISO 8601 date, optionally followed by THH:MM:SS with fractional seconds
+// (an OpenDocument date value, an xlsx cell of type "d"); nothing when it is no such date.
+std::optional<std::string> isoDateText(std::string_view value) {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0;
+  double second = 0;
+  const std::string text(value);
+  if (std::sscanf(text.c_str(), "%d-%d-%dT%d:%d:%lf", &year, &month, &day, &hour, &minute,
+                  &second) >= 3) {
+    return dateTimeText(year, month, day, hour, minute, second);
+  }
+  return std::nullopt;
+}
+
 // The text of an OpenDocument cell that has no paragraph, from its value attribute.
 std::string odsValueText(std::string_view type, std::string_view value) {
   if (value.empty()) return {};
@@ -536,17 +549,7 @@ std::string odsValueText(std::string_view type, std::string_view value) {
     if (result.ec != std::errc()) return {};
     return type == "percentage" ? generalNumberText(number * 100) + "%" : generalNumberText(number);
   }
-  if (type == "date") {
-    // YYYY-MM-DD, optionally followed by THH:MM:SS with fractional seconds
-    int year = 0, month = 0, day = 0, hour = 0, minute = 0;
-    double second = 0;
-    const std::string text(value);
-    if (std::sscanf(text.c_str(), "%d-%d-%dT%d:%d:%lf", &year, &month, &day, &hour, &minute,
-                    &second) >= 3) {
-      return dateTimeText(year, month, day, hour, minute, second);
-    }
-    return {};
-  }
+  if (type == "date") return isoDateText(value).value_or(std::string());
   if (type == "time") {
     // PTnnHnnMnnS, the hours possibly beyond a day
     long long hours = 0, minutes = 0;
@@ -772,18 +775,6 @@ std::vector<OdsTableLayout> scanOdsLayout(std::string_view bytes) {
 
 // ---- xlsx cells liborcus leaves out ------------------------------------------------------------
 
-// The text of an xlsx cell of type "d" (an ISO 8601 date and time).
-std::string isoDateText(std::string_view value) {
-  int year = 0, month = 0, day = 0, hour = 0, minute = 0;
-  double second = 0;
-  const std::string text(value);
-  if (std::sscanf(text.c_str(), "%d-%d-%dT%d:%d:%lf", &year, &month, &day, &hour, &minute,
-                  &second) >= 3) {
-    return dateTimeText(year, month, day, hour, minute, second);
-  }
-  return text;
-}
-
 // liborcus 0.17 reads the xlsx cells of types "s" (shared string), "n" and "b" (and formula
 // results), and drops the others without a word: inline strings ("inlineStr", text in <is>),
 // strings without a formula ("str"), error values ("e", "#N/A") and ISO dates ("d"). This pass
@@ -850,7 +841,7 @@ class XlsxCellScanner : public orcus::sax_handler {
     } else if (cellType_ == "str" || cellType_ == "e") {
       text = value_;
     } else if (cellType_ == "d") {
-      text = isoDateText(value_);
+      text = isoDateText(value_).value_or(std::string(value_));
     } else {
       return;
     }

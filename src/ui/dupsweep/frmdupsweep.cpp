@@ -20,11 +20,11 @@
 #include <QTreeWidgetItem>
 #include <algorithm>
 #include <limits>
-#include <map>
 
 #include "data/dmdupsweep.h"
 #include "engine/compare.h"
 #include "engine/run.h"
+#include "engine/unitcheck.h"
 #include "model/pairs.h"
 #include "platform/errors.h"
 #include "platform/files/files.h"
@@ -540,41 +540,31 @@ std::vector<std::string> TfrmDupsweep::loadPairs(const std::string& path) {
   // The file's names may no longer belong to its codes (a file edited by hand, units renamed by
   // the host): the deletion question and the viewer name the units the database knows by those
   // codes, and a code it does not know is never compared or deleted from.
-  std::vector<std::string> codes;
-  for (const scheme::SchemePair& pair : pairs) {
-    codes.push_back(pair.unitS.sUnitCode);
-    codes.push_back(pair.unitD.sUnitCode);
-  }
-  std::sort(codes.begin(), codes.end());
-  codes.erase(std::unique(codes.begin(), codes.end()), codes.end());
-  std::map<std::string, TUnitData> known;
+  UnitPairRefs refs;
+  for (scheme::SchemePair& pair : pairs) refs.emplace_back(&pair.unitS, &pair.unitD);
+  std::vector<PairCheck> checks(pairs.size());
   std::string lookupFailure;
   if (!pairs.empty()) {
     try {
       if (!FDataModule) throw DatabaseError("the dialog has no data module");
-      for (TUnitData& unit : FDataModule->FindUnits(FUnitClsCode, codes))
-        known.try_emplace(unit.sUnitCode, std::move(unit));  // the first (lowest) level wins
+      checks = checkPairUnits(*FDataModule, FUnitClsCode, refs);
     } catch (const DatabaseError& e) {
       lookupFailure = e.what();
     }
   }
 
   std::vector<std::string> unusable;
-  for (scheme::SchemePair& pair : pairs) {
+  for (std::size_t i = 0; i < pairs.size(); ++i) {
+    scheme::SchemePair& pair = pairs[i];
     std::string problem;
     if (isSelfPair(pair.unitS, pair.unitD)) {
       problem = "两个单位的代码相同（" + pair.unitS.sUnitCode + "）";
     } else if (!lookupFailure.empty()) {
       problem = "无法核对单位代码（" + lookupFailure + "）";
     } else {
-      for (TUnitData* unit : {&pair.unitS, &pair.unitD}) {
-        const auto found = known.find(unit->sUnitCode);
-        if (found == known.end()) {
-          if (!problem.empty()) problem += "；";
-          problem += "单位代码“" + unit->sUnitCode + "”不在单位分类“" + FUnitClsCode + "”中";
-        } else {
-          *unit = found->second;
-        }
+      for (const std::string& code : checks[i].unknownCodes) {
+        if (!problem.empty()) problem += "；";
+        problem += "单位代码“" + code + "”不在单位分类“" + FUnitClsCode + "”中";
       }
     }
     const TUnitData& unitS = units_.emplace_back(std::move(pair.unitS));
