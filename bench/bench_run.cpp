@@ -50,6 +50,7 @@
 #include <vector>
 
 #include "demodb.h"
+#include "host_schema.h"
 #include "entry/ComDupsweepDM.h"
 #include "platform/com/comptr.h"
 #include "platform/spreadsheet/f1book.h"
@@ -136,15 +137,8 @@ void writeSchemes(const fs::path& db, const fs::path& dir) {
 void writeTreeDb(const fs::path& path) {
   sqlite3* h = nullptr;
   sqlite3_open(path.c_str(), &h);
-  std::string sql = R"(
-    CREATE TABLE Unit(nUnitID INTEGER PRIMARY KEY, sUnitName TEXT);
-    CREATE TABLE UnitClsAndUnit(sUnitClsCode TEXT, nUnitID INTEGER, nLevel INTEGER,
-                                sParentCode TEXT, sUnitCode TEXT,
-                                PRIMARY KEY (sUnitClsCode, sUnitCode));
-    CREATE TABLE Period(sPeriodID TEXT, sPeriodName TEXT, nPeriodType INTEGER);
-    CREATE TABLE PeriodTable(sPeriodID TEXT, sTaskCode TEXT, nSampleLevel INTEGER,
-                             sSampleCode TEXT, sSampleName TEXT, nSheetOrder INTEGER,
-                             bIsBaseSample INTEGER);
+  std::string sql = std::string(dupsweep::demodb::kHostSchema) + dupsweep::demodb::kHostKeys +
+                    R"(
     INSERT INTO Period VALUES ('2024N','2024年',1);
     INSERT INTO PeriodTable VALUES ('2024N','T01',1,'B01','表',1,1);
     INSERT INTO Unit VALUES (1,'总部');

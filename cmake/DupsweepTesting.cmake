@@ -8,7 +8,8 @@ function(dupsweep_add_test name)
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} SQLite::SQLite3 GTest::gtest GTest::gtest_main GTest::gmock)
   # tests/support holds header-only helpers shared by the test folders (support/sqlite_file.h).
-  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests ${PROJECT_SOURCE_DIR}/src)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests ${PROJECT_SOURCE_DIR}/src
+                                             ${PROJECT_SOURCE_DIR}/tools)
   target_compile_definitions(${name} PRIVATE
     DUPSWEEP_SOURCE_DIR="${PROJECT_SOURCE_DIR}" DUPSWEEP_BINARY_DIR="${PROJECT_BINARY_DIR}")
   gtest_discover_tests(${name}

@@ -18,25 +18,11 @@
 #include <vector>
 
 #include "platform/com/com.h"
+#include "support/temp_dir.h"
 
 namespace dupsweep::com::testing {
 
-// A fresh directory, removed with its content afterwards.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "dupsweep-com-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
+using dupsweep::testing::TempDir;
 
 // Sets (or, with nullopt, unsets) an environment variable for the life of the object.
 class ScopedEnv {

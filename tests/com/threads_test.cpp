@@ -16,7 +16,7 @@ namespace {
 using namespace com;
 
 TEST(ServerThreads, CountsHoldUnderConcurrentReferencesAndLocks) {
-  testing::Module& module = testing::stubModule();
+  com::testing::Module& module = com::testing::stubModule();
   ASSERT_TRUE(module.loaded());
   std::atomic<int> failures{0};
   auto worker = [&] {

@@ -21,28 +21,14 @@
 
 #include "demodb.h"
 #include "platform/errors.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 using namespace dupsweep::demodb;
 
 namespace {
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "demodb-test-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using dupsweep::testing::TempDir;
 
 using Cell = std::variant<std::monostate, std::int64_t, double, std::string>;
 using Row = std::vector<Cell>;

@@ -7,7 +7,6 @@
 // The database and the scheme of the planted pairs are written to a temporary directory. Run it
 // under Xvfb (xvfb-run -a -s "-screen 0 1600x1000x24") or with QT_QPA_PLATFORM=offscreen.
 
-#include <stdlib.h>
 
 #include <QApplication>
 #include <QComboBox>
@@ -26,6 +25,7 @@
 
 #include "demodb.h"
 #include "scheme/scheme.h"
+#include "support/temp_dir.h"
 #include "ui/dupsweep/frmdupsweep.h"
 #include "ui/showdifference/frmshowdifference.h"
 
@@ -70,8 +70,8 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   const QString out = QString::fromLocal8Bit(argv[2]);
   int status = 0;
-  std::string dir = (fs::temp_directory_path() / "dialog-screenshot-XXXXXX").string();
-  if (!mkdtemp(dir.data())) return 1;
+  const dupsweep::testing::TempDir temp("dialog-screenshot");
+  const std::string dir = temp.path().string();
   try {
     demodb::DemoOptions options;
     options.out = fs::path(dir) / "demo.db";
@@ -139,7 +139,5 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", e.what());
     status = 1;
   }
-  std::error_code ec;
-  fs::remove_all(dir, ec);
   return status;
 }

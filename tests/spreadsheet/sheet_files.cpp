@@ -11,17 +11,6 @@
 
 namespace dupsweep::sheet::testing {
 
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "sheettest-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
-
 void writeBytes(const std::filesystem::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -41,43 +30,7 @@ void check(lxw_error error, const char* what) {
   }
 }
 
-std::uint32_t crc32(const std::string& data) {
-  std::uint32_t crc = 0xFFFFFFFFu;
-  for (unsigned char byte : data) {
-    crc ^= byte;
-    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-  }
-  return ~crc;
-}
-
-void put16(std::string& out, std::uint32_t v) {
-  out += static_cast<char>(v & 0xFF);
-  out += static_cast<char>((v >> 8) & 0xFF);
-}
-
-void put32(std::string& out, std::uint32_t v) {
-  put16(out, v & 0xFFFF);
-  put16(out, v >> 16);
-}
-
 }  // namespace
-
-std::string gzipStored(const std::string& data) {
-  std::string out("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03", 10);
-  std::size_t pos = 0;
-  do {
-    const std::size_t n = std::min<std::size_t>(data.size() - pos, 65535);
-    const bool last = pos + n == data.size();
-    out += static_cast<char>(last ? 1 : 0);
-    put16(out, static_cast<std::uint32_t>(n));
-    put16(out, static_cast<std::uint32_t>(~n & 0xFFFF));
-    out.append(data, pos, n);
-    pos += n;
-  } while (pos < data.size());
-  put32(out, crc32(data));
-  put32(out, static_cast<std::uint32_t>(data.size()));
-  return out;
-}
 
 void writeSampleXlsx(const std::filesystem::path& path) {
   lxw_workbook* wb = workbook_new(path.c_str());
@@ -179,56 +132,7 @@ std::vector<std::string> cellTexts(const Worksheet& sheet) {
 
 void writeStoredZip(const std::filesystem::path& path,
                     const std::vector<std::pair<std::string, std::string>>& entries) {
-  std::string out;
-  std::string central;
-  for (const auto& [name, data] : entries) {
-    const std::uint32_t offset = static_cast<std::uint32_t>(out.size());
-    const std::uint32_t crc = crc32(data);
-    const auto size = static_cast<std::uint32_t>(data.size());
-    put32(out, 0x04034b50);
-    put16(out, 20);    // version needed
-    put16(out, 0);     // flags
-    put16(out, 0);     // stored
-    put16(out, 0);     // time
-    put16(out, 0x21);  // date: 1980-01-01
-    put32(out, crc);
-    put32(out, size);
-    put32(out, size);
-    put16(out, static_cast<std::uint32_t>(name.size()));
-    put16(out, 0);
-    out += name;
-    out += data;
-
-    put32(central, 0x02014b50);
-    put16(central, 20);
-    put16(central, 20);
-    put16(central, 0);
-    put16(central, 0);
-    put16(central, 0);
-    put16(central, 0x21);
-    put32(central, crc);
-    put32(central, size);
-    put32(central, size);
-    put16(central, static_cast<std::uint32_t>(name.size()));
-    put16(central, 0);  // extra
-    put16(central, 0);  // comment
-    put16(central, 0);  // disk
-    put16(central, 0);  // internal attributes
-    put32(central, 0);  // external attributes
-    put32(central, offset);
-    central += name;
-  }
-  const auto centralOffset = static_cast<std::uint32_t>(out.size());
-  out += central;
-  put32(out, 0x06054b50);
-  put16(out, 0);
-  put16(out, 0);
-  put16(out, static_cast<std::uint32_t>(entries.size()));
-  put16(out, static_cast<std::uint32_t>(entries.size()));
-  put32(out, static_cast<std::uint32_t>(central.size()));
-  put32(out, centralOffset);
-  put16(out, 0);
-  writeBytes(path, out);
+  writeBytes(path, storedZip(entries));
 }
 
 void writeSampleOds(const std::filesystem::path& path) {

@@ -8,22 +8,14 @@
 #include <vector>
 
 #include "platform/spreadsheet/workbook.h"
+#include "support/stored_archives.h"
+#include "support/temp_dir.h"
 
 namespace dupsweep::sheet::testing {
 
-// A fresh directory under the temporary directory, removed with everything in it on destruction.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
- private:
-  std::filesystem::path path_;
-};
+using dupsweep::testing::gzipStored;
+using dupsweep::testing::storedZip;
+using dupsweep::testing::TempDir;
 
 // The sample xlsx workbook, two sheets:
 //   sheet 1 "甲表": A1:C1 merged "单位名称" (bold, red font, centred); A2 "文本", B2 "数值";
@@ -54,9 +46,6 @@ void writeSampleOds(const std::filesystem::path& path);
 //   "名单": A1:C1 merged "标题" (bold); A2 "甲", B2 12.5, C2 100;
 //   "Other": B3 "x".
 void writeSampleXlsXml(const std::filesystem::path& path);
-
-// `data` in the gzip format (stored deflate blocks), as Gnumeric saves its files.
-std::string gzipStored(const std::string& data);
 
 // Writes `bytes` to `path`.
 void writeBytes(const std::filesystem::path& path, const std::string& bytes);

@@ -12,27 +12,22 @@
 #include <string>
 #include <vector>
 
+#include "demodb/host_schema.h"
+#include "support/temp_dir.h"
+
 namespace dupsweep::testing {
 
 class SqliteFile {
  public:
-  SqliteFile() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "dupsweep-test-XXXXXX").string();
-    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-    dir_ = tmpl;
-    path_ = dir_ / "host.db";
+  SqliteFile() : path_(dir_ / "host.db") {
     if (sqlite3_open(path_.c_str(), &db_) != SQLITE_OK) throw std::runtime_error("sqlite3_open");
   }
-  ~SqliteFile() {
-    sqlite3_close(db_);
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
+  ~SqliteFile() { sqlite3_close(db_); }
   SqliteFile(const SqliteFile&) = delete;
   SqliteFile& operator=(const SqliteFile&) = delete;
 
   const std::filesystem::path& path() const { return path_; }
-  const std::filesystem::path& dir() const { return dir_; }
+  const std::filesystem::path& dir() const { return dir_.path(); }
   std::string connectionString() const { return "Provider=SQLite;Data Source=" + path_.string(); }
 
   // Runs one or more statements; throws with SQLite's message on failure.
@@ -76,23 +71,10 @@ class SqliteFile {
   void corruptTable(const std::string& table);
 
   // The host's tables that the component reads (without the per-sheet data tables).
-  void createHostSchema() {
-    exec(R"(
-      CREATE TABLE Unit(nUnitID INTEGER, sUnitName TEXT);
-      CREATE TABLE UnitClsAndUnit(sUnitClsCode TEXT, nUnitID INTEGER, nLevel INTEGER,
-                                  sParentCode TEXT, sUnitCode TEXT);
-      CREATE TABLE Period(sPeriodID TEXT, sPeriodName TEXT, nPeriodType INTEGER);
-      CREATE TABLE PeriodTable(sPeriodID TEXT, sTaskCode TEXT, nSampleLevel INTEGER,
-                               sSampleCode TEXT, sSampleName TEXT, nSheetOrder INTEGER,
-                               bIsBaseSample INTEGER);
-      CREATE TABLE SampleTableVts(sPeriodID TEXT, sTaskCode TEXT, nSampleLevel INTEGER,
-                                  bIsBaseSample INTEGER, bUseTarget, OleVTS BLOB);
-      CREATE TABLE Status(sPeriodID TEXT, sUnitCode TEXT, sTaskCode TEXT, nLevel INTEGER);
-    )");
-  }
+  void createHostSchema() { exec(demodb::kHostSchema); }
 
  private:
-  std::filesystem::path dir_;
+  TempDir dir_;
   std::filesystem::path path_;
   sqlite3* db_ = nullptr;
 };

@@ -11,17 +11,6 @@
 
 namespace dupsweep::testing {
 
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "viewertest-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
-
 void writeTemplate(const std::filesystem::path& path, const std::vector<TemplateSheet>& sheets) {
   lxw_workbook* workbook = workbook_new(path.c_str());
   if (!workbook) throw std::runtime_error("cannot create " + path.string());

@@ -11,22 +11,9 @@
 #include "data/dmdupsweep.h"
 #include "platform/db/db.h"
 #include "support/sqlite_file.h"
+#include "support/temp_dir.h"
 
 namespace dupsweep::testing {
-
-// A fresh directory under the temporary directory, removed with its contents on destruction.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
- private:
-  std::filesystem::path path_;
-};
 
 // How a template cell is formatted.
 enum class CellStyle {

@@ -2,6 +2,7 @@
 // journal while building, indexes after the data.
 
 #include "demodb.h"
+#include "host_schema.h"
 
 #include <sqlite3.h>
 #include <unistd.h>
@@ -160,44 +161,8 @@ std::string insertInto(const std::string& table, size_t columns) {
 }
 
 void createHostTables(Database& db) {
-  db.exec(R"(
-CREATE TABLE Unit (
-  nUnitID INTEGER PRIMARY KEY,
-  sUnitName VARCHAR(100) NOT NULL);
-CREATE TABLE UnitClsAndUnit (
-  sUnitClsCode VARCHAR(20) NOT NULL,
-  nUnitID INTEGER NOT NULL,
-  nLevel INTEGER NOT NULL,
-  sParentCode VARCHAR(40),
-  sUnitCode VARCHAR(40) NOT NULL,
-  PRIMARY KEY (sUnitClsCode, sUnitCode));
-CREATE TABLE Period (
-  sPeriodID VARCHAR(20) PRIMARY KEY,
-  sPeriodName VARCHAR(60),
-  nPeriodType INTEGER NOT NULL);
-CREATE TABLE PeriodTable (
-  sPeriodID VARCHAR(20) NOT NULL,
-  sTaskCode VARCHAR(20) NOT NULL,
-  nSampleLevel INTEGER NOT NULL,
-  sSampleCode VARCHAR(20) NOT NULL,
-  sSampleName VARCHAR(100) NOT NULL,
-  nSheetOrder INTEGER NOT NULL,
-  bIsBaseSample INTEGER NOT NULL DEFAULT 0,
-  PRIMARY KEY (sPeriodID, sTaskCode, nSampleLevel, sSampleCode));
-CREATE TABLE SampleTableVts (
-  sPeriodID VARCHAR(20) NOT NULL,
-  sTaskCode VARCHAR(20) NOT NULL,
-  nSampleLevel INTEGER NOT NULL,
-  bIsBaseSample INTEGER NOT NULL DEFAULT 0,
-  bUseTarget INTEGER NOT NULL DEFAULT 0,
-  OleVTS BLOB);
-CREATE TABLE Status (
-  sPeriodID VARCHAR(20) NOT NULL,
-  sUnitCode VARCHAR(40) NOT NULL,
-  sTaskCode VARCHAR(20) NOT NULL,
-  nLevel INTEGER NOT NULL,
-  PRIMARY KEY (sPeriodID, sUnitCode, sTaskCode, nLevel));
-)");
+  db.exec(kHostSchema);
+  db.exec(kHostKeys);
 }
 
 void writeUnits(Database& db, const Content& c) {
