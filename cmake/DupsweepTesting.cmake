@@ -11,7 +11,8 @@ function(dupsweep_add_test name)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests ${PROJECT_SOURCE_DIR}/src)
   target_compile_definitions(${name} PRIVATE
     DUPSWEEP_SOURCE_DIR="${PROJECT_SOURCE_DIR}" DUPSWEEP_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  # Deletions journal into the build tree, never into the home of whoever runs the tests.
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;DUPSWEEP_REGISTRY=${PROJECT_BINARY_DIR}/test-registry.reg")
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;DUPSWEEP_REGISTRY=${PROJECT_BINARY_DIR}/test-registry.reg;DUPSWEEP_JOURNAL=${PROJECT_BINARY_DIR}/test-journal/${name}.db")
 endfunction()
