@@ -489,9 +489,21 @@ class OdbcConnection final : public Connection {
       }
     };
     switch (kindOf(value)) {
-      case ValueKind::Null:
+      case ValueKind::Null: {
+        // NULL carries no type of its own; SQL Server refuses a text-typed NULL for a byte-array
+        // column, so the column's own type is asked when the driver can tell it.
         p.indicator = SQL_NULL_DATA;
+        SQLSMALLINT described = 0, nullable = 0, scale = 0;
+        SQLULEN describedSize = 0;
+        if (SQL_SUCCEEDED(SQLDescribeParam(stmt.get(), n, &described, &describedSize, &scale,
+                                           &nullable)) &&
+            described != 0) {
+          sqlType = described;
+          size = std::max<SQLULEN>(1, describedSize);
+          digits = scale;
+        }
         break;
+      }
       case ValueKind::Integer: {
         const SQLBIGINT v = std::get<std::int64_t>(value);
         raw(&v, sizeof v);
