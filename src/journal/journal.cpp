@@ -2,7 +2,6 @@
 
 #include <sqlite3.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <system_error>
@@ -442,14 +441,21 @@ void Journal::markRolledBack(std::int64_t id) { setState(id, State::RolledBack, 
 void Journal::markRestored(std::int64_t id) { setState(id, State::Restored, nowUtc()); }
 
 std::vector<Entry> Journal::list(const std::optional<std::string>& database) {
+  return entries(database, std::nullopt);
+}
+
+std::vector<Entry> Journal::entries(const std::optional<std::string>& database,
+                                    std::optional<std::int64_t> id) {
   std::vector<Entry> entries;
   if (!db_) return entries;
   Statement st(db_,
                "SELECT nID, sWhen, sDatabase, sPeriodID, sTaskCode, nLevel, sUnitCode, sUnitName, "
                "sPairName, sOtherUnitCode, sOtherUnitName, sSampleCode, sSampleName, sState, "
-               "sRestoredWhen FROM Deletion WHERE ?1 IS NULL OR sDatabase = ?1 ORDER BY nID");
+               "sRestoredWhen FROM Deletion WHERE (?1 IS NULL OR sDatabase = ?1) "
+               "AND (?2 IS NULL OR nID = ?2) ORDER BY nID");
   if (st.prepared() != SQLITE_OK) fail(st.prepared(), "读取");
   if (database) st.text(1, *database);
+  if (id) st.integer(2, *id);
   int rc;
   while ((rc = st.step()) == SQLITE_ROW) {
     Entry e;
@@ -499,12 +505,11 @@ std::vector<Entry> Journal::list(const std::optional<std::string>& database) {
 }
 
 Entry Journal::get(std::int64_t id) {
-  std::vector<Entry> all = list();
-  auto found = std::find_if(all.begin(), all.end(), [id](const Entry& e) { return e.id == id; });
-  if (found == all.end())
+  std::vector<Entry> found = entries(std::nullopt, id);
+  if (found.empty())
     throw JournalError("删除日志 " + path_.string() + " 中没有编号为 " + std::to_string(id) +
                        " 的记录");
-  Entry entry = std::move(*found);
+  Entry entry = std::move(found.front());
   Statement st(db_, "SELECT nTable, nRow, nColumn, nKind, vValue FROM DeletedValue WHERE nID = ? "
                     "ORDER BY nTable, nRow, nColumn");
   if (st.prepared() != SQLITE_OK) fail(st.prepared(), "读取");

@@ -119,6 +119,9 @@ class Journal {
   int prune(const std::string& date);
 
  private:
+  // The entries (without rows) of `database` when given, of id `id` when given.
+  std::vector<Entry> entries(const std::optional<std::string>& database,
+                             std::optional<std::int64_t> id);
   void check();
   void create();
   void setState(std::int64_t id, State state, const std::string& restoredWhen);

@@ -1,5 +1,5 @@
-// The deletion journal on real SQLite files: every kind of value comes back as it went in, the
-// states of an entry, pruning, where the file lives, and the faults: a damaged, foreign, locked,
+// The deletion journal on real SQLite files: every kind of value comes back as it went in, where
+// the file lives, and the faults: a damaged, foreign, locked,
 // read-only or full journal fails with a clear message and the file is left as it was.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -77,37 +77,6 @@ TEST(Journal, AnEntryComesBackWithEveryValueOfItsOwnKind) {
   EXPECT_EQ(reader.list()[0].savedRows(), 2);
   EXPECT_TRUE(reader.list(std::string("Provider=SQLite;Data Source=/other.db")).empty());
   EXPECT_THROW(reader.get(id + 1), JournalError);
-}
-
-TEST(Journal, StatesAndPruning) {
-  TempDir dir;
-  Journal log(dir / "journal.db", Journal::Mode::ReadWrite);
-  const std::int64_t old = log.add(sampleEntry("2024-01-31T23:59:59Z"));
-  const std::int64_t kept = log.add(sampleEntry("2024-02-01T00:00:00Z"));
-  log.markDone(kept, {2, 0});
-  EXPECT_EQ(log.get(kept).state, State::Done);
-  EXPECT_EQ(log.get(kept).tables[0].deletedRows, 2);
-  log.markRestored(kept);
-  EXPECT_EQ(log.get(kept).state, State::Restored);
-  EXPECT_FALSE(log.get(kept).restoredWhen.empty());
-  log.markRolledBack(old);
-  EXPECT_EQ(log.get(old).state, State::RolledBack);
-
-  EXPECT_THROW(log.prune("2024-2-1"), JournalError);
-  EXPECT_EQ(log.prune("2024-02-01"), 1);
-  ASSERT_EQ(log.list().size(), 1u);
-  EXPECT_EQ(log.list()[0].id, kept);
-  EXPECT_EQ(log.get(kept).tables[0].rows.size(), 2u);
-  // Nothing of the pruned entry is left behind.
-  sqlite3* raw = nullptr;
-  ASSERT_EQ(sqlite3_open((dir / "journal.db").c_str(), &raw), SQLITE_OK);
-  sqlite3_stmt* st = nullptr;
-  sqlite3_prepare_v2(raw, "SELECT count(*) FROM DeletedValue WHERE nID = ?", -1, &st, nullptr);
-  sqlite3_bind_int64(st, 1, old);
-  ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
-  EXPECT_EQ(sqlite3_column_int(st, 0), 0);
-  sqlite3_finalize(st);
-  sqlite3_close(raw);
 }
 
 TEST(Journal, WhereItLivesAndWhatItNamesTheDatabase) {
