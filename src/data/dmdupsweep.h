@@ -12,6 +12,7 @@
 // structure (ordinary values give the same texts).
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "data/query.h"
+#include "journal/journal.h"
 #include "model/records.h"
 #include "platform/db/db.h"
 
@@ -126,14 +128,48 @@ class TdmDupsweep {
   std::int32_t DeleteStatus(const std::string& periodId, const std::string& unitCode,
                             const std::string& taskCode, std::int32_t level);
 
+  // What the journal records of a deletion besides what the deletion itself is given: the
+  // unit's name, and the pair the sheet was found identical in, with its other unit.
+  struct DeletionNotes {
+    std::string unitName;
+    std::string pairName;
+    std::string otherUnitCode;
+    std::string otherUnitName;
+  };
+
   // Deletes one unit's copy of a repeated sheet as one operation: its rows of the sheet's DataNum
   // and DataBalance tables for the sheet's period, and, when `withStatus`, its Status row of that
   // period, task and level, in that order and in one transaction. Returns the sum of the
-  // affected-row counts. A negative sum (a statement reported a negative count) rolls everything
-  // back and is returned; a statement the database refuses rolls everything back and throws its
+  // affected-row counts.
+  //
+  // Nothing is deleted without its journal entry: inside the transaction the rows the statements
+  // will remove are read first and written to the journal (JournalPath()), durably, before the
+  // first deletion statement runs; the entry is marked done once the transaction has committed,
+  // and rolled back when it did not. A journal that cannot be written throws JournalError and
+  // sends no deletion. A negative sum (a statement reported a negative count) rolls everything
+  // back and is returned; a statement the database refuses, or a count that differs from the
+  // rows read for that table (rows changed in between), rolls everything back and throws
   // DatabaseError. Nothing of a failed deletion stays done.
   std::int64_t DeleteRepeatedCopy(const TSampleData& sample, const std::string& unitCode,
-                                  bool withStatus, const std::string& taskCode, std::int32_t level);
+                                  bool withStatus, const std::string& taskCode, std::int32_t level,
+                                  const DeletionNotes& notes = {});
+
+  // The deletion journal's file: the one set, else journal::defaultPath() (read at each use).
+  void SetJournalPath(std::filesystem::path path);
+  std::filesystem::path JournalPath() const;
+
+  // The journal's entries of this module's database (the connection string without secrets),
+  // oldest first, without their rows; none when there is no journal yet. Throws JournalError.
+  std::vector<journal::Entry> DeletionEntries();
+
+  // Puts the rows of journal entry `id` back into this module's database in one transaction, each
+  // value bound as a parameter of its saved kind, marks the entry restored and returns the rows
+  // put back. Refuses with RestoreRefused, changing nothing, when the entry was restored before or
+  // was rolled back, when the unit already has rows of the entry's period in one of its tables
+  // (for Status: of its period, task and level), or when a table's columns are no longer the
+  // saved ones (or the table is gone). A statement the database refuses rolls everything back and
+  // throws DatabaseError; a journal that cannot be read throws JournalError.
+  std::int64_t RestoreDeletion(std::int64_t id);
 
   // A transaction on the module's connection, so that several deletions take effect together
   // or not at all. Each throws DatabaseError when the database refuses.
@@ -149,7 +185,11 @@ class TdmDupsweep {
   class Link;
   db::Connection& connection();
 
+  // The rows a deletion statement will remove: `lines` run on the connection, read whole.
+  journal::SavedTable readKept(const std::string& table, const std::vector<std::string>& lines);
+
   std::string connectionString_;
+  std::optional<std::filesystem::path> journalPath_;
   std::unique_ptr<Link> link_;
 };
 

@@ -190,4 +190,43 @@ Lines deleteStatus(std::string_view periodId, std::string_view unitCode, std::st
   };
 }
 
+Lines keptTableRows(db::Dialect d, std::string_view table, std::string_view unitCode,
+                    std::string_view periodId) {
+  return {
+      "Select * from " + tableName(d, table),
+      "  Where sPeriodID = '" + quoted(periodId) + "'",
+      "    And sUnitCode = '" + quoted(unitCode) + "'",
+  };
+}
+
+Lines keptStatusRows(std::string_view periodId, std::string_view unitCode,
+                     std::string_view taskCode, std::int32_t level) {
+  return {
+      "Select * from Status",
+      "  Where sPeriodID = '" + quoted(periodId) + "'",
+      "    And sUnitCode = '" + quoted(unitCode) + "'",
+      "    And sTaskCode = '" + quoted(taskCode) + "'",
+      "    And nLevel = " + str(level),
+  };
+}
+
+Lines insertRow(db::Dialect d, std::string_view table, const std::vector<std::string>& columns) {
+  std::string names, markers;
+  for (const std::string& column : columns) {
+    if (column.find('\0') != std::string::npos)
+      throw DatabaseError("A column name of table " + std::string(table) +
+                          " holds a NUL character");
+    if (!names.empty()) {
+      names += ", ";
+      markers += ", ";
+    }
+    names += tableName(d, column);  // the same delimiting serves column names
+    markers += "?";
+  }
+  return {
+      "Insert into " + tableName(d, table) + " (" + names + ")",
+      "  Values (" + markers + ")",
+  };
+}
+
 }  // namespace dupsweep::sql

@@ -72,4 +72,20 @@ Lines deleteTableData(db::Dialect d, std::string_view table, std::string_view un
 Lines deleteStatus(std::string_view periodId, std::string_view unitCode, std::string_view taskCode,
                    std::int32_t level);
 
+// The rows DeleteTableData removes, read before they go: every column of one unit's rows of a
+// data table for a period, with the deletion's own conditions. Requires a safe table name.
+Lines keptTableRows(db::Dialect d, std::string_view table, std::string_view unitCode,
+                    std::string_view periodId);
+
+// The row DeleteStatus removes, read before it goes: every column of the unit's Status row of a
+// period, task and level.
+Lines keptStatusRows(std::string_view periodId, std::string_view unitCode,
+                     std::string_view taskCode, std::int32_t level);
+
+// Puts one row back: the table named as tableName() does, the columns in the given order (each
+// bare when isBareName, else delimited the same way), one '?' marker per column for the row's
+// values, which are bound, never written into the text. Requires a safe table name and at least
+// one column; throws DatabaseError for a column name holding a NUL character.
+Lines insertRow(db::Dialect d, std::string_view table, const std::vector<std::string>& columns);
+
 }  // namespace dupsweep::sql

@@ -41,6 +41,21 @@ class FormatError : public Error {
   using Error::Error;
 };
 
+// The deletion journal cannot be opened, read or written: a damaged file or one that is not a
+// journal, a file locked by another program, a full or read-only file system. The message names
+// the file and says why.
+class JournalError : public Error {
+ public:
+  using Error::Error;
+};
+
+// A restore that could not put the rows back safely and changed nothing: the entry was restored
+// before or never took effect, the unit has rows again, or a table's columns changed.
+class RestoreRefused : public Error {
+ public:
+  using Error::Error;
+};
+
 // A failed COM call; `hresult` is the code it returned.
 class ComError : public Error {
  public:

@@ -188,6 +188,7 @@ class CannedConnection : public db::Connection {
         std::vector<db::Value>{std::string("B01"), std::string("表"), std::int64_t{1}, useTarget_});
   }
   std::int64_t execute(std::string_view) override { return 0; }
+  std::int64_t executeWith(std::string_view, const std::vector<db::Value>&) override { return 0; }
   void begin() override {}
   void commit() override {}
   void rollback() override {}

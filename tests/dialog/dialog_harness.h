@@ -53,6 +53,10 @@ class CountingConnection : public db::Connection {
     sent(sql);
     return inner_->execute(sql);
   }
+  std::int64_t executeWith(std::string_view sql, const std::vector<db::Value>& params) override {
+    sent(sql);
+    return inner_->executeWith(sql, params);
+  }
   void begin() override { inner_->begin(); }
   void commit() override { inner_->commit(); }
   void rollback() override { inner_->rollback(); }

@@ -100,13 +100,13 @@ TEST_F(ExportTest, BeforeAnyRunTheEntryIsDisabledAndNothingIsAsked) {
          {static_cast<QWidget*>(list("lsbDifference")), static_cast<QWidget*>(combo("cmbUnits"))}) {
       const SeenMenu seen = contextMenu(widget);
       EXPECT_TRUE(seen.shown);
-      EXPECT_EQ(seen.actions, (Texts{"导出比对结果…(disabled)"}));
+      EXPECT_EQ(seen.actions, (Texts{"导出比对结果…(disabled)", "恢复已删除的数据…"}));
     }
     // A run without a template compares nothing: still nothing to export.
     addPairOf("J1", "Y1");
     pickPeriod("模板缺失(年报)");
     press("cmdCompare");
-    EXPECT_EQ(contextMenu(list("lsbDifference")).actions, (Texts{"导出比对结果…(disabled)"}));
+    EXPECT_EQ(contextMenu(list("lsbDifference")).actions, (Texts{"导出比对结果…(disabled)", "恢复已删除的数据…"}));
   });
   EXPECT_TRUE(suggestions.empty());
   EXPECT_FALSE(std::filesystem::exists(chosenFile));
@@ -123,7 +123,7 @@ TEST_F(ExportTest, WritesEveryComparedPairWithItsIdenticalSheetsAndPairsWithoutA
     period = combo("cmbPeriod")->currentText().toStdString();
     // Choosing another period afterwards does not change what the run compared.
     pickPeriod("空期间(年报)");
-    EXPECT_EQ(contextMenu(list("lsbDifference")).actions, (Texts{"导出比对结果…"}));
+    EXPECT_EQ(contextMenu(list("lsbDifference")).actions, (Texts{"导出比对结果…", "恢复已删除的数据…"}));
   });
   ASSERT_EQ(suggestions.size(), 1u);
   EXPECT_NE(suggestions[0].find("2024N"), std::string::npos) << suggestions[0];

@@ -47,6 +47,10 @@ class FaultyConnection : public db::Connection {
     check(sql);
     return inner_->execute(sql);
   }
+  std::int64_t executeWith(std::string_view sql, const std::vector<db::Value>& params) override {
+    check(sql);
+    return inner_->executeWith(sql, params);
+  }
   void begin() override { inner_->begin(); }
   void commit() override {
     if (dropped_) throw DatabaseError("Communication link failure", "08S01");

@@ -194,6 +194,12 @@ class Connection {
   virtual std::unique_ptr<RowSet> query(std::string_view sql) = 0;
   // Runs a statement that returns no rows; the number of rows it affected (0 when none matched).
   virtual std::int64_t execute(std::string_view sql) = 0;
+  // Runs one statement that returns no rows, its '?' markers bound in order to `params`, each
+  // value sent as its own kind (integer, exact decimal, floating, text, bytes, date and time,
+  // flag; Null as NULL), never as statement text. Returns the number of rows it affected. Throws
+  // DatabaseError when the text is not one statement, the count of markers differs from the
+  // count of values, or the database refuses.
+  virtual std::int64_t executeWith(std::string_view sql, const std::vector<Value>& params) = 0;
   virtual void begin() = 0;
   virtual void commit() = 0;
   virtual void rollback() = 0;

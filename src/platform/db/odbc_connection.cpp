@@ -399,6 +399,45 @@ class OdbcConnection final : public Connection {
     return affected;
   }
 
+  std::int64_t executeWith(std::string_view sql, const std::vector<Value>& params) override {
+    if (sql.find_first_not_of(" \t\r\n") == std::string_view::npos)
+      fail("The statement is empty.", "42000", {});
+    if (sql.size() > 0x7fffffff) fail("The statement is too long.", "HY090", {});
+    Handle stmt(SQL_HANDLE_STMT, dbc_->get());
+    if (narrow_) {
+      std::string text(sql);
+      check(SQLPrepare(stmt.get(), reinterpret_cast<SQLCHAR*>(text.data()),
+                       static_cast<SQLINTEGER>(text.size())),
+            stmt);
+    } else {
+      std::u16string wide;
+      try {
+        wide = text::utf8ToUtf16(sql);
+      } catch (const Error& e) {
+        fail(std::string("The statement text is not valid UTF-8: ") + e.what(), "22018", password_);
+      }
+      check(SQLPrepareW(stmt.get(), reinterpret_cast<SQLWCHAR*>(wide.data()),
+                        static_cast<SQLINTEGER>(wide.size())),
+            stmt);
+    }
+    SQLSMALLINT markers = 0;
+    if (SQL_SUCCEEDED(SQLNumParams(stmt.get(), &markers)) &&
+        static_cast<size_t>(markers) != params.size())
+      fail("The statement has " + std::to_string(markers) + " parameter markers for " +
+               std::to_string(params.size()) + " values.",
+           "07002", {});
+    // The bound buffers must stay where they are until the statement has run.
+    std::vector<Parameter> bound(params.size());
+    for (size_t i = 0; i < params.size(); ++i)
+      bindParameter(stmt, static_cast<SQLUSMALLINT>(i + 1), params[i], bound[i]);
+    const SQLRETURN rc = SQLExecute(stmt.get());
+    if (rc == SQL_NO_DATA) return 0;
+    check(rc, stmt);
+    SQLLEN rows = -1;
+    if (SQL_SUCCEEDED(SQLRowCount(stmt.get(), &rows)) && rows > 0) return rows;
+    return 0;
+  }
+
   void begin() override {
     if (inTransaction_) fail("A transaction is already active.", "25000", {});
     check(SQLSetConnectAttr(dbc_->get(), SQL_ATTR_AUTOCOMMIT,
@@ -417,6 +456,107 @@ class OdbcConnection final : public Connection {
     check(SQLSetConnectAttr(dbc_->get(), SQL_ATTR_AUTOCOMMIT,
                             reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), SQL_IS_UINTEGER),
           *dbc_);
+  }
+
+  // One bound value: its bytes in the C type it is sent as, and its length or NULL indicator.
+  struct Parameter {
+    std::vector<char> bytes;
+    SQLLEN indicator = 0;
+  };
+
+  // Binds `value` to marker `n` as the SQL type of its kind. Text goes as UTF-16 to drivers with
+  // wide entry points and as UTF-8 to the narrow ones; exact decimals as their digits, so that no
+  // binary floating point comes between; dates and times as their ISO text, which the server
+  // converts to the column's type.
+  void bindParameter(const Handle& stmt, SQLUSMALLINT n, const Value& value, Parameter& p) {
+    SQLSMALLINT cType = SQL_C_CHAR, sqlType = SQL_VARCHAR, digits = 0;
+    SQLULEN size = 1;
+    auto raw = [&p](const void* data, size_t length) {
+      p.bytes.assign(static_cast<const char*>(data), static_cast<const char*>(data) + length);
+      p.indicator = static_cast<SQLLEN>(length);
+    };
+    auto text = [&](const std::string& s) {
+      if (narrow_) {
+        raw(s.data(), s.size());
+        sqlType = s.size() > 8000 ? SQL_LONGVARCHAR : SQL_VARCHAR;
+        size = std::max<size_t>(1, s.size());
+      } else {
+        const std::u16string wide = text::utf8ToUtf16(s);
+        raw(wide.data(), wide.size() * sizeof(char16_t));
+        cType = SQL_C_WCHAR;
+        sqlType = wide.size() > 4000 ? SQL_WLONGVARCHAR : SQL_WVARCHAR;
+        size = std::max<size_t>(1, wide.size());
+      }
+    };
+    switch (kindOf(value)) {
+      case ValueKind::Null: {
+        // NULL carries no type of its own; SQL Server refuses a text-typed NULL for a byte-array
+        // column, so the column's own type is asked when the driver can tell it.
+        p.indicator = SQL_NULL_DATA;
+        SQLSMALLINT described = 0, nullable = 0, scale = 0;
+        SQLULEN describedSize = 0;
+        if (SQL_SUCCEEDED(SQLDescribeParam(stmt.get(), n, &described, &describedSize, &scale,
+                                           &nullable)) &&
+            described != 0) {
+          sqlType = described;
+          size = std::max<SQLULEN>(1, describedSize);
+          digits = scale;
+        }
+        break;
+      }
+      case ValueKind::Integer: {
+        const SQLBIGINT v = std::get<std::int64_t>(value);
+        raw(&v, sizeof v);
+        cType = SQL_C_SBIGINT;
+        sqlType = SQL_BIGINT;
+        size = 19;
+        break;
+      }
+      case ValueKind::Floating: {
+        const double v = std::get<double>(value);
+        raw(&v, sizeof v);
+        cType = SQL_C_DOUBLE;
+        sqlType = SQL_DOUBLE;
+        size = 15;
+        break;
+      }
+      case ValueKind::Boolean: {
+        const unsigned char v = std::get<bool>(value) ? 1 : 0;
+        raw(&v, sizeof v);
+        cType = SQL_C_BIT;
+        sqlType = SQL_BIT;
+        break;
+      }
+      case ValueKind::Decimal: {
+        const std::string& d = std::get<Decimal>(value).digits;
+        raw(d.data(), d.size());
+        sqlType = SQL_DECIMAL;
+        const size_t point = d.find('.');
+        size_t figures = 0;
+        for (char c : d) figures += (c >= '0' && c <= '9') ? 1 : 0;
+        size = std::max<size_t>(1, figures);
+        digits = point == std::string::npos ? 0 : static_cast<SQLSMALLINT>(d.size() - point - 1);
+        break;
+      }
+      case ValueKind::Text:
+        text(std::get<std::string>(value));
+        break;
+      case ValueKind::DateTime:
+        text(std::get<DateTime>(value).iso);
+        break;
+      case ValueKind::Bytes: {
+        const Bytes& b = std::get<Bytes>(value);
+        raw(b.data(), b.size());
+        cType = SQL_C_BINARY;
+        sqlType = b.size() > 8000 ? SQL_LONGVARBINARY : SQL_VARBINARY;
+        size = std::max<size_t>(1, b.size());
+        break;
+      }
+    }
+    if (p.bytes.empty()) p.bytes.resize(1);  // a valid address also for NULL and empty values
+    check(SQLBindParameter(stmt.get(), n, SQL_PARAM_INPUT, cType, sqlType, size, digits,
+                           p.bytes.data(), static_cast<SQLLEN>(p.bytes.size()), &p.indicator),
+          stmt);
   }
 
   // Runs `sql`; true when the driver answered SQL_NO_DATA (no rows affected, no result).

@@ -75,6 +75,10 @@ class SqliteConnection final : public Connection {
     std::vector<Value> cells;
     bool haveResult = false;
     run(sql, [&](sqlite3_stmt* st) {
+      // The first step comes before the columns are looked at: a kept statement whose tables
+      // another connection changed is prepared again by it, and only then names the columns
+      // the tables have now.
+      bool more = step(st);
       const int columns = sqlite3_column_count(st);
       // The first statement that has columns gives the result; the others run to completion.
       const bool collect = columns > 0 && !haveResult;
@@ -89,7 +93,7 @@ class SqliteConnection final : public Connection {
           declared.push_back(classify(sqlite3_column_decltype(st, i)));
         }
       }
-      while (step(st)) {
+      for (; more; more = step(st)) {
         if (!collect) continue;
         for (int i = 0; i < columns; ++i) cells.push_back(cellValue(st, i, declared[size_t(i)]));
       }
@@ -110,6 +114,26 @@ class SqliteConnection final : public Connection {
     return affected;
   }
 
+  std::int64_t executeWith(std::string_view sql, const std::vector<Value>& params) override {
+    if (sql.size() > static_cast<size_t>(INT_MAX)) fail("The statement is too long.", "HY000", {});
+    StatementGuard guard;
+    const char* tail = nullptr;
+    const int rc = sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &guard.st, &tail);
+    if (rc != SQLITE_OK) raise(rc);
+    if (!guard.st) fail("The statement is empty.", "42000", {});
+    if (!onlyBlanks(tail, sql.data() + sql.size()))
+      fail("A statement with parameters must be a single statement.", "42000", {});
+    if (sqlite3_bind_parameter_count(guard.st) != static_cast<int>(params.size()))
+      fail("The statement has " + std::to_string(sqlite3_bind_parameter_count(guard.st)) +
+               " parameter markers for " + std::to_string(params.size()) + " values.",
+           "07002", {});
+    for (size_t i = 0; i < params.size(); ++i) bind(guard.st, static_cast<int>(i + 1), params[i]);
+    const sqlite3_int64 before = sqlite3_total_changes64(db_);
+    while (step(guard.st)) {
+    }
+    return sqlite3_total_changes64(db_) != before ? sqlite3_changes64(db_) : 0;
+  }
+
   void begin() override { execute("BEGIN"); }
   void commit() override { execute("COMMIT"); }
   void rollback() override { execute("ROLLBACK"); }
@@ -127,6 +151,32 @@ class SqliteConnection final : public Connection {
     // table or view not found" lets callers tell it from every other failure.
     if (primary == SQLITE_ERROR && message.starts_with("no such table:")) state = "42S02";
     fail(message, std::move(state), password_);
+  }
+
+  // Binds one value with the storage class of its kind: the exact decimal, the date and time as
+  // their text (what SQLite itself keeps for them), the flag as 0 or 1.
+  void bind(sqlite3_stmt* st, int index, const Value& value) {
+    struct Binder {
+      sqlite3_stmt* st;
+      int i;
+      int operator()(const Null&) const { return sqlite3_bind_null(st, i); }
+      int operator()(std::int64_t v) const { return sqlite3_bind_int64(st, i, v); }
+      int operator()(const Decimal& d) const { return text(d.digits); }
+      int operator()(double v) const { return sqlite3_bind_double(st, i, v); }
+      int operator()(const std::string& s) const { return text(s); }
+      int operator()(const Bytes& b) const {
+        // A null data pointer would bind NULL instead of the empty byte array.
+        if (b.empty()) return sqlite3_bind_zeroblob(st, i, 0);
+        return sqlite3_bind_blob64(st, i, b.data(), b.size(), SQLITE_TRANSIENT);
+      }
+      int operator()(const DateTime& d) const { return text(d.iso); }
+      int operator()(bool v) const { return sqlite3_bind_int(st, i, v ? 1 : 0); }
+      int text(const std::string& s) const {
+        return sqlite3_bind_text64(st, i, s.data(), s.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+      }
+    };
+    const int rc = std::visit(Binder{st, index}, value);
+    if (rc != SQLITE_OK) raise(rc);
   }
 
   // Steps once; true while a row is available.

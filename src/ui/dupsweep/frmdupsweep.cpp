@@ -32,6 +32,7 @@
 #include "platform/ui/messages.h"
 #include "scheme/scheme.h"
 #include "ui/dupsweep/execute.h"
+#include "ui/dupsweep/frmrestore.h"
 #include "ui/showdifference/frmshowdifference.h"
 #include "ui_frmdupsweep.h"
 
@@ -75,6 +76,7 @@ const char* const kNoDatabase = "无法打开数据库，单位和期间都无�
 const char* const kExportResult = "导出比对结果…";
 const char* const kExportNeedsRun = "请先比对数据，才能导出比对结果";
 const char* const kExported = "比对结果已经导出到：";
+const char* const kRestoreDeleted = "恢复已删除的数据…";
 // Information icon; Yes, No and Cancel with Cancel preselected.
 constexpr int kInformation = ui::MB_OK | ui::MB_ICONINFORMATION;
 constexpr int kYesNoCancel = ui::MB_YESNOCANCEL | ui::MB_ICONINFORMATION | ui::MB_DEFBUTTON3;
@@ -724,8 +726,20 @@ void TfrmDupsweep::showResultMenu(const QPoint& global) {
   QAction* exportAction = menu.addAction(QString::fromUtf8(kExportResult));
   exportAction->setEnabled(lastRun_.has_value());
   if (!lastRun_) exportAction->setToolTip(QString::fromUtf8(kExportNeedsRun));
+  QAction* restoreAction = menu.addAction(QString::fromUtf8(kRestoreDeleted));
+  restoreAction->setEnabled(FDataModule != nullptr);
   menu.setToolTipsVisible(true);
-  if (menu.exec(global) == exportAction) ui::runHandler([this] { exportComparisonClick(); });
+  QAction* chosen = menu.exec(global);
+  if (chosen == exportAction) ui::runHandler([this] { exportComparisonClick(); });
+  if (chosen == restoreAction) ui::runHandler([this] { restoreDeletedClick(); });
+}
+
+void TfrmDupsweep::restoreDeletedClick() {
+  if (!FDataModule) return;
+  TfrmRestore window(*FDataModule, this);
+  window.setFont(font());
+  window.LoadEntries();  // a journal that cannot be read ends here, with its reason shown
+  window.exec();
 }
 
 void TfrmDupsweep::exportComparisonClick() {
@@ -779,8 +793,10 @@ void TfrmDupsweep::cmdDelRepetitionClick() {
     return true;
   }();
 
-  const std::int64_t total =
-      FDataModule->DeleteRepeatedCopy(t, unit.sUnitCode, lastOfPair, FTaskCode, FLevel);
+  const TUnitData& other = answer == ui::IDYES ? found.UnitD : found.UnitS;
+  const std::int64_t total = FDataModule->DeleteRepeatedCopy(
+      t, unit.sUnitCode, lastOfPair, FTaskCode, FLevel,
+      {unit.sUnitName, found.sGroupName, other.sUnitCode, other.sUnitName});
   if (total < 0) {
     ui::MessageBox(kDeletionFailed, kPrompt, kInformation);
     return;

@@ -189,10 +189,12 @@ class TfrmDupsweep : public QDialog {
   void cmbUnitsChange();
 
   // The context menu of cmbUnits and lsbDifference, at `global` (screen coordinates): the export
-  // of the last run's result, disabled while there is none.
+  // of the last run's result, disabled while there is none, and the restore of deleted data.
   void showResultMenu(const QPoint& global);
   // Asks for a file name and writes every pair of the last run with its identical sheets there.
   void exportComparisonClick();
+  // Opens TfrmRestore over the journal's entries of this database.
+  void restoreDeletedClick();
 
   // Deleting one unit's copy of a repeated sheet.
   void cmdDelRepetitionClick();

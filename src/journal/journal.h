@@ -1,0 +1,136 @@
+#pragma once
+// The deletion journal: a local SQLite file of the component's own that keeps, for every deletion
+// of a repeated copy, the rows it removed, so that they can be put back. Each entry records when,
+// the database (its connection string without secrets), the period, task and level, the unit that
+// lost its copy and the pair it was compared in, the sheet, and every removed row of every table
+// with every column and the kind of each value.
+//
+// The file is written with full synchronisation: an entry that add() returns is on the disk. A
+// file that is damaged or belongs to another program is never written to: opening it fails, and
+// it stays as it is. Every failure is a JournalError whose message names the file and says why.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/db/db.h"
+
+struct sqlite3;
+
+namespace dupsweep::journal {
+
+// Where an entry stands in the order "entry written, host deletion committed, entry marked".
+//   Pending: written; the host's deletion has not been confirmed (it may have committed when
+//            the program ended in between).
+//   Done: the host's deletion committed.  RolledBack: it was rolled back; nothing was deleted.
+//   Restored: its rows were put back.
+enum class State { Pending, Done, RolledBack, Restored };
+
+// "pending", "done", "rolledback", "restored": the name kept in the file and printed by tools.
+std::string stateName(State state);
+// The state as the operator reads it: 待确认, 已删除, 未删除（已回滚）, 已恢复.
+std::string stateText(State state);
+
+// One table's removed rows.
+struct SavedTable {
+  std::string name;                          // as named in the host's database
+  std::vector<std::string> columns;          // its columns, in their order
+  std::vector<std::vector<db::Value>> rows;  // every removed row, each value of its own kind
+  std::int64_t savedRows = 0;                // rows saved; equals rows.size() when they are read
+  std::int64_t deletedRows = -1;             // rows the deletion reported; -1 until it committed
+};
+
+struct Entry {
+  std::int64_t id = 0;
+  std::string when;      // UTC, "YYYY-MM-DDTHH:MM:SSZ"
+  std::string database;  // withoutSecrets() of the connection string
+  std::string periodId;
+  std::string taskCode;
+  std::int32_t level = 0;
+  std::string unitCode;  // the unit that lost its copy
+  std::string unitName;
+  std::string pairName;  // the pair as the dialog lists it, and its other unit, whose copy stayed
+  std::string otherUnitCode;
+  std::string otherUnitName;
+  std::string sampleCode;
+  std::string sampleName;
+  std::vector<SavedTable> tables;  // the DataNum, the DataBalance and, when deleted, the Status rows
+  State state = State::Pending;
+  std::string restoredWhen;  // UTC, set once restored
+
+  // Rows saved over all tables.
+  std::int64_t savedRows() const noexcept;
+};
+
+// The journal's file: $DUPSWEEP_JOURNAL when set and not empty, else
+// $XDG_DATA_HOME/dupsweep/journal.db, with ~/.local/share for XDG_DATA_HOME when that is unset,
+// empty or not absolute. Throws JournalError when neither it nor HOME gives a place.
+std::filesystem::path defaultPath();
+
+// `connectionString` without its secrets: the value of every password key is replaced by "***"
+// (also inside Extended Properties), so the journal names the database without a password.
+std::string withoutSecrets(std::string_view connectionString);
+
+// The current time as entries record it, UTC "YYYY-MM-DDTHH:MM:SSZ".
+std::string nowUtc();
+
+class Journal {
+ public:
+  enum class Mode {
+    ReadOnly,  // never creates, changes or locks out the file; a missing file reads as empty
+    ReadWrite  // creates the file and its directory when missing
+  };
+
+  // Opens the journal at `path` and checks it: a file that is damaged, is not a journal of this
+  // component or was written by a newer one is refused (and left as it is). Waits a moment for a
+  // journal locked by another program. Throws JournalError.
+  Journal(std::filesystem::path path, Mode mode);
+  ~Journal();
+  Journal(const Journal&) = delete;
+  Journal& operator=(const Journal&) = delete;
+
+  const std::filesystem::path& path() const noexcept { return path_; }
+
+  // Writes `entry` with its rows as one transaction, in state Pending, and returns its id; the
+  // entry is on the disk when this returns. Requires ReadWrite. Throws JournalError; nothing of
+  // the entry is written then.
+  std::int64_t add(const Entry& entry);
+
+  // Marks entry `id` done, with the deleted-row counts of its tables in their order.
+  void markDone(std::int64_t id, const std::vector<std::int64_t>& deletedRows);
+  // Marks entry `id` rolled back: the deletion did not happen.
+  void markRolledBack(std::int64_t id);
+  // Marks entry `id` restored, now.
+  void markRestored(std::int64_t id);
+
+  // The entries, oldest first, with their tables' names, columns and counts but without rows;
+  // only those whose database is `database` when given. Throws JournalError.
+  std::vector<Entry> list(const std::optional<std::string>& database = std::nullopt);
+
+  // Entry `id` with every saved row. Throws JournalError when there is none, or when a saved
+  // value is not of the kind recorded for it.
+  Entry get(std::int64_t id);
+
+  // Removes the entries made before `date` ("YYYY-MM-DD", UTC) and returns how many. Throws
+  // JournalError for a date of another form.
+  int prune(const std::string& date);
+
+ private:
+  // The entries (without rows) of `database` when given, of id `id` when given.
+  std::vector<Entry> entries(const std::optional<std::string>& database,
+                             std::optional<std::int64_t> id);
+  void check();
+  void create();
+  void setState(std::int64_t id, State state, const std::string& restoredWhen);
+  [[noreturn]] void fail(int rc, std::string_view doing) const;
+  void exec(const char* sql, std::string_view doing);
+
+  std::filesystem::path path_;
+  Mode mode_;
+  sqlite3* db_ = nullptr;  // null for a ReadOnly journal whose file does not exist
+};
+
+}  // namespace dupsweep::journal

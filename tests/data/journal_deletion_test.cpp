@@ -1,0 +1,208 @@
+// The deletion as the journal sees it, on a real SQLite host database: the rows a deletion will
+// remove are read inside its transaction and on the disk before the first deletion statement
+// runs; a failure after that rolls the host back and marks the entry; a journal that cannot be
+// written stops the deletion before anything is sent; a restore puts back exactly the rows and
+// types there were (also through the ODBC driver manager), in one transaction, and refuses when
+// it cannot do so safely.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "data/dmdupsweep.h"
+#include "data/statements.h"
+#include "support/faulty_connection.h"
+#include "support/sqlite_file.h"
+#include "support/table_dump.h"
+#include "support/temp_dir.h"
+
+namespace dupsweep {
+namespace {
+
+using testing::Faults;
+using Lines = std::vector<std::string>;
+
+TEST(JournalStatements, SqlServerTexts) {
+  EXPECT_EQ(sql::joined(sql::keptTableRows(db::Dialect::SqlServer, "DataNumT01_B02_1", "U'1",
+                                           "2024N")),
+            "Select * from DataNumT01_B02_1\r\n"
+            "  Where sPeriodID = '2024N'\r\n"
+            "    And sUnitCode = 'U''1'\r\n");
+  EXPECT_EQ(sql::keptTableRows(db::Dialect::SqlServer, "DataBalanceT01_B02_-1", "U1", "P")[0],
+            "Select * from [DataBalanceT01_B02_-1]");
+  EXPECT_EQ(sql::joined(sql::keptStatusRows("2024N", "U'1", "T01", -1)),
+            "Select * from Status\r\n"
+            "  Where sPeriodID = '2024N'\r\n"
+            "    And sUnitCode = 'U''1'\r\n"
+            "    And sTaskCode = 'T01'\r\n"
+            "    And nLevel = -1\r\n");
+  EXPECT_EQ(sql::insertRow(db::Dialect::SqlServer, "DataNumT01_B02_-1",
+                           {"sPeriodID", "nRow", "1st", "a]b"}),
+            (Lines{"Insert into [DataNumT01_B02_-1] (sPeriodID, nRow, [1st], [a]]b])",
+                   "  Values (?, ?, ?, ?)"}));
+  EXPECT_EQ(sql::insertRow(db::Dialect::SQLite, "DataNumT01_B02_1", {"a\"b"})[0],
+            "Insert into DataNumT01_B02_1 (\"a\"\"b\")");
+}
+
+const std::vector<std::string> kTables = {"DataNumT01_B01_1", "DataBalanceT01_B01_1", "Status"};
+
+class JournaledDeletion : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    host.createHostSchema();
+    // Columns of every declared type the host's tables may have, and rows of other units, other
+    // periods, other levels that must stay.
+    host.exec(R"(
+      CREATE TABLE DataNumT01_B01_1(sPeriodID TEXT, sUnitCode TEXT, nRow INTEGER, sTaskCode TEXT,
+        nLevel INTEGER, nF1 NUMERIC, fF2 REAL, sF3 TEXT, bF4 BOOLEAN, oF5 BLOB, dF6 DATETIME, xF7);
+      CREATE TABLE DataBalanceT01_B01_1(sPeriodID TEXT, sUnitCode TEXT, nRow INTEGER, nB DECIMAL(18,2));
+      INSERT INTO DataNumT01_B01_1 VALUES
+        ('2024N','U1',4,'T01',1,1234.5,1.25,'007',1,x'00FF','2024-03-01 12:30:00','mixed'),
+        ('2024N','U1',5,'T01',1,NULL,NULL,NULL,0,x'',NULL,42),
+        ('2024N','U1',6,'T01',1,2,-0.5,'中文',NULL,NULL,'',4.5),
+        ('2023N','U1',4,'T01',1,9,9,'old',0,NULL,NULL,NULL),
+        ('2024N','U2',4,'T01',1,1234.5,1.25,'007',1,x'00FF','2024-03-01 12:30:00','mixed');
+      INSERT INTO DataBalanceT01_B01_1 VALUES ('2024N','U1',4,10.25),('2024N','U2',4,10.25);
+      INSERT INTO Status VALUES ('2024N','U1','T01',1),('2024N','U1','T01',2),('2024N','U2','T01',1);
+    )");
+    sheet.sTaskCode = "T01";
+    sheet.sSampleCode = "B01";
+    sheet.sSampleName = "资产负债表";
+    sheet.nSampleLevel = 1;
+    sheet.sPeriodID = "2024N";
+    dm.SetConnection(host.connectionString());
+    dm.SetJournalPath(journalFile);
+  }
+  std::vector<std::string> dump() { return testing::dumpTables(host.path(), kTables); }
+  std::int64_t deleteU1() {
+    return dm.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1, {"甲", "甲=>乙", "U2", "乙"});
+  }
+  journal::Entry onlyEntry() {
+    journal::Journal log(journalFile, journal::Journal::Mode::ReadOnly);
+    const auto entries = log.list();
+    EXPECT_EQ(entries.size(), 1u);
+    return entries.empty() ? journal::Entry{} : log.get(entries.back().id);
+  }
+
+  testing::SqliteFile host;
+  testing::TempDir dir;
+  std::filesystem::path journalFile = dir / "journal.db";
+  std::shared_ptr<Faults> faults = std::make_shared<Faults>();
+  TdmDupsweep dm{testing::faultyFactory(faults)};
+  TSampleData sheet;
+};
+
+TEST_F(JournaledDeletion, TheEntryHoldsTheRemovedRowsAndRestoresThemExactly) {
+  const auto before = dump();
+  EXPECT_EQ(deleteU1(), 3 + 1 + 1);
+  const journal::Entry entry = onlyEntry();
+  EXPECT_EQ(entry.state, journal::State::Done);
+  EXPECT_EQ(entry.database, host.connectionString());
+  EXPECT_EQ(entry.unitName, "甲");
+  EXPECT_EQ(entry.otherUnitCode, "U2");
+  ASSERT_EQ(entry.tables.size(), 3u);
+  EXPECT_EQ(entry.tables[0].name, "DataNumT01_B01_1");
+  EXPECT_EQ(entry.tables[0].deletedRows, 3);
+  EXPECT_EQ(entry.tables[2].rows, (std::vector<std::vector<db::Value>>{
+                                      {std::string("2024N"), std::string("U1"),
+                                       std::string("T01"), std::int64_t{1}}}));
+  EXPECT_EQ(host.scalar("SELECT count(*) FROM DataNumT01_B01_1 WHERE sUnitCode='U1'"), 1);
+
+  EXPECT_EQ(dm.RestoreDeletion(entry.id), 5);
+  EXPECT_EQ(dump(), before);
+  EXPECT_EQ(onlyEntry().state, journal::State::Restored);
+}
+
+TEST_F(JournaledDeletion, AFailureAfterTheEntryRollsTheHostBackAndMarksTheEntry) {
+  const auto before = dump();
+  // Three reads, then the DataNum, DataBalance and Status deletions: an entry with every row is
+  // on the disk also when the first deletion fails.
+  for (int failing : {4, 6}) {
+    faults->failNext(failing, failing == 4 ? Faults::Kind::Dropped : Faults::Kind::Error);
+    EXPECT_THROW(deleteU1(), DatabaseError);
+    EXPECT_EQ(dump(), before) << failing;
+  }
+  journal::Journal log(journalFile, journal::Journal::Mode::ReadOnly);
+  const auto entries = log.list();
+  ASSERT_EQ(entries.size(), 2u);
+  for (const journal::Entry& e : entries) {
+    EXPECT_EQ(e.state, journal::State::RolledBack);
+    EXPECT_EQ(e.savedRows(), 5);
+    EXPECT_THROW(dm.RestoreDeletion(e.id), RestoreRefused);
+  }
+  EXPECT_EQ(dump(), before);
+}
+
+TEST_F(JournaledDeletion, AJournalThatCannotBeWrittenStopsTheDeletionBeforeItStarts) {
+  const auto before = dump();
+  std::ofstream(journalFile, std::ios::binary) << "not a journal, but someone's file";
+  try {
+    deleteU1();
+    FAIL() << "deleted without a journal";
+  } catch (const JournalError& e) {
+    EXPECT_NE(std::string(e.what()).find("数据没有删除"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(dump(), before);
+  for (const std::string& text : faults->texts) EXPECT_FALSE(text.starts_with("Delete")) << text;
+  std::ifstream in(journalFile, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}),
+            "not a journal, but someone's file");
+}
+
+TEST_F(JournaledDeletion, ARestoreIsWholeOrNothingAndRefusesWhatItCannotDoSafely) {
+  const auto before = dump();
+  deleteU1();
+  const auto deleted = dump();
+  const std::int64_t id = onlyEntry().id;
+
+  // Three reads, then one insertion per row: the second insertion fails.
+  faults->failNext(5);
+  EXPECT_THROW(dm.RestoreDeletion(id), DatabaseError);
+  EXPECT_EQ(dump(), deleted);
+  EXPECT_EQ(onlyEntry().state, journal::State::Done);
+
+  // A row the unit has again, in any of the tables, is a conflict.
+  host.exec("INSERT INTO Status VALUES ('2024N','U1','T01',1)");
+  EXPECT_THROW(dm.RestoreDeletion(id), RestoreRefused);
+  host.exec("DELETE FROM Status WHERE sUnitCode='U1' AND nLevel=1");
+  // Columns that are not the saved ones.
+  host.exec("ALTER TABLE DataBalanceT01_B01_1 ADD COLUMN nExtra INTEGER");
+  try {
+    dm.RestoreDeletion(id);
+    FAIL() << "restored into changed columns";
+  } catch (const RestoreRefused& e) {
+    EXPECT_NE(std::string(e.what()).find("DataBalanceT01_B01_1 的列与删除时不同"),
+              std::string::npos) << e.what();
+  }
+  host.exec("ALTER TABLE DataBalanceT01_B01_1 DROP COLUMN nExtra");
+  EXPECT_EQ(dump(), deleted);
+
+  EXPECT_EQ(dm.RestoreDeletion(id), 5);
+  EXPECT_EQ(dump(), before);
+  // A second restore is refused whatever the tables hold now.
+  deleteU1();
+  try {
+    dm.RestoreDeletion(id);
+    FAIL() << "restored twice";
+  } catch (const RestoreRefused& e) {
+    EXPECT_NE(std::string(e.what()).find("已经在"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(dump(), deleted);
+}
+
+TEST_F(JournaledDeletion, TheRoundTripHoldsThroughTheOdbcDriverManager) {
+  // The SQLite ODBC driver hands out a column without a declared type as text whatever it holds;
+  // the host's tables declare every column.
+  host.exec("ALTER TABLE DataNumT01_B01_1 DROP COLUMN xF7");
+  const auto before = dump();
+  TdmDupsweep odbc;
+  odbc.SetConnection("Provider=MSDASQL;Driver=SQLite3;Database=" + host.path().string());
+  odbc.SetJournalPath(journalFile);
+  EXPECT_EQ(odbc.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1), 5);
+  EXPECT_NE(dump(), before);
+  EXPECT_EQ(odbc.RestoreDeletion(onlyEntry().id), 5);
+  EXPECT_EQ(dump(), before);
+}
+
+}  // namespace
+}  // namespace dupsweep
