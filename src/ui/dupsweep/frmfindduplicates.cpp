@@ -121,6 +121,7 @@ void TfrmFindDuplicates::findDuplicates() {
   bool cancelled = false;
   const auto done = qScopeGuard([this, &cancelled] {
     setBusy(false);
+    searched_ = true;
     ui_->prgDiscovery->setValue(0);
     if (!result_) ui_->lblStatus->setText(cancelled ? QString::fromUtf8(kCancelled) : QString());
   });

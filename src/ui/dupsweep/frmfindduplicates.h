@@ -49,6 +49,8 @@ class TfrmFindDuplicates : public QDialog {
   // The result of the last discovery that ran to its end; nullopt before, and after a cancelled
   // or failed one.
   const std::optional<DiscoveryResult>& result() const noexcept { return result_; }
+  // Whether a discovery has ended since the window was shown: found, failed or cancelled.
+  bool searched() const noexcept { return searched_; }
 
  protected:
   // The first showing starts the discovery once the window is on the screen.
@@ -73,6 +75,7 @@ class TfrmFindDuplicates : public QDialog {
   bool busy_ = false;
   bool cancel_ = false;
   bool started_ = false;
+  bool searched_ = false;
 };
 
 }  // namespace dupsweep
