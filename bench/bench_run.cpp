@@ -2,7 +2,7 @@
 //
 //   dupsweep-bench --data DIR --module LIB [--runs N] [--only ID,ID...]
 //
-// --only measures and prints just the named figures (B1 ... B6, B3b); B3 and B3b need neither
+// --only measures and prints just the named figures (B1 ... B7, B3b); B3 and B3b need neither
 // the scaled databases nor LIB.
 // DIR caches the scaled databases between runs (made with the demo generator). Every figure is
 // the median of N runs (default 5), each in a child process of its own, so that the peak resident
@@ -20,6 +20,9 @@
 //   B5  the host's call of Dupsweep until the dialog is shown (demo database); expanding a tree
 //       level of 5,000 units
 //   B6  loading a 60-sheet template; one million EntryRC calls
+//   B7  duplicate discovery over the whole period of the scaled database (220 units), against
+//       its floor: every sheet's rows for all units read once with plain prepared SQLite
+//       statements; the same at 440 units; its peak memory above an idle process
 
 #include <dlfcn.h>
 #include <spawn.h>
@@ -51,6 +54,7 @@
 
 #include "demodb.h"
 #include "host_schema.h"
+#include "engine/discovery.h"
 #include "entry/ComDupsweepDM.h"
 #include "platform/com/comptr.h"
 #include "platform/spreadsheet/f1book.h"
@@ -92,8 +96,8 @@ double wallSeconds(WallClock::time_point since) {
 
 std::string conn(const fs::path& db) { return "Provider=SQLite;Data Source=" + db.string(); }
 
-fs::path scaledDb(const fs::path& dir) {
-  return dir / ("scaled-" + std::to_string(kUnits) + "x" + std::to_string(kSheets) + "x" +
+fs::path scaledDb(const fs::path& dir, int units = kUnits) {
+  return dir / ("scaled-" + std::to_string(units) + "x" + std::to_string(kSheets) + "x" +
                 std::to_string(kRows) + "x" + std::to_string(kCols) + ".db");
 }
 
@@ -226,6 +230,63 @@ double readFloor(const fs::path& db, int pairs) {
   return elapsed;
 }
 
+// The strict floor of B7: every sheet's rows for all units read once, as discovery asks for them
+// (one statement per sheet, ordered by unit code and nRow), with one prepared statement per
+// sheet on a read-only connection without SQLite's mutex, every value's type read and its value
+// or bytes touched, no allocation per value. Returns seconds.
+double readSheetsOnce(const fs::path& db) {
+  const auto start = Clock::now();
+  sqlite3* h = nullptr;
+  if (sqlite3_open_v2(db.c_str(), &h, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) !=
+      SQLITE_OK)
+    throw std::runtime_error(sqlite3_errmsg(h));
+  std::uint64_t checksum = 0;
+  std::size_t total = 0;
+  for (int s = 1; s <= kSheets; ++s) {
+    char sql[160];
+    std::snprintf(sql, sizeof sql,
+                  "SELECT * FROM DataNum%s_B%02d_%d WHERE sPeriodID = ? ORDER BY sUnitCode, nRow",
+                  kTask, s, kLevel);
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v3(h, sql, -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr) != SQLITE_OK)
+      throw std::runtime_error(sqlite3_errmsg(h));
+    sqlite3_bind_text(st, 1, kPeriod, -1, SQLITE_STATIC);
+    while (sqlite3_step(st) == SQLITE_ROW) {
+      const int n = sqlite3_column_count(st);
+      for (int c = 0; c < n; ++c) {
+        switch (sqlite3_column_type(st, c)) {
+          case SQLITE_INTEGER:
+            checksum += static_cast<std::uint64_t>(sqlite3_column_int64(st, c));
+            break;
+          case SQLITE_FLOAT: {
+            const double d = sqlite3_column_double(st, c);
+            std::uint64_t bits;
+            std::memcpy(&bits, &d, sizeof bits);
+            checksum ^= bits;
+            break;
+          }
+          case SQLITE_TEXT:
+          case SQLITE_BLOB: {
+            const auto* p = static_cast<const unsigned char*>(sqlite3_column_blob(st, c));
+            const int bytes = sqlite3_column_bytes(st, c);
+            for (int b = 0; b < bytes; ++b) checksum = checksum * 31 + p[b];
+            break;
+          }
+          default:
+            ++checksum;  // NULL
+        }
+      }
+      total += static_cast<std::size_t>(n);
+    }
+    sqlite3_finalize(st);
+  }
+  sqlite3_close(h);
+  if (total == 0) throw std::runtime_error("the floor read no rows");
+  const double elapsed = seconds(start);
+  std::cout << "floor-checksum=" << static_cast<double>(checksum % 1000003) << std::endl;
+  return elapsed;
+}
+
 // ---- Child measurements ------------------------------------------------------------------------
 
 void report(const std::string& key, double value) { std::cout << key << "=" << value << std::endl; }
@@ -282,6 +343,20 @@ void childScan(const fs::path& data) {
   const auto start = Clock::now();
   dupsweep::scan::run(o, out, progress);
   report("run", seconds(start));
+}
+
+// B7: discovery over the whole period of the scaled database with `units` units.
+void childDiscovery(const fs::path& data, int units, bool floor) {
+  const fs::path db = scaledDb(data, units);
+  if (floor) report("floor", readSheetsOnce(db));
+  dupsweep::TdmDupsweep dm;
+  dm.SetConnection(conn(db));
+  dupsweep::ProgressSink quiet;
+  const auto start = Clock::now();
+  const dupsweep::DiscoveryResult result =
+      dupsweep::DuplicateDiscovery(dm, kPeriod, kTask, kLevel, "01").Run(quiet);
+  report("run", seconds(start));
+  report("pairs", static_cast<double>(result.pairs.size()));
 }
 
 // A report template like writeTemplateXlsx's (a title, a header row, a label column) whose first
@@ -406,6 +481,8 @@ int child(const std::vector<std::string>& args, WallClock::time_point processSta
   else if (what == "b5host") childHostCall(args.at(2), data / "demo.db", processStart);
   else if (what == "b5tree") childTreeLevel(data);
   else if (what == "b6") childControl(data);
+  else if (what == "b7") childDiscovery(data, std::stoi(args.at(2)), args.at(3) == "floor");
+  else if (what == "idle") {}  // the process with nothing measured: its peak memory
   else throw std::runtime_error("unknown measurement " + what);
   return 0;
 }
@@ -523,7 +600,8 @@ int driver(const std::vector<std::string>& args) {
     else if (args[i] == "--only") only = figureIds(args[i + 1]);
   }
   auto wanted = [&](const std::string& id) { return only.empty() || only.count(id) > 0; };
-  const bool needsDatabases = wanted("B1") || wanted("B2") || wanted("B4") || wanted("B5");
+  const bool needsDatabases =
+      wanted("B1") || wanted("B2") || wanted("B4") || wanted("B5") || wanted("B7");
   if (module.empty() && wanted("B5")) throw std::runtime_error("--module LIB is required");
   fs::create_directories(data);
   data = fs::absolute(data);
@@ -534,6 +612,13 @@ int driver(const std::vector<std::string>& args) {
     dupsweep::demodb::DemoOptions o;
     o.out = scaledDb(data);
     o.scale = dupsweep::demodb::ScaleOptions{kUnits, kSheets, kRows, kCols};
+    dupsweep::demodb::writeDemoDatabase(o);
+  }
+  if (wanted("B7") && !fs::exists(scaledDb(data, 2 * kUnits))) {
+    std::cerr << "writing " << scaledDb(data, 2 * kUnits) << " ..." << std::endl;
+    dupsweep::demodb::DemoOptions o;
+    o.out = scaledDb(data, 2 * kUnits);
+    o.scale = dupsweep::demodb::ScaleOptions{2 * kUnits, kSheets, kRows, kCols};
     dupsweep::demodb::writeDemoDatabase(o);
   }
   if (needsDatabases && !fs::exists(data / "demo.db")) {
@@ -548,8 +633,9 @@ int driver(const std::vector<std::string>& args) {
   const std::string self = fs::read_symlink("/proc/self/exe").string();
   const std::string dir = data.string();
   std::cerr << "measuring (" << runs << " runs each)";
-  std::map<std::string, double> b1, b1small, b1large, b2, b3, b3b, b5host, b5tree, b6;
-  if (wanted("B1") || wanted("B2") || wanted("B4"))
+  std::map<std::string, double> b1, b1small, b1large, b2, b3, b3b, b5host, b5tree, b6, b7,
+      b7double, idle;
+  if (wanted("B1") || wanted("B2") || wanted("B4") || wanted("B7"))
     runChild(self, {"b2", dir});  // warms the page cache for the scaled database
   if (wanted("B1")) b1 = measure(self, {"b1", dir, std::to_string(kPairs), "floor"}, runs);
   if (wanted("B4")) b1small = measure(self, {"b1", dir, "10", "nofloor"}, runs);
@@ -560,11 +646,18 @@ int driver(const std::vector<std::string>& args) {
   if (wanted("B5")) b5host = measure(self, {"b5host", dir, fs::absolute(module).string()}, runs);
   if (wanted("B5")) b5tree = measure(self, {"b5tree", dir}, runs);
   if (wanted("B6")) b6 = measure(self, {"b6", dir}, runs);
+  if (wanted("B7")) {
+    b7 = measure(self, {"b7", dir, std::to_string(kUnits), "floor"}, runs);
+    b7double = measure(self, {"b7", dir, std::to_string(2 * kUnits), "nofloor"}, runs);
+    idle = measure(self, {"idle", dir}, runs);
+  }
   std::cerr << std::endl;
 
   auto verdict = [](bool met) { return std::string(met ? "met" : "NOT MET"); };
   const double r1 = b1["run"] / b1["floor"], r2 = b2["run"] / b2["floor"];
   const double growth = b1large["rss"] / b1small["rss"] - 1;
+  const double r7 = b7["run"] / b7["floor"], linear7 = b7double["run"] / b7["run"];
+  const double memory7 = b7["rss"] - idle["rss"];
   // Each row belongs to a figure id, so that --only prints the rows it measured.
   const std::vector<std::pair<std::string, Row>> rows = {
       {"B1",
@@ -590,6 +683,15 @@ int driver(const std::vector<std::string>& args) {
       {"B6", {"B6", "loading a 60-sheet template", fmt(b6["template"] * 1000, " ms", 1), "< 1 s",
               verdict(b6["template"] < 1.0)}},
       {"B6", {"", "one million EntryRC calls", fmt(b6["entry"] * 1000, " ms", 1), "", ""}},
+      {"B7", {"B7", "discovery, 220 units x 40 sheets x 200 rows x 20 columns", fmt(b7["run"], " s"),
+              "", ""}},
+      {"B7", {"", "strict floor: every sheet's rows read once, plain prepared reads",
+              fmt(b7["floor"], " s"), "", ""}},
+      {"B7", {"", "B7 / floor", fmt(r7, "", 2), "<= 1.3", verdict(r7 <= 1.3)}},
+      {"B7", {"", "B7 at 440 units", fmt(b7double["run"], " s"), "", ""}},
+      {"B7", {"", "B7 at 440 units / B7", fmt(linear7, "", 2), "<= 2.2", verdict(linear7 <= 2.2)}},
+      {"B7", {"", "peak memory of B7 above an idle process", fmt(memory7, " MiB", 1), "<= 100 MiB",
+              verdict(memory7 <= 100)}},
   };
   std::cout << "dupsweep benchmarks: " << machine() << "; median of " << runs
             << " runs; CPU time of the measuring process (B5's host call: wall time)\n\n";

@@ -99,6 +99,9 @@ class TdmDupsweep::Link : public db::Connection {
   std::unique_ptr<db::RowSet> query(std::string_view sql) override {
     return guarded([&](db::Connection& c) { return c.query(sql); });
   }
+  void stream(std::string_view sql, db::RowSink& sink) override {
+    guarded([&](db::Connection& c) { c.stream(sql, sink); });
+  }
   std::int64_t execute(std::string_view sql) override {
     return guarded([&](db::Connection& c) { return c.execute(sql); });
   }
@@ -220,6 +223,46 @@ std::unique_ptr<db::RowSet> TdmDupsweep::OpenUnitData(const std::string& tableNa
     // Only a table the database does not have is an absent result; a damaged file, a lost link
     // or a lock held too long must never pass for rows that are not there.
     if (db::isMissingTable(e)) return nullptr;
+    throw;
+  }
+}
+
+std::vector<ClassificationUnit> TdmDupsweep::GetClassificationUnits(
+    const std::string& unitClsCode) {
+  qryData.Close();
+  qryData.SQL = sql::classificationUnits(Dialect(), unitClsCode);
+  qryData.Open();
+  std::vector<ClassificationUnit> found;
+  db::RowSet& rows = qryData.Rows();
+  for (rows.first(); !rows.eof(); rows.next()) {
+    ClassificationUnit entry;
+    const std::int64_t id = rows.field("nUnitID").asInteger();
+    const std::int64_t level = rows.field("nLevel").asInteger();
+    if (id < INT32_MIN || id > INT32_MAX || level < INT32_MIN || level > INT32_MAX)
+      throw DatabaseError("The unit " + rows.field("sUnitCode").asText() +
+                          " has an identifier or level out of range");
+    entry.unit.nUnitID = static_cast<std::int32_t>(id);
+    entry.unit.nLevel = static_cast<std::int32_t>(level);
+    entry.unit.sUnitCode = rows.field("sUnitCode").asText();
+    entry.unit.sUnitName = rows.field("sUnitName").asText();
+    if (const db::Field parent = rows.field("sParentCode"); !parent.isNull())
+      entry.parentCode = parent.asText();
+    found.push_back(std::move(entry));
+  }
+  qryData.Close();
+  return found;
+}
+
+bool TdmDupsweep::StreamSheetData(const std::string& tableName, const std::string& periodId,
+                                  db::RowSink& sink) {
+  if (!sql::isSafeTableName(tableName)) return false;
+  const std::string text = sql::joined(sql::sheetData(Dialect(), tableName, periodId));
+  try {
+    connection().stream(text, sink);
+    return true;
+  } catch (const DatabaseError& e) {
+    // As for one unit's rows: only a table the database does not have is an absent result.
+    if (db::isMissingTable(e)) return false;
     throw;
   }
 }

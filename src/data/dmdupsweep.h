@@ -38,6 +38,13 @@ struct PeriodEntry {
 std::string NumTableName(const TSampleData& sample);
 std::string BalanceTableName(const TSampleData& sample);
 
+// One row of a unit classification: the unit as the tree would load it (nLevel is the row's
+// level) and its parent's code (none for a NULL parent).
+struct ClassificationUnit {
+  TUnitData unit;
+  std::optional<std::string> parentCode;
+};
+
 class TdmDupsweep {
  public:
   // Opens a connection from a connection string; replaceable so that tests can watch or break
@@ -102,6 +109,18 @@ class TdmDupsweep {
   // statement fails.
   std::vector<TUnitData> FindUnits(const std::string& unitClsCode,
                                    const std::vector<std::string>& unitCodes);
+
+  // Every unit of the classification at level 0 or deeper, with its parent code, read with one
+  // statement, ordered by level and code. Throws DatabaseError when the statement fails or a row
+  // has an identifier or level beyond 32 bits.
+  std::vector<ClassificationUnit> GetClassificationUnits(const std::string& unitClsCode);
+
+  // Hands every unit's rows of a data table for a period to `sink` (all columns, ordered by unit
+  // code and nRow), read with one statement and never kept whole. Returns false, having sent
+  // nothing or found no table, when the table does not exist or its name is not safe (as
+  // OpenUnitData). Throws DatabaseError for every other failure, and whatever the sink throws.
+  bool StreamSheetData(const std::string& tableName, const std::string& periodId,
+                       db::RowSink& sink);
 
   // Why the connection cannot be opened (the database's message, without the password), or
   // nullopt when it opens. The reason of the last failed attempt serves when there was one;

@@ -107,6 +107,19 @@ Lines unitsByCode(db::Dialect d, std::string_view unitClsCode,
   return lines;
 }
 
+Lines classificationUnits(db::Dialect d, std::string_view unitClsCode) {
+  const std::string o = sqlite(d) ? "" : "dbo.";
+  return {
+      "SELECT " + o + "Unit.nUnitID,\t" + o + "Unit.sUnitName,\t" + o + "UnitClsAndUnit.nLevel,",
+      "        " + o + "UnitClsAndUnit.sUnitCode,\t" + o + "UnitClsAndUnit.sParentCode",
+      "  FROM  " + o + "UnitClsAndUnit," + o + "Unit",
+      "  WHERE  (" + o + "UnitClsAndUnit.sUnitClsCode = '" + quoted(unitClsCode) + "'",
+      "      AND   " + o + "UnitClsAndUnit.nUnitID = " + o + "Unit.nUnitID",
+      "      AND   " + o + "UnitClsAndUnit.nLevel >= 0)",
+      "  ORDER BY " + o + "UnitClsAndUnit.nLevel, " + o + "UnitClsAndUnit.sUnitCode",
+  };
+}
+
 Lines periodList(db::Dialect d, std::string_view taskCode, std::int32_t level) {
   Lines lines;
   if (sqlite(d)) {
@@ -156,6 +169,14 @@ Lines unitData(db::Dialect d, std::string_view table, std::string_view unitCode,
       "  Where sPeriodID = '" + quoted(periodId) + "'",
       "    And sUnitCode = '" + quoted(unitCode) + "'",
       "   Order by nRow",
+  };
+}
+
+Lines sheetData(db::Dialect d, std::string_view table, std::string_view periodId) {
+  return {
+      "Select * from " + tableName(d, table),
+      "  Where sPeriodID = '" + quoted(periodId) + "'",
+      "   Order by sUnitCode, nRow",
   };
 }
 

@@ -47,6 +47,10 @@ Lines unitLevel(db::Dialect d, std::string_view unitClsCode, std::string_view pa
 Lines unitsByCode(db::Dialect d, std::string_view unitClsCode,
                   const std::vector<std::string>& unitCodes);
 
+// Every unit of a classification at level 0 or deeper, with the columns of the unit-tree statement
+// and the parent code, ordered by level and code: the whole tree in one statement.
+Lines classificationUnits(db::Dialect d, std::string_view unitClsCode);
+
 // The periods a task can be compared in for a sample level, with their composed display names.
 Lines periodList(db::Dialect d, std::string_view taskCode, std::int32_t level);
 
@@ -58,6 +62,10 @@ Lines sampleList(db::Dialect d, std::string_view periodId, std::string_view task
 // does. Requires a safe table name.
 Lines unitData(db::Dialect d, std::string_view table, std::string_view unitCode,
                std::string_view periodId);
+
+// Every unit's rows of a data table for a period, ordered by unit code and nRow; the table named
+// as tableName() does. Requires a safe table name.
+Lines sheetData(db::Dialect d, std::string_view table, std::string_view periodId);
 
 // The template workbook of a period, task and level.
 Lines templateWorkbook(db::Dialect d, std::string_view periodId, std::string_view taskCode,

@@ -20,6 +20,17 @@ bool SameRows(db::RowSet& s, db::RowSet& d) {
   return same;
 }
 
+int DifferingCells(const db::RowSet& s, const db::RowSet& d, int limit) {
+  int differing = 0;
+  const int columns = s.columnCount();
+  for (int r = 0; r < s.rowCount() && r < d.rowCount(); ++r)
+    for (int k = 5; k < columns; ++k) {
+      if (k >= d.columnCount() || !db::sameValue(s.at(r, k), d.at(r, k))) ++differing;
+      if (differing > limit) return differing;
+    }
+  return differing;
+}
+
 void ComparisonEngine::ComparePair(SampleList& samples, const TUnitGroup& pair,
                                    SheetObserver& observer,
                                    const std::function<void(const TSampleData&)>& onIdentical) {

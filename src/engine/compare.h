@@ -23,6 +23,11 @@ using SampleList = std::vector<std::unique_ptr<TSampleData>>;
 // cursors end at their end.
 bool SameRows(db::RowSet& s, db::RowSet& d);
 
+// The number of figure cells in which two units' rows of one sheet differ, by the rule of SameRows
+// (rows paired by position, columns from index 5 on compared by db::sameValue, a column D lacks
+// counting as differing); counting stops once it exceeds `limit`. Requires the same row count.
+int DifferingCells(const db::RowSet& s, const db::RowSet& d, int limit);
+
 // What a caller adds to the comparison of one table of one pair.
 class SheetObserver {
  public:

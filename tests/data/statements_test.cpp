@@ -55,6 +55,18 @@ TEST(UnitStatement, ApostrophesAreDoubled) {
   EXPECT_EQ(lines[6], "   AND   dbo.UnitClsAndUnit.sParentCode = 'a'' OR ''1''=''1')");
 }
 
+TEST(UnitStatement, TheWholeClassificationInOneStatement) {
+  EXPECT_EQ(sql::classificationUnits(db::Dialect::SqlServer, "0'1"),
+            (Lines{"SELECT dbo.Unit.nUnitID,\tdbo.Unit.sUnitName,\tdbo.UnitClsAndUnit.nLevel,",
+                   "        dbo.UnitClsAndUnit.sUnitCode,\tdbo.UnitClsAndUnit.sParentCode",
+                   "  FROM  dbo.UnitClsAndUnit,dbo.Unit",
+                   "  WHERE  (dbo.UnitClsAndUnit.sUnitClsCode = '0''1'",
+                   "      AND   dbo.UnitClsAndUnit.nUnitID = dbo.Unit.nUnitID",
+                   "      AND   dbo.UnitClsAndUnit.nLevel >= 0)",
+                   "  ORDER BY dbo.UnitClsAndUnit.nLevel, dbo.UnitClsAndUnit.sUnitCode"}));
+  EXPECT_EQ(sql::classificationUnits(db::Dialect::SQLite, "01")[2], "  FROM  UnitClsAndUnit,Unit");
+}
+
 TEST(PeriodStatement, SqlServerText) {
   TdmDupsweep dm;
   EXPECT_EQ(
@@ -95,6 +107,17 @@ TEST(DataStatements, UnitRowsAndTemplateTexts) {
             "    And sTaskCode = 'T01'\r\n"
             " And nSampleLevel = -1\r\n"
             " And bIsBaseSample = 1\r\n");
+}
+
+TEST(DataStatements, EveryUnitsRowsOfASheetInOneStatement) {
+  EXPECT_EQ(sql::sheetData(db::Dialect::SqlServer, "DataNumT01_B02_1_2024", "2024N"),
+            (Lines{"Select * from DataNumT01_B02_1_2024", "  Where sPeriodID = '2024N'",
+                   "   Order by sUnitCode, nRow"}));
+  EXPECT_EQ(sql::sheetData(db::Dialect::SqlServer, "DataNumT01_B02_-1", "O'N")[0],
+            "Select * from [DataNumT01_B02_-1]");
+  EXPECT_EQ(sql::sheetData(db::Dialect::SQLite, "DataNumT01_B02_-1", "O'N"),
+            (Lines{"Select * from \"DataNumT01_B02_-1\"", "  Where sPeriodID = 'O''N'",
+                   "   Order by sUnitCode, nRow"}));
 }
 
 TEST(TableNames, StemTaskSampleLevelAndPrefix) {

@@ -9,6 +9,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -169,6 +170,59 @@ TEST_F(Scan, FindsExactlyThePlantedIdenticalSheets) {
     EXPECT_EQ(i, pairs.size());
     EXPECT_EQ(root["summary"].toObject()["identicalSheets"].toInt(), expectedSheets);
   }
+}
+
+TEST_F(Scan, DiscoveryListsEveryPlantedPairAndNothingElse) {
+  using Sheets = std::vector<std::string>;
+  for (const std::string& period : plan_->plantedPeriods) {
+    const auto r = runProgram("--discover --conn '" + conn() + "' --task " + plan_->taskCode +
+                              " --level 1 --unitcls " + plan_->unitClsCode + " --period " +
+                              period + " --json");
+    ASSERT_EQ(r.status, 0) << r.output;
+    QJsonParseError error{};
+    const QJsonObject root =
+        QJsonDocument::fromJson(QByteArray::fromStdString(r.output), &error).object();
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << r.output;
+    EXPECT_EQ(root["period"].toString().toStdString(), period);
+
+    // code S|code D -> identical sheets, near-copy sheets with their differing cells
+    std::map<std::string, std::pair<Sheets, Sheets>> expected, found;
+    std::size_t identicalSheets = 0;
+    for (const auto& c : plan_->cases) {
+      if (c.unitB.empty()) continue;
+      const bool oneCell = c.kind == demodb::CaseKind::OneCell ||
+                           c.kind == demodb::CaseKind::LetterCase ||
+                           c.kind == demodb::CaseKind::TrailingBlank ||
+                           c.kind == demodb::CaseKind::NullVersusZero;
+      Sheets near;
+      for (const std::string& sheet : oneCell ? c.differentSheets : Sheets{})
+        near.push_back(sheet + ":1");
+      expected[std::min(c.unitA, c.unitB) + "|" + std::max(c.unitA, c.unitB)] = {c.sameSheets,
+                                                                                near};
+      identicalSheets += c.sameSheets.size();
+    }
+    for (const auto& value : root["pairs"].toArray()) {
+      const QJsonObject pair = value.toObject();
+      auto code = [](const QJsonValue& v) { return v.toObject()["code"].toString().toStdString(); };
+      auto& [identical, near] = found[code(pair["unitS"]) + "|" + code(pair["unitD"])];
+      for (const auto& sheet : pair["identical"].toArray()) identical.push_back(code(sheet));
+      for (const auto& sheet : pair["near"].toArray())
+        near.push_back(code(sheet) + ":" + std::to_string(sheet.toObject()["cells"].toInt()));
+    }
+    EXPECT_EQ(found, expected) << period;
+    EXPECT_EQ(found.size(), root["pairs"].toArray().size());  // each pair once
+    // Every group is one planted pair on one sheet; nothing is common content.
+    EXPECT_EQ(static_cast<std::size_t>(root["groups"].toArray().size()), identicalSheets);
+    for (const auto& group : root["groups"].toArray()) {
+      EXPECT_EQ(group.toObject()["units"].toArray().size(), 2);
+      EXPECT_FALSE(group.toObject()["common"].toBool());
+    }
+  }
+  expectOneLineFailure(runProgram("--discover --conn '" + conn() + "' --task T01 --level 1"),
+                       "--unitcls");
+  expectOneLineFailure(runProgram("--discover --conn '" + conn() +
+                                  "' --task T01 --level 1 --unitcls 01 --near -1"),
+                       "--near");
 }
 
 TEST_F(Scan, DefaultPeriodIsTheFirstTheDialogListsAndTheTableReportSummarises) {

@@ -13,6 +13,8 @@
 
 #include "data/dmdupsweep.h"
 #include "engine/compare.h"
+#include "engine/discovery.h"
+#include "engine/discoveryreport.h"
 #include "engine/run.h"
 #include "engine/unitcheck.h"
 #include "model/pairs.h"
@@ -79,6 +81,15 @@ std::int32_t parseLevel(const std::string& text) {
   auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (ec != std::errc() || ptr != text.data() + text.size() || text.empty())
     throw Error("--level takes a whole number, not '" + text + "'");
+  return value;
+}
+
+int parseCount(const char* option, const std::string& text) {
+  int value = 0;
+  auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || ptr != text.data() + text.size() || text.empty() || value < 0 ||
+      value > 1000)
+    throw Error(std::string(option) + " takes a whole number from 0 to 1000, not '" + text + "'");
   return value;
 }
 
@@ -149,11 +160,122 @@ void writeTable(std::ostream& out, const Options& o, const std::string& period,
   out << "\n";
 }
 
+// The progress line of a discovery: the sheet being read.
+class SheetProgress : public ProgressSink {
+ public:
+  explicit SheetProgress(std::ostream* out) : out_(out) {}
+  void begin(int steps) override { sheets_ = steps - 1; }
+  void step() override {
+    ++steps_;
+    if (out_ && steps_ < sheets_)
+      *out_ << "\rreading sheet " << steps_ + 1 << " of " << sheets_ << std::flush;
+  }
+
+ private:
+  std::ostream* out_;
+  int sheets_ = 0;
+  int steps_ = 0;
+};
+
+QJsonObject unitJson(const TUnitData& u) {
+  return QJsonObject{{"code", q(u.sUnitCode)}, {"name", q(u.sUnitName)}};
+}
+
+QJsonObject sheetJson(const DiscoveryResult& r, int sheet) {
+  const TSampleData& t = r.sheets.at(static_cast<std::size_t>(sheet));
+  return QJsonObject{{"code", q(t.sSampleCode)}, {"name", q(t.sSampleName)}};
+}
+
+void writeDiscoveryJson(std::ostream& out, const DiscoveryResult& r) {
+  QJsonArray pairs;
+  for (const DiscoveredPair& p : r.pairs) {
+    QJsonArray identical, near;
+    for (int sheet : p.identical) identical.append(sheetJson(r, sheet));
+    for (const NearSheet& n : p.near) {
+      QJsonObject sheet = sheetJson(r, n.sheet);
+      sheet.insert("cells", n.cells);
+      near.append(sheet);
+    }
+    pairs.append(QJsonObject{{"unitS", unitJson(p.UnitS)},
+                             {"unitD", unitJson(p.UnitD)},
+                             {"identical", identical},
+                             {"near", near}});
+  }
+  QJsonArray groups;
+  for (const DiscoveredGroup& g : r.groups) {
+    QJsonArray codes;
+    for (const std::string& code : g.unitCodes) codes.append(q(code));
+    groups.append(
+        QJsonObject{{"sheet", sheetJson(r, g.sheet)}, {"units", codes}, {"common", g.common}});
+  }
+  QJsonArray warnings;
+  for (const std::string& w : r.warnings) warnings.append(q(w));
+  QJsonObject root{{"period", q(r.periodId)},
+                   {"pairs", pairs},
+                   {"groups", groups},
+                   {"warnings", warnings}};
+  out << QJsonDocument(root).toJson(QJsonDocument::Indented).toStdString();
+}
+
+void writeDiscoveryTable(std::ostream& out, const Options& o, const DiscoveryResult& r) {
+  out << "Period " << r.periodId << ", task " << o.task << ", level " << o.level
+      << ", unit classification " << o.unitcls << ": " << r.units.size() << " units, "
+      << r.sheets.size() << " sample tables\n\n";
+  for (const DiscoveredPair& p : r.pairs) {
+    out << p.UnitS.sUnitName << " / " << p.UnitD.sUnitName << "  (" << p.UnitS.sUnitCode << " / "
+        << p.UnitD.sUnitCode << ")\n";
+    if (!p.identical.empty())
+      out << "  identical on " << p.identical.size() << ": " << identicalSheetsText(r, p) << "\n";
+    if (!p.near.empty()) out << "  near-copies: " << nearSheetsText(r, p) << "\n";
+  }
+  for (const DiscoveredGroup& g : r.groups) {
+    if (!g.common) continue;
+    const TSampleData& t = r.sheets.at(static_cast<std::size_t>(g.sheet));
+    out << "common content: " << t.sSampleCode << " " << t.sSampleName << " shared by "
+        << g.unitCodes.size() << " units\n";
+  }
+  if (!r.warnings.empty()) {
+    out << "\n";
+    for (const std::string& w : r.warnings) out << "warning: " << w << "\n";
+  }
+  out << "\nSummary: " << r.pairs.size() << " pairs with repeated data.\n";
+}
+
+void discover(const Options& o, std::ostream& out, std::ostream& progress) {
+  TdmDupsweep dm;
+  dm.SetConnection(o.conn);
+  try {
+    dm.Dialect();
+  } catch (const Error& e) {
+    throw Error(std::string("cannot open the database: ") + e.what());
+  }
+  std::string period = o.period;
+  if (period.empty()) {
+    auto periods = dm.GetPeriodList(o.task, o.level);
+    if (!periods) throw Error("the periods of task " + o.task + " could not be read");
+    if (periods->empty())
+      throw Error("task " + o.task + " has no period for level " + std::to_string(o.level));
+    period = periods->front().period->sPeriodID;
+  }
+  DiscoverySettings settings;
+  settings.nearCells = o.near;
+  SheetProgress bar(o.progress ? &progress : nullptr);
+  const DiscoveryResult result =
+      DuplicateDiscovery(dm, period, o.task, o.level, o.unitcls, settings).Run(bar);
+  if (o.progress) progress << "\r\033[K" << std::flush;
+  if (o.json)
+    writeDiscoveryJson(out, result);
+  else
+    writeDiscoveryTable(out, o, result);
+}
+
 }  // namespace
 
 std::string usage() {
   return "usage: dupsweep-scan --conn CONNECTION --task TASK --level N [--period ID]\n"
-         "                     [--unitcls CODE] --scheme FILE [--scheme FILE ...] [--json]\n";
+         "                     [--unitcls CODE] --scheme FILE [--scheme FILE ...] [--json]\n"
+         "       dupsweep-scan --discover --conn CONNECTION --task TASK --level N [--period ID]\n"
+         "                     --unitcls CODE [--near N] [--json]\n";
 }
 
 Options parseArguments(const std::vector<std::string>& args) {
@@ -172,16 +294,24 @@ Options parseArguments(const std::vector<std::string>& args) {
     else if (a == "--unitcls") o.unitcls = value();
     else if (a == "--scheme") o.schemes.push_back(value());
     else if (a == "--json") o.json = true;
+    else if (a == "--discover") o.discover = true;
+    else if (a == "--near") o.near = parseCount("--near", value());
     else throw Error("unknown option '" + a + "'");
   }
   if (o.conn.empty()) throw Error("--conn is required");
   if (o.task.empty()) throw Error("--task is required");
   if (!haveLevel) throw Error("--level is required");
-  if (o.schemes.empty()) throw Error("at least one --scheme FILE is required");
+  if (o.discover) {
+    if (o.unitcls.empty()) throw Error("--discover needs --unitcls CODE");
+    if (!o.schemes.empty()) throw Error("--discover finds the pairs itself and takes no --scheme");
+  } else if (o.schemes.empty()) {
+    throw Error("at least one --scheme FILE is required");
+  }
   return o;
 }
 
 void run(const Options& o, std::ostream& out, std::ostream& progress) {
+  if (o.discover) return discover(o, out, progress);
   // The pairs first: a missing scheme file is the operator's mistake, reported before any work.
   std::vector<scheme::SchemePair> loaded;
   for (const auto& file : o.schemes) {

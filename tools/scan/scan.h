@@ -19,6 +19,10 @@ struct Options {
                                       // empty: any classification
   std::vector<std::string> schemes;   // scheme files holding the pairs
   bool json = false;
+  // --discover: find the pairs with repeated data over the whole classification --unitcls
+  // instead of comparing the pairs of scheme files; near-copies differ in at most `near` cells.
+  bool discover = false;
+  int near = 3;
   bool progress = false;              // a progress line on stderr (on a terminal)
 };
 
@@ -26,7 +30,7 @@ struct Options {
 // message for a missing or malformed option.
 Options parseArguments(const std::vector<std::string>& args);
 
-// Runs the scan and writes the report to `out` (progress to `progress` when enabled). Pairs with
+// Runs the scan (or, with `discover`, the discovery over the classification) and writes the report to `out` (progress to `progress` when enabled). Pairs with
 // a unit code the database does not know, and sheets whose table does not exist, are reported as
 // warnings. Throws dupsweep::Error with a one-line message when the database, the period, a
 // scheme file or the template workbook cannot be had, when a scheme pairs a unit with itself,

@@ -21,6 +21,18 @@ std::unique_ptr<Connection> open(const ConnectionTarget& target) {
   return detail::openOdbc(target);
 }
 
+void Connection::stream(std::string_view sql, RowSink& sink) {
+  const std::unique_ptr<RowSet> rows = query(sql);
+  std::vector<std::string> names;
+  for (int c = 0; c < rows->columnCount(); ++c) names.push_back(rows->columnName(c));
+  sink.columns(names);
+  std::vector<Value> values(names.size());
+  for (int r = 0; r < rows->rowCount(); ++r) {
+    for (int c = 0; c < rows->columnCount(); ++c) values[static_cast<size_t>(c)] = rows->at(r, c);
+    sink.row(values);
+  }
+}
+
 bool isMissingTable(const DatabaseError& error) noexcept {
   if (error.sqlState() == "42S02") return true;
   // The SQLite ODBC driver reports every statement failure as HY000 with SQLite's own text.

@@ -118,6 +118,12 @@ ValueKind kindOf(const Value& v) noexcept;
 // these, which compare by value.
 bool sameValue(const Value& a, const Value& b);
 
+// Appends to `out` a key of `v` for grouping values by the rule of sameValue: sameValue(a, b)
+// implies equal keys, so NULL, each text and each number (by value: 1, 1.0 and the decimal 1.00
+// alike, 0 and -0.0 alike) have one key each. Equal keys do not imply equal values (two numbers
+// may share the nearest double); whoever groups by keys confirms with sameValue.
+void appendValueKey(const Value& v, std::string& out);
+
 // Text of a value as shown in a grid: integers in decimal, decimals as stored, floating values in
 // their shortest round-trip form, dates in ISO form, flags as "1"/"0" (true/false), bytes as
 // hexadecimal; NULL as the empty text.
@@ -184,6 +190,16 @@ class RowSet {
   int row_ = 0;
 };
 
+// Receives the rows of a statement one at a time (Connection::stream).
+class RowSink {
+ public:
+  virtual ~RowSink() = default;
+  // The result's column names, once, before the first row.
+  virtual void columns(const std::vector<std::string>& names) = 0;
+  // One row: a value per column. The values are valid only during the call.
+  virtual void row(const std::vector<Value>& values) = 0;
+};
+
 // ---- Connections -----------------------------------------------------------------------------
 
 class Connection {
@@ -192,6 +208,10 @@ class Connection {
   virtual Dialect dialect() const = 0;
   // Runs a statement and reads its whole result.
   virtual std::unique_ptr<RowSet> query(std::string_view sql) = 0;
+  // Runs a statement and hands its result to `sink` row by row, without keeping the rows, so
+  // that a large result costs the memory of one row. Fails as query() does; an error thrown by
+  // the sink ends the statement and propagates. The default reads the whole result with query().
+  virtual void stream(std::string_view sql, RowSink& sink);
   // Runs a statement that returns no rows; the number of rows it affected (0 when none matched).
   virtual std::int64_t execute(std::string_view sql) = 0;
   // Runs one statement that returns no rows, its '?' markers bound in order to `params`, each

@@ -380,6 +380,28 @@ class OdbcConnection final : public Connection {
     return std::make_unique<RowSet>(std::move(names), std::move(cells));
   }
 
+  void stream(std::string_view sql, RowSink& sink) override {
+    Handle stmt(SQL_HANDLE_STMT, dbc_->get());
+    bool noData = executeDirect(stmt, sql);
+    bool haveResult = false;
+    for (;;) {
+      if (!noData && !haveResult) {
+        SQLSMALLINT columns = 0;
+        check(SQLNumResultCols(stmt.get(), &columns), stmt);
+        // As in query(): the first result with columns is the one handed on.
+        if (columns > 0) {
+          readRows(
+              stmt, columns, [&](const std::vector<std::string>& names) { sink.columns(names); },
+              [&](std::vector<Value>& row) { sink.row(row); });
+          haveResult = true;
+        }
+      }
+      if (!moreResults(stmt, noData)) break;
+      noData = false;
+    }
+    if (!haveResult) sink.columns({});
+  }
+
   std::int64_t execute(std::string_view sql) override {
     Handle stmt(SQL_HANDLE_STMT, dbc_->get());
     // SQL_NO_DATA: a searched UPDATE or DELETE that matched no row, which affected 0 rows.
@@ -608,6 +630,18 @@ class OdbcConnection final : public Connection {
 
   void readResult(const Handle& stmt, SQLSMALLINT columns, std::vector<std::string>& names,
                   std::vector<Value>& cells) {
+    readRows(
+        stmt, columns, [&](const std::vector<std::string>& described) { names = described; },
+        [&](std::vector<Value>& row) {
+          for (Value& v : row) cells.push_back(std::move(v));
+        });
+  }
+
+  // Describes the result's columns to `onColumns`, then fetches every row into one vector of
+  // values, reused from row to row, and hands it to `onRow`.
+  template <class OnColumns, class OnRow>
+  void readRows(const Handle& stmt, SQLSMALLINT columns, OnColumns onColumns, OnRow onRow) {
+    std::vector<std::string> names;
     std::vector<Fetch> fetch;
     for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(columns); ++c) {
       SQLSMALLINT type = 0;
@@ -632,12 +666,15 @@ class OdbcConnection final : public Connection {
       }
       fetch.push_back(f);
     }
+    onColumns(names);
+    std::vector<Value> row(static_cast<size_t>(columns));
     for (;;) {
       const SQLRETURN rc = SQLFetch(stmt.get());
       if (rc == SQL_NO_DATA) break;
       check(rc, stmt);
       for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(columns); ++c)
-        cells.push_back(readCell(stmt, c, fetch[c - 1]));
+        row[c - 1] = readCell(stmt, c, fetch[c - 1]);
+      onRow(row);
     }
   }
 

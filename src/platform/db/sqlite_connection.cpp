@@ -101,6 +101,35 @@ class SqliteConnection final : public Connection {
     return std::make_unique<RowSet>(std::move(names), std::move(cells));
   }
 
+  void stream(std::string_view sql, RowSink& sink) override {
+    bool haveResult = false;
+    run(sql, [&](sqlite3_stmt* st) {
+      const int columns = sqlite3_column_count(st);
+      // As in query(): the first statement that has columns gives the result.
+      const bool collect = columns > 0 && !haveResult;
+      std::vector<Declared> declared;
+      std::vector<Value> values;
+      if (collect) {
+        haveResult = true;
+        std::vector<std::string> names;
+        for (int i = 0; i < columns; ++i) {
+          const char* name = sqlite3_column_name(st, i);
+          names.emplace_back(name ? name : "");
+          declared.push_back(classify(sqlite3_column_decltype(st, i)));
+        }
+        sink.columns(names);
+        values.resize(static_cast<size_t>(columns));
+      }
+      while (step(st)) {
+        if (!collect) continue;
+        for (int i = 0; i < columns; ++i)
+          values[size_t(i)] = cellValue(st, i, declared[size_t(i)]);
+        sink.row(values);
+      }
+    });
+    if (!haveResult) sink.columns({});
+  }
+
   std::int64_t execute(std::string_view sql) override {
     std::int64_t affected = 0;
     run(sql, [&](sqlite3_stmt* st) {

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <type_traits>
@@ -189,6 +190,50 @@ bool sameValue(const Value& a, const Value& b) {
   if (isNumber(a) && isNumber(b)) return sameNumber(a, b);
   if (a.index() != b.index()) return false;
   return a == b;  // same kind: NULL == NULL, texts and bytes byte for byte, dates as ISO text
+}
+
+void appendValueKey(const Value& v, std::string& out) {
+  // Every key starts with a tag byte and has a fixed size or a length prefix, so the keys of a
+  // row's values laid end to end stay apart.
+  const auto number = [&out](double d) {
+    if (d == 0) d = 0;  // -0.0 becomes 0
+    if (std::isnan(d)) d = std::numeric_limits<double>::quiet_NaN();
+    char key[1 + sizeof d] = {'N'};
+    std::memcpy(key + 1, &d, sizeof d);
+    out.append(key, sizeof key);
+  };
+  const auto bytes = [&out](char tag, const void* data, std::size_t size) {
+    const auto length = static_cast<std::uint32_t>(size);
+    out += tag;
+    out.append(reinterpret_cast<const char*>(&length), sizeof length);
+    out.append(static_cast<const char*>(data), size);
+  };
+  std::visit(Overloaded{
+                 [&](const Null&) { out += '0'; },
+                 // An integer equals a double only when the double holds exactly its value, which
+                 // then is its nearest double too.
+                 [&](std::int64_t i) { number(static_cast<double>(i)); },
+                 [&](double d) { number(d); },
+                 [&](const Decimal& d) {
+                   // A decimal equals a double when it is the double's shortest text, which reads
+                   // back as that double; any two equal decimals read as the same double.
+                   const auto parts = parseDecimal(d.digits);
+                   if (!parts) return bytes('M', d.digits.data(), d.digits.size());
+                   std::string canonical = parts->negative ? "-" : "";
+                   canonical += parts->whole.empty() ? "0" : std::string(parts->whole);
+                   if (!parts->fraction.empty()) canonical += "." + std::string(parts->fraction);
+                   double value = 0;
+                   const char* end = canonical.data() + canonical.size();
+                   const auto res = std::from_chars(canonical.data(), end, value);
+                   if (res.ec == std::errc() && res.ptr == end) return number(value);
+                   bytes('E', canonical.data(), canonical.size());  // beyond a double's range
+                 },
+                 [&](const std::string& t) { bytes('T', t.data(), t.size()); },
+                 [&](const Bytes& b) { bytes('Y', b.data(), b.size()); },
+                 [&](const DateTime& d) { bytes('A', d.iso.data(), d.iso.size()); },
+                 [&](bool f) { out += f ? 'b' : 'B'; },
+             },
+             v);
 }
 
 std::string displayText(const Value& v) {

@@ -33,6 +33,7 @@
 #include "scheme/scheme.h"
 #include "ui/dupsweep/execute.h"
 #include "ui/dupsweep/frmrestore.h"
+#include "ui/dupsweep/frmfindduplicates.h"
 #include "ui/showdifference/frmshowdifference.h"
 #include "ui_frmdupsweep.h"
 
@@ -77,6 +78,8 @@ const char* const kExportResult = "导出比对结果…";
 const char* const kExportNeedsRun = "请先比对数据，才能导出比对结果";
 const char* const kExported = "比对结果已经导出到：";
 const char* const kRestoreDeleted = "恢复已删除的数据…";
+const char* const kFindDuplicates = "查找重复数据单位…";
+const char* const kExportDiscovery = "导出查找结果…";
 // Information icon; Yes, No and Cancel with Cancel preselected.
 constexpr int kInformation = ui::MB_OK | ui::MB_ICONINFORMATION;
 constexpr int kYesNoCancel = ui::MB_YESNOCANCEL | ui::MB_ICONINFORMATION | ui::MB_DEFBUTTON3;
@@ -223,6 +226,16 @@ TfrmDupsweep::TfrmDupsweep(Parts parts)
   connect(ui_->lsbDifference, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& pos) {
             showResultMenu(ui_->lsbDifference->viewport()->mapToGlobal(pos));
+          });
+  // The unit tree and the pair list offer the search for repeated data over the classification.
+  ui_->tvUnit->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(ui_->tvUnit, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+    showUnitMenu(ui_->tvUnit->viewport()->mapToGlobal(pos));
+  });
+  ui_->lsbSelectUnit->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(ui_->lsbSelectUnit, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& pos) {
+            showUnitMenu(ui_->lsbSelectUnit->viewport()->mapToGlobal(pos));
           });
   // Picking a name from the list of cmbPrecept (mouse or arrow keys) loads that scheme; typing a
   // name is no pick. Qt's editable combo box takes the end of typing a listed name (Enter, or
@@ -422,7 +435,11 @@ void TfrmDupsweep::AddUnitPair(QTreeWidgetItem* first, QTreeWidgetItem* second) 
   const TUnitData* unitS = unitOf(first);
   const TUnitData* unitD = unitOf(second);
   if (!unitS || !unitD) return;
-  auto group = std::make_unique<TUnitGroup>(*unitS, *unitD);
+  appendPair(*unitS, *unitD);
+}
+
+void TfrmDupsweep::appendPair(const TUnitData& unitS, const TUnitData& unitD) {
+  auto group = std::make_unique<TUnitGroup>(unitS, unitD);
   const QString text = QString::fromStdString(group->GroupName);
   ui_->lsbSelectUnit->addItem(new PairEntry(text, std::move(group)));
   ui_->cmdRemove->setEnabled(true);
@@ -699,8 +716,9 @@ void TfrmDupsweep::cmbUnitsChange() {
 namespace {
 
 // Asks with Qt's save dialog; the name gets ".xlsx" when the operator typed none.
-std::string askExportFile(QWidget* parent, const std::string& suggested) {
-  QFileDialog dialog(parent, QString::fromUtf8(kExportResult), QString::fromStdString(suggested),
+std::string askExportFile(QWidget* parent, const std::string& suggested,
+                          const char* title = kExportResult) {
+  QFileDialog dialog(parent, QString::fromUtf8(title), QString::fromStdString(suggested),
                      QStringLiteral("Excel 工作簿 (*.xlsx)"));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setDefaultSuffix(QStringLiteral("xlsx"));
@@ -756,6 +774,41 @@ void TfrmDupsweep::exportComparisonClick() {
   if (file.empty()) return;
   writeComparisonWorkbook(file, *lastRun_, *FDifferenceList);
   ui::MessageBox(kExported + file, kPrompt, kInformation);
+}
+
+void TfrmDupsweep::showUnitMenu(const QPoint& global) {
+  QMenu menu(this);
+  QAction* find = menu.addAction(QString::fromUtf8(kFindDuplicates));
+  if (menu.exec(global) == find) ui::runHandler([this] { findDuplicatesClick(); });
+}
+
+void TfrmDupsweep::findDuplicatesClick() {
+  if (FPeriodID.empty()) {
+    ui::MessageBox(kNoPeriod, kPrompt, kInformation);
+    return;
+  }
+  if (!FDataModule) return;
+  TfrmFindDuplicates::Context context;
+  context.dataModule = FDataModule.get();
+  context.periodId = FPeriodID;
+  context.taskCode = FTaskCode;
+  context.level = FLevel;
+  context.unitClsCode = FUnitClsCode;
+  context.addPairs = [this](const std::vector<std::pair<TUnitData, TUnitData>>& found) {
+    for (const auto& [s, d] : found) {
+      // The records live as long as the dialog, as the tree's do, so that the pair may refer to
+      // them.
+      const TUnitData& unitS = units_.emplace_back(s);
+      const TUnitData& unitD = units_.emplace_back(d);
+      appendPair(unitS, unitD);
+    }
+  };
+  context.chooseExportFile = [](QWidget* parent, const std::string& suggested) {
+    const ExportFileChooser& chooser = exportFileChooser();
+    return chooser ? chooser(parent, suggested) : askExportFile(parent, suggested, kExportDiscovery);
+  };
+  TfrmFindDuplicates window(std::move(context), this);
+  window.exec();
 }
 
 void TfrmDupsweep::cmdDelRepetitionClick() {

@@ -159,6 +159,9 @@ class TfrmDupsweep : public QDialog {
   void tvUnitExpanding(QTreeWidgetItem* node);
   void cmdAddClick();
   void AddUnitPair(QTreeWidgetItem* first, QTreeWidgetItem* second);
+  // What ">>" does once it has the pair's two units: appends the pair (UnitS, UnitD) under its
+  // GroupName and enables cmdRemove and cmdCompare.
+  void appendPair(const TUnitData& unitS, const TUnitData& unitD);
   void cmdRemoveClick();
   void RemoveSelectedPair();
 
@@ -195,6 +198,13 @@ class TfrmDupsweep : public QDialog {
   void exportComparisonClick();
   // Opens TfrmRestore over the journal's entries of this database.
   void restoreDeletedClick();
+
+  // The context menu of tvUnit and lsbSelectUnit, at `global`: finding repeated data over the
+  // whole classification.
+  void showUnitMenu(const QPoint& global);
+  // Opens TfrmFindDuplicates for the period, task and level (after the message that no period
+  // is chosen, when none is); the pairs it hands back are appended as ">>" appends a pair.
+  void findDuplicatesClick();
 
   // Deleting one unit's copy of a repeated sheet.
   void cmdDelRepetitionClick();

@@ -1,0 +1,27 @@
+#pragma once
+// The result of a duplicate discovery as text for the operator (the lines of the window's table)
+// and as a workbook: one sheet of pairs, one of groups. No widgets.
+
+#include <string>
+#include <vector>
+
+#include "engine/discovery.h"
+
+namespace dupsweep {
+
+// The pair's identical sheets by name, "资产负债表、现金流量表"; empty for none.
+std::string identicalSheetsText(const DiscoveryResult& result, const DiscoveredPair& pair);
+// The pair's near-copy sheets by name with their differing cells, "利润表（1格）"; empty for none.
+std::string nearSheetsText(const DiscoveryResult& result, const DiscoveredPair& pair);
+
+// The titles of the pairs sheet: 单位1, 单位1代码, 单位2, 单位2代码, 相同表数, 相同的表, 近似的表.
+const std::vector<std::string>& discoveryPairColumns();
+// The titles of the groups sheet: 表代码, 表, 单位数, 共同内容, 单位代码.
+const std::vector<std::string>& discoveryGroupColumns();
+
+// Writes the pairs (in rank order) to a sheet "重复数据单位" and the groups to a sheet "相同的表"
+// of an xlsx workbook at `path`, replacing a file there. Throws FileError "Unable to write to
+// <path>" on failure, leaving no new file.
+void writeDiscoveryWorkbook(const std::string& path, const DiscoveryResult& result);
+
+}  // namespace dupsweep

@@ -1,0 +1,205 @@
+#include "ui/dupsweep/frmfindduplicates.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScopeGuard>
+#include <QShowEvent>
+#include <QTableWidgetItem>
+#include <QTimer>
+
+#include "engine/discoveryreport.h"
+#include "platform/ui/handler.h"
+#include "platform/ui/messages.h"
+#include "ui_frmfindduplicates.h"
+
+namespace dupsweep {
+namespace {
+
+const char* const kPrompt = "系统提示";
+const char* const kWorking = "正在查找重复数据……";
+const char* const kCancelled = "查找已取消";
+const char* const kNoneChecked = "请先勾选要加入单位选择列表的单位组";
+const char* const kExported = "查找结果已经导出到：";
+constexpr int kInformation = ui::MB_OK | ui::MB_ICONINFORMATION;
+// Where the first cell of a row keeps the index of its pair in the result.
+constexpr int kPairRole = Qt::UserRole;
+
+enum Column { kUnitS, kCodeS, kUnitD, kCodeD, kCount, kIdentical, kNear };
+
+// The discovery's steps on the window's progress bar; the window's events (the cancel button
+// among them) are dispatched between sheets.
+class WindowProgress : public ProgressSink {
+ public:
+  WindowProgress(QProgressBar& bar, const bool& cancel) : bar_(bar), cancel_(cancel) {}
+  void begin(int steps) override {
+    bar_.setRange(0, steps);
+    bar_.setValue(0);
+  }
+  void step() override {
+    bar_.setValue(bar_.value() + 1);
+    QCoreApplication::processEvents();
+  }
+  bool cancelled() override {
+    QCoreApplication::processEvents();
+    return cancel_;
+  }
+
+ private:
+  QProgressBar& bar_;
+  const bool& cancel_;
+};
+
+QTableWidgetItem* textItem(const std::string& text) {
+  auto* item = new QTableWidgetItem(QString::fromStdString(text));
+  item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+  return item;
+}
+
+}  // namespace
+
+TfrmFindDuplicates::TfrmFindDuplicates(Context context, QWidget* parent)
+    : QDialog(parent), ui_(std::make_unique<Ui::TfrmFindDuplicates>()), context_(std::move(context)) {
+  ui_->setupUi(this);
+  for (QPushButton* button : findChildren<QPushButton*>()) {
+    button->setAutoDefault(false);
+    button->setDefault(false);
+  }
+  connect(ui_->cmdFind, &QPushButton::clicked, this,
+          ui::guarded(this, &TfrmFindDuplicates::cmdFindClick));
+  connect(ui_->cmdCancel, &QPushButton::clicked, this,
+          ui::guarded(this, &TfrmFindDuplicates::cmdCancelClick));
+  connect(ui_->cmdAddPairs, &QPushButton::clicked, this,
+          ui::guarded(this, &TfrmFindDuplicates::cmdAddPairsClick));
+  connect(ui_->cmdExport, &QPushButton::clicked, this,
+          ui::guarded(this, &TfrmFindDuplicates::cmdExportClick));
+  connect(ui_->cmdClose, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+TfrmFindDuplicates::~TfrmFindDuplicates() = default;
+
+void TfrmFindDuplicates::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (started_) return;
+  started_ = true;
+  QTimer::singleShot(0, this, ui::guarded(this, &TfrmFindDuplicates::findDuplicates));
+}
+
+void TfrmFindDuplicates::closeEvent(QCloseEvent* event) {
+  if (busy_) {
+    cancel_ = true;
+    event->ignore();
+    return;
+  }
+  QDialog::closeEvent(event);
+}
+
+void TfrmFindDuplicates::cmdFindClick() { findDuplicates(); }
+
+void TfrmFindDuplicates::cmdCancelClick() { cancel_ = true; }
+
+void TfrmFindDuplicates::setBusy(bool busy) {
+  busy_ = busy;
+  ui_->cmdCancel->setEnabled(busy);
+  ui_->cmdFind->setEnabled(!busy);
+  ui_->cmdClose->setEnabled(!busy);
+  ui_->spnNearCells->setEnabled(!busy);
+  ui_->spnCommonSize->setEnabled(!busy);
+  ui_->cmdAddPairs->setEnabled(!busy && result_ && !result_->pairs.empty());
+  ui_->cmdExport->setEnabled(!busy && result_.has_value());
+}
+
+void TfrmFindDuplicates::findDuplicates() {
+  if (!context_.dataModule || busy_) return;
+  result_.reset();
+  ui_->tblPairs->setRowCount(0);
+  cancel_ = false;
+  setBusy(true);
+  ui_->lblStatus->setText(QString::fromUtf8(kWorking));
+  bool cancelled = false;
+  const auto done = qScopeGuard([this, &cancelled] {
+    setBusy(false);
+    searched_ = true;
+    ui_->prgDiscovery->setValue(0);
+    if (!result_) ui_->lblStatus->setText(cancelled ? QString::fromUtf8(kCancelled) : QString());
+  });
+  DiscoverySettings settings;
+  settings.nearCells = ui_->spnNearCells->value();
+  settings.commonGroupSize = ui_->spnCommonSize->value();
+  WindowProgress progress(*ui_->prgDiscovery, cancel_);
+  try {
+    result_ = DuplicateDiscovery(*context_.dataModule, context_.periodId, context_.taskCode,
+                                 context_.level, context_.unitClsCode, settings)
+                  .Run(progress);
+  } catch (const RunCancelled&) {
+    cancelled = true;  // cancelling leaves no result: nothing half-found is listed
+    return;
+  }
+  fillTable();
+}
+
+void TfrmFindDuplicates::fillTable() {
+  QTableWidget* table = ui_->tblPairs;
+  table->setSortingEnabled(false);
+  table->setRowCount(static_cast<int>(result_->pairs.size()));
+  for (int row = 0; row < table->rowCount(); ++row) {
+    const DiscoveredPair& pair = result_->pairs[static_cast<std::size_t>(row)];
+    QTableWidgetItem* first = textItem(pair.UnitS.sUnitName);
+    first->setFlags(first->flags() | Qt::ItemIsUserCheckable);
+    first->setCheckState(Qt::Unchecked);
+    first->setData(kPairRole, row);
+    table->setItem(row, kUnitS, first);
+    table->setItem(row, kCodeS, textItem(pair.UnitS.sUnitCode));
+    table->setItem(row, kUnitD, textItem(pair.UnitD.sUnitName));
+    table->setItem(row, kCodeD, textItem(pair.UnitD.sUnitCode));
+    QTableWidgetItem* count = textItem({});
+    count->setData(Qt::DisplayRole, static_cast<int>(pair.identical.size()));  // sorts as a number
+    table->setItem(row, kCount, count);
+    table->setItem(row, kIdentical, textItem(identicalSheetsText(*result_, pair)));
+    table->setItem(row, kNear, textItem(nearSheetsText(*result_, pair)));
+  }
+  table->setSortingEnabled(true);
+  table->resizeColumnsToContents();
+  int common = 0;
+  for (const DiscoveredGroup& group : result_->groups) common += group.common ? 1 : 0;
+  ui_->lblStatus->setText(QString::fromStdString(
+      "找到 " + std::to_string(result_->pairs.size()) + " 组单位有重复数据（" +
+      std::to_string(result_->units.size()) + " 个单位，" +
+      std::to_string(result_->sheets.size()) + " 张表）；" + std::to_string(common) +
+      " 处为许多单位共有的相同内容，未列为单位组"));
+}
+
+void TfrmFindDuplicates::cmdAddPairsClick() {
+  if (!result_ || !context_.addPairs) return;
+  std::vector<std::pair<TUnitData, TUnitData>> checked;
+  QTableWidget* table = ui_->tblPairs;
+  for (int row = 0; row < table->rowCount(); ++row) {  // in the order the table shows
+    const QTableWidgetItem* first = table->item(row, kUnitS);
+    if (!first || first->checkState() != Qt::Checked) continue;
+    const auto& pair = result_->pairs.at(first->data(kPairRole).toUInt());
+    checked.emplace_back(pair.UnitS, pair.UnitD);
+  }
+  if (checked.empty()) {
+    ui::MessageBox(kNoneChecked, kPrompt, kInformation);
+    return;
+  }
+  context_.addPairs(checked);
+  ui_->lblStatus->setText(QString::fromStdString("已将 " + std::to_string(checked.size()) +
+                                                 " 组单位加入单位选择列表"));
+}
+
+void TfrmFindDuplicates::cmdExportClick() {
+  if (!result_ || !context_.chooseExportFile) return;
+  const std::string suggested =
+      QDir(QDir::homePath())
+          .filePath(QString::fromStdString("重复数据单位_" + result_->periodId + ".xlsx"))
+          .toStdString();
+  const std::string file = context_.chooseExportFile(this, suggested);
+  if (file.empty()) return;
+  writeDiscoveryWorkbook(file, *result_);
+  ui::MessageBox(kExported + file, kPrompt, kInformation);
+}
+
+}  // namespace dupsweep
