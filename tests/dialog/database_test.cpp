@@ -11,7 +11,7 @@
 
 #include "data/dmdupsweep.h"
 #include "dialog/qt_environment.h"
-#include "platform/ui/scriptedmessages.h"
+#include "support/scripted_messages.h"
 #include "support/sqlite_file.h"
 #include "ui/dupsweep/frmdupsweep.h"
 

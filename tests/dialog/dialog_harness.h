@@ -26,7 +26,7 @@
 #include "dialog/qt_environment.h"
 #include "platform/db/db.h"
 #include "platform/errors.h"
-#include "platform/ui/scriptedmessages.h"
+#include "support/scripted_messages.h"
 #include "support/sqlite_file.h"
 #include "ui/dupsweep/frmdupsweep.h"
 #include "ui/dupsweep/unittree.h"

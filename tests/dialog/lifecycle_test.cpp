@@ -12,7 +12,7 @@
 #include "dialog/qt_environment.h"
 #include "platform/errors.h"
 #include "platform/ui/messages.h"
-#include "platform/ui/scriptedmessages.h"
+#include "support/scripted_messages.h"
 #include "ui/dupsweep/frmdupsweep.h"
 #include "ui/showdifference/frmshowdifference.h"
 

@@ -10,7 +10,7 @@
 #include "platform/errors.h"
 #include "platform/ui/handler.h"
 #include "platform/ui/messages.h"
-#include "platform/ui/scriptedmessages.h"
+#include "support/scripted_messages.h"
 
 namespace dupsweep::ui {
 namespace {

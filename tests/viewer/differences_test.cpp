@@ -10,7 +10,7 @@
 #include "platform/errors.h"
 #include "platform/spreadsheet/bookwidget.h"
 #include "platform/spreadsheet/workbook.h"
-#include "platform/ui/scriptedmessages.h"
+#include "support/scripted_messages.h"
 #include "ui/showdifference/comparison.h"
 #include "viewer/viewer_fixture.h"
 

@@ -6,7 +6,7 @@
 #include <iterator>
 
 #include "platform/spreadsheet/reader.h"
-#include "platform/ui/scriptedmessages.h"
+#include "support/scripted_messages.h"
 #include "viewer/viewer_fixture.h"
 
 namespace dupsweep::testing {

@@ -2,8 +2,11 @@
 // A message service for tests: it records every message shown and answers from a queue of button
 // ids, standing in for the operator.
 
+#include <algorithm>
 #include <deque>
 #include <memory>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "platform/ui/messages.h"
@@ -15,7 +18,22 @@ class ScriptedMessageService : public MessageService {
   // Records the message and answers with the next queued id; with an empty queue, as closing
   // the box would (closeAnswerOf). Throws std::logic_error when the queued id is not a button of
   // the box, or when the queue is empty for a box that cannot be closed.
-  int show(const Message& message) override;
+  int show(const Message& message) override {
+    shown.push_back(message);
+    if (answers.empty()) {
+      const int closed = closeAnswerOf(message.style);
+      if (closed == 0)
+        throw std::logic_error("no scripted answer for the message box \"" + message.text + "\"");
+      return closed;
+    }
+    const int answer = answers.front();
+    answers.pop_front();
+    const std::vector<int> buttons = buttonsOf(message.style);
+    if (std::find(buttons.begin(), buttons.end(), answer) == buttons.end())
+      throw std::logic_error("scripted answer " + std::to_string(answer) +
+                             " is no button of the message box \"" + message.text + "\"");
+    return answer;
+  }
 
   std::vector<Message> shown;  // every message, oldest first
   std::deque<int> answers;     // the operator's next answers, front first
@@ -25,8 +43,12 @@ class ScriptedMessageService : public MessageService {
 // service afterwards.
 class ScopedScriptedMessages {
  public:
-  ScopedScriptedMessages();
-  ~ScopedScriptedMessages();
+  ScopedScriptedMessages() {
+    auto service = std::make_unique<ScriptedMessageService>();
+    service_ = service.get();
+    previous_ = setMessageService(std::move(service));
+  }
+  ~ScopedScriptedMessages() { setMessageService(std::move(previous_)); }
   ScopedScriptedMessages(const ScopedScriptedMessages&) = delete;
   ScopedScriptedMessages& operator=(const ScopedScriptedMessages&) = delete;
 
