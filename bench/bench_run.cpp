@@ -158,6 +158,36 @@ void writeTreeDb(const fs::path& path) {
 
 // ---- The floor ---------------------------------------------------------------------------------
 
+// Reads every value of the statement's current row as the floors do: its type, and its value or
+// bytes folded into `checksum`, without allocating. Returns the number of values.
+std::size_t touchRow(sqlite3_stmt* st, std::uint64_t& checksum) {
+  const int n = sqlite3_column_count(st);
+  for (int c = 0; c < n; ++c) {
+    switch (sqlite3_column_type(st, c)) {
+      case SQLITE_INTEGER:
+        checksum += static_cast<std::uint64_t>(sqlite3_column_int64(st, c));
+        break;
+      case SQLITE_FLOAT: {
+        const double d = sqlite3_column_double(st, c);
+        std::uint64_t bits;
+        std::memcpy(&bits, &d, sizeof bits);
+        checksum ^= bits;
+        break;
+      }
+      case SQLITE_TEXT:
+      case SQLITE_BLOB: {
+        const auto* p = static_cast<const unsigned char*>(sqlite3_column_blob(st, c));
+        const int bytes = sqlite3_column_bytes(st, c);
+        for (int b = 0; b < bytes; ++b) checksum = checksum * 31 + p[b];
+        break;
+      }
+      default:
+        ++checksum;  // NULL
+    }
+  }
+  return static_cast<std::size_t>(n);
+}
+
 // The strict floor: the fastest plain read of the same rows. Both units' rows of every sheet for
 // every pair, the second unit first as the comparison does, with one prepared statement per
 // table, reused; the connection opened read-only without SQLite's mutex; every value's type read
@@ -189,31 +219,7 @@ double readFloor(const fs::path& db, int pairs) {
     sqlite3_bind_text(st, 1, kPeriod, -1, SQLITE_STATIC);
     sqlite3_bind_text(st, 2, unit.c_str(), static_cast<int>(unit.size()), SQLITE_STATIC);
     while (sqlite3_step(st) == SQLITE_ROW) {
-      const int n = sqlite3_column_count(st);
-      for (int c = 0; c < n; ++c) {
-        switch (sqlite3_column_type(st, c)) {
-          case SQLITE_INTEGER:
-            checksum += static_cast<std::uint64_t>(sqlite3_column_int64(st, c));
-            break;
-          case SQLITE_FLOAT: {
-            const double d = sqlite3_column_double(st, c);
-            std::uint64_t bits;
-            std::memcpy(&bits, &d, sizeof bits);
-            checksum ^= bits;
-            break;
-          }
-          case SQLITE_TEXT:
-          case SQLITE_BLOB: {
-            const auto* p = static_cast<const unsigned char*>(sqlite3_column_blob(st, c));
-            const int bytes = sqlite3_column_bytes(st, c);
-            for (int b = 0; b < bytes; ++b) checksum = checksum * 31 + p[b];
-            break;
-          }
-          default:
-            ++checksum;  // NULL
-        }
-      }
-      total += static_cast<std::size_t>(n);
+      total += touchRow(st, checksum);
     }
   };
   for (int p = 0; p < pairs; ++p)
@@ -252,31 +258,7 @@ double readSheetsOnce(const fs::path& db) {
       throw std::runtime_error(sqlite3_errmsg(h));
     sqlite3_bind_text(st, 1, kPeriod, -1, SQLITE_STATIC);
     while (sqlite3_step(st) == SQLITE_ROW) {
-      const int n = sqlite3_column_count(st);
-      for (int c = 0; c < n; ++c) {
-        switch (sqlite3_column_type(st, c)) {
-          case SQLITE_INTEGER:
-            checksum += static_cast<std::uint64_t>(sqlite3_column_int64(st, c));
-            break;
-          case SQLITE_FLOAT: {
-            const double d = sqlite3_column_double(st, c);
-            std::uint64_t bits;
-            std::memcpy(&bits, &d, sizeof bits);
-            checksum ^= bits;
-            break;
-          }
-          case SQLITE_TEXT:
-          case SQLITE_BLOB: {
-            const auto* p = static_cast<const unsigned char*>(sqlite3_column_blob(st, c));
-            const int bytes = sqlite3_column_bytes(st, c);
-            for (int b = 0; b < bytes; ++b) checksum = checksum * 31 + p[b];
-            break;
-          }
-          default:
-            ++checksum;  // NULL
-        }
-      }
-      total += static_cast<std::size_t>(n);
+      total += touchRow(st, checksum);
     }
     sqlite3_finalize(st);
   }
