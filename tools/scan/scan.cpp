@@ -241,22 +241,30 @@ void writeDiscoveryTable(std::ostream& out, const Options& o, const DiscoveryRes
   out << "\nSummary: " << r.pairs.size() << " pairs with repeated data.\n";
 }
 
-void discover(const Options& o, std::ostream& out, std::ostream& progress) {
-  TdmDupsweep dm;
+// Opens the scanner's database, saying so when that fails.
+void openDatabase(TdmDupsweep& dm, const Options& o) {
   dm.SetConnection(o.conn);
   try {
     dm.Dialect();
   } catch (const Error& e) {
     throw Error(std::string("cannot open the database: ") + e.what());
   }
-  std::string period = o.period;
-  if (period.empty()) {
-    auto periods = dm.GetPeriodList(o.task, o.level);
-    if (!periods) throw Error("the periods of task " + o.task + " could not be read");
-    if (periods->empty())
-      throw Error("task " + o.task + " has no period for level " + std::to_string(o.level));
-    period = periods->front().period->sPeriodID;
-  }
+}
+
+// The period asked for, else the task's first period for the level.
+std::string chosenPeriod(TdmDupsweep& dm, const Options& o) {
+  if (!o.period.empty()) return o.period;
+  auto periods = dm.GetPeriodList(o.task, o.level);
+  if (!periods) throw Error("the periods of task " + o.task + " could not be read");
+  if (periods->empty())
+    throw Error("task " + o.task + " has no period for level " + std::to_string(o.level));
+  return periods->front().period->sPeriodID;
+}
+
+void discover(const Options& o, std::ostream& out, std::ostream& progress) {
+  TdmDupsweep dm;
+  openDatabase(dm, o);
+  const std::string period = chosenPeriod(dm, o);
   DiscoverySettings settings;
   settings.nearCells = o.near;
   SheetProgress bar(o.progress ? &progress : nullptr);
@@ -329,12 +337,7 @@ void run(const Options& o, std::ostream& out, std::ostream& progress) {
   }
 
   TdmDupsweep dm;
-  dm.SetConnection(o.conn);
-  try {
-    dm.Dialect();
-  } catch (const Error& e) {
-    throw Error(std::string("cannot open the database: ") + e.what());
-  }
+  openDatabase(dm, o);
 
   // Each pair's units as the database knows them by code, with one statement for all pairs: the
   // report names the units the rows belong to, and a code the database does not know is
@@ -368,14 +371,7 @@ void run(const Options& o, std::ostream& out, std::ostream& progress) {
   for (std::size_t i = 0; i < pairs.size(); ++i)
     if (!unknown[i].empty()) warnings.push_back("pair " + pairs[i].GroupName + ": " + unknown[i]);
 
-  std::string period = o.period;
-  if (period.empty()) {
-    auto periods = dm.GetPeriodList(o.task, o.level);
-    if (!periods) throw Error("the periods of task " + o.task + " could not be read");
-    if (periods->empty())
-      throw Error("task " + o.task + " has no period for level " + std::to_string(o.level));
-    period = periods->front().period->sPeriodID;
-  }
+  const std::string period = chosenPeriod(dm, o);
 
   // The dialog's run, with the same entries: a pair with an unknown code is passed over.
   std::vector<RunEntry> entries;

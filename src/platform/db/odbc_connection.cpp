@@ -359,46 +359,20 @@ class OdbcConnection final : public Connection {
   Dialect dialect() const override { return dialect_; }
 
   std::unique_ptr<RowSet> query(std::string_view sql) override {
-    Handle stmt(SQL_HANDLE_STMT, dbc_->get());
-    bool noData = executeDirect(stmt, sql);
     std::vector<std::string> names;
     std::vector<Value> cells;
-    bool haveResult = false;
-    for (;;) {
-      if (!noData && !haveResult) {
-        SQLSMALLINT columns = 0;
-        check(SQLNumResultCols(stmt.get(), &columns), stmt);
-        // The first result with columns is the row set; SQLMoreResults discards the others.
-        if (columns > 0) {
-          readResult(stmt, columns, names, cells);
-          haveResult = true;
-        }
-      }
-      if (!moreResults(stmt, noData)) break;
-      noData = false;
-    }
+    firstResult(
+        sql, [&](const std::vector<std::string>& described) { names = described; },
+        [&](std::vector<Value>& row) {
+          for (Value& v : row) cells.push_back(std::move(v));
+        });
     return std::make_unique<RowSet>(std::move(names), std::move(cells));
   }
 
   void stream(std::string_view sql, RowSink& sink) override {
-    Handle stmt(SQL_HANDLE_STMT, dbc_->get());
-    bool noData = executeDirect(stmt, sql);
-    bool haveResult = false;
-    for (;;) {
-      if (!noData && !haveResult) {
-        SQLSMALLINT columns = 0;
-        check(SQLNumResultCols(stmt.get(), &columns), stmt);
-        // As in query(): the first result with columns is the one handed on.
-        if (columns > 0) {
-          readRows(
-              stmt, columns, [&](const std::vector<std::string>& names) { sink.columns(names); },
-              [&](std::vector<Value>& row) { sink.row(row); });
-          haveResult = true;
-        }
-      }
-      if (!moreResults(stmt, noData)) break;
-      noData = false;
-    }
+    const bool haveResult = firstResult(
+        sql, [&](const std::vector<std::string>& names) { sink.columns(names); },
+        [&](std::vector<Value>& row) { sink.row(row); });
     if (!haveResult) sink.columns({});
   }
 
@@ -628,13 +602,26 @@ class OdbcConnection final : public Connection {
     return std::string(reinterpret_cast<char*>(state), 5);
   }
 
-  void readResult(const Handle& stmt, SQLSMALLINT columns, std::vector<std::string>& names,
-                  std::vector<Value>& cells) {
-    readRows(
-        stmt, columns, [&](const std::vector<std::string>& described) { names = described; },
-        [&](std::vector<Value>& row) {
-          for (Value& v : row) cells.push_back(std::move(v));
-        });
+  // Runs `sql` and reads its first result that has columns through readRows; SQLMoreResults
+  // discards the others. False when no result had columns.
+  template <class OnColumns, class OnRow>
+  bool firstResult(std::string_view sql, OnColumns onColumns, OnRow onRow) {
+    Handle stmt(SQL_HANDLE_STMT, dbc_->get());
+    bool noData = executeDirect(stmt, sql);
+    bool haveResult = false;
+    for (;;) {
+      if (!noData && !haveResult) {
+        SQLSMALLINT columns = 0;
+        check(SQLNumResultCols(stmt.get(), &columns), stmt);
+        if (columns > 0) {
+          readRows(stmt, columns, onColumns, onRow);
+          haveResult = true;
+        }
+      }
+      if (!moreResults(stmt, noData)) break;
+      noData = false;
+    }
+    return haveResult;
   }
 
   // Describes the result's columns to `onColumns`, then fetches every row into one vector of
