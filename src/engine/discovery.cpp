@@ -24,33 +24,66 @@ constexpr int kFirstFigure = 5;
 
 enum Tag : char { kNull, kInteger, kDecimal, kFloating, kText, kBytes, kDateTime, kFalse, kTrue };
 
-void putSized(std::string& out, Tag tag, const void* data, std::size_t size) {
+// Bytes written one after the other through a pointer, so that putting a value of a fixed size
+// is a few stores rather than a call (a sheet has millions of values).
+class ByteRun {
+ public:
+  char* grow(std::size_t n) {
+    if (size_ + n > bytes_.size()) bytes_.resize(std::max(2 * bytes_.size(), size_ + n + 4096));
+    char* p = bytes_.data() + size_;
+    size_ += n;
+    return p;
+  }
+  void append(const void* data, std::size_t n) {
+    if (n > 0) std::memcpy(grow(n), data, n);
+  }
+  void clear() noexcept { size_ = 0; }
+  // Takes back the last n bytes grown.
+  void drop(std::size_t n) noexcept { size_ -= n; }
+  const char* data() const noexcept { return bytes_.data(); }
+  std::size_t size() const noexcept { return size_; }
+
+ private:
+  std::vector<char> bytes_;
+  std::size_t size_ = 0;
+};
+
+void putSized(ByteRun& out, Tag tag, const void* data, std::size_t size) {
   const auto length = static_cast<std::uint32_t>(size);
-  out += tag;
-  out.append(reinterpret_cast<const char*>(&length), sizeof length);
-  out.append(static_cast<const char*>(data), size);
+  char* head = out.grow(1 + sizeof length);
+  head[0] = tag;
+  std::memcpy(head + 1, &length, sizeof length);
+  out.append(data, size);
 }
 
 template <class T>
-void putFixed(std::string& out, Tag tag, T value) {
-  out += tag;
-  out.append(reinterpret_cast<const char*>(&value), sizeof value);
+void putFixed(ByteRun& out, Tag tag, T value) {
+  char* p = out.grow(1 + sizeof value);
+  p[0] = tag;
+  std::memcpy(p + 1, &value, sizeof value);
 }
 
-void encode(const db::Value& v, std::string& out) {
-  if (const auto* i = std::get_if<std::int64_t>(&v)) return putFixed(out, kInteger, *i);
-  if (const auto* d = std::get_if<double>(&v)) return putFixed(out, kFloating, *d);
-  if (const auto* t = std::get_if<std::string>(&v)) return putSized(out, kText, t->data(), t->size());
-  if (const auto* n = std::get_if<db::Decimal>(&v))
-    return putSized(out, kDecimal, n->digits.data(), n->digits.size());
-  if (const auto* b = std::get_if<db::Bytes>(&v)) return putSized(out, kBytes, b->data(), b->size());
-  if (const auto* t = std::get_if<db::DateTime>(&v))
-    return putSized(out, kDateTime, t->iso.data(), t->iso.size());
-  if (const auto* f = std::get_if<bool>(&v)) {
-    out += *f ? kTrue : kFalse;
-    return;
+void encode(const db::CellView& v, ByteRun& out) {
+  switch (v.kind) {
+    case db::ValueKind::Integer:
+      return putFixed(out, kInteger, v.integer);
+    case db::ValueKind::Floating:
+      return putFixed(out, kFloating, v.floating);
+    case db::ValueKind::Text:
+      return putSized(out, kText, v.bytes.data(), v.bytes.size());
+    case db::ValueKind::Decimal:
+      return putSized(out, kDecimal, v.bytes.data(), v.bytes.size());
+    case db::ValueKind::Bytes:
+      return putSized(out, kBytes, v.bytes.data(), v.bytes.size());
+    case db::ValueKind::DateTime:
+      return putSized(out, kDateTime, v.bytes.data(), v.bytes.size());
+    case db::ValueKind::Boolean:
+      *out.grow(1) = v.integer != 0 ? kTrue : kFalse;
+      return;
+    case db::ValueKind::Null:
+      break;
   }
-  out += kNull;
+  *out.grow(1) = kNull;
 }
 
 db::Value decode(const char*& p) {
@@ -135,15 +168,26 @@ class SheetRows : public db::RowSink {
   }
 
   void row(const std::vector<db::Value>& values) override {
-    const db::Value& codeValue = values[static_cast<std::size_t>(codeColumn_)];
-    const auto* text = std::get_if<std::string>(&codeValue);
-    Unit* unit = unitFor(text ? *text : db::displayText(codeValue));
+    views_.clear();
+    for (const db::Value& v : values) views_.push_back(db::viewOf(v));
+    cells(views_);
+  }
+
+  void cells(const std::vector<db::CellView>& row) override {
+    const db::CellView& code = row[static_cast<std::size_t>(codeColumn_)];
+    Unit* unit = code.kind == db::ValueKind::Text
+                     ? unitFor(code.bytes)
+                     : unitFor(db::displayText(db::valueOf(code)));
     if (!unit) return;
     unit->rows.push_back(figures_.size());
     key_.clear();
-    for (std::size_t k = kFirstFigure; k < values.size(); ++k) {
-      encode(values[k], figures_);
-      db::appendValueKey(values[k], key_);
+    for (std::size_t k = kFirstFigure; k < row.size(); ++k) {
+      encode(row[k], figures_);
+      if (db::writeNumberKey(row[k], key_.grow(db::kNumberKeySize))) continue;
+      key_.drop(db::kNumberKeySize);
+      otherKey_.clear();
+      db::appendValueKey(row[k], otherKey_);
+      key_.append(otherKey_.data(), otherKey_.size());
     }
     unit->hashes.push_back(hashOf(key_.data(), key_.size(), 0));
   }
@@ -168,9 +212,9 @@ class SheetRows : public db::RowSink {
   }
 
  private:
-  Unit* unitFor(const std::string& code) {
+  Unit* unitFor(std::string_view code) {
     if (last_ >= 0 && code == lastCode_) return &units_[static_cast<std::size_t>(last_)];
-    const auto known = unitIndex_.find(code);
+    const auto known = unitIndex_.find(std::string(code));
     if (known == unitIndex_.end()) {
       last_ = -1;
       return nullptr;
@@ -187,8 +231,10 @@ class SheetRows : public db::RowSink {
   const std::unordered_map<std::string, int>& unitIndex_;
   std::vector<std::string> names_;
   int codeColumn_ = -1;
-  std::string figures_;  // every kept row's figures, encoded one after the other
-  std::string key_;      // the value keys of the row being read
+  ByteRun figures_;        // every kept row's figures, encoded one after the other
+  ByteRun key_;            // the value keys of the row being read
+  std::string otherKey_;   // the key of one value that is not a number
+  std::vector<db::CellView> views_;  // a row handed as values, seen as views
   std::vector<Unit> units_;
   std::unordered_map<int, int> present_;  // tree unit -> index into units_
   std::string lastCode_;

@@ -33,6 +33,13 @@ void Connection::stream(std::string_view sql, RowSink& sink) {
   }
 }
 
+void RowSink::cells(const std::vector<CellView>& row) {
+  std::vector<Value> values;
+  values.reserve(row.size());
+  for (const CellView& cell : row) values.push_back(valueOf(cell));
+  this->row(values);
+}
+
 bool isMissingTable(const DatabaseError& error) noexcept {
   if (error.sqlState() == "42S02") return true;
   // The SQLite ODBC driver reports every statement failure as HY000 with SQLite's own text.

@@ -7,6 +7,8 @@
 // no message ever contains the connection's password.
 
 #include <cstdint>
+#include <cstring>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -124,6 +126,40 @@ bool sameValue(const Value& a, const Value& b);
 // may share the nearest double); whoever groups by keys confirms with sameValue.
 void appendValueKey(const Value& v, std::string& out);
 
+// A value seen where it is kept (a backend's current row, or a Value), without a copy: its kind
+// and what that kind holds. Valid only while what it views stays as it is.
+struct CellView {
+  ValueKind kind = ValueKind::Null;
+  std::int64_t integer = 0;  // Integer; Boolean as 0 or 1
+  double floating = 0;       // Floating
+  std::string_view bytes;    // Text, Bytes, Decimal (its digits), DateTime (its ISO text)
+};
+CellView viewOf(const Value& v) noexcept;
+// The Value a view shows.
+Value valueOf(const CellView& v);
+// appendValueKey of valueOf(v), without making the value.
+void appendValueKey(const CellView& v, std::string& out);
+// For an integer or floating value: writes the kNumberKeySize bytes of its appendValueKey key to
+// `out` and gives true. False, nothing written, for a value of another kind. Inline, because a
+// fingerprint of many numbers makes it per value.
+inline constexpr std::size_t kNumberKeySize = 9;
+inline bool writeNumberKey(const CellView& v, char* out) noexcept {
+  double d = 0;
+  if (v.kind == ValueKind::Floating)
+    d = v.floating;
+  else if (v.kind == ValueKind::Integer)
+    // An integer equals a double only when the double holds exactly its value, which then is
+    // its nearest double too.
+    d = static_cast<double>(v.integer);
+  else
+    return false;
+  if (d == 0) d = 0;                                          // -0.0 becomes 0
+  if (d != d) d = std::numeric_limits<double>::quiet_NaN();  // one NaN
+  out[0] = 'N';
+  std::memcpy(out + 1, &d, sizeof d);
+  return true;
+}
+
 // Text of a value as shown in a grid: integers in decimal, decimals as stored, floating values in
 // their shortest round-trip form, dates in ISO form, flags as "1"/"0" (true/false), bytes as
 // hexadecimal; NULL as the empty text.
@@ -198,6 +234,10 @@ class RowSink {
   virtual void columns(const std::vector<std::string>& names) = 0;
   // One row: a value per column. The values are valid only during the call.
   virtual void row(const std::vector<Value>& values) = 0;
+  // The same row seen in place, handed by backends that can give it without making a value of
+  // every column (SQLite's); valid only during the call. The default makes the values and hands
+  // them to row().
+  virtual void cells(const std::vector<CellView>& row);
 };
 
 // ---- Connections -----------------------------------------------------------------------------

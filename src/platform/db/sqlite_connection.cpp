@@ -24,33 +24,46 @@ Declared classify(const char* declaredType) {
   return declaredType ? classifyDeclaredType(declaredType) : Declared::Plain;
 }
 
-Value cellValue(sqlite3_stmt* st, int i, Declared declared) {
+// Column i of the current row as SQLite keeps it, read as the column's declared type asks.
+[[gnu::always_inline]] inline CellView cellView(sqlite3_stmt* st, int i, Declared declared) {
+  CellView cell;
   switch (sqlite3_column_type(st, i)) {
     // SQLite keeps numbers as 64-bit integers or doubles whatever the column's declared type, so
     // they come as such: a decimal column's stored double is that double, and comparing or showing
     // it needs no text made for every cell.
-    case SQLITE_INTEGER: {
-      const std::int64_t v = sqlite3_column_int64(st, i);
-      if (declared == Declared::Boolean && (v == 0 || v == 1)) return v == 1;
-      return v;
-    }
+    case SQLITE_INTEGER:
+      cell.integer = sqlite3_column_int64(st, i);
+      cell.kind = declared == Declared::Boolean && (cell.integer == 0 || cell.integer == 1)
+                      ? ValueKind::Boolean
+                      : ValueKind::Integer;
+      break;
     case SQLITE_FLOAT:
-      return sqlite3_column_double(st, i);
+      cell.kind = ValueKind::Floating;
+      cell.floating = sqlite3_column_double(st, i);
+      break;
     case SQLITE_TEXT: {
       const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
-      const std::string_view text(p ? p : "", static_cast<size_t>(sqlite3_column_bytes(st, i)));
-      if (declared == Declared::Decimal && parseDecimal(text)) return Decimal{std::string(text)};
-      if (declared == Declared::DateTime) return DateTime{std::string(text)};
-      return std::string(text);
+      cell.bytes = std::string_view(p ? p : "", static_cast<size_t>(sqlite3_column_bytes(st, i)));
+      cell.kind = ValueKind::Text;
+      if (declared == Declared::Decimal && parseDecimal(cell.bytes)) cell.kind = ValueKind::Decimal;
+      if (declared == Declared::DateTime) cell.kind = ValueKind::DateTime;
+      break;
     }
     case SQLITE_BLOB: {
-      const auto* p = static_cast<const unsigned char*>(sqlite3_column_blob(st, i));
+      const auto* p = static_cast<const char*>(sqlite3_column_blob(st, i));
       const int n = sqlite3_column_bytes(st, i);
-      return p ? Bytes(p, p + n) : Bytes();
+      cell.kind = ValueKind::Bytes;
+      if (p) cell.bytes = std::string_view(p, static_cast<size_t>(n));
+      break;
     }
     default:
-      return Null{};
+      break;
   }
+  return cell;
+}
+
+Value cellValue(sqlite3_stmt* st, int i, Declared declared) {
+  return valueOf(cellView(st, i, declared));
 }
 
 struct StatementGuard {
@@ -108,7 +121,7 @@ class SqliteConnection final : public Connection {
       // As in query(): the first statement that has columns gives the result.
       const bool collect = columns > 0 && !haveResult;
       std::vector<Declared> declared;
-      std::vector<Value> values;
+      std::vector<CellView> cells;
       if (collect) {
         haveResult = true;
         std::vector<std::string> names;
@@ -118,13 +131,14 @@ class SqliteConnection final : public Connection {
           declared.push_back(classify(sqlite3_column_decltype(st, i)));
         }
         sink.columns(names);
-        values.resize(static_cast<size_t>(columns));
+        cells.resize(static_cast<size_t>(columns));
       }
+      // The sink sees each row in SQLite's own memory: no value is made of a column it only
+      // looks at.
       while (step(st)) {
         if (!collect) continue;
-        for (int i = 0; i < columns; ++i)
-          values[size_t(i)] = cellValue(st, i, declared[size_t(i)]);
-        sink.row(values);
+        for (int i = 0; i < columns; ++i) cells[size_t(i)] = cellView(st, i, declared[size_t(i)]);
+        sink.cells(cells);
       }
     });
     if (!haveResult) sink.columns({});

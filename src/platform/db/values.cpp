@@ -192,48 +192,111 @@ bool sameValue(const Value& a, const Value& b) {
   return a == b;  // same kind: NULL == NULL, texts and bytes byte for byte, dates as ISO text
 }
 
-void appendValueKey(const Value& v, std::string& out) {
-  // Every key starts with a tag byte and has a fixed size or a length prefix, so the keys of a
-  // row's values laid end to end stay apart.
-  const auto number = [&out](double d) {
-    if (d == 0) d = 0;  // -0.0 becomes 0
-    if (std::isnan(d)) d = std::numeric_limits<double>::quiet_NaN();
-    char key[1 + sizeof d] = {'N'};
-    std::memcpy(key + 1, &d, sizeof d);
-    out.append(key, sizeof key);
-  };
-  const auto bytes = [&out](char tag, const void* data, std::size_t size) {
-    const auto length = static_cast<std::uint32_t>(size);
-    out += tag;
-    out.append(reinterpret_cast<const char*>(&length), sizeof length);
-    out.append(static_cast<const char*>(data), size);
-  };
+CellView viewOf(const Value& v) noexcept {
+  CellView view;
+  view.kind = kindOf(v);
   std::visit(Overloaded{
-                 [&](const Null&) { out += '0'; },
-                 // An integer equals a double only when the double holds exactly its value, which
-                 // then is its nearest double too.
-                 [&](std::int64_t i) { number(static_cast<double>(i)); },
-                 [&](double d) { number(d); },
-                 [&](const Decimal& d) {
-                   // A decimal equals a double when it is the double's shortest text, which reads
-                   // back as that double; any two equal decimals read as the same double.
-                   const auto parts = parseDecimal(d.digits);
-                   if (!parts) return bytes('M', d.digits.data(), d.digits.size());
-                   std::string canonical = parts->negative ? "-" : "";
-                   canonical += parts->whole.empty() ? "0" : std::string(parts->whole);
-                   if (!parts->fraction.empty()) canonical += "." + std::string(parts->fraction);
-                   double value = 0;
-                   const char* end = canonical.data() + canonical.size();
-                   const auto res = std::from_chars(canonical.data(), end, value);
-                   if (res.ec == std::errc() && res.ptr == end) return number(value);
-                   bytes('E', canonical.data(), canonical.size());  // beyond a double's range
+                 [](const Null&) {},
+                 [&](std::int64_t i) { view.integer = i; },
+                 [&](const Decimal& d) { view.bytes = d.digits; },
+                 [&](double d) { view.floating = d; },
+                 [&](const std::string& t) { view.bytes = t; },
+                 [&](const Bytes& b) {
+                   view.bytes = std::string_view(reinterpret_cast<const char*>(b.data()), b.size());
                  },
-                 [&](const std::string& t) { bytes('T', t.data(), t.size()); },
-                 [&](const Bytes& b) { bytes('Y', b.data(), b.size()); },
-                 [&](const DateTime& d) { bytes('A', d.iso.data(), d.iso.size()); },
-                 [&](bool f) { out += f ? 'b' : 'B'; },
+                 [&](const DateTime& d) { view.bytes = d.iso; },
+                 [&](bool f) { view.integer = f ? 1 : 0; },
              },
              v);
+  return view;
+}
+
+Value valueOf(const CellView& v) {
+  switch (v.kind) {
+    case ValueKind::Integer:
+      return v.integer;
+    case ValueKind::Decimal:
+      return Decimal{std::string(v.bytes)};
+    case ValueKind::Floating:
+      return v.floating;
+    case ValueKind::Text:
+      return std::string(v.bytes);
+    case ValueKind::Bytes: {
+      const auto* p = reinterpret_cast<const unsigned char*>(v.bytes.data());
+      return Bytes(p, p + v.bytes.size());
+    }
+    case ValueKind::DateTime:
+      return DateTime{std::string(v.bytes)};
+    case ValueKind::Boolean:
+      return v.integer != 0;
+    case ValueKind::Null:
+      break;
+  }
+  return Null{};
+}
+
+void appendValueKey(const Value& v, std::string& out) { appendValueKey(viewOf(v), out); }
+
+namespace {
+
+// Every key starts with a tag byte and has a fixed size or a length prefix, so the keys of a
+// row's values laid end to end stay apart.
+void appendNumberKey(double d, std::string& out) {
+  char key[kNumberKeySize];
+  writeNumberKey(CellView{ValueKind::Floating, 0, d, {}}, key);
+  out.append(key, sizeof key);
+}
+
+void appendBytesKey(char tag, std::string_view data, std::string& out) {
+  const auto length = static_cast<std::uint32_t>(data.size());
+  char head[1 + sizeof length] = {tag};
+  std::memcpy(head + 1, &length, sizeof length);
+  out.append(head, sizeof head);
+  out.append(data);
+}
+
+// A decimal equals a double when it is the double's shortest text, which reads back as that
+// double; any two equal decimals read as the same double. Kept apart from the other kinds, whose
+// keys take no text of their own.
+[[gnu::noinline]] void appendDecimalKey(std::string_view digits, std::string& out) {
+  const auto parts = detail::parseDecimal(digits);
+  if (!parts) return appendBytesKey('M', digits, out);
+  std::string canonical = parts->negative ? "-" : "";
+  canonical += parts->whole.empty() ? "0" : std::string(parts->whole);
+  if (!parts->fraction.empty()) canonical += "." + std::string(parts->fraction);
+  double value = 0;
+  const char* end = canonical.data() + canonical.size();
+  const auto res = std::from_chars(canonical.data(), end, value);
+  if (res.ec == std::errc() && res.ptr == end) return appendNumberKey(value, out);
+  appendBytesKey('E', canonical, out);  // beyond a double's range
+}
+
+}  // namespace
+
+void appendValueKey(const CellView& v, std::string& out) {
+  switch (v.kind) {
+    case ValueKind::Floating:
+    case ValueKind::Integer: {
+      char key[kNumberKeySize];
+      writeNumberKey(v, key);
+      out.append(key, sizeof key);
+      return;
+    }
+    case ValueKind::Null:
+      out += '0';
+      return;
+    case ValueKind::Decimal:
+      return appendDecimalKey(v.bytes, out);
+    case ValueKind::Text:
+      return appendBytesKey('T', v.bytes, out);
+    case ValueKind::Bytes:
+      return appendBytesKey('Y', v.bytes, out);
+    case ValueKind::DateTime:
+      return appendBytesKey('A', v.bytes, out);
+    case ValueKind::Boolean:
+      out += v.integer != 0 ? 'b' : 'B';
+      return;
+  }
 }
 
 std::string displayText(const Value& v) {
