@@ -35,9 +35,13 @@ void F1Book::setCol(int col) {
 }
 
 int F1Book::read(const std::filesystem::path& path) {
-  book_ = readWorkbook(path);  // a failure throws before anything is replaced
-  if (view_) view_->workbookReplaced();
+  setWorkbook(readWorkbook(path));  // a failure throws before anything is replaced
   return 0;
+}
+
+void F1Book::setWorkbook(Workbook book) {
+  book_ = std::move(book);
+  if (view_) view_->workbookReplaced();
 }
 
 void F1Book::EntryRC(int row, int col, std::string_view text) {

@@ -78,6 +78,8 @@ class F1Book {
   // becomes current and every sheet's active cell is (1, 1). Returns 0. Throws FileError or
   // FormatError when the file cannot be read, leaving the control's workbook as it was.
   int read(const std::filesystem::path& path);
+  // Replaces the workbook with `book`, as read() does with the one it reads.
+  void setWorkbook(Workbook book);
 
   // Enters `text` into cell (row, col) of the current sheet; empty text clears the cell's text.
   // Throws RangeError for a position outside the sheet and FormatError for invalid UTF-8 (or an

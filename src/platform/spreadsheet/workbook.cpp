@@ -182,6 +182,15 @@ Workbook::Workbook() {
   addSheet("Sheet1");
 }
 
+Workbook Workbook::copy() const {
+  Workbook other{NoSheets{}};
+  other.sheets_.reserve(sheets_.size());
+  for (const auto& sheet : sheets_) other.sheets_.push_back(std::make_unique<Worksheet>(*sheet));
+  other.formats_ = formats_;
+  other.current_ = current_;
+  return other;
+}
+
 Workbook Workbook::withoutSheets() {
   return Workbook(NoSheets{});
 }

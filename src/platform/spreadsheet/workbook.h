@@ -169,6 +169,9 @@ class Workbook {
 
   Workbook(Workbook&&) noexcept = default;
   Workbook& operator=(Workbook&&) noexcept = default;
+  // A workbook of its own with the same sheets, formats and current sheet. (No copy constructor,
+  // so that a workbook is never copied without saying so.)
+  Workbook copy() const;
 
   int sheetCount() const noexcept { return static_cast<int>(sheets_.size()); }
 

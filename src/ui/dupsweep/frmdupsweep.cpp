@@ -98,10 +98,9 @@ class ViewerRun : public RunObserver {
         finish_(std::move(finish)) {}
 
   void TemplateReady(const std::string& file) override {
-    viewer_.LoadTemplate(file);
     // The list of the viewer belongs to the template just loaded: lines of an earlier scan name
     // cells of another workbook.
-    viewer_.ClearDifferences();
+    viewer_.LoadTemplateAfresh(file);
   }
   void BeginSheet(const TSampleData& sample, const TUnitGroup& pair) override {
     viewer_.SetSheet(sample.nSheetOrder - 1);

@@ -23,6 +23,7 @@
 #include "platform/spreadsheet/bookdelegate.h"
 #include "platform/spreadsheet/booktablemodel.h"
 #include "platform/spreadsheet/bookwidget.h"
+#include "platform/spreadsheet/reader.h"
 #include "platform/spreadsheet/workbook.h"
 #include "platform/ui/handler.h"
 #include "ui/showdifference/differenceexport.h"
@@ -242,27 +243,50 @@ TfrmShowDifference::~TfrmShowDifference() = default;
 
 void TfrmShowDifference::DeferFills(bool on) {
   deferFills_ = on;
-  if (!on) enterPendingFills();
+  if (!on) settle();
 }
 
 void TfrmShowDifference::enterPendingFills() {
   if (!pending_.empty()) pending_.enterInto(left(), right());
 }
 
+void TfrmShowDifference::runPendingScan() {
+  if (!scanPending_) return;
+  scanPending_ = false;
+  enterPendingFills();
+  const auto changed = qScopeGuard([this] { listChanged(); });
+  viewer::findAllDifferences(left(), right(), *this);
+}
+
 void TfrmShowDifference::LoadTemplate(const std::string& path) {
-  enterPendingFills();  // the grids are as they would be, should the workbook not load
-  left().read(path);
-  right().read(path);
+  // A deferred scan lists lines of the workbooks being replaced, which the list keeps.
+  runPendingScan();
+  sheet::Workbook book = sheet::readWorkbook(std::filesystem::path(path));
+  // Values kept for the old workbooks would have been overwritten with them.
+  pending_.clear();
+  books_[viewer::kLeft].setWorkbook(book.copy());
+  books_[viewer::kRight].setWorkbook(std::move(book));
+}
+
+void TfrmShowDifference::LoadTemplateAfresh(const std::string& path) {
+  sheet::Workbook book = sheet::readWorkbook(std::filesystem::path(path));
+  pending_.clear();
+  scanPending_ = false;
+  books_[viewer::kLeft].setWorkbook(book.copy());
+  books_[viewer::kRight].setWorkbook(std::move(book));
+  ClearDifferences();
 }
 
 void TfrmShowDifference::SetSheet(std::int32_t index) {
   if (index == std::numeric_limits<std::int32_t>::max())
     throw sheet::RangeError("Sheet index " + std::to_string(index) + " is out of range");
+  runPendingScan();  // the scan ends on sheet 1
   left().setSheet(index + 1);
   right().setSheet(index + 1);
 }
 
 void TfrmShowDifference::FillBooks(db::RowSet& S, db::RowSet& D, TSampleData& sample) {
+  runPendingScan();  // the scan compares the grids as they were before these rows
   // Not repeated until the equality test has run to its end.
   sample.bRepeated = false;
   if (deferFills_)
@@ -279,20 +303,19 @@ void TfrmShowDifference::CheckSame(db::RowSet& S, db::RowSet& D, TSampleData& sa
 }
 
 void TfrmShowDifference::FindAllDifferences() {
-  // The tabs and the status bar follow the list also when a failure ends the scan.
-  const auto changed = qScopeGuard([this] { listChanged(); });
-  enterPendingFills();
-  viewer::findAllDifferences(left(), right(), *this);
+  runPendingScan();  // one asked for before comes first
+  scanPending_ = true;
+  if (!deferFills_) runPendingScan();
 }
 
 void TfrmShowDifference::FindSheetDifferences() {
+  settle();
   const auto changed = qScopeGuard([this] { listChanged(); });
-  enterPendingFills();
   viewer::findSheetDifferences(left(), right(), *this);
 }
 
 void TfrmShowDifference::MarkCell(std::int32_t row, std::int32_t col) {
-  enterPendingFills();
+  settle();
   viewer::markCell(left(), right(), row, col);
 }
 
@@ -331,6 +354,7 @@ void TfrmShowDifference::SetPeriodCaption(const std::string& period) {
 }
 
 void TfrmShowDifference::ClearDifferences() {
+  runPendingScan();  // its marks stay
   // A run empties the list after every sheet of every pair; an empty list has nothing to redraw.
   const bool wasEmpty = ui_->lsvDifferenace->topLevelItemCount() == 0 && navigator_.lines().empty();
   ui_->lsvDifferenace->clear();
@@ -371,10 +395,12 @@ void TfrmShowDifference::takeStep(const viewer::Step& step) {
 }
 
 void TfrmShowDifference::btnNextDifferenceClick() {
+  settle();
   takeStep(navigator_.next(selectedLine()));
 }
 
 void TfrmShowDifference::btnPrevDifferenceClick() {
+  settle();
   takeStep(navigator_.previous(selectedLine()));
 }
 
@@ -390,7 +416,7 @@ void TfrmShowDifference::btnExportDifferencesClick() {
 }
 
 void TfrmShowDifference::ExportDifferences(const std::string& path) {
-  enterPendingFills();
+  settle();
   viewer::ExportCaptions captions;
   captions.pair = pairCaption_;
   captions.period = periodCaption_;
@@ -409,7 +435,7 @@ int TfrmShowDifference::ShowModal() {
 }
 
 void TfrmShowDifference::setVisible(bool visible) {
-  if (visible) enterPendingFills();
+  if (visible) settle();
   if (visible && !isVisible())
     setWindowState((windowState() & ~(Qt::WindowMinimized | Qt::WindowFullScreen)) |
                    Qt::WindowMaximized);
@@ -445,7 +471,7 @@ void TfrmShowDifference::lsvDifferenaceDblClick() {
   const int row = item->text(2).toInt(&rowOk);
   const int col = item->text(3).toInt(&colOk);
   if (!rowOk || !colOk) throw Error("The difference line names no cell");
-  enterPendingFills();
+  settle();
   viewer::showDifference(left(), right(), sheet, row, col);
 }
 
@@ -453,7 +479,8 @@ void TfrmShowDifference::F1Book1StartEdit(SheetControl&, const std::string&, std
   Cancel = 1;
 }
 
-QTreeWidget* TfrmShowDifference::lsvDifferenace() const noexcept {
+QTreeWidget* TfrmShowDifference::lsvDifferenace() {
+  settle();
   return ui_->lsvDifferenace;
 }
 

@@ -62,10 +62,13 @@ class TfrmShowDifference : public QDialog, private viewer::DifferenceSink {
 
   // ---- loading and the equality test ----
 
-  // Both grids read the workbook file at `path` (UTF-8), the left one first; each grid's
-  // workbook, with everything written into it, is replaced. Raises the grid's failure (FileError,
-  // FormatError) for a file that cannot be read.
+  // Both grids read the workbook file at `path` (UTF-8): it is read once and each grid's
+  // workbook, with everything written into it, is replaced by it. Raises the reader's failure
+  // (FileError, FormatError) for a file that cannot be read, with nothing replaced.
   void LoadTemplate(const std::string& path);
+  // LoadTemplate followed by ClearDifferences. What was deferred for the workbooks it replaces
+  // (fills, a scan) is dropped rather than done: nothing of it could be seen afterwards.
+  void LoadTemplateAfresh(const std::string& path);
   // Makes sheet index + 1 current in both grids, the left one first. Raises sheet::RangeError
   // for a sheet the workbook does not have.
   void SetSheet(std::int32_t index);
@@ -79,7 +82,9 @@ class TfrmShowDifference : public QDialog, private viewer::DifferenceSink {
 
   // ---- differences ----
 
-  // Lists and marks the differing cells of every sheet, then shows sheet 1 in both grids.
+  // Lists and marks the differing cells of every sheet, then shows sheet 1 in both grids. While
+  // fills are deferred the scan waits as they do, until anything reads, changes or shows the
+  // grids or the list; it then runs on the grids as they stood when it was asked for.
   void FindAllDifferences();
   // Appends one line per differing cell of the sheet each grid currently shows, numbered from 1,
   // and marks each such cell.
@@ -139,32 +144,39 @@ class TfrmShowDifference : public QDialog, private viewer::DifferenceSink {
   void setExportFileChooser(ExportFileChooser chooser) { exportFileChooser_ = std::move(chooser); }
 
   // ---- for the dialog and tests ----
-  // The grids, with every deferred fill entered first (see DeferFills).
+  // The grids, with every deferred fill and scan done first (see DeferFills).
   sheet::F1Book& F1Book1() {
-    enterPendingFills();
+    settle();
     return books_[viewer::kLeft];
   }
   sheet::F1Book& F1Book2() {
-    enterPendingFills();
+    settle();
     return books_[viewer::kRight];
   }
   sheet::BookWidget* grid(viewer::Side side) {
-    enterPendingFills();
+    settle();
     return grids_[side];
   }
 
   // While on, FillBooks keeps the rows' values typed (viewer::PendingFills) instead of writing
   // them as text into the hidden grids, and enters them, last value per cell, as soon as
   // anything reads, scans, marks, exports or shows the grids (or loads a template over them), so
-  // that everything observable is as if every value had been written. Turning it off enters
-  // what is kept.
+  // that everything observable is as if every value had been written. The closing scan of a
+  // run (FindAllDifferences) waits in the same way. Turning it off does what is kept.
   void DeferFills(bool on);
-  QTreeWidget* lsvDifferenace() const noexcept;
+  // The list, the status bar's panel and what the list holds, with a deferred scan done first.
+  QTreeWidget* lsvDifferenace();
+  QLabel* statusPanel() {
+    settle();
+    return statusPanel_;
+  }
+  const viewer::DifferenceNavigator& navigator() {
+    settle();
+    return navigator_;
+  }
   QGroupBox* GroupBox1() const noexcept;
   QGroupBox* GroupBox2() const noexcept;
-  QLabel* statusPanel() const noexcept { return statusPanel_; }
   QToolButton* syncScrollButton() const noexcept;
-  const viewer::DifferenceNavigator& navigator() const noexcept { return navigator_; }
 
   // Every way of showing the viewer opens it maximised.
   void setVisible(bool visible) override;
@@ -178,6 +190,13 @@ class TfrmShowDifference : public QDialog, private viewer::DifferenceSink {
 
   // Enters the values FillBooks kept while fills were deferred.
   void enterPendingFills();
+  // Runs a deferred FindAllDifferences (entering the kept values first).
+  void runPendingScan();
+  // Both: the grids and the list become what doing every call at once would have made them.
+  void settle() {
+    runPendingScan();
+    enterPendingFills();
+  }
 
   SheetControl& left() noexcept { return controls_[viewer::kLeft]; }
   SheetControl& right() noexcept { return controls_[viewer::kRight]; }
@@ -195,6 +214,7 @@ class TfrmShowDifference : public QDialog, private viewer::DifferenceSink {
   std::array<sheet::F1Book, 2> books_;
   viewer::PendingFills pending_;
   bool deferFills_ = false;
+  bool scanPending_ = false;
   std::array<F1BookControl, 2> controls_;
   std::array<sheet::BookWidget*, 2> grids_{};
   sheet::BookScrollLink* scrollLink_ = nullptr;
