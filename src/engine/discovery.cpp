@@ -29,8 +29,8 @@ enum Tag : char { kNull, kInteger, kDecimal, kFloating, kText, kBytes, kDateTime
 class ByteRun {
  public:
   char* grow(std::size_t n) {
-    if (size_ + n > bytes_.size()) bytes_.resize(std::max(2 * bytes_.size(), size_ + n + 4096));
-    char* p = bytes_.data() + size_;
+    if (n > capacity_ - size_) expand(n);
+    char* p = data_ + size_;
     size_ += n;
     return p;
   }
@@ -40,12 +40,20 @@ class ByteRun {
   void clear() noexcept { size_ = 0; }
   // Takes back the last n bytes grown.
   void drop(std::size_t n) noexcept { size_ -= n; }
-  const char* data() const noexcept { return bytes_.data(); }
+  const char* data() const noexcept { return data_; }
   std::size_t size() const noexcept { return size_; }
 
  private:
+  [[gnu::noinline]] void expand(std::size_t n) {
+    bytes_.resize(std::max(2 * bytes_.size(), size_ + n + 4096));
+    data_ = bytes_.data();
+    capacity_ = bytes_.size();
+  }
+
   std::vector<char> bytes_;
+  char* data_ = nullptr;
   std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
 };
 
 void putSized(ByteRun& out, Tag tag, const void* data, std::size_t size) {
@@ -181,7 +189,8 @@ class SheetRows : public db::RowSink {
     if (!unit) return;
     unit->rows.push_back(figures_.size());
     key_.clear();
-    for (std::size_t k = kFirstFigure; k < row.size(); ++k) {
+    const std::size_t columns = row.size();
+    for (std::size_t k = kFirstFigure; k < columns; ++k) {
       encode(row[k], figures_);
       if (db::writeNumberKey(row[k], key_.grow(db::kNumberKeySize))) continue;
       key_.drop(db::kNumberKeySize);
