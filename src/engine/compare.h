@@ -34,7 +34,8 @@ class SheetObserver {
   virtual ~SheetObserver() = default;
   // Before the rows are opened.
   virtual void BeginSheet(const TSampleData& /*sample*/, const TUnitGroup& /*pair*/) {}
-  // With both row sets on their first row; must set `sample.bRepeated`. The default runs SameRows.
+  // With both row sets on their first row; must set `sample.bRepeated`. It may take the rows
+  // over (moving them out), since nothing reads them afterwards. The default runs SameRows.
   virtual void FillSheet(db::RowSet& s, db::RowSet& d, TSampleData& sample) {
     sample.bRepeated = SameRows(s, d);
   }

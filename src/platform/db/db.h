@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -135,8 +136,30 @@ struct CellView {
   std::string_view bytes;    // Text, Bytes, Decimal (its digits), DateTime (its ISO text)
 };
 CellView viewOf(const Value& v) noexcept;
-// The Value a view shows.
-Value valueOf(const CellView& v);
+// The Value a view shows. Inline: a backend makes one per value it reads.
+inline Value valueOf(const CellView& v) {
+  switch (v.kind) {
+    case ValueKind::Integer:
+      return v.integer;
+    case ValueKind::Decimal:
+      return Decimal{std::string(v.bytes)};
+    case ValueKind::Floating:
+      return v.floating;
+    case ValueKind::Text:
+      return std::string(v.bytes);
+    case ValueKind::Bytes: {
+      const auto* p = reinterpret_cast<const unsigned char*>(v.bytes.data());
+      return Bytes(p, p + v.bytes.size());
+    }
+    case ValueKind::DateTime:
+      return DateTime{std::string(v.bytes)};
+    case ValueKind::Boolean:
+      return v.integer != 0;
+    case ValueKind::Null:
+      break;
+  }
+  return Null{};
+}
 // appendValueKey of valueOf(v), without making the value.
 void appendValueKey(const CellView& v, std::string& out);
 // For an integer or floating value: writes the kNumberKeySize bytes of its appendValueKey key to
@@ -196,6 +219,28 @@ class Field {
 class RowSet {
  public:
   RowSet(std::vector<std::string> columnNames, std::vector<Value> cells);
+  RowSet(const RowSet&) = default;
+  RowSet& operator=(const RowSet&) = default;
+  // Moving leaves the row set moved from without columns and rows.
+  RowSet(RowSet&& other) noexcept
+      : names_(std::move(other.names_)),
+        cells_(std::move(other.cells_)),
+        rowCount_(std::exchange(other.rowCount_, 0)),
+        row_(std::exchange(other.row_, 0)) {
+    other.names_.clear();
+    other.cells_.clear();
+  }
+  RowSet& operator=(RowSet&& other) noexcept {
+    if (this != &other) {
+      names_ = std::move(other.names_);
+      cells_ = std::move(other.cells_);
+      rowCount_ = std::exchange(other.rowCount_, 0);
+      row_ = std::exchange(other.row_, 0);
+      other.names_.clear();
+      other.cells_.clear();
+    }
+    return *this;
+  }
 
   int rowCount() const noexcept { return rowCount_; }
   int columnCount() const noexcept { return static_cast<int>(names_.size()); }
@@ -216,10 +261,16 @@ class RowSet {
   Field field(int column) const;
   Field field(std::string_view name) const;
 
-  // Direct access for bulk readers: the value at (row, column) with no cursor.
-  const Value& at(int row, int column) const;
+  // Direct access for bulk readers: the value at (row, column) with no cursor. Throws
+  // DatabaseError outside the result.
+  const Value& at(int row, int column) const {
+    if (row < 0 || row >= rowCount_ || column < 0 || column >= columnCount()) outside(row, column);
+    return cells_[static_cast<size_t>(row) * names_.size() + static_cast<size_t>(column)];
+  }
 
  private:
+  [[noreturn]] static void outside(int row, int column);
+
   std::vector<std::string> names_;
   std::vector<Value> cells_;  // row-major
   int rowCount_ = 0;

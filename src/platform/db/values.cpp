@@ -211,30 +211,6 @@ CellView viewOf(const Value& v) noexcept {
   return view;
 }
 
-Value valueOf(const CellView& v) {
-  switch (v.kind) {
-    case ValueKind::Integer:
-      return v.integer;
-    case ValueKind::Decimal:
-      return Decimal{std::string(v.bytes)};
-    case ValueKind::Floating:
-      return v.floating;
-    case ValueKind::Text:
-      return std::string(v.bytes);
-    case ValueKind::Bytes: {
-      const auto* p = reinterpret_cast<const unsigned char*>(v.bytes.data());
-      return Bytes(p, p + v.bytes.size());
-    }
-    case ValueKind::DateTime:
-      return DateTime{std::string(v.bytes)};
-    case ValueKind::Boolean:
-      return v.integer != 0;
-    case ValueKind::Null:
-      break;
-  }
-  return Null{};
-}
-
 void appendValueKey(const Value& v, std::string& out) { appendValueKey(viewOf(v), out); }
 
 namespace {
@@ -363,11 +339,9 @@ Field RowSet::field(std::string_view name) const {
   return field(column);
 }
 
-const Value& RowSet::at(int row, int column) const {
-  if (row < 0 || row >= rowCount_ || column < 0 || column >= columnCount())
-    throw DatabaseError("Cell (" + std::to_string(row) + ", " + std::to_string(column) +
-                        ") is outside the result.");
-  return cells_[static_cast<size_t>(row) * names_.size() + static_cast<size_t>(column)];
+void RowSet::outside(int row, int column) {
+  throw DatabaseError("Cell (" + std::to_string(row) + ", " + std::to_string(column) +
+                      ") is outside the result.");
 }
 
 // ---- Field -----------------------------------------------------------------------------------

@@ -58,9 +58,124 @@ void fillBooks(db::RowSet& S, db::RowSet& D, SheetControl& left, SheetControl& r
   });
 }
 
+std::optional<PendingFills::Shapes> PendingFills::shapesOf(const db::RowSet& S,
+                                                           const db::RowSet& D,
+                                                           const SheetControl& left,
+                                                           const SheetControl& right) {
+  Shapes shapes;
+  shapes.sheet[kLeft] = left.Sheet();
+  shapes.sheet[kRight] = right.Sheet();
+  // Both row sets come from the same data table; S's column count serves for both, as in fill.
+  const int columns = S.columnCount();
+  if (columns - 1 - kColumnOffset > sheet::kMaxCols) return std::nullopt;
+  const std::array<const db::RowSet*, 2> rows{&S, &D};
+  for (std::size_t side : {kLeft, kRight}) {
+    const db::RowSet& unit = *rows[side];
+    Shape& shape = shapes.shape[side];
+    shape.columns = columns;
+    if (unit.rowCount() > 0 && unit.columnCount() < columns) return std::nullopt;
+    const int nRowColumn = unit.findColumn("nRow");
+    shape.gridRows.assign(static_cast<std::size_t>(unit.rowCount()), 0);
+    int lastGridRow = 0;
+    for (int r = 0; r < unit.rowCount(); ++r) {
+      bool writes = false;
+      for (int k = kFirstFigureColumn; k < columns; ++k) {
+        const db::Value& value = unit.at(r, k);
+        if (std::holds_alternative<db::Null>(value)) {
+          shape.nulls.push_back(static_cast<std::size_t>(r) * static_cast<std::size_t>(columns) +
+                                static_cast<std::size_t>(k));
+          continue;
+        }
+        writes = true;
+        if (const auto* text = std::get_if<std::string>(&value); text && !text::isValidUtf8(*text))
+          return std::nullopt;
+      }
+      if (!writes) continue;
+      // Anything but an integer row number is left to fill, which reads it as fillBooks does.
+      const auto* nRow = nRowColumn < 0 ? nullptr : std::get_if<std::int64_t>(&unit.at(r, nRowColumn));
+      if (!nRow || *nRow < 1 || *nRow > sheet::kMaxRows) return std::nullopt;
+      const int gridRow = static_cast<int>(*nRow);
+      if (gridRow <= lastGridRow) shape.distinctRows = false;
+      lastGridRow = gridRow;
+      shape.gridRows[static_cast<std::size_t>(r)] = gridRow;
+    }
+  }
+  return shapes;
+}
+
+void PendingFills::take(Shapes shapes, db::RowSet&& S, db::RowSet&& D) {
+  const std::array<db::RowSet*, 2> rows{&S, &D};
+  for (std::size_t side : {kLeft, kRight}) {
+    if (rows[side]->rowCount() == 0) continue;  // writes nothing
+    SheetFills& fills = sheets_[side][shapes.sheet[side]];
+    Layer layer{std::make_unique<db::RowSet>(std::move(*rows[side])),
+                std::move(shapes.shape[side])};
+    const bool sameRows = fills.latest && layer.shape.distinctRows &&
+                          fills.latest->shape.distinctRows &&
+                          fills.latest->shape.columns == layer.shape.columns &&
+                          fills.latest->shape.gridRows == layer.shape.gridRows;
+    if (!sameRows) {
+      fold(fills);
+      fills.latest = std::move(layer);
+      continue;
+    }
+    // The new rows write every cell the kept ones wrote, except under their NULL figures: there
+    // the kept rows' values stay, or, where those were NULL too, what stayed under them.
+    const Layer& old = *fills.latest;
+    const auto columns = static_cast<std::size_t>(old.shape.columns);
+    std::vector<std::pair<std::size_t, db::Value>> under;
+    auto below = fills.under.begin();
+    for (std::size_t position : layer.shape.nulls) {
+      while (below != fills.under.end() && below->first < position) ++below;
+      const db::Value& value =
+          old.rows->at(static_cast<int>(position / columns), static_cast<int>(position % columns));
+      if (!std::holds_alternative<db::Null>(value))
+        under.emplace_back(position, value);
+      else if (below != fills.under.end() && below->first == position)
+        under.emplace_back(position, std::move(below->second));
+    }
+    fills.under = std::move(under);
+    fills.latest = std::move(layer);
+  }
+}
+
+template <class Write>
+void PendingFills::forEachKept(const SheetFills& fills, Write&& write) {
+  if (!fills.latest) return;
+  const Layer& layer = *fills.latest;
+  const auto columns = static_cast<std::size_t>(layer.shape.columns);
+  for (const auto& [position, value] : fills.under)
+    write(layer.shape.gridRows[position / columns],
+          static_cast<int>(position % columns) - kColumnOffset, value);
+  const db::RowSet& rows = *layer.rows;
+  for (int r = 0; r < rows.rowCount(); ++r) {
+    const int gridRow = layer.shape.gridRows[static_cast<std::size_t>(r)];
+    if (gridRow == 0) continue;
+    for (int k = kFirstFigureColumn; k < layer.shape.columns; ++k) {
+      const db::Value& value = rows.at(r, k);
+      if (!std::holds_alternative<db::Null>(value)) write(gridRow, k - kColumnOffset, value);
+    }
+  }
+}
+
+void PendingFills::fold(SheetFills& fills) {
+  forEachKept(fills, [&](int row, int col, const db::Value& value) {
+    std::vector<db::Value>& cells = fills.folded[row];
+    if (cells.size() < static_cast<std::size_t>(col)) cells.resize(static_cast<std::size_t>(col));
+    cells[static_cast<std::size_t>(col - 1)] = value;
+  });
+  fills.under.clear();
+  fills.latest.reset();
+}
+
 void PendingFills::fill(db::RowSet& S, db::RowSet& D, const SheetControl& left,
                         const SheetControl& right) {
-  const std::array<Rows*, 2> target{&sheets_[kLeft][left.Sheet()], &sheets_[kRight][right.Sheet()]};
+  // Values kept per cell come after every whole row set kept before them.
+  SheetFills& leftFills = sheets_[kLeft][left.Sheet()];
+  SheetFills& rightFills = sheets_[kRight][right.Sheet()];
+  fold(leftFills);
+  fold(rightFills);
+  const std::array<Rows*, 2> target{&leftFills.folded, &rightFills.folded};
   forEachFigure(S, D, [&](Side side, int row, int col, const db::Value& value) {
     // The checks the write would make after the row's: the column, then the text.
     sheet::checkCol(col);
@@ -79,14 +194,17 @@ void PendingFills::enterInto(SheetControl& left, SheetControl& right) {
   const std::array<int, 2> current{left.Sheet(), right.Sheet()};
   for (std::size_t side : {kLeft, kRight}) {
     SheetControl& grid = *grids[side];
-    for (auto& [sheetIndex, rowsOfSheet] : sheets_[side]) {
+    for (auto& [sheetIndex, fills] : sheets_[side]) {
       grid.setSheet(sheetIndex);
-      for (const auto& [row, cells] : rowsOfSheet) {
+      for (const auto& [row, cells] : fills.folded) {
         for (std::size_t c = 0; c < cells.size(); ++c) {
           if (db::kindOf(cells[c]) == db::ValueKind::Null) continue;
           grid.EntryRC(row, static_cast<int>(c) + 1, db::displayText(cells[c]));
         }
       }
+      forEachKept(fills, [&grid](int row, int col, const db::Value& value) {
+        grid.EntryRC(row, col, db::displayText(value));
+      });
     }
   }
   clear();

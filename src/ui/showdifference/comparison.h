@@ -13,6 +13,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -49,13 +51,38 @@ void fillBooks(db::RowSet& S, db::RowSet& D, SheetControl& left, SheetControl& r
 // nobody sees the hidden grids: only the state they end in can be observed. A later value for the
 // same cell replaces an earlier one, so entering what is kept gives the grids exactly the content
 // that writing every value in turn would have given.
+//
+// The newest rows of each side and sheet are kept as they came (taken over, not copied). When the
+// next rows of that sheet have the same row numbers, as a run's pairs of the same sheets do, they
+// replace the kept rows, and of these only the values under their NULL figures (which they do
+// not write) are kept. Rows with other row numbers fold what is kept into values per cell.
 class PendingFills {
  public:
+  // The cells one unit's rows write: per row its grid row (0 for a row that writes nothing), the
+  // figure columns fillBooks visits, the positions (row * columns + column) of NULL figures in
+  // ascending order, and whether no two rows go to the same grid row.
+  struct Shape {
+    std::vector<int> gridRows;
+    int columns = 0;
+    std::vector<std::size_t> nulls;
+    bool distinctRows = true;
+  };
+  struct Shapes {
+    int sheet[2] = {0, 0};
+    Shape shape[2];
+  };
+
+  // What fill would write of S and D, on the grids' current sheets: checked, and the cells each
+  // writes; nullopt when fillBooks would fail on them (fill then fails as it would).
+  static std::optional<Shapes> shapesOf(const db::RowSet& S, const db::RowSet& D,
+                                        const SheetControl& left, const SheetControl& right);
   // Keeps the rows of S for `left` and those of D for `right`, on each grid's current sheet, as
   // fillBooks writes them, and fails where fillBooks would (a missing nRow or column, a row or
   // column outside a sheet, text that is not UTF-8); what was kept before a failure stays kept.
   // Requires both row sets on their first row; leaves both at their ends.
   void fill(db::RowSet& S, db::RowSet& D, const SheetControl& left, const SheetControl& right);
+  // As fill, for rows shapesOf found sound: takes S and D over (leaving them empty).
+  void take(Shapes shapes, db::RowSet&& S, db::RowSet&& D);
   bool empty() const noexcept { return sheets_[kLeft].empty() && sheets_[kRight].empty(); }
   // Enters every kept value into its grid and sheet, as fillBooks would have, and forgets them.
   // Each grid's current sheet is the same afterwards.
@@ -67,10 +94,26 @@ class PendingFills {
   }
 
  private:
-  // One side of one sheet: per grid row, the values by grid column (index col - 1); NULL where
-  // nothing was written.
+  // Per grid row, the values by grid column (index col - 1); NULL where nothing was written.
   using Rows = std::unordered_map<int, std::vector<db::Value>>;
-  std::array<std::map<int, Rows>, 2> sheets_;  // per side: sheet index -> rows
+  struct Layer {
+    std::unique_ptr<db::RowSet> rows;
+    Shape shape;
+  };
+  // One side of one sheet, in the order entering gives them: values folded per cell; values of
+  // earlier rows under the NULL figures of `latest`, by position in it, ascending; the newest
+  // rows, whole.
+  struct SheetFills {
+    Rows folded;
+    std::vector<std::pair<std::size_t, db::Value>> under;
+    std::optional<Layer> latest;
+  };
+  // Folds `under` and `latest` into `folded`.
+  static void fold(SheetFills& fills);
+  // Calls write(gridRow, gridCol, value) for what `under` and `latest` write, in order.
+  template <class Write>
+  static void forEachKept(const SheetFills& fills, Write&& write);
+  std::array<std::map<int, SheetFills>, 2> sheets_;  // per side: sheet index -> its fills
 };
 
 // One differing cell as the difference list shows it.

@@ -289,11 +289,18 @@ void TfrmShowDifference::FillBooks(db::RowSet& S, db::RowSet& D, TSampleData& sa
   runPendingScan();  // the scan compares the grids as they were before these rows
   // Not repeated until the equality test has run to its end.
   sample.bRepeated = false;
-  if (deferFills_)
-    pending_.fill(S, D, left(), right());
-  else
+  if (!deferFills_) {
     viewer::fillBooks(S, D, left(), right());
+    CheckSame(S, D, sample);
+    return;
+  }
+  // Sound rows are kept as they are, after the test; others are kept value by value, failing
+  // where writing them would.
+  std::optional<viewer::PendingFills::Shapes> shapes =
+      viewer::PendingFills::shapesOf(S, D, left(), right());
+  if (!shapes) pending_.fill(S, D, left(), right());
   CheckSame(S, D, sample);
+  if (shapes) pending_.take(std::move(*shapes), std::move(S), std::move(D));
 }
 
 void TfrmShowDifference::CheckSame(db::RowSet& S, db::RowSet& D, TSampleData& sample) {

@@ -73,8 +73,9 @@ class TfrmShowDifference : public QDialog, private viewer::DifferenceSink {
   // for a sheet the workbook does not have.
   void SetSheet(std::int32_t index);
   // Writes S's rows into F1Book1 and D's into F1Book2 (viewer::fillBooks), then runs CheckSame.
-  // Requires both row sets on their first row; leaves both at their ends. Failures of the grids
-  // and row sets reach the caller, with sample.bRepeated false.
+  // Requires both row sets on their first row; leaves both at their ends (while fills are
+  // deferred, the rows may be taken over, leaving both empty). Failures of the grids and row
+  // sets reach the caller, with sample.bRepeated false.
   void FillBooks(db::RowSet& S, db::RowSet& D, TSampleData& sample);
   // Sets sample.bRepeated to whether S and D hold identical figures (SameRows of the comparison
   // engine). A failure leaves bRepeated false and reaches the caller.
