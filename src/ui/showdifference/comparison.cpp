@@ -123,15 +123,20 @@ void PendingFills::take(Shapes shapes, db::RowSet&& S, db::RowSet&& D) {
     // the kept rows' values stay, or, where those were NULL too, what stayed under them.
     const Layer& old = *fills.latest;
     const auto columns = static_cast<std::size_t>(old.shape.columns);
+    // The kept rows' own NULLs are known from their shape, so that only their values under the
+    // new NULLs are read (the kept rows are long out of the processor's caches).
     std::vector<std::pair<std::size_t, db::Value>> under;
     auto below = fills.under.begin();
+    auto oldNull = old.shape.nulls.begin();
     for (std::size_t position : layer.shape.nulls) {
+      while (oldNull != old.shape.nulls.end() && *oldNull < position) ++oldNull;
+      if (oldNull == old.shape.nulls.end() || *oldNull != position) {
+        under.emplace_back(position, old.rows->at(static_cast<int>(position / columns),
+                                                  static_cast<int>(position % columns)));
+        continue;
+      }
       while (below != fills.under.end() && below->first < position) ++below;
-      const db::Value& value =
-          old.rows->at(static_cast<int>(position / columns), static_cast<int>(position % columns));
-      if (!std::holds_alternative<db::Null>(value))
-        under.emplace_back(position, value);
-      else if (below != fills.under.end() && below->first == position)
+      if (below != fills.under.end() && below->first == position)
         under.emplace_back(position, std::move(below->second));
     }
     fills.under = std::move(under);
