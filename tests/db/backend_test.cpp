@@ -133,6 +133,69 @@ TEST_P(ExactTextTest, ValuesKeepTheirKinds) {
   EXPECT_EQ(rows->field("bFlag").asInteger(), 1);
 }
 
+// Keeps what a stream hands over: the columns, and each row as values, whether the backend
+// handed it as values or as views of its own columns (without `viewsToo`, a sink that takes only
+// values and leaves the views to the default, which makes the values).
+class KeepingSink : public RowSink {
+ public:
+  explicit KeepingSink(bool viewsToo) : viewsToo_(viewsToo) {}
+  void columns(const std::vector<std::string>& names) override { names_ = names; }
+  void row(const std::vector<Value>& values) override { rows_.push_back(values); }
+  void cells(const std::vector<CellView>& row) override {
+    if (!viewsToo_) return RowSink::cells(row);
+    std::vector<Value> values;
+    for (const CellView& cell : row) {
+      // The key of a view is the key of the value it shows.
+      std::string fromView, fromValue;
+      appendValueKey(cell, fromView);
+      appendValueKey(valueOf(cell), fromValue);
+      EXPECT_EQ(fromView, fromValue);
+      values.push_back(valueOf(cell));
+    }
+    rows_.push_back(std::move(values));
+  }
+  std::vector<std::string> names_;
+  std::vector<std::vector<Value>> rows_;
+
+ private:
+  bool viewsToo_;
+};
+
+TEST_P(BackendTest, AStreamHandsOverTheRowsAQueryReads) {
+  conn_->execute(
+      "INSERT INTO T VALUES (9007199254740993, '文本', X'0100ff', '1234.50', -0.0, "
+      "'2024-03-01 12:30:00', 1), (NULL, NULL, NULL, NULL, NULL, NULL, NULL), "
+      "(-7, '', X'', 'abc', 1e300, 'not a date', 0), (2, 'x', NULL, 12, 2.5, NULL, 5)");
+  const std::string sql = "SELECT * FROM T ORDER BY rowid";
+  const std::unique_ptr<RowSet> read = conn_->query(sql);
+  for (bool viewsToo : {true, false}) {
+    SCOPED_TRACE(viewsToo);
+    KeepingSink sink(viewsToo);
+    conn_->stream(sql, sink);
+    ASSERT_EQ(sink.names_.size(), static_cast<std::size_t>(read->columnCount()));
+    ASSERT_EQ(sink.rows_.size(), static_cast<std::size_t>(read->rowCount()));
+    for (int r = 0; r < read->rowCount(); ++r)
+      for (int c = 0; c < read->columnCount(); ++c) {
+        SCOPED_TRACE(read->columnName(c) + " of row " + std::to_string(r));
+        EXPECT_EQ(sink.names_[static_cast<std::size_t>(c)], read->columnName(c));
+        EXPECT_EQ(sink.rows_[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)],
+                  read->at(r, c));
+      }
+  }
+}
+
+TEST(RowSetMoveTest, LeavesTheRowSetMovedFromEmpty) {
+  RowSet rows({"a", "b"}, {Value{std::int64_t{1}}, Value{std::string("x")}});
+  RowSet taken(std::move(rows));
+  EXPECT_EQ(taken.rowCount(), 1);
+  EXPECT_EQ(rows.rowCount(), 0);     // NOLINT(bugprone-use-after-move): the state is specified
+  EXPECT_EQ(rows.columnCount(), 0);  // NOLINT(bugprone-use-after-move)
+  EXPECT_TRUE(rows.eof());           // NOLINT(bugprone-use-after-move)
+  rows = std::move(taken);
+  EXPECT_EQ(rows.at(0, 1), Value{std::string("x")});
+  EXPECT_EQ(taken.rowCount(), 0);  // NOLINT(bugprone-use-after-move)
+}
+
 TEST_P(BackendTest, UndeclaredExpressionsAreTypedByTheirValues) {
   host_.exec("INSERT INTO T(nId, sName) VALUES (1, 'a'), (2, 'b')");
   auto rows = conn_->query("SELECT count(*) AS n, max(sName) AS m FROM T");
