@@ -217,12 +217,6 @@ namespace {
 
 // Every key starts with a tag byte and has a fixed size or a length prefix, so the keys of a
 // row's values laid end to end stay apart.
-void appendNumberKey(double d, std::string& out) {
-  char key[kNumberKeySize];
-  writeNumberKey(CellView{ValueKind::Floating, 0, d, {}}, key);
-  out.append(key, sizeof key);
-}
-
 void appendBytesKey(char tag, std::string_view data, std::string& out) {
   const auto length = static_cast<std::uint32_t>(data.size());
   char head[1 + sizeof length] = {tag};
@@ -243,7 +237,8 @@ void appendBytesKey(char tag, std::string_view data, std::string& out) {
   double value = 0;
   const char* end = canonical.data() + canonical.size();
   const auto res = std::from_chars(canonical.data(), end, value);
-  if (res.ec == std::errc() && res.ptr == end) return appendNumberKey(value, out);
+  if (res.ec == std::errc() && res.ptr == end)
+    return appendValueKey(CellView{ValueKind::Floating, 0, value, {}}, out);
   appendBytesKey('E', canonical, out);  // beyond a double's range
 }
 

@@ -175,6 +175,14 @@ void PendingFills::fold(SheetFills& fills) {
 
 void PendingFills::fill(db::RowSet& S, db::RowSet& D, const SheetControl& left,
                         const SheetControl& right) {
+  if (std::optional<Shapes> shapes = shapesOf(S, D, left, right))
+    take(std::move(*shapes), std::move(S), std::move(D));
+  else
+    copyValues(S, D, left, right);
+}
+
+void PendingFills::copyValues(db::RowSet& S, db::RowSet& D, const SheetControl& left,
+                              const SheetControl& right) {
   // Values kept per cell come after every whole row set kept before them.
   SheetFills& leftFills = sheets_[kLeft][left.Sheet()];
   SheetFills& rightFills = sheets_[kRight][right.Sheet()];

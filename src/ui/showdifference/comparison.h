@@ -58,6 +58,23 @@ void fillBooks(db::RowSet& S, db::RowSet& D, SheetControl& left, SheetControl& r
 // not write) are kept. Rows with other row numbers fold what is kept into values per cell.
 class PendingFills {
  public:
+  // Keeps the rows of S for `left` and those of D for `right`, on each grid's current sheet, as
+  // fillBooks writes them, and fails where fillBooks would (a missing nRow or column, a row or
+  // column outside a sheet, text that is not UTF-8); what was kept before a failure stays kept.
+  // Rows that write without failing are taken over, leaving both row sets empty; others are kept
+  // value by value. Requires both row sets on their first row; leaves both at their ends.
+  void fill(db::RowSet& S, db::RowSet& D, const SheetControl& left, const SheetControl& right);
+  bool empty() const noexcept { return sheets_[kLeft].empty() && sheets_[kRight].empty(); }
+  // Enters every kept value into its grid and sheet, as fillBooks would have, and forgets them.
+  // Each grid's current sheet is the same afterwards.
+  void enterInto(SheetControl& left, SheetControl& right);
+  // Forgets every kept value.
+  void clear() noexcept {
+    sheets_[kLeft].clear();
+    sheets_[kRight].clear();
+  }
+
+ private:
   // The cells one unit's rows write: per row its grid row (0 for a row that writes nothing), the
   // figure columns fillBooks visits, the positions (row * columns + column) of NULL figures in
   // ascending order, and whether no two rows go to the same grid row.
@@ -72,28 +89,17 @@ class PendingFills {
     Shape shape[2];
   };
 
+
   // What fill would write of S and D, on the grids' current sheets: checked, and the cells each
   // writes; nullopt when fillBooks would fail on them (fill then fails as it would).
   static std::optional<Shapes> shapesOf(const db::RowSet& S, const db::RowSet& D,
                                         const SheetControl& left, const SheetControl& right);
-  // Keeps the rows of S for `left` and those of D for `right`, on each grid's current sheet, as
-  // fillBooks writes them, and fails where fillBooks would (a missing nRow or column, a row or
-  // column outside a sheet, text that is not UTF-8); what was kept before a failure stays kept.
-  // Requires both row sets on their first row; leaves both at their ends.
-  void fill(db::RowSet& S, db::RowSet& D, const SheetControl& left, const SheetControl& right);
-  // As fill, for rows shapesOf found sound: takes S and D over (leaving them empty).
+  // Keeps rows shapesOf found sound, taking S and D over.
   void take(Shapes shapes, db::RowSet&& S, db::RowSet&& D);
-  bool empty() const noexcept { return sheets_[kLeft].empty() && sheets_[kRight].empty(); }
-  // Enters every kept value into its grid and sheet, as fillBooks would have, and forgets them.
-  // Each grid's current sheet is the same afterwards.
-  void enterInto(SheetControl& left, SheetControl& right);
-  // Forgets every kept value.
-  void clear() noexcept {
-    sheets_[kLeft].clear();
-    sheets_[kRight].clear();
-  }
+  // Keeps the values fillBooks would write one by one, failing where it would.
+  void copyValues(db::RowSet& S, db::RowSet& D, const SheetControl& left,
+                  const SheetControl& right);
 
- private:
   // Per grid row, the values by grid column (index col - 1); NULL where nothing was written.
   using Rows = std::unordered_map<int, std::vector<db::Value>>;
   struct Layer {

@@ -261,20 +261,21 @@ void TfrmShowDifference::runPendingScan() {
 void TfrmShowDifference::LoadTemplate(const std::string& path) {
   // A deferred scan lists lines of the workbooks being replaced, which the list keeps.
   runPendingScan();
+  replaceWorkbooks(path);
+}
+
+void TfrmShowDifference::LoadTemplateAfresh(const std::string& path) {
+  replaceWorkbooks(path);
+  scanPending_ = false;  // its lines would go with the list
+  ClearDifferences();
+}
+
+void TfrmShowDifference::replaceWorkbooks(const std::string& path) {
   sheet::Workbook book = sheet::readWorkbook(std::filesystem::path(path));
   // Values kept for the old workbooks would have been overwritten with them.
   pending_.clear();
   books_[viewer::kLeft].setWorkbook(book.copy());
   books_[viewer::kRight].setWorkbook(std::move(book));
-}
-
-void TfrmShowDifference::LoadTemplateAfresh(const std::string& path) {
-  sheet::Workbook book = sheet::readWorkbook(std::filesystem::path(path));
-  pending_.clear();
-  scanPending_ = false;
-  books_[viewer::kLeft].setWorkbook(book.copy());
-  books_[viewer::kRight].setWorkbook(std::move(book));
-  ClearDifferences();
 }
 
 void TfrmShowDifference::SetSheet(std::int32_t index) {
@@ -294,13 +295,15 @@ void TfrmShowDifference::FillBooks(db::RowSet& S, db::RowSet& D, TSampleData& sa
     CheckSame(S, D, sample);
     return;
   }
-  // Sound rows are kept as they are, after the test; others are kept value by value, failing
-  // where writing them would.
-  std::optional<viewer::PendingFills::Shapes> shapes =
-      viewer::PendingFills::shapesOf(S, D, left(), right());
-  if (!shapes) pending_.fill(S, D, left(), right());
+  // The kept fill may take the rows over, so the test comes first; its outcome counts only once
+  // the rows are kept.
   CheckSame(S, D, sample);
-  if (shapes) pending_.take(std::move(*shapes), std::move(S), std::move(D));
+  const bool repeated = sample.bRepeated;
+  sample.bRepeated = false;
+  S.first();
+  D.first();
+  pending_.fill(S, D, left(), right());
+  sample.bRepeated = repeated;
 }
 
 void TfrmShowDifference::CheckSame(db::RowSet& S, db::RowSet& D, TSampleData& sample) {

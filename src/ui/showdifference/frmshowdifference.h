@@ -193,6 +193,9 @@ class TfrmShowDifference : public QDialog, private viewer::DifferenceSink {
   void enterPendingFills();
   // Runs a deferred FindAllDifferences (entering the kept values first).
   void runPendingScan();
+  // Reads the workbook at `path` once and gives each grid its own copy, dropping the values kept
+  // for the old ones; a failure to read replaces nothing.
+  void replaceWorkbooks(const std::string& path);
   // Both: the grids and the list become what doing every call at once would have made them.
   void settle() {
     runPendingScan();
