@@ -1,5 +1,7 @@
 #include "engine/compare.h"
 
+#include <algorithm>
+
 #include "model/pairs.h"
 #include "platform/errors.h"
 
@@ -11,12 +13,11 @@ bool SameRows(db::RowSet& s, db::RowSet& d) {
   d.first();
   bool same = s.rowCount() > 0;
   const int columns = s.columnCount();
-  for (; !s.eof(); s.next(), d.next()) {
-    // Both row sets come from the same table; a shorter D row is a difference, never a crash.
-    for (int k = 5; k < columns; ++k) {
-      if (k >= d.columnCount() || !db::sameValue(s.at(s.row(), k), d.at(d.row(), k))) same = false;
-    }
-  }
+  // Both row sets come from the same table; a shorter D row is a difference, never a crash.
+  const int shared = std::min(columns, d.columnCount());
+  if (columns > 5 && shared < columns) same = false;
+  for (; !s.eof(); s.next(), d.next())
+    if (!s.sameValues(s.row(), d, d.row(), 5, shared)) same = false;
   return same;
 }
 
@@ -25,7 +26,7 @@ int DifferingCells(const db::RowSet& s, const db::RowSet& d, int limit) {
   const int columns = s.columnCount();
   for (int r = 0; r < s.rowCount() && r < d.rowCount(); ++r)
     for (int k = 5; k < columns; ++k) {
-      if (k >= d.columnCount() || !db::sameValue(s.at(r, k), d.at(r, k))) ++differing;
+      if (k >= d.columnCount() || !db::sameValue(s.view(r, k), d.view(r, k))) ++differing;
       if (differing > limit) return differing;
     }
   return differing;

@@ -184,6 +184,29 @@ TEST_P(BackendTest, AStreamHandsOverTheRowsAQueryReads) {
   }
 }
 
+// A database that keeps its text in UTF-16 hands it over as UTF-8 all the same (one in UTF-8 is
+// read where its text lies).
+TEST(SqliteTextTest, AUtf16DatabaseGivesItsTextAsUtf8) {
+  testing::SqliteFile host;
+  host.exec(
+      "PRAGMA encoding = 'UTF-16le'; CREATE TABLE T(sName TEXT, sCode TEXT);"
+      "INSERT INTO T VALUES ('北京市统计局（汇总）', 'ab'), ('', '0123456789');");
+  const std::unique_ptr<Connection> conn =
+      open("Provider=SQLite;Data Source=" + host.path().string());
+  const std::string sql = "SELECT sName, sCode FROM T ORDER BY rowid";
+  const std::unique_ptr<RowSet> rows = conn->query(sql);
+  ASSERT_EQ(rows->rowCount(), 2);
+  EXPECT_EQ(rows->view(0, 0).bytes, "北京市统计局（汇总）");
+  EXPECT_EQ(rows->at(0, 1), Value{std::string("ab")});
+  EXPECT_EQ(rows->view(1, 0).bytes, "");
+  EXPECT_EQ(rows->field(1).asText(), "ab");
+  KeepingSink sink(true);
+  conn->stream(sql, sink);
+  ASSERT_EQ(sink.rows_.size(), 2u);
+  EXPECT_EQ(sink.rows_[0][0], Value{std::string("北京市统计局（汇总）")});
+  EXPECT_EQ(sink.rows_[1][1], Value{std::string("0123456789")});
+}
+
 TEST(RowSetMoveTest, LeavesTheRowSetMovedFromEmpty) {
   RowSet rows({"a", "b"}, {Value{std::int64_t{1}}, Value{std::string("x")}});
   RowSet taken(std::move(rows));

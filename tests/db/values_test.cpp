@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <limits>
+#include <string>
+#include <vector>
 
 #include "platform/db/db.h"
 
@@ -133,6 +135,124 @@ TEST(RowSetTest, ShapeIsChecked) {
   RowSet empty({"a"}, {});
   EXPECT_TRUE(empty.eof());
   EXPECT_EQ(empty.rowCount(), 0);
+}
+
+// One value of every kind, with texts and bytes on both sides of what a compact row set keeps in
+// place (eight bytes), an embedded zero byte, and numbers that compare equal across kinds.
+std::vector<Value> everyKind() {
+  return {Value{},
+          Value{std::int64_t{0}},
+          Value{std::int64_t{-7}},
+          Value{std::int64_t{9007199254740993}},
+          Value{0.0},
+          Value{-0.0},
+          Value{2.5},
+          Value{std::nan("")},
+          Value{9007199254740992.0},
+          Value{Decimal{"2.50"}},
+          Value{Decimal{"-7"}},
+          Value{Decimal{"not a number"}},
+          Value{std::string()},
+          Value{std::string("a")},
+          Value{std::string("abc")},
+          Value{std::string("2024N")},
+          Value{std::string("12345678")},
+          Value{std::string("123456789")},
+          Value{std::string("已审核")},
+          Value{std::string("a\0b", 3)},
+          Value{Bytes{}},
+          Value{Bytes{0, 1, 0}},
+          Value{Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9}},
+          Value{DateTime{"2024-03-01 12:30:00"}},
+          Value{true},
+          Value{false}};
+}
+
+// A row set filled value by value from views, as a backend fills it.
+RowSet appended(const std::vector<std::string>& names, const std::vector<Value>& cells) {
+  RowSet rows(names);
+  for (std::size_t i = 0; i < cells.size(); ++i) {
+    rows.append(viewOf(cells[i]));
+    if ((i + 1) % names.size() == 0) rows.endRow();
+  }
+  return rows;
+}
+
+TEST(AppendedRowSetTest, ReadsAsTheRowSetOfItsValues) {
+  const std::vector<Value> values = everyKind();
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < values.size(); ++i) names.push_back("c" + std::to_string(i));
+  std::vector<Value> cells = values;
+  cells.insert(cells.end(), values.rbegin(), values.rend());  // a second row, reversed
+  const RowSet made(names, cells);
+  RowSet filled = appended(names, cells);
+  ASSERT_EQ(filled.rowCount(), 2);
+  ASSERT_EQ(filled.columnCount(), made.columnCount());
+  for (int r = 0; r < 2; ++r)
+    for (int c = 0; c < made.columnCount(); ++c) {
+      SCOPED_TRACE("row " + std::to_string(r) + ", column " + std::to_string(c));
+      const CellView view = filled.view(r, c);
+      EXPECT_EQ(view.kind, kindOf(made.at(r, c)));
+      EXPECT_EQ(filled.kind(r, c), kindOf(made.at(r, c)));
+      EXPECT_EQ(displayText(view), displayText(made.at(r, c)));
+      EXPECT_TRUE(sameValue(view, viewOf(made.at(r, c))));
+      // The fields read the views; the Values are made once a value is asked for.
+      filled.first();
+      if (r) filled.next();
+      EXPECT_EQ(filled.field(c).isNull(), kindOf(made.at(r, c)) == ValueKind::Null);
+      EXPECT_EQ(filled.field(c).asText(), displayText(made.at(r, c)));
+    }
+  // Every Value, made at once from the views, equals the one the row set was filled from (a
+  // NaN is compared by its kind).
+  for (int r = 0; r < 2; ++r)
+    for (int c = 0; c < made.columnCount(); ++c) {
+      if (const auto* d = std::get_if<double>(&made.at(r, c)); d && std::isnan(*d)) continue;
+      EXPECT_EQ(filled.at(r, c), made.at(r, c)) << "row " << r << ", column " << c;
+    }
+  // A copy reads its own bytes; a move hands them over.
+  RowSet copy = filled;
+  filled = RowSet({"x"});
+  EXPECT_EQ(copy.view(0, 18).bytes, "已审核");
+  EXPECT_EQ(copy.view(0, 19).bytes, std::string_view("a\0b", 3));
+  RowSet moved(std::move(copy));
+  EXPECT_EQ(moved.view(1, 8).bytes, "123456789");  // column 17 of the first row, reversed
+  EXPECT_EQ(copy.rowCount(), 0);  // NOLINT(bugprone-use-after-move): the state is specified
+}
+
+TEST(AppendedRowSetTest, FillsOnlyWholeRowsOfARowSetMadeByItsColumns) {
+  RowSet rows({"a", "b"});
+  rows.append(viewOf(Value{std::int64_t{1}}));
+  EXPECT_THROW(rows.endRow(), DatabaseError);  // one value short
+  rows.append(viewOf(Value{std::int64_t{2}}));
+  rows.endRow();
+  EXPECT_EQ(rows.rowCount(), 1);
+  RowSet made({"a"}, {Value{std::int64_t{1}}});
+  EXPECT_THROW(made.append(viewOf(Value{})), DatabaseError);
+  RowSet none(std::vector<std::string>{});
+  EXPECT_THROW(none.append(viewOf(Value{})), DatabaseError);
+}
+
+// The comparison of two rows value by value reads a compact row set's numbers in place: it must
+// decide every pair of kinds as sameValue does, and a mixed pair of row sets likewise.
+TEST(AppendedRowSetTest, RowComparisonDecidesAsSameValue) {
+  const std::vector<Value> values = everyKind();
+  for (const Value& a : values)
+    for (const Value& b : values) {
+      const bool expected = sameValue(a, b);
+      const RowSet packedA = appended({"k", "v"}, {Value{}, a});
+      const RowSet packedB = appended({"k", "v"}, {Value{}, b});
+      const RowSet madeB({"k", "v"}, {Value{}, b});
+      SCOPED_TRACE(displayText(a) + " against " + displayText(b));
+      EXPECT_EQ(packedA.sameValues(0, packedB, 0, 1, 2), expected);
+      EXPECT_EQ(packedA.sameValues(0, madeB, 0, 1, 2), expected);
+      EXPECT_EQ(sameValue(viewOf(a), viewOf(b)), expected);
+    }
+  const RowSet one = appended({"a", "b", "c"}, {Value{1.5}, Value{std::int64_t{2}}, Value{}});
+  const RowSet other = appended({"a", "b", "c"}, {Value{9.0}, Value{2.0}, Value{}});
+  EXPECT_TRUE(one.sameValues(0, other, 0, 1, 3));
+  EXPECT_FALSE(one.sameValues(0, other, 0, 0, 3));
+  EXPECT_TRUE(one.sameValues(0, other, 0, 2, 2));  // no columns
+  EXPECT_THROW(one.sameValues(0, other, 0, 1, 4), DatabaseError);
 }
 
 }  // namespace

@@ -183,10 +183,35 @@ inline bool writeNumberKey(const CellView& v, char* out) noexcept {
   return true;
 }
 
+// sameValue of the values two views show, without making them. Inline for the kinds most cells
+// hold (two integers, two doubles), since a comparison run makes it per figure.
+bool sameValueSlow(const CellView& a, const CellView& b);
+inline bool sameValue(const CellView& a, const CellView& b) {
+  if (a.kind == b.kind) {
+    switch (a.kind) {
+      case ValueKind::Integer:
+        return a.integer == b.integer;
+      case ValueKind::Floating:
+        return a.floating == b.floating || (a.floating != a.floating && b.floating != b.floating);
+      case ValueKind::Null:
+        return true;
+      case ValueKind::Text:
+      case ValueKind::Bytes:
+      case ValueKind::DateTime:
+        return a.bytes == b.bytes;
+      default:
+        break;
+    }
+  }
+  return sameValueSlow(a, b);
+}
+
 // Text of a value as shown in a grid: integers in decimal, decimals as stored, floating values in
 // their shortest round-trip form, dates in ISO form, flags as "1"/"0" (true/false), bytes as
 // hexadecimal; NULL as the empty text.
 std::string displayText(const Value& v);
+// displayText of the value a view shows.
+std::string displayText(const CellView& v);
 
 // ---- Row sets --------------------------------------------------------------------------------
 
@@ -198,7 +223,10 @@ class Field {
   Field(const RowSet& rows, int column) : rows_(&rows), column_(column) {}
   bool isNull() const;
   const std::string& name() const;
+  // The value, made from the row set's compact form the first time a value of it is asked for.
   const Value& value() const;
+  // The value seen in place, without making it.
+  CellView view() const;
   // Lenient text: NULL reads as the empty text.
   std::string asText() const;
   // Strict text: NULL raises DatabaseError naming the column.
@@ -216,31 +244,76 @@ class Field {
 
 // A fully read result. Cursor operations never touch the database, so a row set stays valid
 // while its connection runs other statements and after the connection is closed.
+//
+// A backend that reads views of its values fills the row set value by value (append, endRow),
+// and the row set keeps them compactly: per value its kind and its number or bytes. Reading them
+// as views (view, kind, Field's view, isNull, asText and asInteger) costs nothing more; the typed
+// Values (at, and Field's value and asBytes) are made of all of them the first time one is asked
+// for, and kept.
 class RowSet {
  public:
   RowSet(std::vector<std::string> columnNames, std::vector<Value> cells);
+  // No rows yet, to be filled with append and endRow.
+  explicit RowSet(std::vector<std::string> columnNames)
+      : names_(std::move(columnNames)), fillable_(!names_.empty()) {}
   RowSet(const RowSet&) = default;
   RowSet& operator=(const RowSet&) = default;
   // Moving leaves the row set moved from without columns and rows.
-  RowSet(RowSet&& other) noexcept
-      : names_(std::move(other.names_)),
-        cells_(std::move(other.cells_)),
-        rowCount_(std::exchange(other.rowCount_, 0)),
-        row_(std::exchange(other.row_, 0)) {
-    other.names_.clear();
-    other.cells_.clear();
-  }
+  RowSet(RowSet&& other) noexcept { *this = std::move(other); }
   RowSet& operator=(RowSet&& other) noexcept {
     if (this != &other) {
-      names_ = std::move(other.names_);
-      cells_ = std::move(other.cells_);
+      names_ = std::exchange(other.names_, {});
+      cells_ = std::exchange(other.cells_, {});
+      packed_ = std::exchange(other.packed_, {});
+      bytes_ = std::exchange(other.bytes_, {});
       rowCount_ = std::exchange(other.rowCount_, 0);
       row_ = std::exchange(other.row_, 0);
-      other.names_.clear();
-      other.cells_.clear();
+      fillable_ = std::exchange(other.fillable_, false);
     }
     return *this;
   }
+
+  // Appends the next value of the row being filled, copied from its view. Inline, since a
+  // backend appends every value it reads. Rows are complete once endRow() says so. Throws
+  // DatabaseError for a row set made from Values or without columns, and for a value of 4 GiB
+  // or more.
+  void append(const CellView& v) {
+    if (!fillable_) notFillable();
+    Packed p;
+    p.kind = v.kind;
+    p.size = 0;
+    switch (v.kind) {
+      case ValueKind::Integer:
+      case ValueKind::Boolean:
+        p.integer = v.integer;
+        break;
+      case ValueKind::Floating:
+        p.floating = v.floating;
+        break;
+      case ValueKind::Null:
+        p.integer = 0;
+        break;
+      default:
+        if (v.bytes.size() > UINT32_MAX) tooLong();
+        p.size = static_cast<std::uint32_t>(v.bytes.size());
+        if (p.size <= sizeof p.inlined) {
+          inlineBytes(v.bytes, p.inlined);
+        } else {
+          p.offset = bytes_.size();
+          bytes_.append(v.bytes);
+        }
+    }
+    packed_.push_back(p);
+  }
+  // Ends the row whose values were appended. Throws DatabaseError when they are not one per
+  // column, or for a row beyond the int range.
+  void endRow();
+  // Room for `rows` rows of values holding `bytes` bytes between them, before appending.
+  void reserve(std::size_t rows, std::size_t bytes);
+
+  // Whether the values of columns [from, to) of `row` and of `otherRow` of `other` are the same
+  // value by value, as sameValue decides. Requires both rows and columns to lie in both results.
+  bool sameValues(int row, const RowSet& other, int otherRow, int from, int to) const;
 
   int rowCount() const noexcept { return rowCount_; }
   int columnCount() const noexcept { return static_cast<int>(names_.size()); }
@@ -264,17 +337,94 @@ class RowSet {
   // Direct access for bulk readers: the value at (row, column) with no cursor. Throws
   // DatabaseError outside the result.
   const Value& at(int row, int column) const {
-    if (row < 0 || row >= rowCount_ || column < 0 || column >= columnCount()) outside(row, column);
-    return cells_[static_cast<size_t>(row) * names_.size() + static_cast<size_t>(column)];
+    const std::size_t i = index(row, column);
+    if (cells_.size() != packed_.size() && !packed_.empty()) makeValues();
+    return cells_[i];
+  }
+  // The kind of the value at (row, column), read without the value.
+  ValueKind kind(int row, int column) const {
+    const std::size_t i = index(row, column);
+    return packed_.empty() ? kindOf(cells_[i]) : packed_[i].kind;
+  }
+  // Asks the processor to bring the value at (row, column) into its caches ahead of reading it,
+  // so that reads of scattered values of a row set read long ago overlap. Only for a row set
+  // filled by appending; harmless outside the result (a prefetch never faults).
+  void prefetch(int row, int column) const noexcept {
+    // Integer arithmetic: the place may lie outside the values, or packed_ may hold none.
+    const std::size_t i =
+        static_cast<std::size_t>(row) * names_.size() + static_cast<std::size_t>(column);
+    __builtin_prefetch(reinterpret_cast<const void*>(
+        reinterpret_cast<std::uintptr_t>(packed_.data()) + i * sizeof(Packed)));
+  }
+  // The same value seen in place, without making it: valid while the row set lives unchanged.
+  CellView view(int row, int column) const {
+    const std::size_t i = index(row, column);
+    if (packed_.empty()) return viewOf(cells_[i]);
+    const Packed& p = packed_[i];
+    CellView v;
+    v.kind = p.kind;
+    switch (p.kind) {
+      case ValueKind::Integer:
+      case ValueKind::Boolean:
+        v.integer = p.integer;
+        break;
+      case ValueKind::Floating:
+        v.floating = p.floating;
+        break;
+      case ValueKind::Null:
+        break;
+      default:
+        v.bytes = p.size <= sizeof p.inlined ? std::string_view(p.inlined, p.size)
+                                             : std::string_view(bytes_.data() + p.offset, p.size);
+    }
+    return v;
   }
 
  private:
+  // One value appended as a view: its number, or its bytes (`size` of them): up to eight in
+  // place, longer ones at `offset` in bytes_. Most texts of a report's rows (period, unit and
+  // task codes, short remarks) fit in place, which spares a copy call for each.
+  struct Packed {
+    Packed() noexcept {}  // left unset: append sets every field it reads
+    ValueKind kind;
+    std::uint32_t size;
+    union {
+      std::int64_t integer;
+      double floating;
+      std::size_t offset;
+      char inlined[8];
+    };
+  };
+  // Copies up to eight bytes with fixed-size moves (a copy of a variable size would be a call).
+  static void inlineBytes(std::string_view from, char* to) noexcept {
+    const std::size_t n = from.size();
+    if (n >= 4) {
+      std::memcpy(to, from.data(), 4);
+      std::memcpy(to + n - 4, from.data() + n - 4, 4);
+    } else if (n > 0) {
+      to[0] = from[0];
+      to[n / 2] = from[n / 2];
+      to[n - 1] = from[n - 1];
+    }
+  }
+  std::size_t index(int row, int column) const {
+    if (row < 0 || row >= rowCount_ || column < 0 || column >= columnCount()) outside(row, column);
+    return static_cast<std::size_t>(row) * names_.size() + static_cast<std::size_t>(column);
+  }
   [[noreturn]] static void outside(int row, int column);
+  [[noreturn]] static void notFillable();
+  [[noreturn]] static void tooLong();
+  // Makes cells_ of packed_.
+  void makeValues() const;
 
   std::vector<std::string> names_;
-  std::vector<Value> cells_;  // row-major
+  // Row-major. For a row set filled by append, made of packed_ when first asked for.
+  mutable std::vector<Value> cells_;
+  std::vector<Packed> packed_;  // row-major; empty unless filled by append
+  std::string bytes_;
   int rowCount_ = 0;
   int row_ = 0;
+  bool fillable_ = false;  // made by columns alone, to be filled by append
 };
 
 // Receives the rows of a statement one at a time (Connection::stream).

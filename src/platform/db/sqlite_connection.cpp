@@ -24,8 +24,11 @@ Declared classify(const char* declaredType) {
   return declaredType ? classifyDeclaredType(declaredType) : Declared::Plain;
 }
 
-// Column i of the current row as SQLite keeps it, read as the column's declared type asks.
-[[gnu::always_inline]] inline CellView cellView(sqlite3_stmt* st, int i, Declared declared) {
+// Column i of the current row as SQLite keeps it, read as the column's declared type asks. With
+// `utf8Text` (a database that keeps its text in UTF-8) a text is read where it lies, as its bytes:
+// asking for it as text would copy every value that is not ended by a zero byte to end it.
+[[gnu::always_inline]] inline CellView cellView(sqlite3_stmt* st, int i, Declared declared,
+                                                bool utf8Text) {
   CellView cell;
   switch (sqlite3_column_type(st, i)) {
     // SQLite keeps numbers as 64-bit integers or doubles whatever the column's declared type, so
@@ -42,7 +45,8 @@ Declared classify(const char* declaredType) {
       cell.floating = sqlite3_column_double(st, i);
       break;
     case SQLITE_TEXT: {
-      const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
+      const auto* p = utf8Text ? static_cast<const char*>(sqlite3_column_blob(st, i))
+                               : reinterpret_cast<const char*>(sqlite3_column_text(st, i));
       cell.bytes = std::string_view(p ? p : "", static_cast<size_t>(sqlite3_column_bytes(st, i)));
       cell.kind = ValueKind::Text;
       if (declared == Declared::Decimal && parseDecimal(cell.bytes)) cell.kind = ValueKind::Decimal;
@@ -62,10 +66,6 @@ Declared classify(const char* declaredType) {
   return cell;
 }
 
-Value cellValue(sqlite3_stmt* st, int i, Declared declared) {
-  return valueOf(cellView(st, i, declared));
-}
-
 struct StatementGuard {
   sqlite3_stmt* st = nullptr;
   ~StatementGuard() { sqlite3_finalize(st); }
@@ -73,7 +73,8 @@ struct StatementGuard {
 
 class SqliteConnection final : public Connection {
  public:
-  SqliteConnection(sqlite3* db, std::string password) : db_(db), password_(std::move(password)) {}
+  SqliteConnection(sqlite3* db, std::string password, bool utf8Text)
+      : db_(db), password_(std::move(password)), utf8Text_(utf8Text) {}
   ~SqliteConnection() override {
     clearCache();
     sqlite3_close_v2(db_);  // rolls back an open transaction
@@ -84,9 +85,7 @@ class SqliteConnection final : public Connection {
   Dialect dialect() const override { return Dialect::SQLite; }
 
   std::unique_ptr<RowSet> query(std::string_view sql) override {
-    std::vector<std::string> names;
-    std::vector<Value> cells;
-    bool haveResult = false;
+    std::unique_ptr<RowSet> result;
     run(sql, [&](sqlite3_stmt* st) {
       // The first step comes before the columns are looked at: a kept statement whose tables
       // another connection changed is prepared again by it, and only then names the columns
@@ -94,24 +93,32 @@ class SqliteConnection final : public Connection {
       bool more = step(st);
       const int columns = sqlite3_column_count(st);
       // The first statement that has columns gives the result; the others run to completion.
-      const bool collect = columns > 0 && !haveResult;
+      const bool collect = columns > 0 && !result;
       std::vector<Declared> declared;
       if (collect) {
-        haveResult = true;
+        std::vector<std::string> names;
         names.reserve(static_cast<size_t>(columns));
-        cells.reserve(static_cast<size_t>(columns) * 256);
         for (int i = 0; i < columns; ++i) {
           const char* name = sqlite3_column_name(st, i);
           names.emplace_back(name ? name : "");
           declared.push_back(classify(sqlite3_column_decltype(st, i)));
         }
+        result = std::make_unique<RowSet>(std::move(names));
+        result->reserve(256, 4096);
       }
+      // The row set keeps each value as its view shows it: no Value is made of a column until a
+      // reader asks for one.
+      RowSet* const rows = result.get();
       for (; more; more = step(st)) {
         if (!collect) continue;
-        for (int i = 0; i < columns; ++i) cells.push_back(cellValue(st, i, declared[size_t(i)]));
+        for (int i = 0; i < columns; ++i)
+          rows->append(cellView(st, i, declared[size_t(i)], utf8Text_));
+        rows->endRow();
       }
     });
-    return std::make_unique<RowSet>(std::move(names), std::move(cells));
+    if (!result)
+      result = std::make_unique<RowSet>(std::vector<std::string>{}, std::vector<Value>{});
+    return result;
   }
 
   void stream(std::string_view sql, RowSink& sink) override {
@@ -137,7 +144,8 @@ class SqliteConnection final : public Connection {
       // looks at.
       while (step(st)) {
         if (!collect) continue;
-        for (int i = 0; i < columns; ++i) cells[size_t(i)] = cellView(st, i, declared[size_t(i)]);
+        for (int i = 0; i < columns; ++i)
+          cells[size_t(i)] = cellView(st, i, declared[size_t(i)], utf8Text_);
         sink.cells(cells);
       }
     });
@@ -362,6 +370,7 @@ class SqliteConnection final : public Connection {
   std::unordered_set<std::string> refused_;
   sqlite3* db_;
   std::string password_;
+  bool utf8Text_;  // the database keeps its text in UTF-8
 };
 
 }  // namespace
@@ -395,7 +404,16 @@ std::unique_ptr<Connection> openSqlite(const ConnectionTarget& target) {
     sqlite3_close_v2(db);
     fail("Cannot open the SQLite database '" + path + "': " + message, "08001", target.password);
   }
-  return std::make_unique<SqliteConnection>(db, target.password);
+  // The text encoding is the database's, set when it was made.
+  sqlite3_stmt* encoding = nullptr;
+  bool utf8Text = false;
+  if (sqlite3_prepare_v2(db, "PRAGMA encoding", -1, &encoding, nullptr) == SQLITE_OK &&
+      sqlite3_step(encoding) == SQLITE_ROW) {
+    const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(encoding, 0));
+    utf8Text = name && std::string_view(name) == "UTF-8";
+  }
+  sqlite3_finalize(encoding);
+  return std::make_unique<SqliteConnection>(db, target.password, utf8Text);
 }
 
 }  // namespace dupsweep::db::detail

@@ -90,11 +90,6 @@ struct Overloaded : Fs... {
 template <class... Fs>
 Overloaded(Fs...) -> Overloaded<Fs...>;
 
-bool isNumber(const Value& v) {
-  return std::holds_alternative<std::int64_t>(v) || std::holds_alternative<Decimal>(v) ||
-         std::holds_alternative<double>(v);
-}
-
 // The integral value of `d` when it has no fraction and fits in 64 bits.
 std::optional<std::int64_t> integralDouble(double d) {
   if (!std::isfinite(d) || std::trunc(d) != d) return std::nullopt;
@@ -117,34 +112,37 @@ std::optional<std::int64_t> integralDecimal(const DecimalParts& p) {
   return out;
 }
 
-// The canonical decimal parts of a number value; `storage` keeps the text they point into.
-std::optional<DecimalParts> numberParts(const Value& v, std::string& storage) {
-  if (const auto* i = std::get_if<std::int64_t>(&v)) {
-    storage = std::to_string(*i);
-    return parseDecimal(storage);
-  }
-  if (const auto* d = std::get_if<double>(&v)) {
-    if (!std::isfinite(*d)) return std::nullopt;
-    storage = detail::fixedText(*d);
-    return parseDecimal(storage);
-  }
-  if (const auto* dec = std::get_if<Decimal>(&v)) return parseDecimal(dec->digits);
-  return std::nullopt;
+bool isNumber(ValueKind kind) {
+  return kind == ValueKind::Integer || kind == ValueKind::Decimal || kind == ValueKind::Floating;
 }
 
-bool sameNumber(const Value& a, const Value& b) {
-  const auto* ia = std::get_if<std::int64_t>(&a);
-  const auto* ib = std::get_if<std::int64_t>(&b);
-  const auto* da = std::get_if<double>(&a);
-  const auto* db = std::get_if<double>(&b);
-  if (ia && ib) return *ia == *ib;
-  if (da && db) return *da == *db || (std::isnan(*da) && std::isnan(*db));
-  if (ia && db) return integralDouble(*db) == *ia;
-  if (da && ib) return integralDouble(*da) == *ib;
+// The canonical decimal parts of a number value; `storage` keeps the text they point into.
+std::optional<DecimalParts> numberParts(const CellView& v, std::string& storage) {
+  switch (v.kind) {
+    case ValueKind::Integer:
+      storage = std::to_string(v.integer);
+      return parseDecimal(storage);
+    case ValueKind::Floating:
+      if (!std::isfinite(v.floating)) return std::nullopt;
+      storage = detail::fixedText(v.floating);
+      return parseDecimal(storage);
+    case ValueKind::Decimal:
+      return parseDecimal(v.bytes);
+    default:
+      return std::nullopt;
+  }
+}
+
+bool sameNumber(const CellView& a, const CellView& b) {
+  using K = ValueKind;
+  if (a.kind == K::Integer && b.kind == K::Integer) return a.integer == b.integer;
+  if (a.kind == K::Floating && b.kind == K::Floating)
+    return a.floating == b.floating || (std::isnan(a.floating) && std::isnan(b.floating));
+  if (a.kind == K::Integer && b.kind == K::Floating) return integralDouble(b.floating) == a.integer;
+  if (a.kind == K::Floating && b.kind == K::Integer) return integralDouble(a.floating) == b.integer;
   // Two decimals with the same text are the same number; most cells of a repeated sheet are.
-  const auto* texta = std::get_if<Decimal>(&a);
-  const auto* textb = std::get_if<Decimal>(&b);
-  if (texta && textb && texta->digits == textb->digits) return true;
+  const bool decimals = a.kind == K::Decimal && b.kind == K::Decimal;
+  if (decimals && a.bytes == b.bytes) return true;
   // A decimal is involved: compare canonical decimal texts, a double taken as its shortest
   // round-trip text (so 0.1 equals the decimal 0.1).
   std::string sa, sb;
@@ -152,9 +150,7 @@ bool sameNumber(const Value& a, const Value& b) {
   const auto pb = numberParts(b, sb);
   if (pa && pb) return *pa == *pb;
   // A malformed decimal text equals only the same text.
-  const auto* deca = std::get_if<Decimal>(&a);
-  const auto* decb = std::get_if<Decimal>(&b);
-  return !pa && !pb && deca && decb && deca->digits == decb->digits;
+  return !pa && !pb && decimals && a.bytes == b.bytes;
 }
 
 const char* kHex = "0123456789ABCDEF";
@@ -186,10 +182,21 @@ ValueKind kindOf(const Value& v) noexcept {
                     v);
 }
 
-bool sameValue(const Value& a, const Value& b) {
-  if (isNumber(a) && isNumber(b)) return sameNumber(a, b);
-  if (a.index() != b.index()) return false;
-  return a == b;  // same kind: NULL == NULL, texts and bytes byte for byte, dates as ISO text
+bool sameValue(const Value& a, const Value& b) { return sameValue(viewOf(a), viewOf(b)); }
+
+bool sameValueSlow(const CellView& a, const CellView& b) {
+  if (isNumber(a.kind) && isNumber(b.kind)) return sameNumber(a, b);
+  if (a.kind != b.kind) return false;
+  // The same kind: NULL equals NULL, texts, bytes and dates (as ISO text) byte for byte, flags by
+  // their value.
+  switch (a.kind) {
+    case ValueKind::Null:
+      return true;
+    case ValueKind::Boolean:
+      return (a.integer != 0) == (b.integer != 0);
+    default:
+      return a.bytes == b.bytes;
+  }
 }
 
 CellView viewOf(const Value& v) noexcept {
@@ -270,26 +277,34 @@ void appendValueKey(const CellView& v, std::string& out) {
   }
 }
 
-std::string displayText(const Value& v) {
-  return std::visit(Overloaded{
-                        [](const Null&) { return std::string(); },
-                        [](std::int64_t i) { return std::to_string(i); },
-                        [](const Decimal& d) { return d.digits; },
-                        [](double d) { return detail::displayDouble(d); },
-                        [](const std::string& s) { return s; },
-                        [](const Bytes& b) {
-                          std::string out;
-                          out.reserve(b.size() * 2);
-                          for (unsigned char c : b) {
-                            out += kHex[c >> 4];
-                            out += kHex[c & 15];
-                          }
-                          return out;
-                        },
-                        [](const DateTime& d) { return d.iso; },
-                        [](bool f) { return std::string(f ? "1" : "0"); },
-                    },
-                    v);
+std::string displayText(const Value& v) { return displayText(viewOf(v)); }
+
+std::string displayText(const CellView& v) {
+  switch (v.kind) {
+    case ValueKind::Null:
+      return {};
+    case ValueKind::Integer:
+      return std::to_string(v.integer);
+    case ValueKind::Floating:
+      return detail::displayDouble(v.floating);
+    case ValueKind::Bytes: {
+      std::string out;
+      out.reserve(v.bytes.size() * 2);
+      for (const char byte : v.bytes) {
+        const auto c = static_cast<unsigned char>(byte);
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
+      }
+      return out;
+    }
+    case ValueKind::Boolean:
+      return v.integer != 0 ? "1" : "0";
+    case ValueKind::Decimal:
+    case ValueKind::Text:
+    case ValueKind::DateTime:
+      break;
+  }
+  return std::string(v.bytes);
 }
 
 // ---- RowSet ----------------------------------------------------------------------------------
@@ -306,6 +321,66 @@ RowSet::RowSet(std::vector<std::string> columnNames, std::vector<Value> cells)
   if (rows > static_cast<size_t>(std::numeric_limits<int>::max()))
     throw DatabaseError("The result has too many rows.");
   rowCount_ = static_cast<int>(rows);
+}
+
+void RowSet::endRow() {
+  if (packed_.size() != (static_cast<std::size_t>(rowCount_) + 1) * names_.size())
+    throw DatabaseError("A row of the result does not have a value for every column.");
+  if (rowCount_ == std::numeric_limits<int>::max())
+    throw DatabaseError("The result has too many rows.");
+  ++rowCount_;
+}
+
+void RowSet::notFillable() {
+  throw DatabaseError("Rows can be appended only to a row set with columns read as views.");
+}
+
+void RowSet::tooLong() { throw DatabaseError("A value of the result is too long."); }
+
+bool RowSet::sameValues(int row, const RowSet& other, int otherRow, int from, int to) const {
+  if (from >= to) return true;
+  index(row, to - 1);
+  other.index(otherRow, to - 1);
+  bool same = true;
+  if (packed_.empty() || other.packed_.empty()) {
+    for (int k = from; k < to; ++k)
+      if (!sameValue(view(row, k), other.view(otherRow, k))) same = false;
+    return same;
+  }
+  // Two integers or two doubles, most figures, compare in place; every other pair as views.
+  const Packed* a = &packed_[index(row, from)];
+  const Packed* b = &other.packed_[other.index(otherRow, from)];
+  for (int k = from; k < to; ++k, ++a, ++b) {
+    if (a->kind == b->kind) {
+      switch (a->kind) {
+        case ValueKind::Integer:
+          if (a->integer != b->integer) same = false;
+          continue;
+        case ValueKind::Floating:
+          if (a->floating != b->floating && !(std::isnan(a->floating) && std::isnan(b->floating)))
+            same = false;
+          continue;
+        case ValueKind::Null:
+          continue;
+        default:
+          break;
+      }
+    }
+    if (!sameValue(view(row, k), other.view(otherRow, k))) same = false;
+  }
+  return same;
+}
+
+void RowSet::reserve(std::size_t rows, std::size_t bytes) {
+  packed_.reserve(rows * names_.size());
+  bytes_.reserve(bytes);
+}
+
+void RowSet::makeValues() const {
+  cells_.clear();
+  cells_.reserve(packed_.size());
+  for (int r = 0; r < rowCount_; ++r)
+    for (int c = 0; c < columnCount(); ++c) cells_.push_back(valueOf(view(r, c)));
 }
 
 const std::string& RowSet::columnName(int column) const {
@@ -345,43 +420,51 @@ const Value& Field::value() const {
   return rows_->at(rows_->row(), column_);
 }
 
-bool Field::isNull() const {
-  return std::holds_alternative<Null>(value());
-}
+CellView Field::view() const { return rows_->view(rows_->row(), column_); }
+
+bool Field::isNull() const { return view().kind == ValueKind::Null; }
 
 const std::string& Field::name() const {
   return rows_->columnName(column_);
 }
 
 std::string Field::asText() const {
-  return displayText(value());
+  return displayText(view());
 }
 
 std::string Field::asTextStrict() const {
-  const Value& v = value();
-  if (std::holds_alternative<Null>(v))
+  const CellView v = view();
+  if (v.kind == ValueKind::Null)
     throw DatabaseError("Column '" + name() + "' is NULL where a text is required.");
   return displayText(v);
 }
 
 std::int64_t Field::asInteger() const {
-  const Value& v = value();
+  const CellView v = view();
   std::optional<std::int64_t> out;
-  if (const auto* i = std::get_if<std::int64_t>(&v)) {
-    out = *i;
-  } else if (const auto* b = std::get_if<bool>(&v)) {
-    out = *b ? 1 : 0;
-  } else if (const auto* d = std::get_if<double>(&v)) {
-    out = integralDouble(*d);
-  } else if (const auto* dec = std::get_if<Decimal>(&v)) {
-    if (auto parts = parseDecimal(dec->digits)) out = integralDecimal(*parts);
-  } else if (const auto* s = std::get_if<std::string>(&v)) {
-    std::string_view t = *s;
-    while (!t.empty() && (t.front() == ' ' || t.front() == '\t')) t.remove_prefix(1);
-    while (!t.empty() && (t.back() == ' ' || t.back() == '\t')) t.remove_suffix(1);
-    if (auto parts = parseDecimal(t)) out = integralDecimal(*parts);
-  } else if (std::holds_alternative<Null>(v)) {
-    throw DatabaseError("Column '" + name() + "' is NULL where an integer is required.");
+  switch (v.kind) {
+    case ValueKind::Integer:
+    case ValueKind::Boolean:
+      out = v.integer;
+      break;
+    case ValueKind::Floating:
+      out = integralDouble(v.floating);
+      break;
+    case ValueKind::Decimal:
+      if (auto parts = parseDecimal(v.bytes)) out = integralDecimal(*parts);
+      break;
+    case ValueKind::Text: {
+      std::string_view t = v.bytes;
+      while (!t.empty() && (t.front() == ' ' || t.front() == '\t')) t.remove_prefix(1);
+      while (!t.empty() && (t.back() == ' ' || t.back() == '\t')) t.remove_suffix(1);
+      if (auto parts = parseDecimal(t)) out = integralDecimal(*parts);
+      break;
+    }
+    case ValueKind::Null:
+      throw DatabaseError("Column '" + name() + "' is NULL where an integer is required.");
+    case ValueKind::Bytes:
+    case ValueKind::DateTime:
+      break;
   }
   if (!out)
     throw DatabaseError("Column '" + name() + "' does not hold an integer (value '" +

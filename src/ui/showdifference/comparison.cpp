@@ -37,10 +37,10 @@ void forEachFigure(db::RowSet& S, db::RowSet& D, Write&& write) {
       for (std::size_t side : {kLeft, kRight}) {
         db::RowSet& unit = *rows[side];
         if (unit.eof()) continue;
-        const db::Field field = unit.field(k);
-        if (field.isNull()) continue;
+        const db::CellView value = unit.field(k).view();
+        if (value.kind == db::ValueKind::Null) continue;
         if (!gridRow[side]) gridRow[side] = gridRowOf(unit);
-        write(static_cast<Side>(side), *gridRow[side], k - kColumnOffset, field.value());
+        write(static_cast<Side>(side), *gridRow[side], k - kColumnOffset, value);
       }
     }
     for (db::RowSet* unit : rows) {
@@ -53,7 +53,7 @@ void forEachFigure(db::RowSet& S, db::RowSet& D, Write&& write) {
 
 void fillBooks(db::RowSet& S, db::RowSet& D, SheetControl& left, SheetControl& right) {
   const Grids grids{&left, &right};
-  forEachFigure(S, D, [&](Side side, int row, int col, const db::Value& value) {
+  forEachFigure(S, D, [&](Side side, int row, int col, const db::CellView& value) {
     grids[side]->EntryRC(row, col, db::displayText(value));
   });
 }
@@ -80,21 +80,23 @@ std::optional<PendingFills::Shapes> PendingFills::shapesOf(const db::RowSet& S,
     for (int r = 0; r < unit.rowCount(); ++r) {
       bool writes = false;
       for (int k = kFirstFigureColumn; k < columns; ++k) {
-        const db::Value& value = unit.at(r, k);
-        if (std::holds_alternative<db::Null>(value)) {
+        const db::ValueKind kind = unit.kind(r, k);
+        if (kind == db::ValueKind::Null) {
           shape.nulls.push_back(static_cast<std::size_t>(r) * static_cast<std::size_t>(columns) +
                                 static_cast<std::size_t>(k));
           continue;
         }
         writes = true;
-        if (const auto* text = std::get_if<std::string>(&value); text && !text::isValidUtf8(*text))
+        if (kind == db::ValueKind::Text && !text::isValidUtf8(unit.view(r, k).bytes))
           return std::nullopt;
       }
       if (!writes) continue;
       // Anything but an integer row number is left to fill, which reads it as fillBooks does.
-      const auto* nRow = nRowColumn < 0 ? nullptr : std::get_if<std::int64_t>(&unit.at(r, nRowColumn));
-      if (!nRow || *nRow < 1 || *nRow > sheet::kMaxRows) return std::nullopt;
-      const int gridRow = static_cast<int>(*nRow);
+      if (nRowColumn < 0) return std::nullopt;
+      const db::CellView nRow = unit.view(r, nRowColumn);
+      if (nRow.kind != db::ValueKind::Integer || nRow.integer < 1 || nRow.integer > sheet::kMaxRows)
+        return std::nullopt;
+      const int gridRow = static_cast<int>(nRow.integer);
       if (gridRow <= lastGridRow) shape.distinctRows = false;
       lastGridRow = gridRow;
       shape.gridRows[static_cast<std::size_t>(r)] = gridRow;
@@ -124,15 +126,31 @@ void PendingFills::take(Shapes shapes, db::RowSet&& S, db::RowSet&& D) {
     const Layer& old = *fills.latest;
     const auto columns = static_cast<std::size_t>(old.shape.columns);
     // The kept rows' own NULLs are known from their shape, so that only their values under the
-    // new NULLs are read (the kept rows are long out of the processor's caches).
+    // new NULLs are read. The kept rows are long out of the processor's caches: those values are
+    // asked for all at once before any is read, so that their reads overlap.
+    const std::vector<std::size_t>& nulls = layer.shape.nulls;
+    const std::vector<std::size_t>& oldNulls = old.shape.nulls;
+    auto oldNullAt = [&, oldNull = oldNulls.begin()](std::size_t position) mutable {
+      while (oldNull != oldNulls.end() && *oldNull < position) ++oldNull;
+      return oldNull != oldNulls.end() && *oldNull == position;
+    };
+    auto cellAt = [columns](std::size_t position) {
+      return std::pair{static_cast<int>(position / columns), static_cast<int>(position % columns)};
+    };
+    {
+      auto oldNullFirst = oldNullAt;
+      for (std::size_t position : nulls) {
+        if (oldNullFirst(position)) continue;
+        const auto [row, column] = cellAt(position);
+        old.rows->prefetch(row, column);
+      }
+    }
     std::vector<std::pair<std::size_t, db::Value>> under;
     auto below = fills.under.begin();
-    auto oldNull = old.shape.nulls.begin();
-    for (std::size_t position : layer.shape.nulls) {
-      while (oldNull != old.shape.nulls.end() && *oldNull < position) ++oldNull;
-      if (oldNull == old.shape.nulls.end() || *oldNull != position) {
-        under.emplace_back(position, old.rows->at(static_cast<int>(position / columns),
-                                                  static_cast<int>(position % columns)));
+    for (std::size_t position : nulls) {
+      if (!oldNullAt(position)) {
+        const auto [row, column] = cellAt(position);
+        under.emplace_back(position, db::valueOf(old.rows->view(row, column)));
         continue;
       }
       while (below != fills.under.end() && below->first < position) ++below;
@@ -151,23 +169,23 @@ void PendingFills::forEachKept(const SheetFills& fills, Write&& write) {
   const auto columns = static_cast<std::size_t>(layer.shape.columns);
   for (const auto& [position, value] : fills.under)
     write(layer.shape.gridRows[position / columns],
-          static_cast<int>(position % columns) - kColumnOffset, value);
+          static_cast<int>(position % columns) - kColumnOffset, db::viewOf(value));
   const db::RowSet& rows = *layer.rows;
   for (int r = 0; r < rows.rowCount(); ++r) {
     const int gridRow = layer.shape.gridRows[static_cast<std::size_t>(r)];
     if (gridRow == 0) continue;
     for (int k = kFirstFigureColumn; k < layer.shape.columns; ++k) {
-      const db::Value& value = rows.at(r, k);
-      if (!std::holds_alternative<db::Null>(value)) write(gridRow, k - kColumnOffset, value);
+      const db::CellView value = rows.view(r, k);
+      if (value.kind != db::ValueKind::Null) write(gridRow, k - kColumnOffset, value);
     }
   }
 }
 
 void PendingFills::fold(SheetFills& fills) {
-  forEachKept(fills, [&](int row, int col, const db::Value& value) {
+  forEachKept(fills, [&](int row, int col, const db::CellView& value) {
     std::vector<db::Value>& cells = fills.folded[row];
     if (cells.size() < static_cast<std::size_t>(col)) cells.resize(static_cast<std::size_t>(col));
-    cells[static_cast<std::size_t>(col - 1)] = value;
+    cells[static_cast<std::size_t>(col - 1)] = db::valueOf(value);
   });
   fills.under.clear();
   fills.latest.reset();
@@ -189,16 +207,16 @@ void PendingFills::copyValues(db::RowSet& S, db::RowSet& D, const SheetControl& 
   fold(leftFills);
   fold(rightFills);
   const std::array<Rows*, 2> target{&leftFills.folded, &rightFills.folded};
-  forEachFigure(S, D, [&](Side side, int row, int col, const db::Value& value) {
+  forEachFigure(S, D, [&](Side side, int row, int col, const db::CellView& value) {
     // The checks the write would make after the row's: the column, then the text.
     sheet::checkCol(col);
-    if (const auto* text = std::get_if<std::string>(&value); text && !text::isValidUtf8(*text)) {
-      text::utf8ToUtf16(*text);  // raises FormatError naming the offset of the bad byte
+    if (value.kind == db::ValueKind::Text && !text::isValidUtf8(value.bytes)) {
+      text::utf8ToUtf16(value.bytes);  // raises FormatError naming the offset of the bad byte
       throw FormatError("Invalid UTF-8 text");
     }
     std::vector<db::Value>& cells = (*target[side])[row];
     if (cells.size() < static_cast<std::size_t>(col)) cells.resize(static_cast<std::size_t>(col));
-    cells[static_cast<std::size_t>(col - 1)] = value;
+    cells[static_cast<std::size_t>(col - 1)] = db::valueOf(value);
   });
 }
 
@@ -215,7 +233,7 @@ void PendingFills::enterInto(SheetControl& left, SheetControl& right) {
           grid.EntryRC(row, static_cast<int>(c) + 1, db::displayText(cells[c]));
         }
       }
-      forEachKept(fills, [&grid](int row, int col, const db::Value& value) {
+      forEachKept(fills, [&grid](int row, int col, const db::CellView& value) {
         grid.EntryRC(row, col, db::displayText(value));
       });
     }
