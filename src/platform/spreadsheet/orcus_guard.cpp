@@ -41,9 +41,348 @@ bool looksLikeXml(std::string_view bytes) {
   return first != bytes.end() && *first == '<';
 }
 
+// A check of XML in the plain form that workbooks are written in, much faster than Qt's reader
+// (which makes UTF-16 of every character): UTF-8, no document type, names of ASCII characters,
+// the predefined entities. It says that a document is well-formed only when it surely is, also to
+// Qt's reader with namespaces; anything outside that form, and every fault, is left to Qt's
+// reader, so that its verdict and its message stand.
+class PlainXml {
+ public:
+  explicit PlainXml(std::string_view bytes) : p_(bytes.data()), end_(bytes.data() + bytes.size()) {}
+
+  bool wellFormed() {
+    if (rest().starts_with("\xEF\xBB\xBF")) p_ += 3;
+    if (rest().starts_with("<?xml") && rest().size() > 5 && isSpace(p_[5]) && !declaration())
+      return false;
+    bool root = false;  // the root element has been read
+    while (true) {
+      while (p_ < end_ && isSpace(*p_)) ++p_;
+      if (p_ == end_) return root;
+      if (*p_ != '<') return false;  // text outside the root element
+      if (rest().starts_with("<!--")) {
+        if (!comment()) return false;
+      } else if (rest().starts_with("<?")) {
+        if (!instruction()) return false;
+      } else if (!root && p_ + 1 < end_ && isNameStart(p_[1])) {
+        if (!element()) return false;
+        root = true;
+      } else {
+        return false;  // a document type, a second root, or no markup at all
+      }
+    }
+  }
+
+ private:
+  struct Attribute {
+    std::string_view name;
+    std::string_view value;
+  };
+
+  static bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+  static bool isNameStart(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':';
+  }
+  static bool isNameChar(char c) {
+    return isNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
+  }
+  std::string_view rest() const { return {p_, static_cast<std::size_t>(end_ - p_)}; }
+
+  // One character of text at p_ other than markup and references: a character XML allows, in
+  // valid UTF-8 (no surrogate, no U+FFFE or U+FFFF). Advances past it.
+  bool character() {
+    const auto c = static_cast<unsigned char>(*p_);
+    if (c < 0x80) {
+      if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
+      ++p_;
+      return true;
+    }
+    auto at = [&](std::ptrdiff_t i) -> unsigned {
+      return p_ + i < end_ ? static_cast<unsigned char>(p_[i]) : 0u;
+    };
+    auto follows = [](unsigned b) { return (b & 0xC0) == 0x80; };
+    if (c >= 0xC2 && c <= 0xDF && follows(at(1))) {
+      p_ += 2;
+      return true;
+    }
+    if (c >= 0xE0 && c <= 0xEF && follows(at(1)) && follows(at(2))) {
+      if (c == 0xE0 && at(1) < 0xA0) return false;                    // overlong
+      if (c == 0xED && at(1) >= 0xA0) return false;                   // a surrogate
+      if (c == 0xEF && at(1) == 0xBF && at(2) >= 0xBE) return false;  // U+FFFE, U+FFFF
+      p_ += 3;
+      return true;
+    }
+    if (c >= 0xF0 && c <= 0xF4 && follows(at(1)) && follows(at(2)) && follows(at(3))) {
+      if (c == 0xF0 && at(1) < 0x90) return false;   // overlong
+      if (c == 0xF4 && at(1) >= 0x90) return false;  // beyond U+10FFFF
+      p_ += 4;
+      return true;
+    }
+    return false;
+  }
+
+  // Characters up to `close`, which is passed over; false without it, for a character XML does
+  // not allow, or for `forbidden` in between.
+  bool charactersUntil(std::string_view close, std::string_view forbidden = {}) {
+    while (p_ < end_) {
+      if (rest().starts_with(close)) {
+        p_ += close.size();
+        return true;
+      }
+      if (!forbidden.empty() && rest().starts_with(forbidden)) return false;
+      if (!character()) return false;
+    }
+    return false;
+  }
+
+  std::string_view name() {
+    const char* start = p_;
+    if (p_ == end_ || !isNameStart(*p_)) return {};
+    while (p_ < end_ && isNameChar(*p_)) ++p_;
+    return {start, static_cast<std::size_t>(p_ - start)};
+  }
+
+  // A reference after '&': one of the five predefined entities, or a character reference to a
+  // character XML allows.
+  bool reference() {
+    ++p_;
+    for (std::string_view entity : {"lt;", "gt;", "amp;", "quot;", "apos;"})
+      if (rest().starts_with(entity)) {
+        p_ += entity.size();
+        return true;
+      }
+    if (!rest().starts_with("#")) return false;
+    ++p_;
+    const bool hex = p_ < end_ && *p_ == 'x';
+    if (hex) ++p_;
+    std::uint32_t code = 0;
+    int digits = 0;
+    for (; p_ < end_ && *p_ != ';'; ++p_, ++digits) {
+      const char c = *p_;
+      int digit = -1;
+      if (c >= '0' && c <= '9') digit = c - '0';
+      if (hex && (c | 0x20) >= 'a' && (c | 0x20) <= 'f') digit = (c | 0x20) - 'a' + 10;
+      if (digit < 0 || digits >= 8) return false;
+      code = code * (hex ? 16 : 10) + static_cast<std::uint32_t>(digit);
+    }
+    if (p_ == end_ || digits == 0) return false;
+    ++p_;
+    return code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code <= 0xD7FF) ||
+           (code >= 0xE000 && code <= 0xFFFD) || (code >= 0x10000 && code <= 0x10FFFF);
+  }
+
+  // `<?xml version="1.0" encoding="UTF-8" standalone="yes"?>`, the last two optional.
+  bool declaration() {
+    p_ += 5;
+    auto pseudoAttribute = [&](std::string_view key, std::string_view& value) {
+      const char* start = p_;
+      while (p_ < end_ && isSpace(*p_)) ++p_;
+      if (p_ == start || !rest().starts_with(key)) {
+        p_ = start;
+        return false;
+      }
+      p_ += key.size();
+      while (p_ < end_ && isSpace(*p_)) ++p_;
+      if (p_ == end_ || *p_ != '=') return false;
+      ++p_;
+      while (p_ < end_ && isSpace(*p_)) ++p_;
+      if (p_ == end_ || (*p_ != '"' && *p_ != '\'')) return false;
+      const char quote = *p_++;
+      const char* from = p_;
+      while (p_ < end_ && *p_ != quote) ++p_;
+      if (p_ == end_) return false;
+      value = {from, static_cast<std::size_t>(p_ - from)};
+      ++p_;
+      return true;
+    };
+    std::string_view version, encoding, standalone;
+    if (!pseudoAttribute("version", version) || version != "1.0") return false;
+    if (pseudoAttribute("encoding", encoding)) {
+      if (encoding.size() != 5) return false;
+      for (std::size_t i = 0; i < 5; ++i) {
+        const char c = encoding[i] >= 'A' && encoding[i] <= 'Z' ? encoding[i] + 32 : encoding[i];
+        if (c != "utf-8"[i]) return false;
+      }
+    }
+    if (pseudoAttribute("standalone", standalone) && standalone != "yes" && standalone != "no")
+      return false;
+    while (p_ < end_ && isSpace(*p_)) ++p_;
+    if (!rest().starts_with("?>")) return false;
+    p_ += 2;
+    return true;
+  }
+
+  bool comment() {
+    p_ += 4;
+    // No "--" inside, and none ending the text before "-->".
+    return charactersUntil("-->", "--");
+  }
+
+  bool instruction() {
+    p_ += 2;
+    const std::string_view target = name();
+    if (target.empty() || target.find(':') != std::string_view::npos) return false;
+    if (target.size() == 3 && (target[0] | 0x20) == 'x' && (target[1] | 0x20) == 'm' &&
+        (target[2] | 0x20) == 'l')
+      return false;  // a declaration anywhere but at the start
+    if (rest().starts_with("?>")) {
+      p_ += 2;
+      return true;
+    }
+    if (p_ == end_ || !isSpace(*p_)) return false;
+    return charactersUntil("?>");
+  }
+
+  // A qualified name: a local part, or one prefix and a local part, neither empty.
+  static bool qualified(std::string_view n, std::string_view& prefix, std::string_view& local) {
+    const std::size_t colon = n.find(':');
+    if (colon == std::string_view::npos) {
+      prefix = {};
+      local = n;
+      return true;
+    }
+    prefix = n.substr(0, colon);
+    local = n.substr(colon + 1);
+    return !prefix.empty() && !local.empty() && local.find(':') == std::string_view::npos &&
+           isNameStart(local[0]) && local[0] != ':';
+  }
+
+  bool declared(std::string_view prefix) const {
+    if (prefix.empty() || prefix == "xml") return true;
+    return std::any_of(prefixes_.begin(), prefixes_.end(),
+                       [&](const auto& entry) { return entry.first == prefix; });
+  }
+
+  // An element from its '<' to its end tag, with everything inside. Nested elements are read in
+  // this loop, so that deep nesting needs no stack of calls.
+  bool element() {
+    std::vector<std::string_view> open;
+    do {
+      if (rest().starts_with("</")) {
+        p_ += 2;
+        const std::string_view closing = name();
+        while (p_ < end_ && isSpace(*p_)) ++p_;
+        if (p_ == end_ || *p_ != '>' || open.empty() || closing != open.back()) return false;
+        ++p_;
+        open.pop_back();
+        while (!prefixes_.empty() && prefixes_.back().second > open.size()) prefixes_.pop_back();
+      } else if (rest().starts_with("<!--")) {
+        if (!comment()) return false;
+      } else if (rest().starts_with("<![CDATA[")) {
+        p_ += 9;
+        if (!charactersUntil("]]>")) return false;
+      } else if (rest().starts_with("<?")) {
+        if (!instruction()) return false;
+      } else if (rest().starts_with("<")) {
+        ++p_;
+        bool empty = false;
+        const std::string_view tag = startTag(open.size() + 1, empty);
+        if (tag.empty()) return false;
+        if (!empty) {
+          open.push_back(tag);
+        } else {
+          while (!prefixes_.empty() && prefixes_.back().second > open.size()) prefixes_.pop_back();
+        }
+      } else {
+        // Text up to the next markup.
+        while (p_ < end_ && *p_ != '<') {
+          if (*p_ == '&') {
+            if (!reference()) return false;
+          } else if (*p_ == ']' && rest().starts_with("]]>")) {
+            return false;
+          } else if (!character()) {
+            return false;
+          }
+        }
+        if (p_ == end_) return false;
+      }
+    } while (!open.empty());
+    return true;
+  }
+
+  // The rest of a start tag after '<'; its name, or an empty name when it is not well-formed.
+  // `depth` is the element's own depth, at which the prefixes it declares are kept.
+  std::string_view startTag(std::size_t depth, bool& empty) {
+    const std::string_view tag = name();
+    if (tag.empty()) return {};
+    attributes_.clear();
+    while (true) {
+      const char* before = p_;
+      while (p_ < end_ && isSpace(*p_)) ++p_;
+      if (p_ == end_) return {};
+      if (*p_ == '>' || rest().starts_with("/>")) {
+        empty = *p_ == '/';
+        p_ += empty ? 2 : 1;
+        break;
+      }
+      if (p_ == before) return {};  // attributes are parted by blanks
+      const std::string_view attribute = name();
+      if (attribute.empty()) return {};
+      while (p_ < end_ && isSpace(*p_)) ++p_;
+      if (p_ == end_ || *p_ != '=') return {};
+      ++p_;
+      while (p_ < end_ && isSpace(*p_)) ++p_;
+      if (p_ == end_ || (*p_ != '"' && *p_ != '\'')) return {};
+      const char quote = *p_++;
+      const char* from = p_;
+      while (p_ < end_ && *p_ != quote) {
+        if (*p_ == '<') return {};
+        if (*p_ == '&') {
+          if (!reference()) return {};
+        } else if (!character()) {
+          return {};
+        }
+      }
+      if (p_ == end_) return {};
+      attributes_.push_back({attribute, {from, static_cast<std::size_t>(p_ - from)}});
+      ++p_;
+    }
+    // Namespaces as Qt's reader checks them: the prefixes the tag declares count for the tag
+    // itself; a prefix must be declared before it is used; no attribute comes twice (taken
+    // strictly: no two share their local name).
+    for (const Attribute& a : attributes_) {
+      std::string_view prefix, local;
+      if (!qualified(a.name, prefix, local)) return {};
+      if (prefix == "xmlns") {
+        if (local == "xml" || local == "xmlns" || a.value.empty()) return {};
+        prefixes_.emplace_back(local, depth);
+      } else if (a.name == "xmlns" && a.value.empty()) {
+        return {};
+      }
+    }
+    std::string_view prefix, local;
+    if (!qualified(tag, prefix, local) || prefix == "xmlns" || !declared(prefix)) return {};
+    for (std::size_t i = 0; i < attributes_.size(); ++i) {
+      std::string_view aPrefix, aLocal;
+      qualified(attributes_[i].name, aPrefix, aLocal);
+      if (aPrefix != "xmlns" && !declared(aPrefix)) return {};
+      for (std::size_t j = 0; j < i; ++j) {
+        std::string_view bPrefix, bLocal;
+        qualified(attributes_[j].name, bPrefix, bLocal);
+        if (aLocal == bLocal) return {};
+      }
+    }
+    return tag;
+  }
+
+  const char* p_;
+  const char* end_;
+  std::vector<Attribute> attributes_;
+  // The prefixes declared by the open elements, each with the depth of the element declaring it.
+  std::vector<std::pair<std::string_view, std::size_t>> prefixes_;
+};
+
+}  // namespace
+
+bool plainlyWellFormedXml(std::string_view bytes) {
+  return PlainXml(bytes).wellFormed();
+}
+
+namespace {
+
 // Why the XML document `bytes` is unsafe, or "" when it is well-formed (and, with `gnumeric`, every
 // Gnumeric sheet's name comes before anything else in the sheet).
 std::string xmlHazard(std::string_view bytes, bool gnumeric) {
+  if (!gnumeric && plainlyWellFormedXml(bytes)) return {};
   QXmlStreamReader reader(QByteArray::fromRawData(
       bytes.data(), static_cast<qsizetype>(std::min<std::size_t>(bytes.size(), INT32_MAX))));
   struct OpenSheet {

@@ -21,6 +21,11 @@ namespace dupsweep::sheet {
 inline constexpr std::uint64_t kMaxZipEntrySize = 256u << 20;
 inline constexpr std::uint64_t kMaxZipTotalSize = 512u << 20;
 
+// True only when `bytes` is surely a well-formed XML document (to Qt's XML reader with namespaces
+// as well): UTF-8, without a document type, with names of ASCII characters and the predefined
+// entities only. False says nothing: the document is outside that form, or not well-formed.
+bool plainlyWellFormedXml(std::string_view bytes);
+
 // Why `bytes` must not be handed to liborcus (a short English reason), or an empty string when
 // they are safe for every one of its readers and for its format detection. Never throws except
 // std::bad_alloc.
