@@ -7,7 +7,8 @@
 // DIR caches the scaled databases between runs (made with the demo generator). Every figure is
 // the median of N runs (default 5), each in a child process of its own, so that the peak resident
 // memory of one run can be read from the system; the ratios compare figures measured in the same
-// child process. The child processes are this program again, started with --child.
+// child process, where B1 and B2 measure the floor and the run alternately twice and take the
+// faster of each. The child processes are this program again, started with --child.
 //
 //   B1  the dialog's run as an operator starts it (real dialog and viewer, offscreen), 100 pairs
 //       x 40 sheets x 200 rows x 20 figure columns, against the floor: the same rows read with
@@ -46,6 +47,7 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <limits>
 #include <map>
 #include <set>
 #include <sstream>
@@ -289,11 +291,16 @@ void onDialogShown(std::function<void(QWidget&)> step) {
   });
 }
 
-// B1: the operator picks the scheme of `pairs` pairs and presses 比对数据.
+// The rounds of a measurement against the floor: the floor and the run alternate, twice each, and
+// the faster of each counts, so that a machine whose speed drifts during a child weighs on both.
+constexpr int kFloorRounds = 2;
+
+// B1: the operator picks the scheme of `pairs` pairs and presses 比对数据 (with the floor, twice,
+// each press after a read of the floor).
 void childDialogRun(const fs::path& data, int pairs, bool floor) {
   const fs::path db = scaledDb(data);
-  if (floor) report("floor", readFloor(db, pairs));
-  double run = -1;
+  double floorBest = std::numeric_limits<double>::infinity();
+  double run = std::numeric_limits<double>::infinity();
   onDialogShown([&](QWidget& dialog) {
     auto* precept = dialog.findChild<QComboBox*>("cmbPrecept");
     const int index = precept->findText(QString("pairs%1").arg(pairs));
@@ -301,30 +308,40 @@ void childDialogRun(const fs::path& data, int pairs, bool floor) {
     precept->setCurrentIndex(index);
     emit precept->activated(index);
     auto* compare = dialog.findChild<QPushButton*>("cmdCompare");
-    const auto start = Clock::now();
-    compare->click();
-    run = seconds(start);
+    for (int round = 0; round < (floor ? kFloorRounds : 1); ++round) {
+      if (floor) floorBest = std::min(floorBest, readFloor(db, pairs));
+      const auto start = Clock::now();
+      compare->click();
+      run = std::min(run, seconds(start));
+    }
   });
   dupsweep::TfrmDupsweep::Parts parts;
   parts.schemeDirectory = data.string() + "/";
   dupsweep::TfrmDupsweep::Execute(conn(db), "01", "", kTask, kLevel, parts);
+  if (floor) report("floor", floorBest);
   report("run", run);
 }
 
-// B2: the scanner over the same pairs.
+// B2: the scanner over the same pairs, twice, each time after a read of the floor.
 void childScan(const fs::path& data) {
   const fs::path db = scaledDb(data);
-  report("floor", readFloor(db, kPairs));
-  dupsweep::scan::Options o;
-  o.conn = conn(db);
-  o.task = kTask;
-  o.level = kLevel;
-  o.period = kPeriod;
-  o.schemes = {(data / "pairs100.Unitdata").string()};
-  std::ostringstream out, progress;
-  const auto start = Clock::now();
-  dupsweep::scan::run(o, out, progress);
-  report("run", seconds(start));
+  double floorBest = std::numeric_limits<double>::infinity();
+  double run = std::numeric_limits<double>::infinity();
+  for (int round = 0; round < kFloorRounds; ++round) {
+    floorBest = std::min(floorBest, readFloor(db, kPairs));
+    dupsweep::scan::Options o;
+    o.conn = conn(db);
+    o.task = kTask;
+    o.level = kLevel;
+    o.period = kPeriod;
+    o.schemes = {(data / "pairs100.Unitdata").string()};
+    std::ostringstream out, progress;
+    const auto start = Clock::now();
+    dupsweep::scan::run(o, out, progress);
+    run = std::min(run, seconds(start));
+  }
+  report("floor", floorBest);
+  report("run", run);
 }
 
 // B7: discovery over the whole period of the scaled database with `units` units.

@@ -202,6 +202,16 @@ TEST(AppendedRowSetTest, ReadsAsTheRowSetOfItsValues) {
       EXPECT_EQ(filled.field(c).isNull(), kindOf(made.at(r, c)) == ValueKind::Null);
       EXPECT_EQ(filled.field(c).asText(), displayText(made.at(r, c)));
     }
+  // The kinds of a row, read at once, from both forms of row set.
+  for (int r = 0; r < 2; ++r) {
+    std::vector<ValueKind> packedKinds(names.size() - 1), madeKinds(names.size() - 1);
+    filled.kinds(r, 1, filled.columnCount(), packedKinds.data());
+    made.kinds(r, 1, made.columnCount(), madeKinds.data());
+    for (std::size_t k = 0; k < packedKinds.size(); ++k) {
+      EXPECT_EQ(packedKinds[k], kindOf(made.at(r, static_cast<int>(k) + 1)));
+      EXPECT_EQ(madeKinds[k], packedKinds[k]);
+    }
+  }
   // Every Value, made at once from the views, equals the one the row set was filled from (a
   // NaN is compared by its kind).
   for (int r = 0; r < 2; ++r)

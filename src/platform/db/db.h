@@ -346,6 +346,9 @@ class RowSet {
     const std::size_t i = index(row, column);
     return packed_.empty() ? kindOf(cells_[i]) : packed_[i].kind;
   }
+  // The kinds of the values of columns [from, to) of `row`, in order, into `out` (to - from of
+  // them). Requires the row and the columns to lie in the result.
+  void kinds(int row, int from, int to, ValueKind* out) const;
   // Asks the processor to bring the value at (row, column) into its caches ahead of reading it,
   // so that reads of scattered values of a row set read long ago overlap. Only for a row set
   // filled by appending; harmless outside the result (a prefetch never faults).

@@ -77,17 +77,21 @@ std::optional<PendingFills::Shapes> PendingFills::shapesOf(const db::RowSet& S,
     const int nRowColumn = unit.findColumn("nRow");
     shape.gridRows.assign(static_cast<std::size_t>(unit.rowCount()), 0);
     int lastGridRow = 0;
+    std::vector<db::ValueKind> kinds(
+        static_cast<std::size_t>(std::max(0, columns - kFirstFigureColumn)));
     for (int r = 0; r < unit.rowCount(); ++r) {
       bool writes = false;
-      for (int k = kFirstFigureColumn; k < columns; ++k) {
-        const db::ValueKind kind = unit.kind(r, k);
+      if (columns > kFirstFigureColumn) unit.kinds(r, kFirstFigureColumn, columns, kinds.data());
+      const std::size_t rowStart = static_cast<std::size_t>(r) * static_cast<std::size_t>(columns);
+      for (std::size_t i = 0; i < kinds.size(); ++i) {
+        const db::ValueKind kind = kinds[i];
         if (kind == db::ValueKind::Null) {
-          shape.nulls.push_back(static_cast<std::size_t>(r) * static_cast<std::size_t>(columns) +
-                                static_cast<std::size_t>(k));
+          shape.nulls.push_back(rowStart + kFirstFigureColumn + i);
           continue;
         }
         writes = true;
-        if (kind == db::ValueKind::Text && !text::isValidUtf8(unit.view(r, k).bytes))
+        if (kind == db::ValueKind::Text &&
+            !text::isValidUtf8(unit.view(r, kFirstFigureColumn + static_cast<int>(i)).bytes))
           return std::nullopt;
       }
       if (!writes) continue;
