@@ -279,7 +279,10 @@ class RowSet {
   // or more.
   void append(const CellView& v) {
     if (!fillable_) notFillable();
-    Packed p;
+    if (v.bytes.size() > UINT32_MAX) tooLong();
+    // Written in place, field by field: a value made aside and then copied whole would be read
+    // back from where its fields were just written, which the processor cannot forward.
+    Packed& p = packed_.emplace_back();
     p.kind = v.kind;
     p.size = 0;
     switch (v.kind) {
@@ -294,7 +297,6 @@ class RowSet {
         p.integer = 0;
         break;
       default:
-        if (v.bytes.size() > UINT32_MAX) tooLong();
         p.size = static_cast<std::uint32_t>(v.bytes.size());
         if (p.size <= sizeof p.inlined) {
           inlineBytes(v.bytes, p.inlined);
@@ -303,7 +305,6 @@ class RowSet {
           bytes_.append(v.bytes);
         }
     }
-    packed_.push_back(p);
   }
   // Ends the row whose values were appended. Throws DatabaseError when they are not one per
   // column, or for a row beyond the int range.
