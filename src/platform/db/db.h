@@ -339,7 +339,8 @@ class RowSet {
   // DatabaseError outside the result.
   const Value& at(int row, int column) const {
     const std::size_t i = index(row, column);
-    if (cells_.size() != packed_.size() && !packed_.empty()) makeValues();
+    if (!packed_.empty() && cells_.size() != static_cast<std::size_t>(rowCount_) * names_.size())
+      makeValues();
     return cells_[i];
   }
   // The kind of the value at (row, column), read without the value.
@@ -399,6 +400,7 @@ class RowSet {
       char inlined[8];
     };
   };
+  static_assert(sizeof(Packed) == 16, "a value appended takes two words");
   // Copies up to eight bytes with fixed-size moves (a copy of a variable size would be a call).
   static void inlineBytes(std::string_view from, char* to) noexcept {
     const std::size_t n = from.size();
