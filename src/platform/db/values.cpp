@@ -373,15 +373,10 @@ bool RowSet::sameValues(int row, const RowSet& other, int otherRow, int from, in
 
 void RowSet::kinds(int row, int from, int to, ValueKind* out) const {
   if (from >= to) return;
-  index(row, from);
-  const std::size_t first = index(row, to - 1) + 1 - static_cast<std::size_t>(to - from);
-  if (packed_.empty()) {
-    for (std::size_t i = first; i < first + static_cast<std::size_t>(to - from); ++i)
-      *out++ = kindOf(cells_[i]);
-    return;
-  }
-  const Packed* p = packed_.data() + first;
-  for (int k = from; k < to; ++k) *out++ = (p++)->kind;
+  index(row, to - 1);  // range check of the last column
+  const std::size_t first = index(row, from);
+  for (std::size_t i = first; i < first + static_cast<std::size_t>(to - from); ++i)
+    *out++ = packed_.empty() ? kindOf(cells_[i]) : packed_[i].kind;
 }
 
 void RowSet::reserve(std::size_t rows, std::size_t bytes) {

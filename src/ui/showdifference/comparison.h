@@ -89,7 +89,6 @@ class PendingFills {
     Shape shape[2];
   };
 
-
   // What fill would write of S and D, on the grids' current sheets: checked, and the cells each
   // writes; nullopt when fillBooks would fail on them (fill then fails as it would).
   static std::optional<Shapes> shapesOf(const db::RowSet& S, const db::RowSet& D,
