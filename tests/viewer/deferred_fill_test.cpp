@@ -19,14 +19,15 @@ using testing::contents;
 using testing::writeTemplate;
 
 // A unit's rows of one sheet: the five leading columns, then four figures of mixed kinds, some
-// NULL; rows at distinct nRow values in ascending order.
-db::RowSet randomRows(std::mt19937& random, int rowCount) {
+// NULL; rows at distinct nRow values in ascending order, 1 to rowCount when `denseRows`, as every
+// unit's rows of a sheet are in a run.
+db::RowSet randomRows(std::mt19937& random, int rowCount, bool denseRows = false) {
   std::vector<std::string> names = {"sPeriodID", "sUnitCode", "nRow", "sTaskCode", "nLevel",
                                     "f1",        "f2",        "f3",   "f4"};
   std::vector<db::Value> cells;
   int nRow = 0;
   for (int r = 0; r < rowCount; ++r) {
-    nRow += 1 + static_cast<int>(random() % 3);
+    nRow += denseRows ? 1 : 1 + static_cast<int>(random() % 3);
     for (db::Value v : {db::Value(std::string("2024N")), db::Value(std::string("U")),
                         db::Value(std::int64_t{nRow}), db::Value(std::string("T01")),
                         db::Value(std::int64_t{1})})
@@ -84,6 +85,33 @@ TEST_F(DeferredFills, GiveTheGridsThatWritingEveryValueGives) {
     EXPECT_EQ(contents(deferred_.F1Book1()), contents(form_->F1Book1()));
     EXPECT_EQ(contents(deferred_.F1Book2()), contents(form_->F1Book2()));
     EXPECT_EQ(deferred_.F1Book1().Sheet(), form_->F1Book1().Sheet());
+    for (TfrmShowDifference* form : {form_.get(), &deferred_}) form->LoadTemplate(path());
+  }
+}
+
+TEST_F(DeferredFills, OfRowsWithTheSameRowNumbersKeepWhatEarlierRowsLeftUnderTheirNulls) {
+  // Every pair's rows of a sheet go to the same grid rows, so each later fill replaces the kept
+  // rows but for its NULL figures; a cell NULL in several pairs in turn must keep the value of
+  // the last pair that had one.
+  for (unsigned seed = 1; seed <= 20; ++seed) {
+    SCOPED_TRACE(seed);
+    std::mt19937 random(seed);
+    for (int pair = 0; pair < 8; ++pair) {
+      for (int sheetIndex = 0; sheetIndex < 2; ++sheetIndex) {
+        db::RowSet s = randomRows(random, 3 + sheetIndex, true);
+        db::RowSet d = randomRows(random, 3 + sheetIndex, true);
+        for (TfrmShowDifference* form : {form_.get(), &deferred_}) {
+          form->SetSheet(sheetIndex);
+          db::RowSet copyS = s, copyD = d;
+          copyS.first();
+          copyD.first();
+          TSampleData sample;
+          form->FillBooks(copyS, copyD, sample);
+        }
+      }
+    }
+    EXPECT_EQ(contents(deferred_.F1Book1()), contents(form_->F1Book1()));
+    EXPECT_EQ(contents(deferred_.F1Book2()), contents(form_->F1Book2()));
     for (TfrmShowDifference* form : {form_.get(), &deferred_}) form->LoadTemplate(path());
   }
 }

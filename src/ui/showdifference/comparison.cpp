@@ -1,6 +1,7 @@
 #include "ui/showdifference/comparison.h"
 
 #include <algorithm>
+#include <bit>
 #include <iterator>
 #include <optional>
 #include <variant>
@@ -76,21 +77,35 @@ std::optional<PendingFills::Shapes> PendingFills::shapesOf(const db::RowSet& S,
     if (unit.rowCount() > 0 && unit.columnCount() < columns) return std::nullopt;
     const int nRowColumn = unit.findColumn("nRow");
     shape.gridRows.assign(static_cast<std::size_t>(unit.rowCount()), 0);
+    const std::size_t words = shape.words();
+    shape.nullBits.assign(static_cast<std::size_t>(unit.rowCount()) * words, 0);
     int lastGridRow = 0;
     std::vector<db::ValueKind> kinds(
         static_cast<std::size_t>(std::max(0, columns - kFirstFigureColumn)));
     for (int r = 0; r < unit.rowCount(); ++r) {
-      bool writes = false;
       if (columns > kFirstFigureColumn) unit.kinds(r, kFirstFigureColumn, columns, kinds.data());
-      const std::size_t rowStart = static_cast<std::size_t>(r) * static_cast<std::size_t>(columns);
+      std::uint64_t* nullBits = shape.nullBits.data() + static_cast<std::size_t>(r) * words;
+      // Without branches on the kinds, which NULLs scattered among the figures would mispredict,
+      // and with a word's bits gathered in a register before it is stored.
+      bool writes = false;
+      bool texts = false;
+      std::uint64_t bits = 0;
+      std::size_t word = kFirstFigureColumn / 64;
       for (std::size_t i = 0; i < kinds.size(); ++i) {
         const db::ValueKind kind = kinds[i];
-        if (kind == db::ValueKind::Null) {
-          shape.nulls.push_back(rowStart + kFirstFigureColumn + i);
-          continue;
+        const std::size_t column = kFirstFigureColumn + i;
+        if (column / 64 != word) {
+          nullBits[word] = bits;
+          bits = 0;
+          word = column / 64;
         }
-        writes = true;
-        if (kind == db::ValueKind::Text &&
+        bits |= std::uint64_t{kind == db::ValueKind::Null} << (column % 64);
+        writes |= kind != db::ValueKind::Null;
+        texts |= kind == db::ValueKind::Text;
+      }
+      if (!kinds.empty()) nullBits[word] = bits;
+      for (std::size_t i = 0; texts && i < kinds.size(); ++i) {
+        if (kinds[i] == db::ValueKind::Text &&
             !text::isValidUtf8(unit.view(r, kFirstFigureColumn + static_cast<int>(i)).bytes))
           return std::nullopt;
       }
@@ -128,38 +143,35 @@ void PendingFills::take(Shapes shapes, db::RowSet&& S, db::RowSet&& D) {
     // The new rows write every cell the kept ones wrote, except under their NULL figures: there
     // the kept rows' values stay, or, where those were NULL too, what stayed under them.
     const Layer& old = *fills.latest;
-    const auto columns = static_cast<std::size_t>(old.shape.columns);
-    // The kept rows' own NULLs are known from their shape, so that only their values under the
-    // new NULLs are read. The kept rows are long out of the processor's caches: those values are
-    // asked for all at once before any is read, so that their reads overlap.
-    const std::vector<std::size_t>& nulls = layer.shape.nulls;
-    const std::vector<std::size_t>& oldNulls = old.shape.nulls;
-    auto oldNullAt = [&, oldNull = oldNulls.begin()](std::size_t position) mutable {
-      while (oldNull != oldNulls.end() && *oldNull < position) ++oldNull;
-      return oldNull != oldNulls.end() && *oldNull == position;
-    };
-    auto cellAt = [columns](std::size_t position) {
-      return std::pair{static_cast<int>(position / columns), static_cast<int>(position % columns)};
-    };
-    {
-      auto oldNullFirst = oldNullAt;
-      for (std::size_t position : nulls) {
-        if (oldNullFirst(position)) continue;
-        const auto [row, column] = cellAt(position);
-        old.rows->prefetch(row, column);
+    const Shape& shape = layer.shape;
+    const auto columns = static_cast<std::size_t>(shape.columns);
+    const std::size_t words = shape.words();
+    // A row's figures that are NULL in the new rows but not in the kept ones, as bits: the kept
+    // values to read there. The kept rows are long out of the processor's caches, so those
+    // values are all asked for before any is read, so that their reads overlap.
+    auto forEachKeptUnderNull = [&](auto&& visit) {
+      for (std::size_t r = 0; r < shape.gridRows.size(); ++r) {
+        for (std::size_t w = 0; w < words; ++w) {
+          const std::size_t word = r * words + w;
+          for (std::uint64_t bits = shape.nullBits[word] & ~old.shape.nullBits[word]; bits != 0;
+               bits &= bits - 1)
+            visit(r, w * 64 + static_cast<std::size_t>(std::countr_zero(bits)));
+        }
       }
-    }
+    };
+    forEachKeptUnderNull([&](std::size_t row, std::size_t column) {
+      old.rows->prefetch(static_cast<int>(row), static_cast<int>(column));
+    });
     std::vector<std::pair<std::size_t, db::Value>> under;
-    auto below = fills.under.begin();
-    for (std::size_t position : nulls) {
-      if (!oldNullAt(position)) {
-        const auto [row, column] = cellAt(position);
-        under.emplace_back(position, db::valueOf(old.rows->view(row, column)));
-        continue;
-      }
-      while (below != fills.under.end() && below->first < position) ++below;
-      if (below != fills.under.end() && below->first == position)
-        under.emplace_back(position, std::move(below->second));
+    forEachKeptUnderNull([&](std::size_t row, std::size_t column) {
+      under.emplace_back(row * columns + column,
+                         db::valueOf(old.rows->view(static_cast<int>(row), static_cast<int>(column))));
+    });
+    // What stayed under the kept rows lies under their NULLs; it stays where the new rows are
+    // NULL too.
+    for (auto& [position, value] : fills.under) {
+      if (shape.isNull(position / columns, position % columns))
+        under.emplace_back(position, std::move(value));
     }
     fills.under = std::move(under);
     fills.latest = std::move(layer);

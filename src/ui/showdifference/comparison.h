@@ -76,13 +76,17 @@ class PendingFills {
 
  private:
   // The cells one unit's rows write: per row its grid row (0 for a row that writes nothing), the
-  // figure columns fillBooks visits, the positions (row * columns + column) of NULL figures in
-  // ascending order, and whether no two rows go to the same grid row.
+  // figure columns fillBooks visits, its NULL figures as bits (bit c % 64 of word
+  // row * words + c / 64 for column c), and whether no two rows go to the same grid row.
   struct Shape {
     std::vector<int> gridRows;
     int columns = 0;
-    std::vector<std::size_t> nulls;
+    std::vector<std::uint64_t> nullBits;
     bool distinctRows = true;
+    std::size_t words() const noexcept { return (static_cast<std::size_t>(columns) + 63) / 64; }
+    bool isNull(std::size_t row, std::size_t column) const noexcept {
+      return (nullBits[row * words() + column / 64] >> (column % 64)) & 1U;
+    }
   };
   struct Shapes {
     int sheet[2] = {0, 0};
@@ -106,8 +110,8 @@ class PendingFills {
     Shape shape;
   };
   // One side of one sheet, in the order entering gives them: values folded per cell; values of
-  // earlier rows under the NULL figures of `latest`, by position in it, ascending; the newest
-  // rows, whole.
+  // earlier rows under the NULL figures of `latest`, by position (row * columns + column) in it,
+  // each position once; the newest rows, whole.
   struct SheetFills {
     Rows folded;
     std::vector<std::pair<std::size_t, db::Value>> under;
