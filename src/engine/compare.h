@@ -19,8 +19,9 @@ using SampleList = std::vector<std::unique_ptr<TSampleData>>;
 
 // The equality test of two units' rows of one sheet. Rows are paired by position; only columns
 // from index 5 on are compared, by db::sameValue. Identical requires the same, non-zero number of
-// rows. When the counts match, every row and column is visited (nothing stops early) and both
-// cursors end at their end.
+// rows. When the counts match, both cursors walk every row to their end, and the outcome is that
+// of comparing every row and column; values after the first difference are not compared, since
+// comparing them can neither fail nor change it.
 bool SameRows(db::RowSet& s, db::RowSet& d);
 
 // The number of figure cells in which two units' rows of one sheet differ, by the rule of SameRows
