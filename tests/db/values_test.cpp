@@ -169,11 +169,16 @@ std::vector<Value> everyKind() {
 }
 
 // A row set filled value by value from views, as a backend fills it.
+// Rows filled in turn value by value (append, endRow) and whole (appendRow).
 RowSet appended(const std::vector<std::string>& names, const std::vector<Value>& cells) {
   RowSet rows(names);
-  for (std::size_t i = 0; i < cells.size(); ++i) {
-    rows.append(viewOf(cells[i]));
-    if ((i + 1) % names.size() == 0) rows.endRow();
+  for (std::size_t start = 0; start < cells.size(); start += names.size()) {
+    if (rows.rowCount() % 2 == 1) {
+      rows.appendRow([&](int c) { return viewOf(cells[start + static_cast<std::size_t>(c)]); });
+      continue;
+    }
+    for (std::size_t c = 0; c < names.size(); ++c) rows.append(viewOf(cells[start + c]));
+    rows.endRow();
   }
   return rows;
 }
@@ -240,6 +245,26 @@ TEST(AppendedRowSetTest, FillsOnlyWholeRowsOfARowSetMadeByItsColumns) {
   EXPECT_THROW(made.append(viewOf(Value{})), DatabaseError);
   RowSet none(std::vector<std::string>{});
   EXPECT_THROW(none.append(viewOf(Value{})), DatabaseError);
+  EXPECT_THROW(made.appendRow([](int) { return CellView{}; }), DatabaseError);
+
+  // A whole row follows only whole rows; one whose values fail leaves the row set as it was.
+  rows.append(viewOf(Value{std::int64_t{3}}));
+  EXPECT_THROW(rows.appendRow([](int) { return CellView{}; }), DatabaseError);
+  rows.append(viewOf(Value{std::int64_t{4}}));
+  rows.endRow();
+  const std::string longText = "more than eight bytes";
+  const Value longValue{longText};
+  EXPECT_THROW(rows.appendRow([&](int c) {
+    if (c == 1) throw DatabaseError("the second value cannot be read");
+    return viewOf(longValue);
+  }),
+               DatabaseError);
+  ASSERT_EQ(rows.rowCount(), 2);
+  rows.appendRow([&](int c) { return c == 0 ? viewOf(longValue) : CellView{}; });
+  ASSERT_EQ(rows.rowCount(), 3);
+  EXPECT_EQ(rows.view(1, 1).integer, 4);
+  EXPECT_EQ(rows.view(2, 0).bytes, longText);
+  EXPECT_EQ(rows.kind(2, 1), ValueKind::Null);
 }
 
 // The comparison of two rows value by value reads a compact row set's numbers in place: it must

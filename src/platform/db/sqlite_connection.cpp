@@ -109,11 +109,10 @@ class SqliteConnection final : public Connection {
       // The row set keeps each value as its view shows it: no Value is made of a column until a
       // reader asks for one.
       RowSet* const rows = result.get();
+      const Declared* const kinds = declared.data();
       for (; more; more = step(st)) {
         if (!collect) continue;
-        for (int i = 0; i < columns; ++i)
-          rows->append(cellView(st, i, declared[size_t(i)], utf8Text_));
-        rows->endRow();
+        rows->appendRow([&](int i) { return cellView(st, i, kinds[i], utf8Text_); });
       }
     });
     if (!result)

@@ -325,11 +325,16 @@ RowSet::RowSet(std::vector<std::string> columnNames, std::vector<Value> cells)
 
 void RowSet::endRow() {
   if (packed_.size() != (static_cast<std::size_t>(rowCount_) + 1) * names_.size())
-    throw DatabaseError("A row of the result does not have a value for every column.");
-  if (rowCount_ == std::numeric_limits<int>::max())
-    throw DatabaseError("The result has too many rows.");
+    incompleteRow();
+  if (rowCount_ == std::numeric_limits<int>::max()) tooManyRows();
   ++rowCount_;
 }
+
+void RowSet::incompleteRow() {
+  throw DatabaseError("A row of the result does not have a value for every column.");
+}
+
+void RowSet::tooManyRows() { throw DatabaseError("The result has too many rows."); }
 
 void RowSet::notFillable() {
   throw DatabaseError("Rows can be appended only to a row set with columns read as views.");
@@ -375,8 +380,12 @@ void RowSet::kinds(int row, int from, int to, ValueKind* out) const {
   if (from >= to) return;
   index(row, to - 1);  // range check of the last column
   const std::size_t first = index(row, from);
-  for (std::size_t i = first; i < first + static_cast<std::size_t>(to - from); ++i)
-    *out++ = packed_.empty() ? kindOf(cells_[i]) : packed_[i].kind;
+  const std::size_t end = first + static_cast<std::size_t>(to - from);
+  if (packed_.empty()) {
+    for (std::size_t i = first; i < end; ++i) *out++ = kindOf(cells_[i]);
+  } else {
+    for (std::size_t i = first; i < end; ++i) *out++ = packed_[i].kind;
+  }
 }
 
 void RowSet::reserve(std::size_t rows, std::size_t bytes) {
