@@ -159,19 +159,27 @@ void PendingFills::take(Shapes shapes, db::RowSet&& S, db::RowSet&& D) {
         }
       }
     };
+    std::size_t reads = 0;
     forEachKeptUnderNull([&](std::size_t row, std::size_t column) {
       old.rows->prefetch(static_cast<int>(row), static_cast<int>(column));
+      ++reads;
     });
-    std::vector<std::pair<std::size_t, db::Value>> under;
+    Under under;
+    const Under& before = fills.under;
+    under.positions.reserve(reads + before.positions.size());
+    under.values.reserve(reads + before.positions.size(), 0);
     forEachKeptUnderNull([&](std::size_t row, std::size_t column) {
-      under.emplace_back(row * columns + column,
-                         db::valueOf(old.rows->view(static_cast<int>(row), static_cast<int>(column))));
+      under.positions.push_back(row * columns + column);
+      under.values.appendRow(
+          [&](int) { return old.rows->view(static_cast<int>(row), static_cast<int>(column)); });
     });
     // What stayed under the kept rows lies under their NULLs; it stays where the new rows are
     // NULL too.
-    for (auto& [position, value] : fills.under) {
-      if (shape.isNull(position / columns, position % columns))
-        under.emplace_back(position, std::move(value));
+    for (std::size_t i = 0; i < before.positions.size(); ++i) {
+      const std::size_t position = before.positions[i];
+      if (!shape.isNull(position / columns, position % columns)) continue;
+      under.positions.push_back(position);
+      under.values.appendRow([&](int) { return before.values.view(static_cast<int>(i), 0); });
     }
     fills.under = std::move(under);
     fills.latest = std::move(layer);
@@ -183,9 +191,13 @@ void PendingFills::forEachKept(const SheetFills& fills, Write&& write) {
   if (!fills.latest) return;
   const Layer& layer = *fills.latest;
   const auto columns = static_cast<std::size_t>(layer.shape.columns);
-  for (const auto& [position, value] : fills.under)
+  const Under& under = fills.under;
+  for (std::size_t i = 0; i < under.positions.size(); ++i) {
+    const std::size_t position = under.positions[i];
     write(layer.shape.gridRows[position / columns],
-          static_cast<int>(position % columns) - kColumnOffset, db::viewOf(value));
+          static_cast<int>(position % columns) - kColumnOffset,
+          under.values.view(static_cast<int>(i), 0));
+  }
   const db::RowSet& rows = *layer.rows;
   for (int r = 0; r < rows.rowCount(); ++r) {
     const int gridRow = layer.shape.gridRows[static_cast<std::size_t>(r)];
@@ -203,7 +215,7 @@ void PendingFills::fold(SheetFills& fills) {
     if (cells.size() < static_cast<std::size_t>(col)) cells.resize(static_cast<std::size_t>(col));
     cells[static_cast<std::size_t>(col - 1)] = db::valueOf(value);
   });
-  fills.under.clear();
+  fills.under = Under{};
   fills.latest.reset();
 }
 

@@ -109,12 +109,18 @@ class PendingFills {
     std::unique_ptr<db::RowSet> rows;
     Shape shape;
   };
-  // One side of one sheet, in the order entering gives them: values folded per cell; values of
-  // earlier rows under the NULL figures of `latest`, by position (row * columns + column) in it,
-  // each position once; the newest rows, whole.
+  // Values of earlier rows under the NULL figures of the newest ones: value i (row i of
+  // `values`, kept compactly as a row set keeps them) lies at positions[i], row * columns +
+  // column of the newest rows; each position once.
+  struct Under {
+    std::vector<std::size_t> positions;
+    db::RowSet values{std::vector<std::string>{"value"}};
+  };
+  // One side of one sheet, in the order entering gives them: values folded per cell; what lies
+  // under the NULL figures of `latest`; the newest rows, whole.
   struct SheetFills {
     Rows folded;
-    std::vector<std::pair<std::size_t, db::Value>> under;
+    Under under;
     std::optional<Layer> latest;
   };
   // Folds `under` and `latest` into `folded`.
