@@ -217,6 +217,15 @@ TEST(AppendedRowSetTest, ReadsAsTheRowSetOfItsValues) {
       EXPECT_EQ(madeKinds[k], packedKinds[k]);
     }
   }
+  // The masks of NULLs and texts, kept for both ways of filling a row, agree with the kinds.
+  ASSERT_TRUE(filled.hasMasks());
+  EXPECT_FALSE(made.hasMasks());
+  for (int r = 0; r < 2; ++r)
+    for (int c = 0; c < made.columnCount(); ++c) {
+      const ValueKind kind = kindOf(made.at(r, c));
+      EXPECT_EQ((filled.nullMask(r) >> c) & 1U, kind == ValueKind::Null) << r << "," << c;
+      EXPECT_EQ((filled.textMask(r) >> c) & 1U, kind == ValueKind::Text) << r << "," << c;
+    }
   // Every Value, made at once from the views, equals the one the row set was filled from (a
   // NaN is compared by its kind).
   for (int r = 0; r < 2; ++r)
@@ -262,6 +271,13 @@ TEST(AppendedRowSetTest, FillsOnlyWholeRowsOfARowSetMadeByItsColumns) {
   ASSERT_EQ(rows.rowCount(), 2);
   rows.appendRow([&](int c) { return c == 0 ? viewOf(longValue) : CellView{}; });
   ASSERT_EQ(rows.rowCount(), 3);
+  ASSERT_TRUE(rows.hasMasks());  // the rows that failed left none of theirs
+  EXPECT_EQ(rows.nullMask(2), 0b10U);
+  EXPECT_EQ(rows.textMask(2), 0b01U);
+  // Rows of more than 64 columns keep no masks.
+  RowSet wide(std::vector<std::string>(65, "c"));
+  wide.appendRow([](int) { return CellView{}; });
+  EXPECT_FALSE(wide.hasMasks());
   EXPECT_EQ(rows.view(1, 1).integer, 4);
   EXPECT_EQ(rows.view(2, 0).bytes, longText);
   EXPECT_EQ(rows.kind(2, 1), ValueKind::Null);

@@ -46,6 +46,16 @@ db::RowSet randomRows(std::mt19937& random, int rowCount, bool denseRows = false
   return db::RowSet(names, cells);
 }
 
+// The same rows as a backend fills them, value by value from views, with the masks of their NULLs
+// and texts.
+db::RowSet appendedCopy(const db::RowSet& rows) {
+  std::vector<std::string> names;
+  for (int c = 0; c < rows.columnCount(); ++c) names.push_back(rows.columnName(c));
+  db::RowSet copy(names);
+  for (int r = 0; r < rows.rowCount(); ++r) copy.appendRow([&](int c) { return rows.view(r, c); });
+  return copy;
+}
+
 class DeferredFills : public testing::ViewerTest {
  protected:
   void SetUp() override {
@@ -73,7 +83,9 @@ TEST_F(DeferredFills, GiveTheGridsThatWritingEveryValueGives) {
         db::RowSet s = randomRows(random, rowsS), d = randomRows(random, rowsD);
         for (TfrmShowDifference* form : {form_.get(), &deferred_}) {
           form->SetSheet(sheetIndex);
-          db::RowSet copyS = s, copyD = d;
+          // Odd seeds fill from rows as a backend appends them.
+          db::RowSet copyS = seed % 2 ? appendedCopy(s) : s;
+          db::RowSet copyD = seed % 2 ? appendedCopy(d) : d;
           copyS.first();
           copyD.first();
           TSampleData sample;
@@ -102,7 +114,9 @@ TEST_F(DeferredFills, OfRowsWithTheSameRowNumbersKeepWhatEarlierRowsLeftUnderThe
         db::RowSet d = randomRows(random, 3 + sheetIndex, true);
         for (TfrmShowDifference* form : {form_.get(), &deferred_}) {
           form->SetSheet(sheetIndex);
-          db::RowSet copyS = s, copyD = d;
+          // Odd seeds fill from rows as a backend appends them.
+          db::RowSet copyS = seed % 2 ? appendedCopy(s) : s;
+          db::RowSet copyD = seed % 2 ? appendedCopy(d) : d;
           copyS.first();
           copyD.first();
           TSampleData sample;
@@ -221,6 +235,8 @@ TEST_F(DeferredFills, FailWhereWritingFailsAndKeepWhatCameBefore) {
   db::RowSet none(names, {});
   TSampleData sample;
   EXPECT_THROW(deferred_.FillBooks(bad, none, sample), FormatError);
+  db::RowSet badAppended = appendedCopy(bad);
+  EXPECT_THROW(deferred_.FillBooks(badAppended, none, sample), FormatError);
 }
 
 TEST_F(DeferredFills, AreEnteredBeforeTheScanAndBeforeATemplateLoad) {

@@ -266,6 +266,8 @@ class RowSet {
       cells_ = std::exchange(other.cells_, {});
       packed_ = std::exchange(other.packed_, {});
       bytes_ = std::exchange(other.bytes_, {});
+      nullMasks_ = std::exchange(other.nullMasks_, {});
+      textMasks_ = std::exchange(other.textMasks_, {});
       rowCount_ = std::exchange(other.rowCount_, 0);
       row_ = std::exchange(other.row_, 0);
       fillable_ = std::exchange(other.fillable_, false);
@@ -279,6 +281,7 @@ class RowSet {
   // or more.
   void append(const CellView& v) {
     if (!fillable_) notFillable();
+    if (v.bytes.size() > UINT32_MAX) tooLong();
     pack(v, packed_.emplace_back());
   }
   // Appends a whole row at once: cellAt(column) gives the view of each column's value, in
@@ -294,11 +297,25 @@ class RowSet {
     const std::size_t bytesStart = bytes_.size();
     packed_.resize(start + columns);  // Packed's constructor leaves it unset: nothing is zeroed
     Packed* p = packed_.data() + start;
+    std::uint64_t nulls = 0;
+    std::uint64_t texts = 0;
     try {
-      for (std::size_t c = 0; c < columns; ++c) pack(cellAt(static_cast<int>(c)), p[c]);
+      for (std::size_t c = 0; c < columns; ++c) {
+        const CellView v = cellAt(static_cast<int>(c));
+        if (v.bytes.size() > UINT32_MAX) tooLong();
+        pack(v, p[c]);
+        nulls |= std::uint64_t{v.kind == ValueKind::Null} << (c % 64);
+        texts |= std::uint64_t{v.kind == ValueKind::Text} << (c % 64);
+      }
+      if (columns <= kMaskColumns) {
+        nullMasks_.push_back(nulls);
+        textMasks_.push_back(texts);
+      }
     } catch (...) {
       packed_.resize(start);
       bytes_.resize(bytesStart);
+      nullMasks_.resize(static_cast<std::size_t>(rowCount_));
+      textMasks_.resize(static_cast<std::size_t>(rowCount_));
       throw;
     }
     ++rowCount_;
@@ -348,6 +365,20 @@ class RowSet {
   // The kinds of the values of columns [from, to) of `row`, in order, into `out` (to - from of
   // them). Requires the row and the columns to lie in the result.
   void kinds(int row, int from, int to, ValueKind* out) const;
+  // For a row set filled by appending with at most kMaskColumns columns, a row's NULL values and
+  // its texts as bits (bit c for column c), kept as the row is appended; readers that only ask
+  // which values are NULL or text need not visit them. Otherwise hasMasks() is false.
+  static constexpr std::size_t kMaskColumns = 64;
+  bool hasMasks() const noexcept {
+    return !packed_.empty() && nullMasks_.size() == static_cast<std::size_t>(rowCount_);
+  }
+  // Require hasMasks() and a row of the result.
+  std::uint64_t nullMask(int row) const noexcept {
+    return nullMasks_[static_cast<std::size_t>(row)];
+  }
+  std::uint64_t textMask(int row) const noexcept {
+    return textMasks_[static_cast<std::size_t>(row)];
+  }
   // Asks the processor to bring the value at (row, column) into its caches ahead of reading it,
   // so that reads of scattered values of a row set read long ago overlap. Only for a row set
   // filled by appending; harmless outside the result (a prefetch never faults).
@@ -419,8 +450,8 @@ class RowSet {
   }
   // Copies a value into `p`, field by field: a value made aside and then copied whole would be
   // read back from where its fields were just written, which the processor cannot forward.
+  // Requires a value of fewer than 4 GiB.
   void pack(const CellView& v, Packed& p) {
-    if (v.bytes.size() > UINT32_MAX) tooLong();
     p.kind = v.kind;
     p.size = 0;
     switch (v.kind) {
@@ -460,6 +491,8 @@ class RowSet {
   // Row-major. For a row set filled by append, made of packed_ when first asked for.
   mutable std::vector<Value> cells_;
   std::vector<Packed> packed_;  // row-major; empty unless filled by append
+  std::vector<std::uint64_t> nullMasks_;  // per row, while columns are few enough
+  std::vector<std::uint64_t> textMasks_;
   std::string bytes_;
   int rowCount_ = 0;
   int row_ = 0;

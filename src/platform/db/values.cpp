@@ -327,6 +327,17 @@ void RowSet::endRow() {
   if (packed_.size() != (static_cast<std::size_t>(rowCount_) + 1) * names_.size())
     incompleteRow();
   if (rowCount_ == std::numeric_limits<int>::max()) tooManyRows();
+  if (names_.size() <= kMaskColumns) {
+    std::uint64_t nulls = 0;
+    std::uint64_t texts = 0;
+    const Packed* p = packed_.data() + static_cast<std::size_t>(rowCount_) * names_.size();
+    for (std::size_t c = 0; c < names_.size(); ++c) {
+      nulls |= std::uint64_t{p[c].kind == ValueKind::Null} << c;
+      texts |= std::uint64_t{p[c].kind == ValueKind::Text} << c;
+    }
+    nullMasks_.push_back(nulls);
+    textMasks_.push_back(texts);
+  }
   ++rowCount_;
 }
 
@@ -391,6 +402,10 @@ void RowSet::kinds(int row, int from, int to, ValueKind* out) const {
 void RowSet::reserve(std::size_t rows, std::size_t bytes) {
   packed_.reserve(rows * names_.size());
   bytes_.reserve(bytes);
+  if (names_.size() <= kMaskColumns) {
+    nullMasks_.reserve(rows);
+    textMasks_.reserve(rows);
+  }
 }
 
 void RowSet::makeValues() const {

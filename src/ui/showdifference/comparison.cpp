@@ -80,34 +80,53 @@ std::optional<PendingFills::Shapes> PendingFills::shapesOf(const db::RowSet& S,
     const std::size_t words = shape.words();
     shape.nullBits.assign(static_cast<std::size_t>(unit.rowCount()) * words, 0);
     int lastGridRow = 0;
+    // Which figures of a row are NULL and which are text: from the masks the row set keeps, or
+    // else from the row's kinds.
+    const bool masked = unit.hasMasks() && columns > kFirstFigureColumn;
+    const std::uint64_t figures =
+        masked ? (columns == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << columns) - 1) &
+                     ~((std::uint64_t{1} << kFirstFigureColumn) - 1)
+               : 0;
     std::vector<db::ValueKind> kinds(
         static_cast<std::size_t>(std::max(0, columns - kFirstFigureColumn)));
+    auto validText = [&unit](int row, int column) {
+      return text::isValidUtf8(unit.view(row, column).bytes);
+    };
     for (int r = 0; r < unit.rowCount(); ++r) {
-      if (columns > kFirstFigureColumn) unit.kinds(r, kFirstFigureColumn, columns, kinds.data());
       std::uint64_t* nullBits = shape.nullBits.data() + static_cast<std::size_t>(r) * words;
-      // Without branches on the kinds, which NULLs scattered among the figures would mispredict,
-      // and with a word's bits gathered in a register before it is stored.
       bool writes = false;
-      bool texts = false;
-      std::uint64_t bits = 0;
-      std::size_t word = kFirstFigureColumn / 64;
-      for (std::size_t i = 0; i < kinds.size(); ++i) {
-        const db::ValueKind kind = kinds[i];
-        const std::size_t column = kFirstFigureColumn + i;
-        if (column / 64 != word) {
-          nullBits[word] = bits;
-          bits = 0;
-          word = column / 64;
+      if (masked) {
+        const std::uint64_t nulls = unit.nullMask(r) & figures;
+        nullBits[0] = nulls;  // one word: the row set has at most 64 columns
+        writes = nulls != figures;
+        for (std::uint64_t texts = unit.textMask(r) & figures; texts != 0; texts &= texts - 1) {
+          if (!validText(r, std::countr_zero(texts))) return std::nullopt;
         }
-        bits |= std::uint64_t{kind == db::ValueKind::Null} << (column % 64);
-        writes |= kind != db::ValueKind::Null;
-        texts |= kind == db::ValueKind::Text;
-      }
-      if (!kinds.empty()) nullBits[word] = bits;
-      for (std::size_t i = 0; texts && i < kinds.size(); ++i) {
-        if (kinds[i] == db::ValueKind::Text &&
-            !text::isValidUtf8(unit.view(r, kFirstFigureColumn + static_cast<int>(i)).bytes))
-          return std::nullopt;
+      } else {
+        if (columns > kFirstFigureColumn) unit.kinds(r, kFirstFigureColumn, columns, kinds.data());
+        // Without branches on the kinds, which NULLs scattered among the figures would
+        // mispredict, and with a word's bits gathered in a register before it is stored.
+        bool texts = false;
+        std::uint64_t bits = 0;
+        std::size_t word = kFirstFigureColumn / 64;
+        for (std::size_t i = 0; i < kinds.size(); ++i) {
+          const db::ValueKind kind = kinds[i];
+          const std::size_t column = kFirstFigureColumn + i;
+          if (column / 64 != word) {
+            nullBits[word] = bits;
+            bits = 0;
+            word = column / 64;
+          }
+          bits |= std::uint64_t{kind == db::ValueKind::Null} << (column % 64);
+          writes |= kind != db::ValueKind::Null;
+          texts |= kind == db::ValueKind::Text;
+        }
+        if (!kinds.empty()) nullBits[word] = bits;
+        for (std::size_t i = 0; texts && i < kinds.size(); ++i) {
+          if (kinds[i] == db::ValueKind::Text &&
+              !validText(r, kFirstFigureColumn + static_cast<int>(i)))
+            return std::nullopt;
+        }
       }
       if (!writes) continue;
       // Anything but an integer row number is left to fill, which reads it as fillBooks does.
