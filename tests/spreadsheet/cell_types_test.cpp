@@ -86,6 +86,39 @@ TEST(CellTypes, OdsRepeatedCellsAnnotationsAndCellsWithoutParagraphs) {
                                       "R3C3=26:05:00", "R3C4=2024-02-29 13:45:00"}));
 }
 
+TEST(CellTypes, XlsxSheetsWithOneSkippedTypeEachInEitherQuotes) {
+  // No sheet holds an inline string: each must still be found to hold a cell liborcus skips.
+  const std::vector<std::pair<std::string, std::string>> cells = {
+      {"<c r=\"A1\" t=\"str\"><f>B1</f><v>formula text</v></c>", "R1C1=formula text"},
+      {"<c r='B2' t='e'><v>#DIV/0!</v></c>", "R2C2=#DIV/0!"},
+      {"<c r=\"C3\" t=\"d\"><v>2024-03-01T00:00:00</v></c>", "R3C3=2024-03-01"},
+  };
+  std::vector<std::pair<std::string, std::string>> parts = {
+      {"[Content_Types].xml",
+       R"(<?xml version="1.0" encoding="UTF-8"?><Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types"><Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/><Default Extension="xml" ContentType="application/xml"/><Override PartName="/xl/workbook.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml"/><Override PartName="/xl/worksheets/sheet1.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml"/><Override PartName="/xl/worksheets/sheet2.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml"/><Override PartName="/xl/worksheets/sheet3.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml"/></Types>)"},
+      {"_rels/.rels",
+       R"(<?xml version="1.0" encoding="UTF-8"?><Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="xl/workbook.xml"/></Relationships>)"},
+      {"xl/workbook.xml",
+       R"(<?xml version="1.0" encoding="UTF-8"?><workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"><sheets><sheet name="S1" sheetId="1" r:id="rId1"/><sheet name="S2" sheetId="2" r:id="rId2"/><sheet name="S3" sheetId="3" r:id="rId3"/></sheets></workbook>)"},
+      {"xl/_rels/workbook.xml.rels",
+       R"(<?xml version="1.0" encoding="UTF-8"?><Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/sheet1.xml"/><Relationship Id="rId2" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/sheet2.xml"/><Relationship Id="rId3" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/sheet3.xml"/></Relationships>)"},
+  };
+  for (std::size_t i = 0; i < cells.size(); ++i)
+    parts.emplace_back(
+        "xl/worksheets/sheet" + std::to_string(i + 1) + ".xml",
+        R"(<?xml version="1.0" encoding="UTF-8"?><worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetData><row r=")" +
+            std::to_string(i + 1) + "\">" + cells[i].first + "</row></sheetData></worksheet>");
+  testing::TempDir dir;
+  testing::writeStoredZip(dir / "types.xlsx", parts);
+  const Workbook book = readWorkbook(dir / "types.xlsx");
+  ASSERT_EQ(book.sheetCount(), 3);
+  for (std::size_t i = 0; i < cells.size(); ++i) {
+    SCOPED_TRACE(cells[i].first);
+    EXPECT_EQ(cellTexts(book.sheet(static_cast<int>(i) + 1)),
+              std::vector<std::string>{cells[i].second});
+  }
+}
+
 TEST(NumberFormats, NumbersPercentsCurrenciesAndSections) {
   struct Case {
     double value;

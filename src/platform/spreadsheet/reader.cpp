@@ -944,10 +944,19 @@ class WorkbookSheetScanner : public orcus::sax_handler {
   std::string id_;
 };
 
-// False when a worksheet part's text cannot hold a cell of the types XlsxCellScanner takes.
+// False when a worksheet part's text cannot hold a cell of the types XlsxCellScanner takes: it
+// holds neither "inlineStr" nor a quoted str, e or d (in either quotes). The quotes are looked at
+// in one pass, since a worksheet holds two for every attribute.
 bool mayHoldSkippedCells(std::string_view xml) {
-  for (std::string_view type : {"inlineStr", "\"str\"", "'str'", "\"e\"", "'e'", "\"d\"", "'d'"}) {
-    if (xml.find(type) != std::string_view::npos) return true;
+  if (memmem(xml.data(), xml.size(), "inlineStr", 9) != nullptr) return true;
+  for (std::size_t i = 0; i < xml.size(); ++i) {
+    const char quote = xml[i];
+    if (quote != '"' && quote != '\'') continue;
+    const std::string_view rest = xml.substr(i + 1);
+    for (std::string_view type : {"str", "e", "d"}) {
+      if (rest.size() > type.size() && rest.starts_with(type) && rest[type.size()] == quote)
+        return true;
+    }
   }
   return false;
 }
