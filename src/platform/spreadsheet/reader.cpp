@@ -952,11 +952,12 @@ bool mayHoldSkippedCells(std::string_view xml) {
   for (std::size_t i = 0; i < xml.size(); ++i) {
     const char quote = xml[i];
     if (quote != '"' && quote != '\'') continue;
+    // Compared character by character: a comparison call at every quote would cost more than
+    // the pass itself.
     const std::string_view rest = xml.substr(i + 1);
-    for (std::string_view type : {"str", "e", "d"}) {
-      if (rest.size() > type.size() && rest.starts_with(type) && rest[type.size()] == quote)
-        return true;
-    }
+    if (rest.size() >= 2 && (rest[0] == 'e' || rest[0] == 'd') && rest[1] == quote) return true;
+    if (rest.size() >= 4 && rest[0] == 's' && rest[1] == 't' && rest[2] == 'r' && rest[3] == quote)
+      return true;
   }
   return false;
 }
