@@ -99,6 +99,11 @@ TEST(TextConversion, InvalidUtf8IsRejectedWithItsOffset) {
       {"\xE6\x95"
        "A",
        0},  // truncated in the middle
+      // After ASCII read eight bytes at a time: the bad byte at and past a word's end.
+      {"abcdefgh\xFF", 8},
+      {"abcdefghij\xC0\xAF", 10},
+      {"0123456789abcdef\x80tail", 16},
+      {"abcdefg数\x80", 10},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.bytes));
@@ -109,6 +114,7 @@ TEST(TextConversion, InvalidUtf8IsRejectedWithItsOffset) {
   }
   EXPECT_TRUE(isValidUtf8(""));
   EXPECT_TRUE(isValidUtf8(kChinese + "\xF4\x8F\xBF\xBF"));  // U+10FFFF
+  EXPECT_TRUE(isValidUtf8("0123456789abcdef" + kChinese + "0123456789"));
 }
 
 TEST(TextConversion, UnpairedSurrogateIsRejectedWithItsPosition) {

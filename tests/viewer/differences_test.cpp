@@ -341,6 +341,17 @@ TEST_F(Differences, AGridFailingDuringTheScanEndsItAndKeepsTheLinesFound) {
   EXPECT_EQ(lines[0].texts, texts({"1", "甲表", "3", "2", "101", "100"}));
 }
 
+TEST_F(Differences, EqualTextsKeptThatAreNotUtf8FailTheScanAsReadingThemFails) {
+  // Equal texts are compared as the grids keep them; bytes that are no UTF-8 must still fail
+  // the scan, as making their texts fails, rather than pass for equal.
+  sheet::Workbook book;
+  book.sheet(1).setText(1, 1, "ok");
+  book.sheet(1).setText(2, 1, "bad \xFF");
+  left().setWorkbook(book.copy());
+  right().setWorkbook(std::move(book));
+  EXPECT_THROW(form_->FindAllDifferences(), FormatError);
+}
+
 TEST_F(Differences, AFailingClickIsShownByTheDefaultErrorDisplay) {
   put(left(), 3, 2, 2, "金额A");
   form_->FindAllDifferences();

@@ -5,6 +5,7 @@
 
 #include <bit>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -91,6 +92,19 @@ std::size_t sequenceLength(std::string_view s) noexcept {
 // Byte offset of the first malformed sequence, or npos when `s` is well-formed.
 std::size_t firstInvalidUtf8(std::string_view s) noexcept {
   for (std::size_t i = 0; i < s.size();) {
+    // ASCII, most of a report's text, eight bytes at a time.
+    std::uint64_t word;
+    if (i + sizeof word <= s.size()) {
+      std::memcpy(&word, s.data() + i, sizeof word);
+      if ((word & 0x8080808080808080U) == 0) {
+        i += sizeof word;
+        continue;
+      }
+    }
+    if (static_cast<unsigned char>(s[i]) < 0x80) {
+      ++i;
+      continue;
+    }
     std::size_t n = sequenceLength(s.substr(i));
     if (n == 0) return i;
     i += n;

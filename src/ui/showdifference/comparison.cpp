@@ -305,6 +305,8 @@ void findSheetDifferences(SheetControl& left, SheetControl& right, DifferenceSin
   cells.reserve(leftCells.size() + rightCells.size());
   std::set_union(leftCells.begin(), leftCells.end(), rightCells.begin(), rightCells.end(),
                  std::back_inserter(cells));
+  const sheet::Worksheet* leftSheet = left.currentWorksheet();
+  const sheet::Worksheet* rightSheet = right.currentWorksheet();
   int row = 0;
   int lastCol = 0;
   for (const sheet::CellPosition& cell : cells) {
@@ -314,9 +316,20 @@ void findSheetDifferences(SheetControl& left, SheetControl& right, DifferenceSin
     }
     const int col = cell.col;
     if (col > lastCol) continue;
+    // Most cells are equal. Where both controls keep their sheets here, the texts are compared
+    // as kept, in UTF-8, and only differing cells have their texts made: UTF-8 and UTF-16 spell
+    // the same characters, so valid texts are equal in one exactly when they are in the other.
+    // Texts that are not valid UTF-8 are left to text(), which fails on them.
+    bool differ = false;
+    if (leftSheet && rightSheet) {
+      const std::string_view leftKept = leftSheet->text(row, col);
+      const std::string_view rightKept = rightSheet->text(row, col);
+      if (leftKept == rightKept && text::isValidUtf8(leftKept)) continue;
+      differ = leftKept != rightKept;
+    }
     std::u16string leftText = left.text(row, col);
     std::u16string rightText = right.text(row, col);
-    if (leftText == rightText) continue;
+    if (!differ && leftText == rightText) continue;
     DifferenceLine line;
     line.number = number;
     line.sheet = left.Sheet();

@@ -330,18 +330,18 @@ void TfrmShowDifference::MarkCell(std::int32_t row, std::int32_t col) {
 }
 
 void TfrmShowDifference::addDifference(const viewer::DifferenceLine& line) {
-  auto* item = new QTreeWidgetItem(ui_->lsvDifferenace);
-  item->setText(0, QString::number(line.number));
-  item->setText(1, QString::fromStdU16String(line.sheetName));
-  item->setText(2, QString::number(line.row));
-  item->setText(3, QString::number(line.col));
-  item->setText(4, QString::fromStdU16String(line.leftText));
-  item->setText(5, QString::fromStdU16String(line.rightText));
+  // Made whole before it joins the list, so that the list's model announces one new row rather
+  // than every field set.
+  auto item = std::make_unique<QTreeWidgetItem>(QStringList{
+      QString::number(line.number), QString::fromStdU16String(line.sheetName),
+      QString::number(line.row), QString::number(line.col),
+      QString::fromStdU16String(line.leftText), QString::fromStdU16String(line.rightText)});
   // The values' whole texts, which their columns may cut short.
   item->setToolTip(4, item->text(4));
   item->setToolTip(5, item->text(5));
   item->setData(0, kSheetRole, line.sheet);
   navigator_.add(line);
+  ui_->lsvDifferenace->addTopLevelItem(item.release());
 }
 
 void TfrmShowDifference::SetUnitCaptions(const std::string& captionS, const std::string& captionD) {

@@ -58,6 +58,10 @@ std::u16string F1BookControl::text(int row, int col) const {
   return book_.textUtf16(row, col);
 }
 
+const sheet::Worksheet* F1BookControl::currentWorksheet() const {
+  return &book_.workbook().current();
+}
+
 std::vector<sheet::CellPosition> F1BookControl::textCells(int lastRow) const {
   return book_.workbook().current().textCells(lastRow);
 }

@@ -80,6 +80,10 @@ class SheetControl {
   virtual void EntryRC(int row, int col, std::u16string_view text) = 0;
   // The text of cell (row, col) of the current sheet; empty for an empty cell.
   virtual std::u16string text(int row, int col) const = 0;
+  // The current sheet as the control keeps it (texts in UTF-8), for a reader that compares many
+  // texts without making each; valid until the current sheet changes. Null when the control
+  // keeps none in this process (the default).
+  virtual const sheet::Worksheet* currentWorksheet() const { return nullptr; }
   // The cells of rows 1..lastRow of the current sheet whose text is not empty, row by row and left
   // to right; every other cell's text is empty. Costs time in proportion to the cells the sheet
   // holds, whatever its extent.
@@ -117,6 +121,7 @@ class F1BookControl final : public SheetControl {
   void EntryRC(int row, int col, std::string_view utf8) override;
   void EntryRC(int row, int col, std::u16string_view text) override;
   std::u16string text(int row, int col) const override;
+  const sheet::Worksheet* currentWorksheet() const override;
   std::vector<sheet::CellPosition> textCells(int lastRow) const override;
   std::u16string sheetName(int sheet) const override;
   std::unique_ptr<CellFormatObject> getCellFormat() const override;
