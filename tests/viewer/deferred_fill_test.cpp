@@ -66,6 +66,19 @@ class DeferredFills : public testing::ViewerTest {
     deferred_.DeferFills(true);
   }
   std::string path() const { return (dir_ / "t.xlsx").string(); }
+  // Fills copies of S and D into sheet index `sheetIndex` of both viewers, the eager one first;
+  // `appended`: as a backend fills them, value by value from views.
+  void fillBoth(int sheetIndex, const db::RowSet& s, const db::RowSet& d, bool appended) {
+    for (TfrmShowDifference* form : {form_.get(), &deferred_}) {
+      form->SetSheet(sheetIndex);
+      db::RowSet copyS = appended ? appendedCopy(s) : s;
+      db::RowSet copyD = appended ? appendedCopy(d) : d;
+      copyS.first();
+      copyD.first();
+      TSampleData sample;
+      form->FillBooks(copyS, copyD, sample);
+    }
+  }
 
   TfrmShowDifference deferred_;
 };
@@ -81,16 +94,8 @@ TEST_F(DeferredFills, GiveTheGridsThatWritingEveryValueGives) {
         const int rowsS = static_cast<int>(random() % 6);
         const int rowsD = static_cast<int>(random() % 6);
         db::RowSet s = randomRows(random, rowsS), d = randomRows(random, rowsD);
-        for (TfrmShowDifference* form : {form_.get(), &deferred_}) {
-          form->SetSheet(sheetIndex);
-          // Odd seeds fill from rows as a backend appends them.
-          db::RowSet copyS = seed % 2 ? appendedCopy(s) : s;
-          db::RowSet copyD = seed % 2 ? appendedCopy(d) : d;
-          copyS.first();
-          copyD.first();
-          TSampleData sample;
-          form->FillBooks(copyS, copyD, sample);
-        }
+        // Odd seeds fill from rows as a backend appends them.
+        fillBoth(sheetIndex, s, d, seed % 2 == 1);
       }
       for (TfrmShowDifference* form : {form_.get(), &deferred_}) form->SetSheet(0);
     }
@@ -112,16 +117,8 @@ TEST_F(DeferredFills, OfRowsWithTheSameRowNumbersKeepWhatEarlierRowsLeftUnderThe
       for (int sheetIndex = 0; sheetIndex < 2; ++sheetIndex) {
         db::RowSet s = randomRows(random, 3 + sheetIndex, true);
         db::RowSet d = randomRows(random, 3 + sheetIndex, true);
-        for (TfrmShowDifference* form : {form_.get(), &deferred_}) {
-          form->SetSheet(sheetIndex);
-          // Odd seeds fill from rows as a backend appends them.
-          db::RowSet copyS = seed % 2 ? appendedCopy(s) : s;
-          db::RowSet copyD = seed % 2 ? appendedCopy(d) : d;
-          copyS.first();
-          copyD.first();
-          TSampleData sample;
-          form->FillBooks(copyS, copyD, sample);
-        }
+        // Odd seeds fill from rows as a backend appends them.
+        fillBoth(sheetIndex, s, d, seed % 2 == 1);
       }
     }
     EXPECT_EQ(contents(deferred_.F1Book1()), contents(form_->F1Book1()));
