@@ -81,8 +81,8 @@ class SheetControl {
   // The text of cell (row, col) of the current sheet; empty for an empty cell.
   virtual std::u16string text(int row, int col) const = 0;
   // The current sheet as the control keeps it (texts in UTF-8), for a reader that compares many
-  // texts without making each; valid until the current sheet changes. Null when the control
-  // keeps none in this process (the default).
+  // texts without making each; valid until the current sheet changes or the workbook is
+  // replaced. Null when the control keeps none in this process (the default).
   virtual const sheet::Worksheet* currentWorksheet() const { return nullptr; }
   // The cells of rows 1..lastRow of the current sheet whose text is not empty, row by row and left
   // to right; every other cell's text is empty. Costs time in proportion to the cells the sheet
