@@ -297,25 +297,20 @@ class RowSet {
     const std::size_t bytesStart = bytes_.size();
     packed_.resize(start + columns);  // Packed's constructor leaves it unset: nothing is zeroed
     Packed* p = packed_.data() + start;
-    std::uint64_t nulls = 0;
-    std::uint64_t texts = 0;
+    // The masks are gathered while each kind is at hand: a pass over the packed row afterwards
+    // would read back what was just written.
+    RowMasks masks;
     try {
       for (std::size_t c = 0; c < columns; ++c) {
         const CellView v = cellAt(static_cast<int>(c));
         if (v.bytes.size() > UINT32_MAX) tooLong();
         pack(v, p[c]);
-        nulls |= std::uint64_t{v.kind == ValueKind::Null} << (c % 64);
-        texts |= std::uint64_t{v.kind == ValueKind::Text} << (c % 64);
+        masks.add(c, v.kind);
       }
-      if (columns <= kMaskColumns) {
-        nullMasks_.push_back(nulls);
-        textMasks_.push_back(texts);
-      }
+      keepMasks(masks);
     } catch (...) {
       packed_.resize(start);
       bytes_.resize(bytesStart);
-      nullMasks_.resize(static_cast<std::size_t>(rowCount_));
-      textMasks_.resize(static_cast<std::size_t>(rowCount_));
       throw;
     }
     ++rowCount_;
@@ -446,6 +441,27 @@ class RowSet {
       to[0] = from[0];
       to[n / 2] = from[n / 2];
       to[n - 1] = from[n - 1];
+    }
+  }
+  // A row's NULLs and texts as bits, gathered column by column (columns past 63 wrap; their
+  // masks are not kept).
+  struct RowMasks {
+    std::uint64_t nulls = 0;
+    std::uint64_t texts = 0;
+    void add(std::size_t column, ValueKind kind) noexcept {
+      nulls |= std::uint64_t{kind == ValueKind::Null} << (column % 64);
+      texts |= std::uint64_t{kind == ValueKind::Text} << (column % 64);
+    }
+  };
+  // Keeps the masks of the row being ended, while the columns are few enough.
+  void keepMasks(const RowMasks& masks) {
+    if (names_.size() > kMaskColumns) return;
+    textMasks_.push_back(masks.texts);
+    try {
+      nullMasks_.push_back(masks.nulls);
+    } catch (...) {
+      textMasks_.pop_back();  // both masks of a row, or neither
+      throw;
     }
   }
   // Copies a value into `p`, field by field: a value made aside and then copied whole would be

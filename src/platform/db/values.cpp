@@ -327,17 +327,10 @@ void RowSet::endRow() {
   if (packed_.size() != (static_cast<std::size_t>(rowCount_) + 1) * names_.size())
     incompleteRow();
   if (rowCount_ == std::numeric_limits<int>::max()) tooManyRows();
-  if (names_.size() <= kMaskColumns) {
-    std::uint64_t nulls = 0;
-    std::uint64_t texts = 0;
-    const Packed* p = packed_.data() + static_cast<std::size_t>(rowCount_) * names_.size();
-    for (std::size_t c = 0; c < names_.size(); ++c) {
-      nulls |= std::uint64_t{p[c].kind == ValueKind::Null} << c;
-      texts |= std::uint64_t{p[c].kind == ValueKind::Text} << c;
-    }
-    nullMasks_.push_back(nulls);
-    textMasks_.push_back(texts);
-  }
+  RowMasks masks;
+  const Packed* row = packed_.data() + static_cast<std::size_t>(rowCount_) * names_.size();
+  for (std::size_t c = 0; c < names_.size(); ++c) masks.add(c, row[c].kind);
+  keepMasks(masks);
   ++rowCount_;
 }
 

@@ -83,10 +83,8 @@ std::optional<PendingFills::Shapes> PendingFills::shapesOf(const db::RowSet& S,
     // Which figures of a row are NULL and which are text: from the masks the row set keeps, or
     // else from the row's kinds.
     const bool masked = unit.hasMasks() && columns > kFirstFigureColumn;
-    const std::uint64_t figures =
-        masked ? (columns == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << columns) - 1) &
-                     ~((std::uint64_t{1} << kFirstFigureColumn) - 1)
-               : 0;
+    std::uint64_t figures = ~((std::uint64_t{1} << kFirstFigureColumn) - 1);  // the figure columns
+    if (columns < 64) figures &= (std::uint64_t{1} << columns) - 1;
     std::vector<db::ValueKind> kinds(
         static_cast<std::size_t>(std::max(0, columns - kFirstFigureColumn)));
     auto validText = [&unit](int row, int column) {
@@ -104,27 +102,14 @@ std::optional<PendingFills::Shapes> PendingFills::shapesOf(const db::RowSet& S,
         }
       } else {
         if (columns > kFirstFigureColumn) unit.kinds(r, kFirstFigureColumn, columns, kinds.data());
-        // Without branches on the kinds, which NULLs scattered among the figures would
-        // mispredict, and with a word's bits gathered in a register before it is stored.
-        bool texts = false;
-        std::uint64_t bits = 0;
-        std::size_t word = kFirstFigureColumn / 64;
         for (std::size_t i = 0; i < kinds.size(); ++i) {
-          const db::ValueKind kind = kinds[i];
           const std::size_t column = kFirstFigureColumn + i;
-          if (column / 64 != word) {
-            nullBits[word] = bits;
-            bits = 0;
-            word = column / 64;
+          if (kinds[i] == db::ValueKind::Null) {
+            nullBits[column / 64] |= std::uint64_t{1} << (column % 64);
+            continue;
           }
-          bits |= std::uint64_t{kind == db::ValueKind::Null} << (column % 64);
-          writes |= kind != db::ValueKind::Null;
-          texts |= kind == db::ValueKind::Text;
-        }
-        if (!kinds.empty()) nullBits[word] = bits;
-        for (std::size_t i = 0; texts && i < kinds.size(); ++i) {
-          if (kinds[i] == db::ValueKind::Text &&
-              !validText(r, kFirstFigureColumn + static_cast<int>(i)))
+          writes = true;
+          if (kinds[i] == db::ValueKind::Text && !validText(r, static_cast<int>(column)))
             return std::nullopt;
         }
       }
