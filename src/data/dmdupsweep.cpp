@@ -397,14 +397,52 @@ std::filesystem::path TdmDupsweep::JournalPath() const {
 
 journal::SavedTable TdmDupsweep::readKept(const std::string& table,
                                           const std::vector<std::string>& lines) {
-  std::unique_ptr<db::RowSet> rows = connection().query(sql::joined(lines));
+  // A SQLite database reached through ODBC: the SQLite ODBC driver hands every value over as a
+  // text it has made of it (reals to 15 digits, texts to their first NUL, blobs as X'..', any
+  // value of a column without a declared type as text), which does not keep it. The rows are
+  // read with each value's storage class and exact bytes instead.
+  const bool typed = Dialect() == db::Dialect::SQLite &&
+                     db::parseConnectionString(connectionString_).kind ==
+                         db::ConnectionTarget::Kind::Odbc;
+  std::unique_ptr<db::RowSet> rows;
+  std::string utf16;
+  if (typed) {
+    std::vector<std::string> limited = lines;
+    limited.push_back("  Limit 0");
+    const std::unique_ptr<db::RowSet> shape = connection().query(sql::joined(limited));
+    std::vector<std::string> columns;
+    for (int c = 0; c < shape->columnCount(); ++c) columns.push_back(shape->columnName(c));
+    const std::unique_ptr<db::RowSet> encoding = connection().query("PRAGMA encoding");
+    if (!encoding->eof()) {
+      const std::string name = encoding->field(0).asText();
+      if (name == "UTF-16le") utf16 = "le";
+      if (name == "UTF-16be") utf16 = "be";
+    }
+    rows = connection().query(sql::joined(sql::keptRowsTyped(lines, columns)));
+  } else {
+    rows = connection().query(sql::joined(lines));
+  }
   journal::SavedTable saved;
   saved.name = table;
   for (int c = 0; c < rows->columnCount(); ++c) saved.columns.push_back(rows->columnName(c));
   for (int r = 0; r < rows->rowCount(); ++r) {
     std::vector<db::Value> row;
     row.reserve(saved.columns.size());
-    for (int c = 0; c < rows->columnCount(); ++c) row.push_back(rows->at(r, c));
+    for (int c = 0; c < rows->columnCount(); ++c) {
+      if (!typed) {
+        row.push_back(rows->at(r, c));
+        continue;
+      }
+      const db::CellView cell = rows->view(r, c);
+      try {
+        if (cell.kind != db::ValueKind::Text) throw DatabaseError("不是文字");
+        row.push_back(sql::typedKeptValue(cell.bytes, utf16));
+      } catch (const DatabaseError& e) {
+        throw JournalError("表 " + table + " 第 " + std::to_string(r + 1) + " 行的列 " +
+                           saved.columns[std::size_t(c)] +
+                           " 的值无法原样保存到删除日志中（" + e.what() + "）；数据没有删除。");
+      }
+    }
     saved.rows.push_back(std::move(row));
   }
   saved.savedRows = rows->rowCount();

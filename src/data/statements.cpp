@@ -1,5 +1,9 @@
 #include "data/statements.h"
 
+#include <charconv>
+
+#include "platform/text/text.h"
+
 namespace dupsweep::sql {
 namespace {
 
@@ -248,6 +252,83 @@ Lines insertRow(db::Dialect d, std::string_view table, const std::vector<std::st
       "Insert into " + tableName(d, table) + " (" + names + ")",
       "  Values (" + markers + ")",
   };
+}
+
+Lines keptRowsTyped(const Lines& kept, const std::vector<std::string>& columns) {
+  std::string list;
+  for (const std::string& column : columns) {
+    if (column.find('\0') != std::string::npos)
+      throw DatabaseError("A column name holds a NUL character");
+    const std::string c = tableName(db::Dialect::SQLite, column);
+    if (!list.empty()) list += ", ";
+    list += "CASE typeof(" + c + ") WHEN 'null' THEN 'n' WHEN 'integer' THEN 'i' || " + c +
+            " WHEN 'real' THEN 'r' || printf('%!.20e', " + c + ") WHEN 'text' THEN 't' || hex(" +
+            c + ") ELSE 'b' || hex(" + c + ") END AS " + c;
+  }
+  Lines typed = kept;
+  const std::string all = "Select *";
+  if (typed.empty() || !typed.front().starts_with(all))
+    throw DatabaseError("The statement does not select every column");
+  typed.front().replace(0, all.size(), "Select " + list);
+  return typed;
+}
+
+db::Value typedKeptValue(std::string_view cell, std::string_view utf16) {
+  const auto invalid = [cell](const char* why) -> DatabaseError {
+    return DatabaseError("值 \"" + text::utf8Prefix(cell, 40) + "\" " + why);
+  };
+  if (cell.empty()) throw invalid("没有存储类别");
+  const char tag = cell.front();
+  const std::string_view body = cell.substr(1);
+  const auto hexBytes = [&]() {
+    std::string out;
+    if (body.size() % 2 != 0) throw invalid("的十六进制字节不完整");
+    out.reserve(body.size() / 2);
+    for (std::size_t i = 0; i < body.size(); i += 2) {
+      unsigned byte = 0;
+      const auto r = std::from_chars(body.data() + i, body.data() + i + 2, byte, 16);
+      if (r.ec != std::errc() || r.ptr != body.data() + i + 2) throw invalid("不是十六进制字节");
+      out += static_cast<char>(byte);
+    }
+    return out;
+  };
+  switch (tag) {
+    case 'n':
+      if (body.empty()) return db::Null{};
+      break;
+    case 'i': {
+      std::int64_t v = 0;
+      const auto r = std::from_chars(body.data(), body.data() + body.size(), v);
+      if (r.ec == std::errc() && r.ptr == body.data() + body.size() && !body.empty()) return v;
+      throw invalid("不是一个 64 位整数");
+    }
+    case 'r':
+      if (const auto d = db::doubleFromSqlitePrintf(body)) return *d;
+      throw invalid("不能准确地读成一个双精度数");
+    case 't': {
+      std::string bytes = hexBytes();
+      if (utf16.empty()) return bytes;
+      if (bytes.size() % 2 != 0) throw invalid("不是完整的 UTF-16 文字");
+      std::u16string units(bytes.size() / 2, u'\0');
+      for (std::size_t i = 0; i < units.size(); ++i) {
+        const auto lo = static_cast<unsigned char>(bytes[2 * i + (utf16 == "be" ? 1 : 0)]);
+        const auto hi = static_cast<unsigned char>(bytes[2 * i + (utf16 == "be" ? 0 : 1)]);
+        units[i] = static_cast<char16_t>(lo | (hi << 8));
+      }
+      try {
+        return text::utf16ToUtf8(units);
+      } catch (const Error&) {
+        throw invalid("不是有效的 UTF-16 文字");
+      }
+    }
+    case 'b': {
+      const std::string bytes = hexBytes();
+      return db::Bytes(bytes.begin(), bytes.end());
+    }
+    default:
+      break;
+  }
+  throw invalid("的存储类别不明");
 }
 
 }  // namespace dupsweep::sql

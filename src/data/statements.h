@@ -90,6 +90,22 @@ Lines keptTableRows(db::Dialect d, std::string_view table, std::string_view unit
 Lines keptStatusRows(std::string_view periodId, std::string_view unitCode,
                      std::string_view taskCode, std::int32_t level);
 
+// The SQLite statement of `kept` (keptTableRows or keptStatusRows of the SQLite dialect, whose
+// `columns` they are) with every value selected as one text that keeps it exactly, for a route
+// whose driver hands values over only as texts it has shortened (the SQLite ODBC driver: reals
+// to 15 digits, texts to their first NUL, every value of a column without a declared type as a
+// text). Each text starts with the value's storage class: "n" (NULL), "i" and the integer,
+// "r" and the real as printf('%!.20e'), "t" and the text's bytes in hexadecimal, "b" and the
+// blob's bytes in hexadecimal. The columns keep their names. Throws DatabaseError for a column
+// name holding a NUL character.
+Lines keptRowsTyped(const Lines& kept, const std::vector<std::string>& columns);
+
+// The value a text of keptRowsTyped stands for, with the kind of its storage class (Null,
+// Integer, Floating, Text, Bytes). `utf16` names the byte order of a database that keeps its
+// texts in UTF-16 ("le" or "be"); empty for UTF-8. Throws DatabaseError, saying why, for a text
+// that does not give back exactly one value.
+db::Value typedKeptValue(std::string_view cell, std::string_view utf16 = {});
+
 // Puts one row back: the table named as tableName() does, the columns in the given order (each
 // bare when isBareName, else delimited the same way), one '?' marker per column for the row's
 // values, which are bound, never written into the text. Requires a safe table name and at least

@@ -391,6 +391,11 @@ std::int64_t Journal::add(const Entry& entry) {
           throw JournalError("删除日志的记录有误：表 " + saved.name + " 的一行与它的列数不符");
         for (size_t c = 0; c < row.size(); ++c) {
           value.integer(1, id).integer(2, std::int64_t(t)).integer(3, std::int64_t(r));
+          // SQLite keeps a NaN as NULL: such a value would not come back.
+          if (const double* d = std::get_if<double>(&row[c]); d && *d != *d)
+            throw JournalError("删除日志无法原样保存表 " + saved.name + " 第 " +
+                               std::to_string(r + 1) + " 行的列 " + saved.columns[c] +
+                               " 的值（NaN）");
           value.integer(4, std::int64_t(c)).integer(5, static_cast<int>(db::kindOf(row[c])));
           if (const int rc = bindValue(value.get(), 6, row[c]); rc != SQLITE_OK) fail(rc, "写入");
           run(value);

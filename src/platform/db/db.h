@@ -213,6 +213,12 @@ std::string displayText(const Value& v);
 // displayText of the value a view shows.
 std::string displayText(const CellView& v);
 
+// The double that SQLite's printf('%!.20e', x) wrote as `text` ("3.00000000000000044408e-01",
+// "-Inf"), or nullopt when the text does not give back one double exactly. SQLite's digits past
+// the seventeenth are not exact, so the text is read as its nearest double, which SQLite's own
+// printf must write again as the same text.
+std::optional<double> doubleFromSqlitePrintf(std::string_view text);
+
 // ---- Row sets --------------------------------------------------------------------------------
 
 class RowSet;

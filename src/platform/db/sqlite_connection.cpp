@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <filesystem>
@@ -416,3 +417,20 @@ std::unique_ptr<Connection> openSqlite(const ConnectionTarget& target) {
 }
 
 }  // namespace dupsweep::db::detail
+
+namespace dupsweep::db {
+
+std::optional<double> doubleFromSqlitePrintf(std::string_view text) {
+  double value = 0;
+  const char* end = text.data() + text.size();
+  const auto read = std::from_chars(text.data(), end, value);
+  if (text.empty() || read.ec != std::errc() || read.ptr != end || value != value) return std::nullopt;
+  char* again = sqlite3_mprintf("%!.20e", value);
+  if (!again) throw DatabaseError("Out of memory.", "HY001");
+  const bool same = text == again;
+  sqlite3_free(again);
+  if (!same) return std::nullopt;
+  return value;
+}
+
+}  // namespace dupsweep::db

@@ -1,0 +1,60 @@
+// A deletion and its restore through the SQLite ODBC driver, which hands every value over as a
+// text it has made of it: every kind of value SQLite keeps must come back exactly as it was, in
+// a database that keeps its text in UTF-8 and in one that keeps it in UTF-16.
+#include <gtest/gtest.h>
+
+#include "data/dmdupsweep.h"
+#include "support/sqlite_file.h"
+#include "support/table_dump.h"
+#include "support/temp_dir.h"
+
+namespace dupsweep {
+namespace {
+
+TEST(JournalThroughOdbc, EveryValueComesBackExactly) {
+  for (const char* encoding : {"UTF-8", "UTF-16le"}) {
+    SCOPED_TRACE(encoding);
+    testing::SqliteFile host;
+    host.exec(std::string("PRAGMA encoding = '") + encoding + "'");
+    host.createHostSchema();
+    // Declared types as the host's tables have them, and a column without one, which keeps
+    // each value as it was given.
+    host.exec(R"(
+      CREATE TABLE DataNumT01_B01_1(sPeriodID TEXT, sUnitCode TEXT, nRow INTEGER,
+        nDec DECIMAL(18,2), fReal REAL, xAny, oBlob BLOB, sText TEXT, bFlag BOOLEAN, dWhen DATETIME);
+      CREATE TABLE DataBalanceT01_B01_1(sPeriodID TEXT, sUnitCode TEXT, nRow INTEGER, nB NUMERIC);
+      INSERT INTO DataNumT01_B01_1 VALUES
+        ('2024N','U1',1,'NaN',0.1+0.2,42,x'00FF','a'||char(0)||'b',1,'2024-03-01 12:30:00'),
+        ('2024N','U1',2,1234.5,-1.7976931348623157e308,0.1+0.2,x'','中文',0,''),
+        ('2024N','U1',3,'12,5',4.9406564584124654e-324,'X''00FF''',NULL,'',2,NULL),
+        ('2024N','U1',4,NULL,9e999,x'0000',x'61',NULL,NULL,20240301),
+        ('2024N','U1',5,7,'text',9223372036854775807,'Z',-9223372036854775808,'1',1.5),
+        ('2024N','U1',6,-0.0,1e-7,'x'||char(0),char(0),'   ','true',-9e999),
+        ('2024N','U2',1,'NaN',0.1+0.2,42,x'00FF','a'||char(0)||'b',1,'2024-03-01 12:30:00');
+      INSERT INTO DataBalanceT01_B01_1 VALUES ('2024N','U1',1,'NaN'),('2024N','U1',2,0.1+0.2);
+      INSERT INTO Status VALUES ('2024N','U1','T01',1);
+    )");
+    const std::vector<std::string> tables = {"DataNumT01_B01_1", "DataBalanceT01_B01_1",
+                                             "Status"};
+    const auto before = testing::dumpTables(host.path(), tables);
+
+    testing::TempDir dir;
+    TdmDupsweep odbc;
+    odbc.SetConnection("Provider=MSDASQL;Driver=SQLite3;Database=" + host.path().string());
+    odbc.SetJournalPath(dir / "journal.db");
+    TSampleData sheet;
+    sheet.sTaskCode = "T01";
+    sheet.sSampleCode = "B01";
+    sheet.nSampleLevel = 1;
+    sheet.sPeriodID = "2024N";
+    ASSERT_EQ(odbc.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1), 6 + 2 + 1);
+    EXPECT_EQ(host.scalar("SELECT count(*) FROM DataNumT01_B01_1 WHERE sUnitCode = 'U1'"), 0);
+    const auto entries = odbc.DeletionEntries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(odbc.RestoreDeletion(entries.front().id), 6 + 2 + 1);
+    EXPECT_EQ(testing::dumpTables(host.path(), tables), before);
+  }
+}
+
+}  // namespace
+}  // namespace dupsweep
