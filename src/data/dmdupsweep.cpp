@@ -401,9 +401,9 @@ journal::SavedTable TdmDupsweep::readKept(const std::string& table,
   // text it has made of it (reals to 15 digits, texts to their first NUL, blobs as X'..', any
   // value of a column without a declared type as text), which does not keep it. The rows are
   // read with each value's storage class and exact bytes instead.
-  const bool typed = Dialect() == db::Dialect::SQLite &&
-                     db::parseConnectionString(connectionString_).kind ==
-                         db::ConnectionTarget::Kind::Odbc;
+  const bool typed =
+      Dialect() == db::Dialect::SQLite &&
+      db::parseConnectionString(connectionString_).kind == db::ConnectionTarget::Kind::Odbc;
   std::unique_ptr<db::RowSet> rows;
   std::string utf16;
   if (typed) {
@@ -439,8 +439,8 @@ journal::SavedTable TdmDupsweep::readKept(const std::string& table,
         row.push_back(sql::typedKeptValue(cell.bytes, utf16));
       } catch (const DatabaseError& e) {
         throw JournalError("表 " + table + " 第 " + std::to_string(r + 1) + " 行的列 " +
-                           saved.columns[std::size_t(c)] +
-                           " 的值无法原样保存到删除日志中（" + e.what() + "）；数据没有删除。");
+                           saved.columns[std::size_t(c)] + " 的值无法原样保存到删除日志中（" +
+                           e.what() + "）；数据没有删除。");
       }
     }
     saved.rows.push_back(std::move(row));

@@ -1,7 +1,10 @@
 // A deletion and its restore through the SQLite ODBC driver, which hands every value over as a
 // text it has made of it: every kind of value SQLite keeps must come back exactly as it was, in
-// a database that keeps its text in UTF-8 and in one that keeps it in UTF-16.
+// a database that keeps its text in UTF-8 and in one that keeps it in UTF-16. A value that the
+// journal cannot keep stops the deletion before anything is deleted or journaled.
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 #include "data/dmdupsweep.h"
 #include "support/sqlite_file.h"
@@ -34,8 +37,7 @@ TEST(JournalThroughOdbc, EveryValueComesBackExactly) {
       INSERT INTO DataBalanceT01_B01_1 VALUES ('2024N','U1',1,'NaN'),('2024N','U1',2,0.1+0.2);
       INSERT INTO Status VALUES ('2024N','U1','T01',1);
     )");
-    const std::vector<std::string> tables = {"DataNumT01_B01_1", "DataBalanceT01_B01_1",
-                                             "Status"};
+    const std::vector<std::string> tables = {"DataNumT01_B01_1", "DataBalanceT01_B01_1", "Status"};
     const auto before = testing::dumpTables(host.path(), tables);
 
     testing::TempDir dir;
@@ -54,6 +56,65 @@ TEST(JournalThroughOdbc, EveryValueComesBackExactly) {
     EXPECT_EQ(odbc.RestoreDeletion(entries.front().id), 6 + 2 + 1);
     EXPECT_EQ(testing::dumpTables(host.path(), tables), before);
   }
+}
+
+// A driver that hands over a double NaN, which SQLite (and so the journal) would keep as NULL.
+class NaNFigures : public db::Connection {
+ public:
+  explicit NaNFigures(const std::string& connectionString) : inner_(db::open(connectionString)) {}
+  db::Dialect dialect() const override { return inner_->dialect(); }
+  std::unique_ptr<db::RowSet> query(std::string_view sql) override {
+    auto rows = inner_->query(sql);
+    std::vector<std::string> names;
+    std::vector<db::Value> cells;
+    for (int c = 0; c < rows->columnCount(); ++c) names.push_back(rows->columnName(c));
+    for (int r = 0; r < rows->rowCount(); ++r)
+      for (int c = 0; c < rows->columnCount(); ++c)
+        cells.push_back(std::holds_alternative<double>(rows->at(r, c)) ? db::Value(std::nan(""))
+                                                                       : rows->at(r, c));
+    return std::make_unique<db::RowSet>(std::move(names), std::move(cells));
+  }
+  std::int64_t execute(std::string_view sql) override { return inner_->execute(sql); }
+  std::int64_t executeWith(std::string_view sql, const std::vector<db::Value>& params) override {
+    return inner_->executeWith(sql, params);
+  }
+  void begin() override { inner_->begin(); }
+  void commit() override { inner_->commit(); }
+  void rollback() override { inner_->rollback(); }
+
+ private:
+  std::unique_ptr<db::Connection> inner_;
+};
+
+TEST(JournalThroughOdbc, AValueTheJournalCannotKeepStopsTheDeletion) {
+  testing::SqliteFile host;
+  host.createHostSchema();
+  host.exec(R"(
+    CREATE TABLE DataNumT01_B01_1(sPeriodID TEXT, sUnitCode TEXT, nRow INTEGER, fReal REAL);
+    CREATE TABLE DataBalanceT01_B01_1(sPeriodID TEXT, sUnitCode TEXT, nRow INTEGER);
+    INSERT INTO DataNumT01_B01_1 VALUES ('2024N','U1',1,0.5);
+  )");
+  const auto before = testing::dumpTable(host.path(), "DataNumT01_B01_1");
+  testing::TempDir dir;
+  TdmDupsweep dm([](const std::string& s) { return std::make_unique<NaNFigures>(s); });
+  dm.SetConnection(host.connectionString());
+  dm.SetJournalPath(dir / "journal.db");
+  TSampleData sheet;
+  sheet.sTaskCode = "T01";
+  sheet.sSampleCode = "B01";
+  sheet.nSampleLevel = 1;
+  sheet.sPeriodID = "2024N";
+  try {
+    dm.DeleteRepeatedCopy(sheet, "U1", false, "T01", 1);
+    FAIL() << "deleted a value the journal cannot keep";
+  } catch (const JournalError& e) {
+    const std::string what = e.what();
+    EXPECT_NE(what.find("fReal"), std::string::npos) << what;
+    EXPECT_NE(what.find("NaN"), std::string::npos) << what;
+    EXPECT_NE(what.find("数据没有删除"), std::string::npos) << what;
+  }
+  EXPECT_EQ(testing::dumpTable(host.path(), "DataNumT01_B01_1"), before);
+  EXPECT_TRUE(dm.DeletionEntries().empty());
 }
 
 }  // namespace

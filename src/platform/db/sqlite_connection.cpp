@@ -424,7 +424,8 @@ std::optional<double> doubleFromSqlitePrintf(std::string_view text) {
   double value = 0;
   const char* end = text.data() + text.size();
   const auto read = std::from_chars(text.data(), end, value);
-  if (text.empty() || read.ec != std::errc() || read.ptr != end || value != value) return std::nullopt;
+  if (text.empty() || read.ec != std::errc() || read.ptr != end || value != value)
+    return std::nullopt;
   char* again = sqlite3_mprintf("%!.20e", value);
   if (!again) throw DatabaseError("Out of memory.", "HY001");
   const bool same = text == again;
