@@ -9,19 +9,6 @@ const std::string& sheetName(const DiscoveryResult& result, int sheet) {
   return result.sheets.at(static_cast<std::size_t>(sheet)).sSampleName;
 }
 
-void writeTable(sheet::XlsxExport& book, const std::string& name,
-                const std::vector<std::string>& titles, const std::vector<double>& widths,
-                const std::vector<std::vector<std::string>>& rows) {
-  const int sheet = book.addSheet(name);
-  for (std::size_t col = 0; col < titles.size(); ++col) {
-    book.write(sheet, 0, static_cast<int>(col), titles[col]);
-    book.setColumnWidth(sheet, static_cast<int>(col), widths[col]);
-  }
-  for (std::size_t row = 0; row < rows.size(); ++row)
-    for (std::size_t col = 0; col < rows[row].size(); ++col)
-      book.write(sheet, static_cast<int>(row) + 1, static_cast<int>(col), rows[row][col]);
-}
-
 }  // namespace
 
 std::string identicalSheetsText(const DiscoveryResult& result, const DiscoveredPair& pair) {
@@ -52,21 +39,21 @@ const std::vector<std::string>& discoveryGroupColumns() {
 
 void writeDiscoveryWorkbook(const std::string& path, const DiscoveryResult& result) {
   sheet::XlsxExport book(path);
-  std::vector<std::vector<std::string>> pairs;
+  const int pairs =
+      book.addTable("重复数据单位", discoveryPairColumns(), {16, 12, 16, 12, 10, 40, 30});
   for (const DiscoveredPair& pair : result.pairs)
-    pairs.push_back({pair.UnitS.sUnitName, pair.UnitS.sUnitCode, pair.UnitD.sUnitName,
-                     pair.UnitD.sUnitCode, std::to_string(pair.identical.size()),
-                     identicalSheetsText(result, pair), nearSheetsText(result, pair)});
-  writeTable(book, "重复数据单位", discoveryPairColumns(), {16, 12, 16, 12, 10, 40, 30}, pairs);
-  std::vector<std::vector<std::string>> groups;
+    book.appendRow(pairs, {pair.UnitS.sUnitName, pair.UnitS.sUnitCode, pair.UnitD.sUnitName,
+                           pair.UnitD.sUnitCode, static_cast<double>(pair.identical.size()),
+                           identicalSheetsText(result, pair), nearSheetsText(result, pair)});
+  // One unit a row: the units of a group can be more than one cell holds.
+  const int groups = book.addTable("相同的表", discoveryGroupColumns(), {10, 20, 8, 10, 14});
   for (const DiscoveredGroup& group : result.groups) {
     const TSampleData& sheet = result.sheets.at(static_cast<std::size_t>(group.sheet));
-    std::string codes;
-    for (const std::string& code : group.unitCodes) codes += (codes.empty() ? "" : "、") + code;
-    groups.push_back({sheet.sSampleCode, sheet.sSampleName, std::to_string(group.unitCodes.size()),
-                      group.common ? "是" : "否", codes});
+    const auto size = static_cast<double>(group.unitCodes.size());
+    for (const std::string& code : group.unitCodes)
+      book.appendRow(
+          groups, {sheet.sSampleCode, sheet.sSampleName, size, group.common ? "是" : "否", code});
   }
-  writeTable(book, "相同的表", discoveryGroupColumns(), {10, 20, 8, 10, 60}, groups);
   book.close();
 }
 

@@ -16,12 +16,14 @@ std::string nearSheetsText(const DiscoveryResult& result, const DiscoveredPair& 
 
 // The titles of the pairs sheet: 单位1, 单位1代码, 单位2, 单位2代码, 相同表数, 相同的表, 近似的表.
 const std::vector<std::string>& discoveryPairColumns();
-// The titles of the groups sheet: 表代码, 表, 单位数, 共同内容, 单位代码.
+// The titles of the groups sheet: 表代码, 表, 单位数, 共同内容, 单位代码 (one row for each unit
+// of a group, the group's columns repeated).
 const std::vector<std::string>& discoveryGroupColumns();
 
 // Writes the pairs (in rank order) to a sheet "重复数据单位" and the groups to a sheet "相同的表"
-// of an xlsx workbook at `path`, replacing a file there. Throws FileError "Unable to write to
-// <path>" on failure, leaving no new file.
+// of an xlsx workbook at `path`, replacing a file there; rows beyond a sheet's go on in a further
+// sheet ("重复数据单位 (2)"...) below the titles again. Counts are number cells. Throws FileError
+// "Unable to write to <path>: <reason>" on failure, leaving no new file.
 void writeDiscoveryWorkbook(const std::string& path, const DiscoveryResult& result);
 
 }  // namespace dupsweep

@@ -73,20 +73,11 @@ std::vector<std::vector<std::string>> comparisonRows(
 void writeComparisonWorkbook(const std::string& path, const ComparisonRunRecord& run,
                              const std::vector<std::unique_ptr<DifferenceData>>& found) {
   sheet::XlsxExport book(path);
-  const int sheet = book.addSheet("比对结果");
-  const std::vector<std::string>& columns = comparisonColumns();
   // Widths in characters, for the titles and the usual names and codes beneath them.
-  static const double widths[] = {28, 16, 12, 16, 12, 16, 10, 12, 20};
-  for (std::size_t col = 0; col < columns.size(); ++col) {
-    book.write(sheet, 0, static_cast<int>(col), columns[col]);
-    book.setColumnWidth(sheet, static_cast<int>(col), widths[col]);
-  }
-  int row = 1;
-  for (const std::vector<std::string>& cells : comparisonRows(run, found)) {
-    for (std::size_t col = 0; col < cells.size(); ++col)
-      book.write(sheet, row, static_cast<int>(col), cells[col]);
-    ++row;
-  }
+  const int table =
+      book.addTable("比对结果", comparisonColumns(), {28, 16, 12, 16, 12, 16, 10, 12, 20});
+  for (const std::vector<std::string>& cells : comparisonRows(run, found))
+    book.appendRow(table, std::vector<sheet::XlsxExport::Value>(cells.begin(), cells.end()));
   book.close();
 }
 

@@ -35,9 +35,9 @@ const std::vector<std::string>& comparisonColumns();
 std::vector<std::vector<std::string>> comparisonRows(
     const ComparisonRunRecord& run, const std::vector<std::unique_ptr<DifferenceData>>& found);
 
-// Writes comparisonColumns() and comparisonRows() to one sheet "比对结果" of an xlsx workbook at
-// `path`, replacing a file there. Throws FileError "Unable to write to <path>" on failure, leaving
-// no new file.
+// Writes comparisonColumns() and comparisonRows() to a sheet "比对结果" of an xlsx workbook at
+// `path` (rows beyond a sheet's go on in "比对结果 (2)"... below the titles again), replacing a file
+// there. Throws FileError "Unable to write to <path>: <reason>" on failure, leaving no new file.
 void writeComparisonWorkbook(const std::string& path, const ComparisonRunRecord& run,
                              const std::vector<std::unique_ptr<DifferenceData>>& found);
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -44,14 +45,6 @@ constexpr SideKeys kKeysD{"UnitcodeD", "UnitCodeD", "UnitNameD", "UnitIDD", "nLe
 
 char asciiLower(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (asciiLower(a[i]) != asciiLower(b[i])) return false;
-  }
-  return true;
 }
 
 // A signed 32-bit decimal integer with an optional sign; anything else (including overflow)
@@ -119,17 +112,27 @@ bool isIniSpace(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
+// A section name as the reader compares it: blanks around it removed, as SimpleIni does, and
+// ASCII letters in lower case, as its look-ups ignore their case.
+std::string sectionKey(std::string_view name) {
+  while (!name.empty() && isIniSpace(name.front())) name.remove_prefix(1);
+  while (!name.empty() && isIniSpace(name.back())) name.remove_suffix(1);
+  std::string key(name);
+  for (char& c : key) c = asciiLower(c);
+  return key;
+}
+
 // The writer puts a GroupName between '[' and the end of the line, and a GroupName may hold ']'
 // (a unit named "甲[一]"); SimpleIni ends a section name at its first ']', which would cut such
 // names short and merge the pairs whose names agree up to there. So every section header is
 // handed to SimpleIni as a numbered placeholder, the name being everything up to the line's last
-// ']' (blanks around it removed, as SimpleIni does); `names` maps each placeholder back. Headers
-// whose names differ only in ASCII letter case share a placeholder, as SimpleIni merges them.
+// ']' (blanks around it removed, as SimpleIni does); `names` maps each placeholder back. Each
+// header gets a placeholder of its own, also when its name repeats an earlier one, so that
+// SimpleIni never merges two sections' keys and the loader sees every section the file has.
 std::string withPlaceholderSections(std::string_view text,
                                     std::vector<std::pair<std::string, std::string>>& names) {
   std::string out;
   out.reserve(text.size());
-  std::unordered_map<std::string, std::size_t> byFoldedName;  // ASCII lower case -> index
   while (!text.empty()) {
     std::size_t end = text.find_first_of("\r\n");
     end = end == std::string_view::npos ? text.size() : end;
@@ -143,12 +146,9 @@ std::string withPlaceholderSections(std::string_view text,
       while (!name.empty() && isIniSpace(name.front())) name.remove_prefix(1);
       while (!name.empty() && isIniSpace(name.back())) name.remove_suffix(1);
       if (!name.empty()) {
-        std::string folded(name);
-        for (char& c : folded) c = asciiLower(c);
-        const auto [it, added] = byFoldedName.try_emplace(std::move(folded), names.size());
-        if (added) names.emplace_back("#" + std::to_string(names.size()), std::string(name));
+        names.emplace_back("#" + std::to_string(names.size()), std::string(name));
         line = {};
-        out.append("[").append(names[it->second].first).append("]");
+        out.append("[").append(names.back().first).append("]");
       }
     }
     out.append(line);
@@ -304,66 +304,78 @@ std::vector<std::string> listSchemes(const std::string& directory) noexcept {
   return names;
 }
 
-std::vector<SchemePair> loadScheme(const std::string& path) noexcept {
+std::vector<SchemePair> loadScheme(const std::string& path,
+                                   std::vector<SchemePair>* dropped) noexcept {
   std::vector<SchemePair> pairs;
+  if (dropped != nullptr) dropped->clear();
   try {
     CSimpleIniA ini;
     std::vector<std::pair<std::string, std::string>> names;
     if (!loadIni(path, ini, names)) return pairs;
+    std::vector<SchemePair> all;
+    std::unordered_map<std::string, std::size_t> last;  // section key -> its last section
     for (const char* section : sectionsInFileOrder(ini)) {
-      pairs.push_back(SchemePair{realSectionName(section, names), readUnit(ini, section, kKeysS),
-                                 readUnit(ini, section, kKeysD)});
+      all.push_back(SchemePair{realSectionName(section, names), readUnit(ini, section, kKeysS),
+                               readUnit(ini, section, kKeysD)});
+      last[sectionKey(all.back().section)] = all.size() - 1;
+    }
+    // A name that stands twice leaves the pair of its last section, as an INI reader would.
+    for (std::size_t i = 0; i < all.size(); ++i) {
+      if (last.at(sectionKey(all[i].section)) == i)
+        pairs.push_back(std::move(all[i]));
+      else if (dropped != nullptr)
+        dropped->push_back(std::move(all[i]));
     }
   } catch (const std::exception&) {
     pairs.clear();  // out of memory: like an unreadable file
+    if (dropped != nullptr) dropped->clear();
   }
   return pairs;
 }
 
-void saveScheme(const std::string& path, const std::vector<const TUnitGroup*>& pairs) {
+std::vector<std::string> saveScheme(const std::string& path,
+                                    const std::vector<const TUnitGroup*>& pairs) {
   if (pairs.empty()) {
     // An empty list leaves no file behind, as saving always replaced the file's whole content.
     files::deleteFileQuietly(path);
-    return;
+    return {};
   }
 
-  // One section per GroupName, matched like the INI look-ups: a later pair of the same name
-  // replaces the earlier one's values in its place, under the first spelling of the name (an
-  // INI writer keeps the existing header).
-  struct Section {
-    const std::string* name;
-    const TUnitGroup* group;
-  };
-  std::vector<Section> sections;
-  for (const TUnitGroup* group : pairs) {
-    auto same = std::find_if(sections.begin(), sections.end(), [&](const Section& s) {
-      return equalsIgnoringAsciiCase(*s.name, group->GroupName);
-    });
-    if (same == sections.end()) {
-      sections.push_back(Section{&group->GroupName, group});
-    } else {
-      same->group = group;
-    }
-  }
-
+  // One section per pair, named by its GroupName. Units of different places may share names, so
+  // two pairs can share a GroupName (or have names the reader would take for the same, differing
+  // in blanks at either end or in ASCII letter case): a later one is written under its GroupName
+  // with its two codes appended, which the reader takes as a section name of its own.
+  std::vector<std::string> renamed;
+  std::unordered_set<std::string> taken;
   std::string content;
-  for (const Section& section : sections) {
-    const TUnitData& unitS = *section.group->UnitS;
-    const TUnitData& unitD = *section.group->UnitD;
+  for (const TUnitGroup* group : pairs) {
+    const TUnitData& unitS = *group->UnitS;
+    const TUnitData& unitD = *group->UnitD;
     for (std::string_view text :
-         {std::string_view(*section.name), std::string_view(unitS.sUnitCode),
+         {std::string_view(group->GroupName), std::string_view(unitS.sUnitCode),
           std::string_view(unitS.sUnitName), std::string_view(unitD.sUnitCode),
           std::string_view(unitD.sUnitName)}) {
       if (breaksLine(text)) {
-        throw FormatError("Unable to write to " + path + ": the unit pair \"" +
-                          section.group->GroupName + "\" has a name or code with a line break");
+        throw FormatError("Unable to write to " + path + ": the unit pair \"" + group->GroupName +
+                          "\" has a name or code with a line break");
       }
     }
-    content.append("[").append(*section.name).append("]\r\n");
+    std::string section = group->GroupName;
+    if (taken.contains(sectionKey(section))) {
+      const std::string apart =
+          group->GroupName + "（" + unitS.sUnitCode + "/" + unitD.sUnitCode + "）";
+      section = apart;
+      for (int n = 2; taken.contains(sectionKey(section)); ++n)
+        section = apart + "（" + std::to_string(n) + "）";
+      renamed.push_back(section);
+    }
+    taken.insert(sectionKey(section));
+    content.append("[").append(section).append("]\r\n");
     appendUnit(content, unitS, kKeysS);
     appendUnit(content, unitD, kKeysD);
   }
   files::writeFileAtomically(path, text::utf8ToGb18030(content));
+  return renamed;
 }
 
 void deleteScheme(const std::string& path) noexcept {

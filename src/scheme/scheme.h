@@ -3,8 +3,8 @@
 // scheme name followed by ".Unitdata", in the host executable's directory.
 //
 // File format (GB18030 bytes, which are GBK bytes for every GBK character): one section per pair,
-// named by the pair's GroupName, in the order of the pair list; in each section eight keys,
-// written as "key=value" lines ended by CR LF:
+// named by the pair's GroupName (see saveScheme for pairs of the same name), in the order of the
+// pair list; in each section eight keys, written as "key=value" lines ended by CR LF:
 //
 //   [<GroupName>]
 //   UnitcodeS=<UnitS.sUnitCode>    UnitNameS=<UnitS.sUnitName>
@@ -77,20 +77,27 @@ std::vector<std::string> listSchemes(const std::string& directory) noexcept;
 // Every section of the file at `path`, in file order, as a pair; the file is not tested for
 // validity. A missing text key gives ""; a missing integer key or one whose value is not a
 // signed 32-bit decimal integer gives 0. Keys are looked up as "UnitCodeS", "UnitNameS",
-// "UnitIDS", "nLevelS" (and the "D" forms) without regard to case. A file that isSchemeFile
-// would refuse for being missing, unreadable, too large, binary or not GB18030 gives an empty
-// list. Never throws.
-std::vector<SchemePair> loadScheme(const std::string& path) noexcept;
+// "UnitIDS", "nLevelS" (and the "D" forms) without regard to case. A section name that stands
+// more than once (compared without regard to ASCII letter case) gives the pair of its last
+// section only; the pairs of the earlier ones go to `dropped` (when given), in file order. A file
+// that isSchemeFile would refuse for being missing, unreadable, too large, binary or not GB18030
+// gives an empty list. Never throws.
+std::vector<SchemePair> loadScheme(const std::string& path,
+                                   std::vector<SchemePair>* dropped = nullptr) noexcept;
 
 // Replaces the file at `path` by a scheme of `pairs` (non-null), in their order: one section per
-// GroupName, a later pair whose GroupName equals an earlier one without regard to letter case
-// overwriting that section's values in its place. The new content is written to a temporary file
-// beside `path` and renamed over it, so the previous scheme stays intact on any failure. An empty
-// `pairs` deletes the file instead (a failure to delete is ignored).
+// pair, named by its GroupName. A pair whose GroupName the reader would take for that of an
+// earlier pair (equal but for ASCII letter case or blanks at either end) is written under the
+// GroupName followed by "（<UnitS code>/<UnitD code>）" (and "（2）", "（3）"... should that be
+// taken too), so that no pair is lost; the section names so given are returned, in order. The new
+// content is written to a temporary file beside `path` and renamed over it, so the previous
+// scheme stays intact on any failure. An empty `pairs` deletes the file instead (a failure to
+// delete is ignored).
 // Throws FileError "Unable to write to <path>" when the file cannot be written, and FormatError
 // (message beginning the same way) when a GroupName, unit name or code contains a line break or
 // NUL, which the format cannot carry; in both cases nothing on disk has changed.
-void saveScheme(const std::string& path, const std::vector<const TUnitGroup*>& pairs);
+std::vector<std::string> saveScheme(const std::string& path,
+                                    const std::vector<const TUnitGroup*>& pairs);
 
 // Deletes the file at `path`; a failure (no such file, for instance) is ignored.
 void deleteScheme(const std::string& path) noexcept;

@@ -7,8 +7,10 @@
 #include <QMenu>
 
 #include "dialog/run_harness.h"
+#include "engine/discoveryreport.h"
 #include "engine/runreport.h"
 #include "platform/spreadsheet/reader.h"
+#include "support/temp_dir.h"
 
 namespace dupsweep {
 namespace {
@@ -167,9 +169,35 @@ TEST_F(ExportTest, AFileThatCannotBeWrittenIsShownAndLeavesNoFile) {
     EXPECT_EQ(listTexts("lsbDifference"), (Texts{"资产负债表", "现金流量表"}));
   });
   ASSERT_EQ(messages->shown.size(), 1u);
-  EXPECT_EQ(messages->shown[0].text, "Unable to write to " + chosenFile + ".");
+  EXPECT_EQ(messages->shown[0].text,
+            "Unable to write to " + chosenFile + ": No such file or directory.");
   EXPECT_EQ(messages->shown[0].style, ui::MB_OK | ui::MB_ICONSTOP);
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(chosenFile).parent_path()));
+}
+
+TEST(DiscoveryExport, AGroupListsEachOfItsUnitsOnARowOfItsOwn) {
+  // A common group far larger than one cell could list.
+  DiscoveryResult result;
+  TSampleData sheet;
+  sheet.sSampleCode = "B01";
+  sheet.sSampleName = "资产负债表";
+  result.sheets.push_back(sheet);
+  DiscoveredGroup group{0, {}, true};
+  for (int i = 0; i < 4998; ++i) group.unitCodes.push_back(std::to_string(100000 + i));
+  result.groups.push_back(group);
+  testing::TempDir dir;
+  const std::string file = (dir / "groups.xlsx").string();
+  writeDiscoveryWorkbook(file, result);
+
+  const sheet::Workbook book = sheet::readWorkbook(file);
+  ASSERT_EQ(book.sheetCount(), 2);
+  const sheet::Worksheet& groups = book.sheet(2);
+  EXPECT_EQ(groups.lastRow(), 4999);
+  for (int row : {2, 4999}) {
+    std::string line;
+    for (int c = 1; c <= 5; ++c) line += (c > 1 ? "|" : "") + std::string(groups.text(row, c));
+    EXPECT_EQ(line, "B01|资产负债表|4998|是|" + std::to_string(100000 + row - 2));
+  }
 }
 
 }  // namespace

@@ -99,6 +99,38 @@ TEST_F(SchemeDialogTest, AFileWrittenByAnInstallationIsListedAndLoads) {
   });
 }
 
+TEST_F(SchemeDialogTest, PairsOfTheSameNameAreAllSavedAndAPairLostByTheFileIsNamed) {
+  // A second 北京分公司 and 上海 elsewhere: a pair of them has the installed pair's name.
+  db.exec(R"(INSERT INTO Unit VALUES (113,'北京分公司'),(-8,'上海');
+             INSERT INTO UnitClsAndUnit VALUES ('01',113,0,'ELSEWHERE','0002'),
+                                               ('01',-8,1,'0002','0002002');)");
+  const std::string twin = "[Twin]\r\nUnitcodeS=0002\r\nUnitcodeD=0002002\r\n";
+  writeBytes(schemeFile("Twins"), kInstalledFile + twin);
+  // A hand-edited file whose section name stands twice: the reader keeps the last.
+  writeBytes(schemeFile("Twice"), twin + "[Twin]\r\nUnitcodeS=0001\r\nUnitcodeD=0001002\r\n");
+  ui::ScopedScriptedMessages messages;
+  run([&] {
+    ASSERT_EQ(schemeNames(), (std::vector<std::string>{"Twice", "Twins"}));
+    pickScheme(1);
+    typeSchemeName("Saved");
+    press("cmdSave");
+    pickScheme(2);
+    EXPECT_EQ(pairTexts(),
+              (std::vector<std::string>{"北京分公司=>上海", "北京分公司=>上海（0002/0002002）"}));
+    EXPECT_EQ(dialog->pairAt(1)->UnitS->sUnitCode, "0002");
+    pickScheme(0);
+    EXPECT_EQ(pairTexts(), (std::vector<std::string>{"Twin"}));
+    EXPECT_EQ(dialog->pairAt(0)->UnitS->sUnitCode, "0001");
+  });
+  EXPECT_EQ(messages->shown,
+            (std::vector<ui::Message>{
+                {"方案保存完毕\n以下单位组与前面的单位组同名，保存时在名称后加上了两个单位的代码："
+                 "\n北京分公司=>上海（0002/0002002）",
+                 "系统提示", ui::MB_OK},
+                {"方案文件中以下单位组与后面的单位组同名，没有载入：\nTwin（0002/0002002）",
+                 "系统提示", ui::MB_OK | ui::MB_ICONINFORMATION}}));
+}
+
 TEST_F(SchemeDialogTest, PickingASchemeReplacesThePairsAndEmptiesTheRepeatedSheets) {
   writeBytes(schemeFile("Installed"), kInstalledFile);
   run([&] {

@@ -326,6 +326,8 @@ TEST_F(Scan, SchemeFilesThatCannotBeUsedSayWhy) {
                        "not GB18030 text");
   expectOneLineFailure(runProgram(args(db, write("nosection.Unitdata", "UnitcodeS=1\r\n"))),
                        "has no section");
+  expectOneLineFailure(runProgram(args(db, write("twice.Unitdata", content + content))),
+                       "] appears more than once");
   const std::string large = write("large.Unitdata", content);
   fs::resize_file(large, scheme::kMaxSchemeFileSize + 1);
   expectOneLineFailure(runProgram(args(db, large)), "larger than the limit of 16 MiB");

@@ -132,21 +132,52 @@ TEST_F(SchemeTest, SavingReplacesTheWholeOldContent) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
 }
 
-TEST_F(SchemeTest, SameGroupNameKeepsOneSectionWithTheLaterValues) {
-  TUnitData s1 = unit(1, "A1", 0, "甲"), d1 = unit(2, "B1", 0, "乙");
-  TUnitData s2 = unit(3, "A2", 1, "甲"), d2 = unit(4, "B2", 1, "乙");
+TEST_F(SchemeTest, PairsOfTheSameGroupNameAreAllKeptUnderNamesThatTellThemApart) {
+  // Units of different places share names; names differing in ASCII letter case are one section
+  // name to the reader.
+  TUnitData s1 = unit(1, "010304", 0, "开发区营业部"), d1 = unit(2, "030104", 0, "开发区营业部");
+  TUnitData d2 = unit(4, "020104", 1, "开发区营业部");
   TUnitData x = unit(5, "X", 0, "abc"), y = unit(6, "Y", 0, "Abc");
-  TUnitGroup first(s1, d1), other(x, x), second(s2, d2), otherUpper(y, y);
-  saveScheme(path("S"), {&first, &other, &second, &otherUpper});
+  TUnitGroup first(s1, d1), other(x, x), second(s1, d2), otherUpper(y, y);
+  EXPECT_THAT(saveScheme(path("S"), {&first, &other, &second, &otherUpper}),
+              ElementsAre("开发区营业部=>开发区营业部（010304/020104）", "Abc=>Abc（Y/Y）"));
 
-  auto pairs = loadScheme(path("S"));
+  std::vector<SchemePair> dropped;
+  auto pairs = loadScheme(path("S"), &dropped);
+  EXPECT_THAT(dropped, IsEmpty());
+  ASSERT_EQ(pairs.size(), 4u);
+  EXPECT_EQ(pairs[0].section, "开发区营业部=>开发区营业部");
+  EXPECT_TRUE(sameUnit(pairs[0].unitD, d1));
+  EXPECT_EQ(pairs[2].section, "开发区营业部=>开发区营业部（010304/020104）");
+  EXPECT_TRUE(sameUnit(pairs[2].unitD, d2));
+  EXPECT_TRUE(sameUnit(pairs[3].unitS, y));
+
+  // Saving the loaded pairs again writes the same file.
+  const std::string saved = readBytes("S.Unitdata");
+  std::deque<TUnitGroup> groups;
+  std::vector<const TUnitGroup*> again;
+  for (const SchemePair& pair : pairs)
+    again.push_back(&groups.emplace_back(pair.unitS, pair.unitD));
+  saveScheme(path("S"), again);
+  EXPECT_EQ(readBytes("S.Unitdata"), saved);
+}
+
+TEST_F(SchemeTest, ASectionNameThatStandsTwiceKeepsItsLastPairAndNamesTheOthers) {
+  writeBytes("A.Unitdata",
+             "[P]\r\nUnitcodeS=1\r\nUnitcodeD=2\r\nUnitNameD=gone\r\n"
+             "[Q]\r\nUnitcodeS=3\r\nUnitcodeD=4\r\n"
+             " [ p ] \r\nUnitcodeS=5\r\nUnitcodeD=6\r\n");
+  EXPECT_THAT(listSchemes(dir_), ElementsAre("A"));
+  std::vector<SchemePair> dropped;
+  auto pairs = loadScheme(path("A"), &dropped);
   ASSERT_EQ(pairs.size(), 2u);
-  EXPECT_EQ(pairs[0].section, "甲=>乙");
-  EXPECT_TRUE(sameUnit(pairs[0].unitS, s2));
-  EXPECT_TRUE(sameUnit(pairs[0].unitD, d2));
-  // Section names match without regard to letter case: one section, first spelling, later units.
-  EXPECT_EQ(pairs[1].section, "abc=>abc");
-  EXPECT_TRUE(sameUnit(pairs[1].unitS, y));
+  EXPECT_EQ(pairs[0].section, "Q");
+  EXPECT_EQ(pairs[1].section, "p");
+  // The later section's keys alone: nothing of the earlier one's mixed in.
+  EXPECT_TRUE(sameUnit(pairs[1].unitD, unit(0, "6", 0, "")));
+  ASSERT_EQ(dropped.size(), 1u);
+  EXPECT_EQ(dropped[0].section, "P");
+  EXPECT_EQ(dropped[0].unitS.sUnitCode, "1");
 }
 
 TEST_F(SchemeTest, SavingAnEmptyListDeletesTheFile) {

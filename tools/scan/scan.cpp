@@ -327,7 +327,13 @@ void run(const Options& o, std::ostream& out, std::ostream& progress) {
     if (!std::filesystem::exists(file, ec)) throw Error("scheme file not found: " + file);
     if (const std::string why = scheme::schemeFileProblem(file); !why.empty())
       throw Error("not a valid scheme file: " + file + ": " + why);
-    for (auto& p : scheme::loadScheme(file)) {
+    // A section name that stands twice would lose the earlier pair without a word.
+    std::vector<scheme::SchemePair> dropped;
+    std::vector<scheme::SchemePair> pairs = scheme::loadScheme(file, &dropped);
+    if (!dropped.empty())
+      throw Error("scheme file " + file + ": the section [" + dropped.front().section +
+                  "] appears more than once, and only its last pair would be compared");
+    for (auto& p : pairs) {
       // Rows are keyed by unit code: a "pair" of one code with itself is one unit's only copy.
       if (isSelfPair(p.unitS, p.unitD))
         throw Error("scheme file " + file + ": the pair [" + p.section + "] pairs the unit " +

@@ -58,6 +58,9 @@ const char* const kTwoUnitsNeeded =
     "将这一组添加到单位选择列表里面";
 const char* const kSchemeCaption = "系统提示";
 const char* const kSchemeSaved = "方案保存完毕";
+const char* const kSchemeRenamed =
+    "以下单位组与前面的单位组同名，保存时在名称后加上了两个单位的代码：";
+const char* const kSchemeDropped = "方案文件中以下单位组与后面的单位组同名，没有载入：";
 const char* const kBadSchemeName = "方案名称不能包含路径分隔符或控制字符";
 
 const char* const kPrompt = "系统提示";
@@ -165,6 +168,16 @@ std::int32_t toInt32(std::int64_t value, const char* column) {
     throw DatabaseError(std::string("The value of ") + column +
                         " is out of range: " + std::to_string(value));
   return static_cast<std::int32_t>(value);
+}
+
+// `header` and the lines below it, one a line; a long list is cut short so that a message box
+// fits the screen.
+std::string listedLines(const std::string& header, const std::vector<std::string>& lines) {
+  constexpr std::size_t kListed = 10;
+  std::string text = header;
+  for (std::size_t i = 0; i < lines.size() && i < kListed; ++i) text += "\n" + lines[i];
+  if (lines.size() > kListed) text += "\n……另有 " + std::to_string(lines.size() - kListed) + " 组";
+  return text;
 }
 
 }  // namespace
@@ -509,7 +522,8 @@ void TfrmDupsweep::cmdSaveClick() {
   for (int row = 0; row < ui_->lsbSelectUnit->count(); ++row)
     if (const TUnitGroup* group = pairAt(row)) groups.push_back(group);
   // Replaces the file whole, or leaves it as it was and fails with "Unable to write to <path>".
-  scheme::saveScheme(scheme::schemePath(schemeDirectory(), *name), groups);
+  const std::vector<std::string> renamed =
+      scheme::saveScheme(scheme::schemePath(schemeDirectory(), *name), groups);
 
   const QString listed = QString::fromStdString(*name);
   // The exact-match search of a combo list, which ignores letter case.
@@ -525,34 +539,40 @@ void TfrmDupsweep::cmdSaveClick() {
       precept->setEditText(typed);
     }
   }
-  ui::MessageBox(kSchemeSaved, kSchemeCaption, ui::MB_OK);
+  std::string saved = kSchemeSaved;
+  if (!renamed.empty()) saved += "\n" + listedLines(kSchemeRenamed, renamed);
+  ui::MessageBox(saved, kSchemeCaption, ui::MB_OK);
 }
 
 void TfrmDupsweep::cmbPreceptClick() {
   const std::string name = ui_->cmbPrecept->currentText().toStdString();
-  const std::vector<std::string> unusable = loadPairs(scheme::schemePath(schemeDirectory(), name));
+  std::vector<std::string> dropped;
+  const std::vector<std::string> unusable =
+      loadPairs(scheme::schemePath(schemeDirectory(), name), dropped);
   ui_->cmdDelRepetition->setEnabled(false);
   emptyDifferenceBox();
   const bool any = ui_->lsbSelectUnit->count() > 0;
   ui_->cmdAdd->setEnabled(!any);
   ui_->cmdRemove->setEnabled(any);
   ui_->cmdCompare->setEnabled(any);
-  if (!unusable.empty()) {
-    // One message for the whole scheme; a long list is cut short so that the box fits the screen
-    // (each marked pair keeps its reason as its tooltip).
-    constexpr std::size_t kListed = 10;
-    std::string text = kUnusablePairs;
-    for (std::size_t i = 0; i < unusable.size() && i < kListed; ++i) text += "\n" + unusable[i];
-    if (unusable.size() > kListed)
-      text += "\n……另有 " + std::to_string(unusable.size() - kListed) + " 组";
-    ui::MessageBox(text, kPrompt, kInformation);
-  }
+  // One message for the whole scheme (each marked pair keeps its reason as its tooltip).
+  std::string text;
+  if (!dropped.empty()) text = listedLines(kSchemeDropped, dropped);
+  if (!unusable.empty())
+    text += (text.empty() ? "" : "\n\n") + listedLines(kUnusablePairs, unusable);
+  if (!text.empty()) ui::MessageBox(text, kPrompt, kInformation);
 }
 
-std::vector<std::string> TfrmDupsweep::loadPairs(const std::string& path) {
+std::vector<std::string> TfrmDupsweep::loadPairs(const std::string& path,
+                                                 std::vector<std::string>& dropped) {
   // A missing or unreadable file gives no pairs. The file is not tested for validity: every
   // section becomes a pair, listed under the section's name.
-  std::vector<scheme::SchemePair> pairs = scheme::loadScheme(path);
+  std::vector<scheme::SchemePair> lost;
+  std::vector<scheme::SchemePair> pairs = scheme::loadScheme(path, &lost);
+  dropped.clear();
+  for (const scheme::SchemePair& pair : lost)
+    dropped.push_back(pair.section + "（" + pair.unitS.sUnitCode + "/" + pair.unitD.sUnitCode +
+                      "）");
   ui_->lsbSelectUnit->clear();
 
   // The file's names may no longer belong to its codes (a file edited by hand, units renamed by

@@ -177,8 +177,9 @@ class TfrmDupsweep : public QDialog {
   // units are looked up by code in the host's classification (one statement): a found unit's
   // current name, identifier and level replace what the file says; a pair of one unit with
   // itself, or with a code the classification does not have, is listed but marked unusable.
-  // Returns one line per marked pair ("section: reason").
-  std::vector<std::string> loadPairs(const std::string& path);
+  // Returns one line per marked pair ("section: reason"); `dropped` gets one line per pair the
+  // file loses to a later section of the same name ("section（code/code）").
+  std::vector<std::string> loadPairs(const std::string& path, std::vector<std::string>& dropped);
   // The entry `row` of lsbSelectUnit; null when there is no such entry.
   const PairEntry* entryAt(int row) const;
 

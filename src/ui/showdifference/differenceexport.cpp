@@ -42,26 +42,16 @@ void exportDifferences(const std::string& path, const sheet::Workbook& left,
                        const sheet::Workbook& right, const std::vector<DifferenceLine>& lines,
                        const ExportCaptions& captions) {
   sheet::XlsxExport out(path);
-  const int list = out.addSheet(kListSheet);
-  for (std::size_t c = 0; c < kListColumns.size(); ++c) {
-    out.write(list, 0, static_cast<int>(c), kListColumns[c]);
-    out.setColumnWidth(list, static_cast<int>(c), kListWidths[c]);
-  }
+  const int list =
+      out.addTable(kListSheet, std::vector<std::string>(kListColumns.begin(), kListColumns.end()),
+                   std::vector<double>(kListWidths.begin(), kListWidths.end()));
   std::set<Place> red;
-  int row = 1;
   for (const DifferenceLine& line : lines) {
-    const std::array<std::string, 8> texts{std::to_string(line.number),
-                                           text::utf16ToUtf8(line.sheetName),
-                                           std::to_string(line.row),
-                                           std::to_string(line.col),
-                                           text::utf16ToUtf8(line.leftText),
-                                           text::utf16ToUtf8(line.rightText),
-                                           captions.pair,
-                                           captions.period};
-    for (std::size_t c = 0; c < texts.size(); ++c)
-      out.write(list, row, static_cast<int>(c), texts[c]);
+    out.appendRow(list, {static_cast<double>(line.number), text::utf16ToUtf8(line.sheetName),
+                         static_cast<double>(line.row), static_cast<double>(line.col),
+                         text::utf16ToUtf8(line.leftText), text::utf16ToUtf8(line.rightText),
+                         captions.pair, captions.period});
     red.insert({line.sheet, line.row, line.col});
-    ++row;
   }
 
   for (int number = 1; number <= left.sheetCount(); ++number) {

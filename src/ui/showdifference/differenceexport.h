@@ -4,7 +4,8 @@
 // The workbook holds, in this order:
 // - "差异清单": one line per difference, in list order, with the columns 序号 (the line's number in
 //   its sheet's scan, as the list shows it), 表, 行, 列, 左边值, 右边值, 单位对 (the pair's
-//   caption) and 期间 (the period), below one header row.
+//   caption) and 期间 (the period), below one header row; 序号, 行 and 列 are number cells. A list
+//   longer than a sheet goes on in "差异清单 (2)"... below the header row again.
 // - One sheet per sheet of the left workbook, named as that sheet: the left unit's cells and the
 //   right unit's cells of that sheet side by side. Row 1 holds the two units' captions; the cell
 //   at grid row r and column c of the left grid is at row r + 1, column c; that of the right grid
@@ -29,8 +30,8 @@ struct ExportCaptions {
 
 // Writes the workbook described above to `path` (UTF-8). `left` and `right` are the two grids'
 // workbooks, `lines` the difference list. A sheet that the right workbook lacks has its left copy
-// only. Raises FileError "Unable to write to <path>" when the file cannot be written; an existing
-// file at `path` then keeps its content.
+// only. Raises FileError "Unable to write to <path>: <reason>" when the file cannot be written;
+// an existing file at `path` then keeps its content.
 void exportDifferences(const std::string& path, const sheet::Workbook& left,
                        const sheet::Workbook& right, const std::vector<DifferenceLine>& lines,
                        const ExportCaptions& captions);
