@@ -38,6 +38,14 @@ std::string nearSheetsText(const DiscoveryResult& result, const DiscoveredPair& 
   return text;
 }
 
+std::string nearGroupSheetText(const DiscoveryResult& result, const DiscoveredNearGroup& group) {
+  return sheetName(result, group.sheet) + "（" + std::to_string(group.cells) + "格）";
+}
+
+std::string nearGroupKindText(const DiscoveredNearGroup& group) {
+  return "近似（最多相差" + std::to_string(group.cells) + "格）";
+}
+
 const std::vector<std::string>& discoveryPairColumns() {
   static const std::vector<std::string> columns = {
       "单位1", "单位1代码", "单位2", "单位2代码", "相同表数", "相同的表", "近似的表"};
@@ -65,6 +73,13 @@ void writeDiscoveryWorkbook(const std::string& path, const DiscoveryResult& resu
     for (const std::string& code : group.unitCodes) codes += (codes.empty() ? "" : "、") + code;
     groups.push_back({sheet.sSampleCode, sheet.sSampleName, std::to_string(group.unitCodes.size()),
                       group.common ? "是" : "否", codes});
+  }
+  for (const DiscoveredNearGroup& group : result.nearGroups) {
+    const TSampleData& sheet = result.sheets.at(static_cast<std::size_t>(group.sheet));
+    std::string codes;
+    for (const std::string& code : group.unitCodes) codes += (codes.empty() ? "" : "、") + code;
+    groups.push_back({sheet.sSampleCode, sheet.sSampleName, std::to_string(group.unitCodes.size()),
+                      nearGroupKindText(group), codes});
   }
   writeTable(book, "相同的表", discoveryGroupColumns(), {10, 20, 8, 10, 60}, groups);
   book.close();
