@@ -185,8 +185,7 @@ class SheetRows : public db::RowSink {
     names_.clear();
     figures_.clear();
     units_.clear();
-    cellKeys_.clear();
-    cellStates_.clear();
+    used_.clear();
     present_.clear();
     lastCode_.clear();
     last_ = -1;
@@ -219,37 +218,29 @@ class SheetRows : public db::RowSink {
     if (!unit) return;
     const std::size_t width = row.size() > kFirstFigure ? row.size() - kFirstFigure : 0;
     const std::size_t place = unit->rows.size() * width;
-    if (cellStates_.size() < place + width) {
-      cellStates_.resize(place + width, kUnseen);
-      cellKeys_.resize(place + width, 0);
-    }
+    if (used_.size() < place + width) used_.resize(place + width, 0);
     unit->rows.push_back(figures_.size());
     key_.clear();
     const std::size_t columns = row.size();
     for (std::size_t k = kFirstFigure; k < columns; ++k) {
+      if (row[k].kind != db::ValueKind::Null) used_[place + k - kFirstFigure] = 1;
       encode(row[k], figures_);
-      const std::size_t start = key_.size();
-      if (!db::writeNumberKey(row[k], key_.grow(db::kNumberKeySize))) {
-        key_.drop(db::kNumberKeySize);
-        otherKey_.clear();
-        db::appendValueKey(row[k], otherKey_);
-        key_.append(otherKey_.data(), otherKey_.size());
-      }
-      noteCell(place + k - kFirstFigure, key_.data() + start, key_.size() - start);
+      if (db::writeNumberKey(row[k], key_.grow(db::kNumberKeySize))) continue;
+      key_.drop(db::kNumberKeySize);
+      otherKey_.clear();
+      db::appendValueKey(row[k], otherKey_);
+      key_.append(otherKey_.data(), otherKey_.size());
     }
     unit->hashes.push_back(hashOf(key_.data(), key_.size(), 0));
   }
 
   const std::vector<Unit>& units() const noexcept { return units_; }
-  // The figure cells of the first `rows` rows whose value is not the same in every unit's rows:
-  // the cells in which two units can differ at all (a column of labels, or one left empty
-  // everywhere, says nothing about whether two units copied each other).
-  std::size_t varyingCells(std::size_t rows) const {
-    const std::size_t end =
-        std::min(cellStates_.size(), rows * static_cast<std::size_t>(figureColumns()));
+  // The figure cells of the first `rows` rows that hold a value in some unit's rows: a column
+  // left empty by every unit is no figure of the sheet.
+  std::size_t figureCells(std::size_t rows) const {
+    const std::size_t end = std::min(used_.size(), rows * static_cast<std::size_t>(figureColumns()));
     return static_cast<std::size_t>(
-        std::count(cellStates_.begin(), cellStates_.begin() + static_cast<std::ptrdiff_t>(end),
-                   kVarying));
+        std::count(used_.begin(), used_.begin() + static_cast<std::ptrdiff_t>(end), 1));
   }
   int figureColumns() const noexcept {
     return std::max(0, static_cast<int>(names_.size()) - kFirstFigure);
@@ -295,22 +286,7 @@ class SheetRows : public db::RowSink {
   std::string otherKey_;   // the key of one value that is not a number
   std::vector<db::CellView> views_;  // a row handed as values, seen as views
   std::vector<Unit> units_;
-  // Per row place and figure column: whether the units' values there differ, and the first one's
-  // key's fingerprint.
-  enum CellState : char { kUnseen, kOneValue, kVarying };
-  void noteCell(std::size_t place, const char* key, std::size_t size) {
-    char& state = cellStates_[place];
-    if (state == kVarying) return;
-    const std::uint64_t hash = hashOf(key, size, 0);
-    if (state == kUnseen) {
-      state = kOneValue;
-      cellKeys_[place] = hash;
-    } else if (cellKeys_[place] != hash) {
-      state = kVarying;
-    }
-  }
-  std::vector<char> cellStates_;
-  std::vector<std::uint64_t> cellKeys_;
+  std::vector<char> used_;  // per row place and figure column: 1 when some unit has a value there
   std::unordered_map<int, int> present_;  // tree unit -> index into units_
   std::string lastCode_;
   int last_ = -1;
@@ -425,11 +401,10 @@ class SheetAnalysis {
   }
 
   // Near-copies of the classes that are not common content, shape by shape (the same row count).
-  // On a sheet of C figure cells (those whose value is not the same in every unit) a limit of
-  // C / 2 or more would make any two units near, so the limit is taken down to the largest below
-  // half of C there. Two classes that differ in at most
-  // L cells agree on at least one of L + 1 bands (of rows, or of cells when there are fewer rows
-  // than bands), so only classes that share a band's fingerprint are compared. Within one band
+  // On a sheet of C figure cells (those that hold a value in some unit) a limit of C / 2 or more
+  // would make any two units near, so the limit is taken down to the largest below half of C
+  // there. Two classes that differ in at most L cells agree on at least one of L + 1 bands of
+  // rows, so only classes that share a band's fingerprint are compared. Within one band
   // the classes are joined into near-content sets (connected by near-copies) without comparing
   // every pair: each class is compared with the band's leaders (classes near no earlier leader)
   // and, when within 2L of a leader it is not near, with that leader's followers, which finds
@@ -437,7 +412,6 @@ class SheetAnalysis {
   // near-content group; the pairs of a smaller set are compared one by one and listed.
   void findNearCopies(PairBook& book, std::vector<DiscoveredNearGroup>& nearGroups,
                       const std::vector<TUnitData>& units) {
-    const std::size_t figures = static_cast<std::size_t>(rows_.figureColumns());
     parent_.resize(classes_.size());
     linkCells_.assign(classes_.size(), 0);
     limitOf_.assign(classes_.size(), 0);
@@ -447,26 +421,27 @@ class SheetAnalysis {
       if (static_cast<int>(classes_[c].size()) < settings_.commonGroupSize)
         shapes[at(classes_[c].front()).hashes.size()].push_back(c);
     for (const auto& [rows, members] : shapes) {
-      const std::size_t cells = rows_.varyingCells(rows);
+      const std::size_t cells = rows_.figureCells(rows);
       if (cells < 3 || members.size() < 2) continue;
       const int limit =
           static_cast<int>(std::min<std::size_t>(settings_.nearCells, (cells - 1) / 2));
       for (int c : members) limitOf_[c] = limit;
       const std::size_t bands = static_cast<std::size_t>(limit) + 1;
+      // With fewer rows than bands, bands of a few cells would each be shared by many classes
+      // and only multiply the work: the shape's classes are joined as one band.
+      if (rows < bands) {
+        joinBand(members, limit);
+        continue;
+      }
       std::unordered_map<std::uint64_t, std::vector<int>> byBand;
       std::vector<std::uint64_t> bandOrder;
       for (int c : members) {
         const std::vector<std::uint64_t>& hashes = at(classes_[c].front()).hashes;
         for (std::size_t b = 0; b < bands; ++b) {
           pace_.tick();
-          const std::uint64_t seed = rows * 1000003u + b;
-          std::uint64_t key = 0;
-          if (rows >= bands) {
-            const std::size_t lo = b * rows / bands, hi = (b + 1) * rows / bands;
-            key = hashOf(hashes.data() + lo, (hi - lo) * sizeof(std::uint64_t), seed);
-          } else {
-            key = cellBandKey(classes_[c].front(), b, bands, figures, seed);
-          }
+          const std::size_t lo = b * rows / bands, hi = (b + 1) * rows / bands;
+          const std::uint64_t key = hashOf(hashes.data() + lo, (hi - lo) * sizeof(std::uint64_t),
+                                           rows * 1000003u + b);
           std::vector<int>& band = byBand[key];
           if (band.empty()) bandOrder.push_back(key);
           band.push_back(c);
@@ -535,19 +510,6 @@ class SheetAnalysis {
       else
         followers[joined].push_back(y);
     }
-  }
-
-  std::uint64_t cellBandKey(int rep, std::size_t band, std::size_t bands, std::size_t figures,
-                            std::uint64_t seed) {
-    const db::RowSet& rows = rowSet(rep);
-    const std::size_t cells = static_cast<std::size_t>(rows.rowCount()) * figures;
-    const std::size_t lo = band * cells / bands, hi = (band + 1) * cells / bands;
-    std::string keys;
-    for (std::size_t i = lo; i < hi; ++i)
-      db::appendValueKey(rows.at(static_cast<int>(i / figures),
-                                 kFirstFigure + static_cast<int>(i % figures)),
-                         keys);
-    return hashOf(keys.data(), keys.size(), seed);
   }
 
   const SheetRows& rows_;
