@@ -6,8 +6,9 @@
 // Every group is confirmed with the run's own equality test (SameRows), so a hash collision never
 // reports repeated data. Near-copies (same row count, at most a few differing cells) are found
 // through fingerprints of row bands, not by comparing every pair, and their cells are counted
-// exactly. No widgets; progress and cancelling through ProgressSink. Only one sheet's rows are
-// held at a time, in a compact form.
+// exactly; many units near one another are one near-content group instead of pairs. No widgets;
+// progress and cancelling through ProgressSink. Only one sheet's rows are held at a time, in a
+// compact form.
 
 #include <cstdint>
 #include <string>
@@ -95,7 +96,8 @@ class DuplicateDiscovery {
                      std::int32_t level, std::string unitClsCode, DiscoverySettings settings = {});
 
   // Runs the discovery. Progress: begin(sheets + 1), a step after each sheet and one at the end;
-  // cancelled() is asked before every sheet and ends the run with RunCancelled. A sheet whose
+  // cancelled() is asked before every sheet and, within one, at least every 25 ms of work (and
+  // every 65,536 rows or comparisons); true ends the run with RunCancelled. A sheet whose
   // table does not exist is a warning. Throws DatabaseError when the units, the sample list or a
   // sheet cannot be read for another reason (naming the sheet and its table), and Error for
   // settings out of range (nearCells below 0, commonGroupSize below 2) and for a classification
