@@ -247,7 +247,9 @@ TEST_F(Discovery, NearCopiesOfManyUnitsAreOneNearContentGroup) {
   for (int i = 21; i <= 32; ++i) expected.push_back(unitCode(i));
   EXPECT_EQ(group.unitCodes, expected);
   for (const NearHit& hit : nearOf(found)) {  // a pair of other units stays a pair
-    if (std::get<2>(hit) == "S4") EXPECT_EQ(hit, (NearHit{"U03", "U04", "S4", 3}));
+    if (std::get<2>(hit) == "S4") {
+      EXPECT_EQ(hit, (NearHit{"U03", "U04", "S4", 3}));
+    }
   }
   // Below the group size the same units are pairs again, each of them once.
   DiscoverySettings settings;
