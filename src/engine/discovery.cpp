@@ -3,6 +3,7 @@
 #include <xxhash.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -138,6 +139,32 @@ std::uint64_t hashOf(const void* data, std::size_t size, std::uint64_t seed) {
   return XXH3_64bits_withSeed(data, size, seed);
 }
 
+// ---- Asking whether to stop --------------------------------------------------------------------
+
+// Asks the progress sink whether to stop often enough for a prompt stop, also inside one large
+// sheet: at least every 25 ms of work (the clock is looked at every 64 steps of work: a row read,
+// a comparison), and in any case every 65,536 steps.
+class Pace {
+ public:
+  explicit Pace(ProgressSink& progress) : progress_(progress) {}
+  void tick() {
+    if ((++steps_ & 63u) != 0) return;
+    const auto now = std::chrono::steady_clock::now();
+    if ((steps_ & 0xFFFFu) != 0 && now - last_ < std::chrono::milliseconds(25)) return;
+    ask();
+  }
+  // Asks now (before each sheet).
+  void ask() {
+    if (progress_.cancelled()) throw RunCancelled();
+    last_ = std::chrono::steady_clock::now();
+  }
+
+ private:
+  ProgressSink& progress_;
+  std::uint64_t steps_ = 0;
+  std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
+};
+
 // ---- One sheet's rows --------------------------------------------------------------------------
 
 // Receives a sheet's rows for all units (ordered by unit code and nRow) and keeps, for each unit
@@ -151,13 +178,14 @@ class SheetRows : public db::RowSink {
     std::vector<std::uint64_t> hashes;   // one per row: of the figures' value keys
   };
 
-  explicit SheetRows(const std::unordered_map<std::string, int>& unitIndex)
-      : unitIndex_(unitIndex) {}
+  SheetRows(const std::unordered_map<std::string, int>& unitIndex, Pace& pace)
+      : unitIndex_(unitIndex), pace_(pace) {}
 
   void reset() {
     names_.clear();
     figures_.clear();
     units_.clear();
+    used_.clear();
     present_.clear();
     lastCode_.clear();
     last_ = -1;
@@ -182,15 +210,20 @@ class SheetRows : public db::RowSink {
   }
 
   void cells(const std::vector<db::CellView>& row) override {
+    pace_.tick();
     const db::CellView& code = row[static_cast<std::size_t>(codeColumn_)];
     Unit* unit = code.kind == db::ValueKind::Text
                      ? unitFor(code.bytes)
                      : unitFor(db::displayText(db::valueOf(code)));
     if (!unit) return;
+    const std::size_t width = row.size() > kFirstFigure ? row.size() - kFirstFigure : 0;
+    const std::size_t place = unit->rows.size() * width;
+    if (used_.size() < place + width) used_.resize(place + width, 0);
     unit->rows.push_back(figures_.size());
     key_.clear();
     const std::size_t columns = row.size();
     for (std::size_t k = kFirstFigure; k < columns; ++k) {
+      if (row[k].kind != db::ValueKind::Null) used_[place + k - kFirstFigure] = 1;
       encode(row[k], figures_);
       if (db::writeNumberKey(row[k], key_.grow(db::kNumberKeySize))) continue;
       key_.drop(db::kNumberKeySize);
@@ -202,6 +235,13 @@ class SheetRows : public db::RowSink {
   }
 
   const std::vector<Unit>& units() const noexcept { return units_; }
+  // The figure cells of the first `rows` rows that hold a value in some unit's rows: a column
+  // left empty by every unit is no figure of the sheet.
+  std::size_t figureCells(std::size_t rows) const {
+    const std::size_t end = std::min(used_.size(), rows * static_cast<std::size_t>(figureColumns()));
+    return static_cast<std::size_t>(
+        std::count(used_.begin(), used_.begin() + static_cast<std::ptrdiff_t>(end), 1));
+  }
   int figureColumns() const noexcept {
     return std::max(0, static_cast<int>(names_.size()) - kFirstFigure);
   }
@@ -238,6 +278,7 @@ class SheetRows : public db::RowSink {
   }
 
   const std::unordered_map<std::string, int>& unitIndex_;
+  Pace& pace_;
   std::vector<std::string> names_;
   int codeColumn_ = -1;
   ByteRun figures_;        // every kept row's figures, encoded one after the other
@@ -245,6 +286,7 @@ class SheetRows : public db::RowSink {
   std::string otherKey_;   // the key of one value that is not a number
   std::vector<db::CellView> views_;  // a row handed as values, seen as views
   std::vector<Unit> units_;
+  std::vector<char> used_;  // per row place and figure column: 1 when some unit has a value there
   std::unordered_map<int, int> present_;  // tree unit -> index into units_
   std::string lastCode_;
   int last_ = -1;
@@ -264,11 +306,11 @@ std::pair<int, int> ordered(int a, int b) { return a < b ? std::pair(a, b) : std
 // Finds the identical groups and the near-copies of one sheet.
 class SheetAnalysis {
  public:
-  SheetAnalysis(const SheetRows& rows, int sheet, const DiscoverySettings& settings)
-      : rows_(rows), sheet_(sheet), settings_(settings) {}
+  SheetAnalysis(const SheetRows& rows, int sheet, const DiscoverySettings& settings, Pace& pace)
+      : rows_(rows), sheet_(sheet), settings_(settings), pace_(pace) {}
 
   void run(PairBook& book, std::vector<DiscoveredGroup>& groups,
-           const std::vector<TUnitData>& units) {
+           std::vector<DiscoveredNearGroup>& nearGroups, const std::vector<TUnitData>& units) {
     formClasses();
     const std::size_t firstGroup = groups.size();
     for (const std::vector<int>& members : classes_) {
@@ -287,7 +329,7 @@ class SheetAnalysis {
               [](const DiscoveredGroup& a, const DiscoveredGroup& b) {
                 return a.unitCodes.front() < b.unitCodes.front();
               });
-    if (settings_.nearCells > 0) findNearCopies(book);
+    if (settings_.nearCells > 0) findNearCopies(book, nearGroups, units);
   }
 
  private:
@@ -320,6 +362,7 @@ class SheetAnalysis {
                 [this](int a, int b) { return unitOf(a) < unitOf(b); });
       const std::size_t first = classes_.size();
       for (int m : bucket) {
+        pace_.tick();
         bool placed = false;
         for (std::size_t c = first; c < classes_.size() && !placed && bucket.size() > 1; ++c)
           if (SameRows(rowSet(classes_[c].front()), rowSet(m))) {
@@ -331,78 +374,152 @@ class SheetAnalysis {
     }
   }
 
-  // Two classes whose rows differ in at most nearCells cells agree on at least one of
-  // nearCells + 1 bands (of rows, or of cells when there are fewer rows than bands): only classes
-  // that share a band's fingerprint are compared.
-  void findNearCopies(PairBook& book) {
-    const int limit = settings_.nearCells;
-    const std::size_t bands = static_cast<std::size_t>(limit) + 1;
-    const std::size_t figures = static_cast<std::size_t>(rows_.figureColumns());
-    std::unordered_map<std::uint64_t, std::vector<int>> byBand;
-    for (int c = 0; c < static_cast<int>(classes_.size()); ++c) {
-      if (static_cast<int>(classes_[c].size()) >= settings_.commonGroupSize) continue;
-      const int rep = classes_[c].front();
-      const std::vector<std::uint64_t>& hashes = at(rep).hashes;
-      const std::size_t rows = hashes.size();
-      // With no more cells than the limit every pair of that shape would be a near-copy.
-      if (rows * figures <= static_cast<std::size_t>(limit)) continue;
-      for (std::size_t b = 0; b < bands; ++b) {
-        const std::uint64_t seed = rows * 1000003u + b;
-        std::uint64_t key = 0;
-        if (rows >= bands) {
-          const std::size_t lo = b * rows / bands, hi = (b + 1) * rows / bands;
-          key = hashOf(hashes.data() + lo, (hi - lo) * sizeof(std::uint64_t), seed);
-        } else {
-          key = cellBandKey(rep, b, bands, figures, seed);
-        }
-        byBand[key].push_back(c);
-      }
-    }
-    std::unordered_set<std::uint64_t> tried;
-    for (const auto& [key, members] : byBand)
-      for (std::size_t i = 0; i < members.size(); ++i)
-        for (std::size_t j = i + 1; j < members.size(); ++j) {
-          const int x = members[i], y = members[j];
-          const std::uint64_t pair = (static_cast<std::uint64_t>(std::min(x, y)) << 32) |
-                                     static_cast<std::uint32_t>(std::max(x, y));
-          if (tried.insert(pair).second) tryNear(x, y, book);
-        }
-  }
-
-  std::uint64_t cellBandKey(int rep, std::size_t band, std::size_t bands, std::size_t figures,
-                            std::uint64_t seed) {
-    const db::RowSet& rows = rowSet(rep);
-    const std::size_t cells = static_cast<std::size_t>(rows.rowCount()) * figures;
-    const std::size_t lo = band * cells / bands, hi = (band + 1) * cells / bands;
-    std::string keys;
-    for (std::size_t i = lo; i < hi; ++i)
-      db::appendValueKey(rows.at(static_cast<int>(i / figures),
-                                 kFirstFigure + static_cast<int>(i % figures)),
-                         keys);
-    return hashOf(keys.data(), keys.size(), seed);
-  }
-
-  void tryNear(int x, int y, PairBook& book) {
-    const int limit = settings_.nearCells;
+  // The number of figure cells in which two classes differ, counted up to cap + 1: rows whose
+  // fingerprints agree are passed over first, so most unrelated pairs cost one look at the row
+  // fingerprints.
+  int distance(int x, int y, int cap) {
+    pace_.tick();
     const auto& hx = at(classes_[x].front()).hashes;
     const auto& hy = at(classes_[y].front()).hashes;
-    if (hx.size() != hy.size()) return;
-    // Rows whose fingerprints differ differ in a cell at least.
+    if (hx.size() != hy.size()) return cap + 1;
     int rowsDiffering = 0;
-    for (std::size_t r = 0; r < hx.size() && rowsDiffering <= limit; ++r)
+    for (std::size_t r = 0; r < hx.size() && rowsDiffering <= cap; ++r)
       if (hx[r] != hy[r]) ++rowsDiffering;
-    if (rowsDiffering > limit) return;
-    const int cells = DifferingCells(rowSet(classes_[x].front()), rowSet(classes_[y].front()), limit);
-    if (cells < 1 || cells > limit) return;
-    for (int a : classes_[x])
-      for (int b : classes_[y])
-        book[ordered(unitOf(a), unitOf(b))].near.push_back({sheet_, cells});
+    if (rowsDiffering > cap) return cap + 1;
+    return DifferingCells(rowSet(classes_[x].front()), rowSet(classes_[y].front()), cap);
+  }
+
+  int root(int c) {
+    while (parent_[c] != c) c = parent_[c] = parent_[parent_[c]];
+    return c;
+  }
+  void unite(int x, int y, int cells) {
+    const int a = root(x), b = root(y);
+    const int keep = std::min(a, b), gone = std::max(a, b);
+    parent_[gone] = keep;
+    linkCells_[keep] = std::max({linkCells_[keep], linkCells_[gone], cells});
+  }
+
+  // Near-copies of the classes that are not common content, shape by shape (the same row count).
+  // On a sheet of C figure cells (those that hold a value in some unit) a limit of C / 2 or more
+  // would make any two units near, so the limit is taken down to the largest below half of C
+  // there. Two classes that differ in at most L cells agree on at least one of L + 1 bands of
+  // rows, so only classes that share a band's fingerprint are compared. Within one band
+  // the classes are joined into near-content sets (connected by near-copies) without comparing
+  // every pair: each class is compared with the band's leaders (classes near no earlier leader)
+  // and, when within 2L of a leader it is not near, with that leader's followers, which finds
+  // every near-copy link to an earlier class. A set of at least commonGroupSize units is one
+  // near-content group; the pairs of a smaller set are compared one by one and listed.
+  void findNearCopies(PairBook& book, std::vector<DiscoveredNearGroup>& nearGroups,
+                      const std::vector<TUnitData>& units) {
+    parent_.resize(classes_.size());
+    linkCells_.assign(classes_.size(), 0);
+    limitOf_.assign(classes_.size(), 0);
+    for (int c = 0; c < static_cast<int>(classes_.size()); ++c) parent_[c] = c;
+    std::map<std::size_t, std::vector<int>> shapes;  // row count -> classes, in class order
+    for (int c = 0; c < static_cast<int>(classes_.size()); ++c)
+      if (static_cast<int>(classes_[c].size()) < settings_.commonGroupSize)
+        shapes[at(classes_[c].front()).hashes.size()].push_back(c);
+    for (const auto& [rows, members] : shapes) {
+      const std::size_t cells = rows_.figureCells(rows);
+      if (cells < 3 || members.size() < 2) continue;
+      const int limit =
+          static_cast<int>(std::min<std::size_t>(settings_.nearCells, (cells - 1) / 2));
+      for (int c : members) limitOf_[c] = limit;
+      const std::size_t bands = static_cast<std::size_t>(limit) + 1;
+      // With fewer rows than bands, bands of a few cells would each be shared by many classes
+      // and only multiply the work: the shape's classes are joined as one band.
+      if (rows < bands) {
+        joinBand(members, limit);
+        continue;
+      }
+      std::unordered_map<std::uint64_t, std::vector<int>> byBand;
+      std::vector<std::uint64_t> bandOrder;
+      for (int c : members) {
+        const std::vector<std::uint64_t>& hashes = at(classes_[c].front()).hashes;
+        for (std::size_t b = 0; b < bands; ++b) {
+          pace_.tick();
+          const std::size_t lo = b * rows / bands, hi = (b + 1) * rows / bands;
+          const std::uint64_t key = hashOf(hashes.data() + lo, (hi - lo) * sizeof(std::uint64_t),
+                                           rows * 1000003u + b);
+          std::vector<int>& band = byBand[key];
+          if (band.empty()) bandOrder.push_back(key);
+          band.push_back(c);
+        }
+      }
+      for (std::uint64_t key : bandOrder) joinBand(byBand[key], limit);
+    }
+
+    const std::size_t firstGroup = nearGroups.size();
+    std::map<int, std::vector<int>> sets;  // root -> classes, in class order
+    for (int c = 0; c < static_cast<int>(classes_.size()); ++c)
+      if (limitOf_[c] > 0) sets[root(c)].push_back(c);
+    for (const auto& [top, members] : sets) {
+      if (members.size() < 2) continue;
+      std::size_t size = 0;
+      for (int c : members) size += classes_[c].size();
+      if (size >= static_cast<std::size_t>(settings_.commonGroupSize)) {
+        DiscoveredNearGroup group;
+        group.sheet = sheet_;
+        group.cells = linkCells_[top];
+        for (int c : members)
+          for (int m : classes_[c]) group.unitCodes.push_back(units[unitOf(m)].sUnitCode);
+        std::sort(group.unitCodes.begin(), group.unitCodes.end());
+        nearGroups.push_back(std::move(group));
+        continue;
+      }
+      const int limit = limitOf_[members.front()];
+      for (std::size_t i = 0; i < members.size(); ++i)
+        for (std::size_t j = i + 1; j < members.size(); ++j) {
+          const int cells = distance(members[i], members[j], limit);
+          if (cells < 1 || cells > limit) continue;
+          for (int a : classes_[members[i]])
+            for (int b : classes_[members[j]])
+              book[ordered(unitOf(a), unitOf(b))].near.push_back({sheet_, cells});
+        }
+    }
+    std::sort(nearGroups.begin() + static_cast<std::ptrdiff_t>(firstGroup), nearGroups.end(),
+              [](const DiscoveredNearGroup& a, const DiscoveredNearGroup& b) {
+                return a.unitCodes.front() < b.unitCodes.front();
+              });
+  }
+
+  // Joins the near-copies among the classes that share one band (see findNearCopies).
+  void joinBand(const std::vector<int>& band, int limit) {
+    if (band.size() < 2) return;
+    std::vector<int> leaders;
+    std::unordered_map<int, std::vector<int>> followers;
+    for (int y : band) {
+      int joined = -1;
+      for (int leader : leaders) {
+        const int cells = distance(y, leader, 2 * limit);
+        if (cells <= limit) {
+          unite(y, leader, cells);
+          if (joined < 0) joined = leader;
+        } else if (cells <= 2 * limit && root(y) != root(leader)) {
+          for (int x : followers[leader]) {
+            const int near = distance(y, x, limit);
+            if (near > limit) continue;
+            unite(y, x, near);
+            break;
+          }
+        }
+      }
+      if (joined < 0)
+        leaders.push_back(y);
+      else
+        followers[joined].push_back(y);
+    }
   }
 
   const SheetRows& rows_;
   int sheet_;
   const DiscoverySettings& settings_;
+  Pace& pace_;
   std::vector<std::vector<int>> classes_;  // members: indexes into rows_.units()
+  std::vector<int> parent_;     // per class: the near-content set it was joined to (union-find)
+  std::vector<int> linkCells_;  // per set's root: the most cells of a link that joined it
+  std::vector<int> limitOf_;    // per class: the limit of near-copies on its shape; 0 for none
   std::unordered_map<int, std::unique_ptr<db::RowSet>> decoded_;
 };
 
@@ -448,9 +565,31 @@ DiscoveryResult DuplicateDiscovery::Run(ProgressSink& progress) {
     throw Error("The number of differing cells of a near-copy cannot be negative");
   if (settings_.commonGroupSize < 2)
     throw Error("Common content needs a group of at least two units");
+  // The statements' texts end at a NUL: the code would be cut short and name another
+  // classification, or none.
+  if (unitClsCode_.find('\0') != std::string::npos)
+    throw Error("The unit classification code holds a NUL character");
   DiscoveryResult result;
   result.periodId = periodId_;
+  // The task's periods for the level: none means the task or the level is unknown, and a period
+  // not among them is unknown; either would find nothing, which would read as no repeated data.
+  const std::optional<std::vector<PeriodEntry>> periods = dm_.GetPeriodList(taskCode_, level_);
+  if (!periods)
+    throw DatabaseError("The periods of task " + taskCode_ + " could not be read");
+  using What = UnknownDiscoveryInput::What;
+  if (periods->empty())
+    throw UnknownDiscoveryInput(What::TaskLevel, "task " + taskCode_ + " has no period for level " +
+                                                     std::to_string(level_));
+  if (std::none_of(periods->begin(), periods->end(), [this](const PeriodEntry& p) {
+        return p.period && p.period->sPeriodID == periodId_;
+      }))
+    throw UnknownDiscoveryInput(What::Period, "period " + periodId_ + " is not a period of task " +
+                                                  taskCode_ + " for level " +
+                                                  std::to_string(level_));
   result.units = treeUnits(dm_.GetClassificationUnits(unitClsCode_));
+  if (result.units.empty())
+    throw UnknownDiscoveryInput(What::Classification,
+                                "unit classification " + unitClsCode_ + " has no units");
   for (const auto& sample : dm_.GetSampleList(periodId_, taskCode_, level_)) {
     result.sheets.push_back(*sample);
     result.sheets.back().nSheetOrder = sample->nSheetOrder;  // the copy leaves it out
@@ -460,15 +599,26 @@ DiscoveryResult DuplicateDiscovery::Run(ProgressSink& progress) {
     unitIndex.emplace(result.units[i].sUnitCode, static_cast<int>(i));
 
   progress.begin(static_cast<int>(result.sheets.size()) + 1);
-  SheetRows rows(unitIndex);
+  Pace pace(progress);
+  SheetRows rows(unitIndex, pace);
   PairBook book;
   for (std::size_t s = 0; s < result.sheets.size(); ++s) {
-    if (progress.cancelled()) throw RunCancelled();
+    pace.ask();
     const TSampleData& sheet = result.sheets[s];
     rows.reset();
     const std::string table = NumTableName(sheet);
-    if (dm_.StreamSheetData(table, periodId_, rows))
-      SheetAnalysis(rows, static_cast<int>(s), settings_).run(book, result.groups, result.units);
+    bool streamed = false;
+    try {
+      streamed = dm_.StreamSheetData(table, periodId_, rows);
+    } catch (const DatabaseError& e) {
+      // The database's own message names neither (say, a column the statement orders by).
+      throw DatabaseError("sheet " + sheet.sSampleCode + " " + sheet.sSampleName + ", table " +
+                              table + ": " + e.what(),
+                          e.sqlState());
+    }
+    if (streamed)
+      SheetAnalysis(rows, static_cast<int>(s), settings_, pace)
+          .run(book, result.groups, result.nearGroups, result.units);
     else
       result.warnings.push_back("sheet " + sheet.sSampleCode + " " + sheet.sSampleName +
                                 ": table " + table +

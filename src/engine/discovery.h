@@ -6,8 +6,9 @@
 // Every group is confirmed with the run's own equality test (SameRows), so a hash collision never
 // reports repeated data. Near-copies (same row count, at most a few differing cells) are found
 // through fingerprints of row bands, not by comparing every pair, and their cells are counted
-// exactly. No widgets; progress and cancelling through ProgressSink. Only one sheet's rows are
-// held at a time, in a compact form.
+// exactly; many units near one another are one near-content group instead of pairs. No widgets;
+// progress and cancelling through ProgressSink. Only one sheet's rows are held at a time, in a
+// compact form.
 
 #include <cstdint>
 #include <string>
@@ -20,7 +21,8 @@
 namespace dupsweep {
 
 struct DiscoverySettings {
-  // Near-copies differ in 1 to nearCells figure cells; 0 looks for none.
+  // Near-copies differ in 1 to nearCells figure cells; 0 looks for none. On a sheet of C figure
+  // cells the limit is at most (C - 1) / 2: from half of C on any two units would be near.
   int nearCells = 3;
   // A sheet whose identical content at least this many units share is common content (say, all
   // zeros): reported as one group, never as pairs, and left out of the search for near-copies.
@@ -49,6 +51,28 @@ struct DiscoveredGroup {
   bool common = false;  // at least commonGroupSize units: its pairs are not in the pair list
 };
 
+// Units that are near-copies of one another on a sheet (joined by near-copies of at most the
+// limit of cells), at least commonGroupSize of them: near-content, reported once instead of as
+// pairs. Codes in code order; `cells` is the most cells in which a unit differs from the unit it
+// was found near.
+struct DiscoveredNearGroup {
+  int sheet = 0;
+  std::vector<std::string> unitCodes;
+  int cells = 0;
+};
+
+// A period, task, level or unit classification the database does not know: a discovery with it
+// would find nothing, which says nothing.
+class UnknownDiscoveryInput : public Error {
+ public:
+  enum class What { TaskLevel, Period, Classification };
+  UnknownDiscoveryInput(What what, const std::string& message) : Error(message), what_(what) {}
+  What kind() const noexcept { return what_; }
+
+ private:
+  What what_;
+};
+
 struct DiscoveryResult {
   std::string periodId;
   std::vector<TSampleData> sheets;      // the period's sample tables, in their order
@@ -57,6 +81,7 @@ struct DiscoveryResult {
   // listed once, whichever unit comes first.
   std::vector<DiscoveredPair> pairs;
   std::vector<DiscoveredGroup> groups;  // of two units or more, by sheet, then first code
+  std::vector<DiscoveredNearGroup> nearGroups;  // by sheet, then first code
   std::vector<std::string> warnings;    // sheets whose figures table does not exist
 };
 
@@ -71,10 +96,13 @@ class DuplicateDiscovery {
                      std::int32_t level, std::string unitClsCode, DiscoverySettings settings = {});
 
   // Runs the discovery. Progress: begin(sheets + 1), a step after each sheet and one at the end;
-  // cancelled() is asked before every sheet and ends the run with RunCancelled. A sheet whose
+  // cancelled() is asked before every sheet and, within one, at least every 25 ms of work (and
+  // every 65,536 rows or comparisons); true ends the run with RunCancelled. A sheet whose
   // table does not exist is a warning. Throws DatabaseError when the units, the sample list or a
-  // sheet cannot be read for another reason, and Error for settings out of range (nearCells
-  // below 0, commonGroupSize below 2).
+  // sheet cannot be read for another reason (naming the sheet and its table), and Error for
+  // settings out of range (nearCells below 0, commonGroupSize below 2) and for a classification
+  // code holding a NUL character. Throws UnknownDiscoveryInput when the task has no period for
+  // the level, the period is not one of them, or the classification has no unit.
   DiscoveryResult Run(ProgressSink& progress);
 
  private:

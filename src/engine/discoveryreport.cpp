@@ -25,6 +25,14 @@ std::string nearSheetsText(const DiscoveryResult& result, const DiscoveredPair& 
   return text;
 }
 
+std::string nearGroupSheetText(const DiscoveryResult& result, const DiscoveredNearGroup& group) {
+  return sheetName(result, group.sheet) + "（" + std::to_string(group.cells) + "格）";
+}
+
+std::string nearGroupKindText(const DiscoveredNearGroup& group) {
+  return "近似（最多相差" + std::to_string(group.cells) + "格）";
+}
+
 const std::vector<std::string>& discoveryPairColumns() {
   static const std::vector<std::string> columns = {
       "单位1", "单位1代码", "单位2", "单位2代码", "相同表数", "相同的表", "近似的表"};
@@ -46,13 +54,20 @@ void writeDiscoveryWorkbook(const std::string& path, const DiscoveryResult& resu
                            pair.UnitD.sUnitCode, static_cast<double>(pair.identical.size()),
                            identicalSheetsText(result, pair), nearSheetsText(result, pair)});
   // One unit a row: the units of a group can be more than one cell holds.
-  const int groups = book.addTable("相同的表", discoveryGroupColumns(), {10, 20, 8, 10, 14});
+  const int groups = book.addTable("相同的表", discoveryGroupColumns(), {10, 20, 8, 16, 14});
   for (const DiscoveredGroup& group : result.groups) {
     const TSampleData& sheet = result.sheets.at(static_cast<std::size_t>(group.sheet));
     const auto size = static_cast<double>(group.unitCodes.size());
     for (const std::string& code : group.unitCodes)
       book.appendRow(
           groups, {sheet.sSampleCode, sheet.sSampleName, size, group.common ? "是" : "否", code});
+  }
+  for (const DiscoveredNearGroup& group : result.nearGroups) {
+    const TSampleData& sheet = result.sheets.at(static_cast<std::size_t>(group.sheet));
+    const auto size = static_cast<double>(group.unitCodes.size());
+    for (const std::string& code : group.unitCodes)
+      book.appendRow(groups, {sheet.sSampleCode, sheet.sSampleName, size,
+                              nearGroupKindText(group), code});
   }
   book.close();
 }

@@ -14,6 +14,11 @@ std::string identicalSheetsText(const DiscoveryResult& result, const DiscoveredP
 // The pair's near-copy sheets by name with their differing cells, "利润表（1格）"; empty for none.
 std::string nearSheetsText(const DiscoveryResult& result, const DiscoveredPair& pair);
 
+// A near-content group's sheet with the most cells a unit differs in, "利润表（1格）".
+std::string nearGroupSheetText(const DiscoveryResult& result, const DiscoveredNearGroup& group);
+// What a near-content group is in the groups sheet's column 共同内容, "近似（最多相差1格）".
+std::string nearGroupKindText(const DiscoveredNearGroup& group);
+
 // The titles of the pairs sheet: 单位1, 单位1代码, 单位2, 单位2代码, 相同表数, 相同的表, 近似的表.
 const std::vector<std::string>& discoveryPairColumns();
 // The titles of the groups sheet: 表代码, 表, 单位数, 共同内容, 单位代码 (one row for each unit
@@ -21,8 +26,9 @@ const std::vector<std::string>& discoveryPairColumns();
 const std::vector<std::string>& discoveryGroupColumns();
 
 // Writes the pairs (in rank order) to a sheet "重复数据单位" and the groups to a sheet "相同的表"
-// of an xlsx workbook at `path`, replacing a file there; rows beyond a sheet's go on in a further
-// sheet ("重复数据单位 (2)"...) below the titles again. Counts are number cells. Throws FileError
+// (the near-content groups after the groups of identical content) of an xlsx workbook at `path`,
+// replacing a file there; rows beyond a sheet's go on in a further sheet ("重复数据单位 (2)"...)
+// below the titles again. Counts are number cells. Throws FileError
 // "Unable to write to <path>: <reason>" on failure, leaving no new file.
 void writeDiscoveryWorkbook(const std::string& path, const DiscoveryResult& result);
 

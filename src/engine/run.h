@@ -25,8 +25,8 @@ class ProgressSink {
   virtual void begin(int /*steps*/) {}
   // One step done.
   virtual void step() {}
-  // Asked before every sheet; true ends the run with RunCancelled. Callers that offer no way to
-  // cancel keep the default.
+  // Asked before every sheet (by the discovery also within one); true ends the run with
+  // RunCancelled. Callers that offer no way to cancel keep the default.
   virtual bool cancelled() { return false; }
 };
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QContextMenuEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QTableWidget>
 
@@ -114,6 +115,47 @@ TEST_F(FindDuplicatesTest, ExportsPairsAndGroupsFromThePairListsMenu) {
   EXPECT_EQ(std::string(book.sheet(2).text(1, 5)), "单位代码");
   ASSERT_FALSE(messages->shown.empty());
   EXPECT_NE(messages->shown.back().text.find(file), std::string::npos);
+}
+
+TEST_F(FindDuplicatesTest, EscapeWhileSearchingCancelsAndClosesTheWindowOnceStopped) {
+  run([&] {
+    bool escaped = false, shownAfterEscape = false, searchedWhenClosed = false;
+    bool resultWhenClosed = true;
+    std::string statusWhenClosed;
+    const int test = testsEnded();
+    std::function<void()> escapeWhileSearching = [&] {
+      if (test != testsEnded()) return;
+      auto* window = qobject_cast<TfrmFindDuplicates*>(QApplication::activeModalWidget());
+      auto* cancel = window ? window->findChild<QPushButton*>("cmdCancel") : nullptr;
+      if (!cancel || !cancel->isEnabled()) return QTimer::singleShot(0, escapeWhileSearching);
+      QObject::connect(window, &QDialog::finished, window, [&, window] {
+        searchedWhenClosed = window->searched();
+        resultWhenClosed = window->result().has_value();
+        statusWhenClosed = window->findChild<QLabel*>("lblStatus")->text().toStdString();
+      });
+      QTest::keyClick(window, Qt::Key_Escape);
+      escaped = true;
+      shownAfterEscape = window->isVisible();  // never a hidden window that goes on searching
+    };
+    QTimer::singleShot(0, escapeWhileSearching);
+    openFromMenu(tree);
+    ASSERT_TRUE(escaped);
+    EXPECT_TRUE(shownAfterEscape);
+    EXPECT_TRUE(searchedWhenClosed);
+    EXPECT_FALSE(resultWhenClosed);
+    EXPECT_EQ(statusWhenClosed, "查找已取消");
+    EXPECT_EQ(QApplication::activeModalWidget(), dialog);  // and no window is left behind
+  });
+}
+
+TEST_F(FindDuplicatesTest, AClassificationWithoutUnitsIsSaidNotSearched) {
+  db.exec("DELETE FROM UnitClsAndUnit");
+  run([&] {
+    inWindow([](TfrmFindDuplicates* window, QTableWidget*) { EXPECT_FALSE(window->result()); });
+    openFromMenu(tree);
+    ASSERT_EQ(messages->shown.size(), 1u);
+    EXPECT_EQ(messages->shown[0].text, "单位分类“01”中没有单位，无法查找重复数据");
+  });
 }
 
 TEST_F(FindDuplicatesTest, WithoutAChosenPeriodTheDialogsMessageComesAndNoWindow) {

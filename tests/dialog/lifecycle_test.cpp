@@ -169,5 +169,16 @@ TEST(Lifecycle, ExecuteWithoutADataModuleShowsTheFailureAndThenFails) {
   EXPECT_EQ(QApplication::topLevelWidgets().count(), 0);  // the dialog was destroyed
 }
 
+TEST(Lifecycle, AClassificationCodeHoldingANulIsRefusedBeforeAnythingIsShown) {
+  try {
+    TfrmDupsweep::Execute("Provider=SQLite;Data Source=/nonexistent.db", std::string("01\0" "02", 5),
+                          "", "T01", 1);
+    ADD_FAILURE() << "shown";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("NUL"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(QApplication::topLevelWidgets().count(), 0);
+}
+
 }  // namespace
 }  // namespace dupsweep

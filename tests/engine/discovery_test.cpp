@@ -215,6 +215,82 @@ TEST_F(Discovery, SettingsChangeNearCopiesAndCommonContent) {
   EXPECT_THROW(DuplicateDiscovery(dm, "P1", "T01", 1, "01", settings).Run(quiet), Error);
 }
 
+TEST_F(Discovery, RaisingTheLimitNeverLosesANearCopy) {
+  ProgressSink quiet;
+  DiscoverySettings settings;
+  const std::set<NearHit> atThree = nearOf(DuplicateDiscovery(dm, "P1", "T01", 1, "01").Run(quiet));
+  ASSERT_EQ(atThree.size(), 6u);
+  for (int limit : {11, 12, 24, 1000}) {  // a sheet has 24 figure cells
+    settings.nearCells = limit;
+    const DiscoveryResult found = DuplicateDiscovery(dm, "P1", "T01", 1, "01", settings).Run(quiet);
+    const std::set<NearHit> near = nearOf(found);
+    for (const NearHit& hit : atThree) EXPECT_TRUE(near.count(hit)) << limit << " " << std::get<0>(hit);
+    EXPECT_TRUE(found.nearGroups.empty()) << limit;
+  }
+}
+
+TEST_F(Discovery, NearCopiesOfManyUnitsAreOneNearContentGroup) {
+  // U21..U32 take U01's rows of S4 but for one cell holding their own code: with U01 and its
+  // copy U02, fourteen units near one another, found as one group instead of 91 pairs.
+  std::string sql = "BEGIN;";
+  for (int i = 21; i <= 32; ++i)
+    sql += "DELETE FROM DataNumT01_S4_1 WHERE sUnitCode = '" + unitCode(i) + "';" +
+           rowsOf("S4", unitCode(i), 104, {{{2, 4}, "'" + unitCode(i) + "'"}});
+  db.exec(sql + "COMMIT;");
+  ProgressSink quiet;
+  const DiscoveryResult found = DuplicateDiscovery(dm, "P1", "T01", 1, "01").Run(quiet);
+  ASSERT_EQ(found.nearGroups.size(), 1u);
+  const DiscoveredNearGroup& group = found.nearGroups[0];
+  EXPECT_EQ(found.sheets[group.sheet].sSampleCode, "S4");
+  EXPECT_EQ(group.cells, 1);
+  std::vector<std::string> expected = {"U01", "U02"};
+  for (int i = 21; i <= 32; ++i) expected.push_back(unitCode(i));
+  EXPECT_EQ(group.unitCodes, expected);
+  for (const NearHit& hit : nearOf(found)) {  // a pair of other units stays a pair
+    if (std::get<2>(hit) == "S4") {
+      EXPECT_EQ(hit, (NearHit{"U03", "U04", "S4", 3}));
+    }
+  }
+  // Below the group size the same units are pairs again, each of them once.
+  DiscoverySettings settings;
+  settings.commonGroupSize = 15;
+  const DiscoveryResult pairs = DuplicateDiscovery(dm, "P1", "T01", 1, "01", settings).Run(quiet);
+  EXPECT_TRUE(pairs.nearGroups.empty());
+  int onS4 = 0;
+  for (const NearHit& hit : nearOf(pairs)) onS4 += std::get<2>(hit) == "S4" ? 1 : 0;
+  EXPECT_EQ(onS4, 14 * 13 / 2 - 1 + 1);  // every pair but U01/U02 (identical), and U03/U04
+}
+
+TEST_F(Discovery, AFiguresTableWithoutItsKeyColumnsNamesTheTableAndTheSheet) {
+  for (const char* missing : {"sUnitCode", "nRow"}) {
+    db.exec(std::string("DROP TABLE DataNumT01_S6_1; CREATE TABLE DataNumT01_S6_1 (sPeriodID TEXT, ") +
+            (std::string(missing) == "nRow" ? "sUnitCode" : "nRow") +
+            " TEXT, sTaskCode TEXT, nLevel INTEGER, f1, f2, f3, t);");
+    ProgressSink quiet;
+    try {
+      DuplicateDiscovery(dm, "P1", "T01", 1, "01").Run(quiet);
+      ADD_FAILURE() << missing;
+    } catch (const DatabaseError& e) {
+      const std::string message = e.what();
+      EXPECT_NE(message.find("DataNumT01_S6_1"), std::string::npos) << message;
+      EXPECT_NE(message.find("表S6"), std::string::npos) << message;
+    }
+  }
+}
+
+TEST_F(Discovery, CancellingIsAskedInsideOneLargeSheet) {
+  db.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 70000) "
+          "INSERT INTO DataNumT01_S6_1 SELECT 'P1', 'U01', i, 'T01', 1, i, i, i, 't' FROM n;");
+  // Asked once before S6 (after five steps), then never again before the next step.
+  struct StopInS6 : ProgressSink {
+    void step() override { ++steps; }
+    bool cancelled() override { return steps == 5 && ++asked > 1; }
+    int steps = 0, asked = 0;
+  } stop;
+  EXPECT_THROW(DuplicateDiscovery(dm, "P1", "T01", 1, "01").Run(stop), RunCancelled);
+  EXPECT_EQ(stop.steps, 5);
+}
+
 TEST_F(Discovery, CountsASheetPerStepAndStopsWhenCancelled) {
   struct Steps : ProgressSink {
     void begin(int n) override { total = n; }

@@ -174,10 +174,12 @@ TEST_F(Scan, FindsExactlyThePlantedIdenticalSheets) {
 
 TEST_F(Scan, DiscoveryListsEveryPlantedPairAndNothingElse) {
   using Sheets = std::vector<std::string>;
+  // A higher limit of differing cells finds the same: more would be no near-copy on these sheets.
+  for (const std::string& near : {"3", "60", "1000"})
   for (const std::string& period : plan_->plantedPeriods) {
     const auto r = runProgram("--discover --conn '" + conn() + "' --task " + plan_->taskCode +
                               " --level 1 --unitcls " + plan_->unitClsCode + " --period " +
-                              period + " --json");
+                              period + " --near " + near + " --json");
     ASSERT_EQ(r.status, 0) << r.output;
     QJsonParseError error{};
     const QJsonObject root =
@@ -209,7 +211,8 @@ TEST_F(Scan, DiscoveryListsEveryPlantedPairAndNothingElse) {
       for (const auto& sheet : pair["near"].toArray())
         near.push_back(code(sheet) + ":" + std::to_string(sheet.toObject()["cells"].toInt()));
     }
-    EXPECT_EQ(found, expected) << period;
+    EXPECT_EQ(found, expected) << period << " --near " << near;
+    EXPECT_TRUE(root["nearGroups"].toArray().isEmpty()) << period << " --near " << near;
     EXPECT_EQ(found.size(), root["pairs"].toArray().size());  // each pair once
     // Every group is one planted pair on one sheet; nothing is common content.
     EXPECT_EQ(static_cast<std::size_t>(root["groups"].toArray().size()), identicalSheets);
@@ -223,6 +226,39 @@ TEST_F(Scan, DiscoveryListsEveryPlantedPairAndNothingElse) {
   expectOneLineFailure(runProgram("--discover --conn '" + conn() +
                                   "' --task T01 --level 1 --unitcls 01 --near -1"),
                        "--near");
+  // What the database does not know is refused, not searched for nothing.
+  const std::string known = "--discover --conn '" + conn() + "' --task " + plan_->taskCode;
+  const std::string period = " --period " + plan_->plantedPeriods[0];
+  const std::string cls = " --unitcls " + plan_->unitClsCode;
+  expectOneLineFailure(runProgram(known + " --level 1 --period 1999N" + cls), "period 1999N");
+  expectOneLineFailure(runProgram(known + " --level 7" + period + cls), "level 7");
+  expectOneLineFailure(runProgram("--discover --conn '" + conn() + "' --task T99 --level 1" +
+                                  period + cls),
+                       "task T99");
+  expectOneLineFailure(runProgram(known + " --level 1" + period + " --unitcls 99"),
+                       "unit classification 99");
+}
+
+TEST_F(Scan, TheTableReportEscapesControlCharactersOfNames) {
+  const fs::path db = demoCopy("controls.db");
+  const auto& c = pairCase();
+  sqlite3* h = nullptr;
+  ASSERT_EQ(sqlite3_open(db.c_str(), &h), SQLITE_OK);
+  const std::string sql =
+      "UPDATE Unit SET sUnitName = 'A' || char(27) || ']0;x' || char(7) || char(27) || '[2J' || "
+      "char(155) || char(127) || 'B' WHERE nUnitID = (SELECT nUnitID FROM UnitClsAndUnit WHERE "
+      "sUnitCode = '" + c.unitA + "')";
+  ASSERT_EQ(sqlite3_exec(h, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+  ASSERT_EQ(sqlite3_changes(h), 1);
+  sqlite3_close(h);
+  const auto r = runProgram("--discover --conn 'Provider=SQLite;Data Source=" + db.string() +
+                            "' --task " + plan_->taskCode + " --level 1 --unitcls " +
+                            plan_->unitClsCode + " --period " + plan_->plantedPeriods[0]);
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("A\\x1b]0;x\\x07\\x1b[2J\\u009b\\x7fB"), std::string::npos) << r.output;
+  for (char bad : {'\x1b', '\x07', '\x7f'}) EXPECT_EQ(r.output.find(bad), std::string::npos);
+  EXPECT_EQ(r.output.find("\xc2\x9b"), std::string::npos);
+  EXPECT_EQ(scan::escapeControls("\n\t"), "\\x0a\\x09");
 }
 
 TEST_F(Scan, DefaultPeriodIsTheFirstTheDialogListsAndTheTableReportSummarises) {

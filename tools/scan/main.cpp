@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
     std::string message = e.what();
     for (char& c : message)
       if (c == '\n' || c == '\r') c = ' ';
-    std::cerr << "dupsweep-scan: " << message << "\n";
+    std::cerr << "dupsweep-scan: " << dupsweep::scan::escapeControls(message) << "\n";
     return 1;
   }
 }

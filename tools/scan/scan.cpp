@@ -74,6 +74,36 @@ class PairProgress : public ProgressSink {
   std::size_t steps_ = 0;
 };
 
+}  // namespace
+
+std::string escapeControls(std::string_view text) {
+  static const char* const kHex = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c == 0x7F) {
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else if (c == 0xC2 && i + 1 < text.size() &&
+               static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+               static_cast<unsigned char>(text[i + 1]) <= 0x9F) {  // U+0080..U+009F in UTF-8
+      const auto d = static_cast<unsigned char>(text[++i]);
+      out += "\\u00";
+      out += kHex[d >> 4];
+      out += kHex[d & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+namespace {
+
+std::string shown(std::string_view text) { return escapeControls(text); }
+
 QString q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<int>(s.size())); }
 
 std::int32_t parseLevel(const std::string& text) {
@@ -135,24 +165,25 @@ void writeJson(std::ostream& out, const Options& o, const std::string& period,
 void writeTable(std::ostream& out, const Options& o, const std::string& period,
                 const SampleList& samples, const std::vector<PairResult>& results,
                 const std::vector<std::string>& warnings) {
-  out << "Period " << period << ", task " << o.task << ", level " << o.level << ": "
+  out << "Period " << shown(period) << ", task " << shown(o.task) << ", level " << o.level << ": "
       << results.size() << " pairs, " << samples.size() << " sample tables\n\n";
   int withIdentical = 0, identicalSheets = 0, skipped = 0;
   for (const auto& r : results) {
-    out << r.pair->GroupName << "  (" << r.pair->UnitS->sUnitCode << " / "
-        << r.pair->UnitD->sUnitCode << ")\n";
+    out << shown(r.pair->GroupName) << "  (" << shown(r.pair->UnitS->sUnitCode) << " / "
+        << shown(r.pair->UnitD->sUnitCode) << ")\n";
     if (!r.skipped.empty())
-      out << "  not compared: " << r.skipped << "\n";
+      out << "  not compared: " << shown(r.skipped) << "\n";
     else if (r.identical.empty())
       out << "  no identical sheets\n";
-    for (const auto& t : r.identical) out << "  " << t.sSampleCode << "  " << t.sSampleName << "\n";
+    for (const auto& t : r.identical)
+      out << "  " << shown(t.sSampleCode) << "  " << shown(t.sSampleName) << "\n";
     withIdentical += r.identical.empty() ? 0 : 1;
     identicalSheets += static_cast<int>(r.identical.size());
     skipped += r.skipped.empty() ? 0 : 1;
   }
   if (!warnings.empty()) {
     out << "\n";
-    for (const std::string& w : warnings) out << "warning: " << w << "\n";
+    for (const std::string& w : warnings) out << "warning: " << shown(w) << "\n";
   }
   out << "\nSummary: " << withIdentical << " of " << results.size()
       << " pairs have identical sheets; " << identicalSheets << " identical sheets in all.";
@@ -208,35 +239,49 @@ void writeDiscoveryJson(std::ostream& out, const DiscoveryResult& r) {
     groups.append(
         QJsonObject{{"sheet", sheetJson(r, g.sheet)}, {"units", codes}, {"common", g.common}});
   }
+  QJsonArray nearGroups;
+  for (const DiscoveredNearGroup& g : r.nearGroups) {
+    QJsonArray codes;
+    for (const std::string& code : g.unitCodes) codes.append(q(code));
+    nearGroups.append(
+        QJsonObject{{"sheet", sheetJson(r, g.sheet)}, {"units", codes}, {"cells", g.cells}});
+  }
   QJsonArray warnings;
   for (const std::string& w : r.warnings) warnings.append(q(w));
   QJsonObject root{{"period", q(r.periodId)},
                    {"pairs", pairs},
                    {"groups", groups},
+                   {"nearGroups", nearGroups},
                    {"warnings", warnings}};
   out << QJsonDocument(root).toJson(QJsonDocument::Indented).toStdString();
 }
 
 void writeDiscoveryTable(std::ostream& out, const Options& o, const DiscoveryResult& r) {
-  out << "Period " << r.periodId << ", task " << o.task << ", level " << o.level
-      << ", unit classification " << o.unitcls << ": " << r.units.size() << " units, "
+  out << "Period " << shown(r.periodId) << ", task " << shown(o.task) << ", level " << o.level
+      << ", unit classification " << shown(o.unitcls) << ": " << r.units.size() << " units, "
       << r.sheets.size() << " sample tables\n\n";
   for (const DiscoveredPair& p : r.pairs) {
-    out << p.UnitS.sUnitName << " / " << p.UnitD.sUnitName << "  (" << p.UnitS.sUnitCode << " / "
-        << p.UnitD.sUnitCode << ")\n";
+    out << shown(p.UnitS.sUnitName) << " / " << shown(p.UnitD.sUnitName) << "  ("
+        << shown(p.UnitS.sUnitCode) << " / " << shown(p.UnitD.sUnitCode) << ")\n";
     if (!p.identical.empty())
-      out << "  identical on " << p.identical.size() << ": " << identicalSheetsText(r, p) << "\n";
-    if (!p.near.empty()) out << "  near-copies: " << nearSheetsText(r, p) << "\n";
+      out << "  identical on " << p.identical.size() << ": " << shown(identicalSheetsText(r, p))
+          << "\n";
+    if (!p.near.empty()) out << "  near-copies: " << shown(nearSheetsText(r, p)) << "\n";
   }
   for (const DiscoveredGroup& g : r.groups) {
     if (!g.common) continue;
     const TSampleData& t = r.sheets.at(static_cast<std::size_t>(g.sheet));
-    out << "common content: " << t.sSampleCode << " " << t.sSampleName << " shared by "
-        << g.unitCodes.size() << " units\n";
+    out << "common content: " << shown(t.sSampleCode) << " " << shown(t.sSampleName)
+        << " shared by " << g.unitCodes.size() << " units\n";
+  }
+  for (const DiscoveredNearGroup& g : r.nearGroups) {
+    const TSampleData& t = r.sheets.at(static_cast<std::size_t>(g.sheet));
+    out << "near content: " << shown(t.sSampleCode) << " " << shown(t.sSampleName) << " shared by "
+        << g.unitCodes.size() << " units, differing in at most " << g.cells << " cells\n";
   }
   if (!r.warnings.empty()) {
     out << "\n";
-    for (const std::string& w : r.warnings) out << "warning: " << w << "\n";
+    for (const std::string& w : r.warnings) out << "warning: " << shown(w) << "\n";
   }
   out << "\nSummary: " << r.pairs.size() << " pairs with repeated data.\n";
 }
@@ -308,6 +353,9 @@ Options parseArguments(const std::vector<std::string>& args) {
   }
   if (o.conn.empty()) throw Error("--conn is required");
   if (o.task.empty()) throw Error("--task is required");
+  // A statement's text ends at a NUL: the code would name another classification, or none.
+  if (o.unitcls.find('\0') != std::string::npos)
+    throw Error("--unitcls holds a NUL character");
   if (!haveLevel) throw Error("--level is required");
   if (o.discover) {
     if (o.unitcls.empty()) throw Error("--discover needs --unitcls CODE");

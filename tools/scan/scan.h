@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace dupsweep::scan {
@@ -37,6 +38,11 @@ Options parseArguments(const std::vector<std::string>& args);
 // and when any read fails for another reason than a missing table (a damaged database, a lost
 // link, a lock held past the time-out).
 void run(const Options& options, std::ostream& out, std::ostream& progress);
+
+// `text` with its control characters (C0, DEL, C1: every start of a terminal escape sequence)
+// written as \xNN (\u00NN for C1), as every text of the table report and of the error line is
+// printed.
+std::string escapeControls(std::string_view text);
 
 // The usage text.
 std::string usage();

@@ -289,6 +289,10 @@ void TfrmDupsweep::Execute(const std::string& conn, const std::string& unitClsCo
                            std::int32_t level, Parts parts) {
   if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
     throw Error("The dialog cannot be shown: the process has no QApplication");
+  // A statement's text ends at a NUL: the tree would ask for a classification cut short there
+  // and show none, or another one's units.
+  if (unitClsCode.find('\0') != std::string::npos)
+    throw Error("The dialog cannot be shown: the unit classification code holds a NUL character");
   auto dialog = std::make_unique<TfrmDupsweep>(std::move(parts));
   dialog->FUnitClsCode = unitClsCode;
   dialog->FPeriodID = periodId;

@@ -23,14 +23,17 @@ const char* const kWorking = "正在查找重复数据……";
 const char* const kCancelled = "查找已取消";
 const char* const kNoneChecked = "请先勾选要加入单位选择列表的单位组";
 const char* const kExported = "查找结果已经导出到：";
+const char* const kNoSuchPeriods = "任务“%1”在第 %2 级没有期间，无法查找重复数据";
+const char* const kNoSuchPeriod = "期间“%1”不是任务“%2”第 %3 级的期间，无法查找重复数据";
+const char* const kNoSuchClassification = "单位分类“%1”中没有单位，无法查找重复数据";
 constexpr int kInformation = ui::MB_OK | ui::MB_ICONINFORMATION;
 // Where the first cell of a row keeps the index of its pair in the result.
 constexpr int kPairRole = Qt::UserRole;
 
 enum Column { kUnitS, kCodeS, kUnitD, kCodeD, kCount, kIdentical, kNear };
 
-// The discovery's steps on the window's progress bar; the window's events (the cancel button
-// among them) are dispatched between sheets.
+// The discovery's steps on the window's progress bar; the window's events (the cancel button,
+// Escape and closing among them) are dispatched whenever the discovery asks whether to stop.
 class WindowProgress : public ProgressSink {
  public:
   WindowProgress(QProgressBar& bar, const bool& cancel) : bar_(bar), cancel_(cancel) {}
@@ -38,10 +41,7 @@ class WindowProgress : public ProgressSink {
     bar_.setRange(0, steps);
     bar_.setValue(0);
   }
-  void step() override {
-    bar_.setValue(bar_.value() + 1);
-    QCoreApplication::processEvents();
-  }
+  void step() override { bar_.setValue(bar_.value() + 1); }
   bool cancelled() override {
     QCoreApplication::processEvents();
     return cancel_;
@@ -89,11 +89,22 @@ void TfrmFindDuplicates::showEvent(QShowEvent* event) {
 
 void TfrmFindDuplicates::closeEvent(QCloseEvent* event) {
   if (busy_) {
+    // The window stays (and modal) until the discovery has stopped, then closes.
     cancel_ = true;
+    closeWhenStopped_ = true;
     event->ignore();
     return;
   }
   QDialog::closeEvent(event);
+}
+
+void TfrmFindDuplicates::reject() {
+  if (busy_) {
+    cancel_ = true;
+    closeWhenStopped_ = true;
+    return;
+  }
+  QDialog::reject();
 }
 
 void TfrmFindDuplicates::cmdFindClick() { findDuplicates(); }
@@ -116,14 +127,18 @@ void TfrmFindDuplicates::findDuplicates() {
   result_.reset();
   ui_->tblPairs->setRowCount(0);
   cancel_ = false;
+  closeWhenStopped_ = false;
   setBusy(true);
   ui_->lblStatus->setText(QString::fromUtf8(kWorking));
   bool cancelled = false;
-  const auto done = qScopeGuard([this, &cancelled] {
+  bool refused = false;
+  const auto done = qScopeGuard([this, &cancelled, &refused] {
     setBusy(false);
     searched_ = true;
     ui_->prgDiscovery->setValue(0);
-    if (!result_) ui_->lblStatus->setText(cancelled ? QString::fromUtf8(kCancelled) : QString());
+    if (!result_ && !refused)
+      ui_->lblStatus->setText(cancelled ? QString::fromUtf8(kCancelled) : QString());
+    if (closeWhenStopped_) QDialog::reject();
   });
   DiscoverySettings settings;
   settings.nearCells = ui_->spnNearCells->value();
@@ -136,6 +151,28 @@ void TfrmFindDuplicates::findDuplicates() {
   } catch (const RunCancelled&) {
     cancelled = true;  // cancelling leaves no result: nothing half-found is listed
     return;
+  } catch (const UnknownDiscoveryInput& e) {
+    // Searching would find nothing, which would read as no repeated data.
+    const QString task = QString::fromStdString(context_.taskCode);
+    const QString level = QString::number(context_.level);
+    QString text;
+    switch (e.kind()) {
+      case UnknownDiscoveryInput::What::TaskLevel:
+        text = QString::fromUtf8(kNoSuchPeriods).arg(task, level);
+        break;
+      case UnknownDiscoveryInput::What::Period:
+        text = QString::fromUtf8(kNoSuchPeriod)
+                   .arg(QString::fromStdString(context_.periodId), task, level);
+        break;
+      case UnknownDiscoveryInput::What::Classification:
+        text = QString::fromUtf8(kNoSuchClassification)
+                   .arg(QString::fromStdString(context_.unitClsCode));
+        break;
+    }
+    refused = true;
+    ui_->lblStatus->setText(text);
+    ui::MessageBox(text.toStdString(), kPrompt, kInformation);
+    return;
   }
   fillTable();
 }
@@ -143,8 +180,9 @@ void TfrmFindDuplicates::findDuplicates() {
 void TfrmFindDuplicates::fillTable() {
   QTableWidget* table = ui_->tblPairs;
   table->setSortingEnabled(false);
-  table->setRowCount(static_cast<int>(result_->pairs.size()));
-  for (int row = 0; row < table->rowCount(); ++row) {
+  const int pairs = static_cast<int>(result_->pairs.size());
+  table->setRowCount(pairs + static_cast<int>(result_->nearGroups.size()));
+  for (int row = 0; row < pairs; ++row) {
     const DiscoveredPair& pair = result_->pairs[static_cast<std::size_t>(row)];
     QTableWidgetItem* first = textItem(pair.UnitS.sUnitName);
     first->setFlags(first->flags() | Qt::ItemIsUserCheckable);
@@ -160,6 +198,20 @@ void TfrmFindDuplicates::fillTable() {
     table->setItem(row, kIdentical, textItem(identicalSheetsText(*result_, pair)));
     table->setItem(row, kNear, textItem(nearSheetsText(*result_, pair)));
   }
+  // A near-content group takes one row: its size and first and last codes, never checkable.
+  for (int row = pairs; row < table->rowCount(); ++row) {
+    const DiscoveredNearGroup& group = result_->nearGroups[static_cast<std::size_t>(row - pairs)];
+    table->setItem(row, kUnitS,
+                   textItem("近似内容：" + std::to_string(group.unitCodes.size()) + " 个单位"));
+    table->setItem(row, kCodeS, textItem(group.unitCodes.front()));
+    table->setItem(row, kUnitD, textItem({}));
+    table->setItem(row, kCodeD, textItem(group.unitCodes.back()));
+    QTableWidgetItem* count = textItem({});
+    count->setData(Qt::DisplayRole, 0);
+    table->setItem(row, kCount, count);
+    table->setItem(row, kIdentical, textItem({}));
+    table->setItem(row, kNear, textItem(nearGroupSheetText(*result_, group)));
+  }
   table->setSortingEnabled(true);
   table->resizeColumnsToContents();
   int common = 0;
@@ -168,7 +220,11 @@ void TfrmFindDuplicates::fillTable() {
       "找到 " + std::to_string(result_->pairs.size()) + " 组单位有重复数据（" +
       std::to_string(result_->units.size()) + " 个单位，" +
       std::to_string(result_->sheets.size()) + " 张表）；" + std::to_string(common) +
-      " 处为许多单位共有的相同内容，未列为单位组"));
+      " 处为许多单位共有的相同内容，未列为单位组" +
+      (result_->nearGroups.empty()
+           ? std::string()
+           : "；" + std::to_string(result_->nearGroups.size()) +
+                 " 处为许多单位共有的近似内容，各列为一行")));
 }
 
 void TfrmFindDuplicates::cmdAddPairsClick() {
@@ -177,7 +233,9 @@ void TfrmFindDuplicates::cmdAddPairsClick() {
   QTableWidget* table = ui_->tblPairs;
   for (int row = 0; row < table->rowCount(); ++row) {  // in the order the table shows
     const QTableWidgetItem* first = table->item(row, kUnitS);
-    if (!first || first->checkState() != Qt::Checked) continue;
+    if (!first || !(first->flags() & Qt::ItemIsUserCheckable) ||
+        first->checkState() != Qt::Checked)
+      continue;
     const auto& pair = result_->pairs.at(first->data(kPairRole).toUInt());
     checked.emplace_back(pair.UnitS, pair.UnitD);
   }

@@ -55,8 +55,10 @@ class TfrmFindDuplicates : public QDialog {
  protected:
   // The first showing starts the discovery once the window is on the screen.
   void showEvent(QShowEvent* event) override;
-  // While the discovery works, closing asks it to stop; the window stays until it has.
+  // While the discovery works, closing (and Escape, through reject) asks it to stop; the window
+  // stays, modal, until it has, then closes.
   void closeEvent(QCloseEvent* event) override;
+  void reject() override;
 
  private:
   void cmdFindClick();
@@ -74,6 +76,7 @@ class TfrmFindDuplicates : public QDialog {
   std::optional<DiscoveryResult> result_;
   bool busy_ = false;
   bool cancel_ = false;
+  bool closeWhenStopped_ = false;
   bool started_ = false;
   bool searched_ = false;
 };
