@@ -91,9 +91,10 @@ TEST(DatabaseIdentityTest, ServersAndDataSourcesByWhatTheyName) {
   const auto same = [](std::string_view a, std::string_view b) {
     return databaseIdentity(a) == databaseIdentity(b);
   };
-  EXPECT_TRUE(same("Provider=SQLOLEDB;Data Source=SRV01;Initial Catalog=Report;User ID=sa;Password=x",
-                   "provider=sqlncli11; server = srv01,1433 ; database=REPORT; Integrated "
-                   "Security=SSPI;"));
+  EXPECT_TRUE(
+      same("Provider=SQLOLEDB;Data Source=SRV01;Initial Catalog=Report;User ID=sa;Password=x",
+           "provider=sqlncli11; server = srv01,1433 ; database=REPORT; Integrated "
+           "Security=SSPI;"));
   EXPECT_TRUE(same("Provider=SQLOLEDB;Data Source=srv\\Inst;Initial Catalog=R",
                    "Provider=MSDASQL;Driver=FreeTDS;Server=SRV\\inst;Database=r"));
   EXPECT_FALSE(same("Provider=SQLOLEDB;Data Source=srv;Initial Catalog=R",
@@ -102,7 +103,8 @@ TEST(DatabaseIdentityTest, ServersAndDataSourcesByWhatTheyName) {
                     "Provider=SQLOLEDB;Data Source=srv\\b;Initial Catalog=R"));
   EXPECT_FALSE(same("Provider=SQLOLEDB;Data Source=srv;Initial Catalog=R",
                     "Provider=SQLOLEDB;Data Source=srv;Initial Catalog=S"));
-  EXPECT_TRUE(same("Provider=MSDASQL;Data Source=Report;UID=a", "Provider=MSDASQL;DSN=report;PWD=***"));
+  EXPECT_TRUE(
+      same("Provider=MSDASQL;Data Source=Report;UID=a", "Provider=MSDASQL;DSN=report;PWD=***"));
   EXPECT_FALSE(same("Provider=MSDASQL;DSN=report", "Provider=MSDASQL;DSN=other"));
 }
 
