@@ -1,9 +1,19 @@
 #include "journal/journal.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <fstream>
+#include <map>
 #include <system_error>
 
 #include "platform/errors.h"
@@ -149,9 +159,53 @@ bool isDate(const std::string& d) {
   if (d.size() != 10 || d[4] != '-' || d[7] != '-') return false;
   for (size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
     if (d[i] < '0' || d[i] > '9') return false;
+  const int year = std::atoi(d.substr(0, 4).c_str());
   const int month = std::atoi(d.substr(5, 2).c_str());
   const int day = std::atoi(d.substr(8, 2).c_str());
-  return month >= 1 && month <= 12 && day >= 1 && day <= 31;
+  if (month < 1 || month > 12 || day < 1) return false;
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  constexpr std::array<int, 12> kDays{31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return day <= kDays[size_t(month - 1)] + (month == 2 && leap ? 1 : 0);
+}
+
+// The permission bits of `mode` as chmod writes them, e.g. "0644".
+std::string modeText(mode_t mode) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+  return text;
+}
+
+// Makes `dir` and its missing parents, each readable and writable by its owner only, whatever
+// the umask: the journal holds a copy of every deleted figure.
+void makePrivateDirectories(const std::filesystem::path& dir) {
+  std::error_code ec;
+  if (dir.empty() || std::filesystem::is_directory(dir, ec)) return;
+  makePrivateDirectories(dir.parent_path());
+  if (::mkdir(dir.c_str(), 0700) == 0) {
+    ::chmod(dir.c_str(), 0700);
+    return;
+  }
+  const int error = errno;
+  if (error != EEXIST || !std::filesystem::is_directory(dir, ec))
+    throw JournalError("无法建立删除日志的目录 " + dir.string() + "：" + std::strerror(error));
+}
+
+// The application id in the header of the SQLite file at `file`, read without SQLite (which
+// would roll back an unfinished write first); nullopt when the file has no SQLite header.
+std::optional<std::uint32_t> applicationIdOf(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::array<unsigned char, 72> header{};
+  if (!in.read(reinterpret_cast<char*>(header.data()), header.size())) return std::nullopt;
+  if (std::memcmp(header.data(), "SQLite format 3", 16) != 0) return std::nullopt;
+  return std::uint32_t{header[68]} << 24 | std::uint32_t{header[69]} << 16 |
+         std::uint32_t{header[70]} << 8 | std::uint32_t{header[71]};
+}
+
+// Whether `rc` is SQLite's refusal to read a file whose last write was not finished (a rollback
+// journal or write-ahead log left behind) through a connection that may not write.
+bool isUnfinishedWrite(int rc) {
+  return rc == SQLITE_READONLY_ROLLBACK || rc == SQLITE_READONLY_RECOVERY ||
+         rc == SQLITE_READONLY_CANTINIT || rc == SQLITE_READONLY_CANTLOCK;
 }
 
 }  // namespace
@@ -218,69 +272,138 @@ Journal::Journal(std::filesystem::path path, Mode mode) : path_(std::move(path))
   if (!exists && mode_ == Mode::ReadOnly) return;  // no deletion journaled yet
   if (exists && std::filesystem::is_directory(path_, ec))
     throw JournalError("删除日志 " + path_.string() + " 是一个目录，不是日志文件");
-  int flags = mode_ == Mode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
-  if (!exists) {
-    if (path_.has_parent_path()) {
-      std::filesystem::create_directories(path_.parent_path(), ec);
-      if (ec)
-        throw JournalError("无法建立删除日志的目录 " + path_.parent_path().string() + "：" +
-                           ec.message());
-    }
-    flags |= SQLITE_OPEN_CREATE;
+  // SQLite finishes a write left unfinished (rolls it back) on the first read: another
+  // program's database is refused before that, so that it stays exactly as it is.
+  if (exists && (std::filesystem::exists(path_.string() + "-journal", ec) ||
+                 std::filesystem::exists(path_.string() + "-wal", ec))) {
+    if (const auto appId = applicationIdOf(path_); appId && *appId != kApplicationId)
+      throw JournalError("文件 " + path_.string() +
+                         " 不是 dupsweep 的删除日志，它保持原样，不会被改写");
   }
-  const int rc = sqlite3_open_v2(path_.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr);
-  if (rc != SQLITE_OK) {
-    try {
-      fail(rc, "打开");
-    } catch (...) {
+  const bool created = mode_ == Mode::ReadWrite && prepareToWrite(exists);
+  try {
+    open();
+    int rc = sqlite3_exec(db_, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+    if (mode_ == Mode::ReadOnly && isUnfinishedWrite(rc)) {
+      // The last write was cut short (the program was killed, the disk was full): it is rolled
+      // back as any writer would, and the file is read as it was before that write.
       sqlite3_close_v2(db_);
       db_ = nullptr;
-      throw;
+      finishInterruptedWrite(rc);
+      open();
+      rc = sqlite3_exec(db_, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
     }
-  }
-  sqlite3_extended_result_codes(db_, 1);
-  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
-  try {
+    if (rc != SQLITE_OK) fail(rc, "读取");
     check();
   } catch (...) {
     sqlite3_close_v2(db_);
     db_ = nullptr;
+    if (created && std::filesystem::file_size(path_, ec) == 0) std::filesystem::remove(path_, ec);
     throw;
   }
 }
 
 Journal::~Journal() { sqlite3_close_v2(db_); }
 
-void Journal::fail(int rc, std::string_view doing) const {
+void Journal::open() {
+  const int flags = mode_ == Mode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
+  const int rc = sqlite3_open_v2(path_.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc != SQLITE_OK) fail(rc, "打开");
+  sqlite3_extended_result_codes(db_, 1);
+  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+}
+
+bool Journal::prepareToWrite(bool exists) {
+  if (!exists) makePrivateDirectories(path_.parent_path());
+  requireWritableByOwnerOnly();
+  if (exists) {
+    // A journal made before it was kept private (readable by every local user) becomes private
+    // when it is next written, if it is ours to change.
+    struct stat st {};
+    if (::stat(path_.c_str(), &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 077) != 0)
+      ::chmod(path_.c_str(), st.st_mode & 0700 & ~mode_t{0111});
+    return false;
+  }
+  // The file is made here, private from the start whatever the umask, rather than by SQLite
+  // (which makes it readable by everyone); its side files take its mode from it.
+  const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    if (errno == EEXIST) return false;  // another program made it just now
+    throw JournalError("无法建立删除日志 " + path_.string() + "：" + std::strerror(errno));
+  }
+  ::fchmod(fd, 0600);
+  ::close(fd);
+  return true;
+}
+
+void Journal::requireWritableByOwnerOnly() const {
+  const std::filesystem::path dir = path_.has_parent_path() ? path_.parent_path() : ".";
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) == 0 && (st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+    throw JournalError("删除日志所在的目录 " + dir.string() + " 允许同组或其他用户写入（权限 " +
+                       modeText(st.st_mode) +
+                       "），他们可以替换或改动删除日志，因此不写入；请把目录改为只有本人可写" +
+                       "（如 chmod 700），或把删除日志放到别处");
+  if (::stat(path_.c_str(), &st) == 0 && (st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+    throw JournalError("删除日志 " + path_.string() + " 允许同组或其他用户写入（权限 " +
+                       modeText(st.st_mode) +
+                       "），其中的记录可能已被改动，因此不写入；请把它改为只有本人可读写" +
+                       "（chmod 600）后再试");
+}
+
+void Journal::finishInterruptedWrite(int readOnlyRc) {
+  requireWritableByOwnerOnly();
+  sqlite3* writer = nullptr;
+  int rc = sqlite3_open_v2(path_.c_str(), &writer, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                           nullptr);
+  if (rc == SQLITE_OK) {
+    sqlite3_extended_result_codes(writer, 1);
+    sqlite3_busy_timeout(writer, kBusyTimeoutMs);
+    rc = sqlite3_exec(writer, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+  }
+  const std::string reason = writer ? sqlite3_errmsg(writer) : sqlite3_errstr(rc);
+  sqlite3_close_v2(writer);
+  if (rc == SQLITE_OK) return;
+  // Where the file cannot be written, the unfinished write is the cause to name.
+  const int primary = rc & 0xff;
+  const bool cannotWrite =
+      primary == SQLITE_READONLY || primary == SQLITE_PERM || primary == SQLITE_CANTOPEN;
+  throw JournalError(describe(cannotWrite ? readOnlyRc : rc, "读取") + "（" + reason + "）");
+}
+
+std::string Journal::describe(int rc, std::string_view doing) const {
   const std::string file = path_.string();
-  const std::string reason = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
-  std::string what;
+  if (isUnfinishedWrite(rc)) {
+    const bool wal = rc != SQLITE_READONLY_ROLLBACK;
+    return "删除日志 " + file + " 的上一次写入没有完成（程序被中止或磁盘已满），留下了 " + file +
+           (wal ? "-wal" : "-journal") +
+           "；要先撤销这次未完成的写入才能读取它，而现在不能写入该文件或它所在的目录";
+  }
   switch (rc & 0xff) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-      what = "删除日志 " + file + " 正被另一个程序锁定，请稍后再试";
-      break;
+      return "删除日志 " + file + " 正被另一个程序锁定，请稍后再试";
     case SQLITE_FULL:
-      what = "删除日志 " + file + " 所在的磁盘已满，无法写入";
-      break;
+      return "删除日志 " + file + " 所在的磁盘已满，无法写入";
     case SQLITE_READONLY:
     case SQLITE_PERM:
-      what = "删除日志 " + file + " 不能写入（文件或文件系统是只读的）";
-      break;
+      return "删除日志 " + file + " 不能写入（文件或文件系统是只读的）";
     case SQLITE_CANTOPEN:
-      what = "无法" + std::string(doing) + "删除日志 " + file;
-      break;
+      return "无法" + std::string(doing) + "删除日志 " + file;
     case SQLITE_CORRUPT:
     case SQLITE_NOTADB:
-      what = "删除日志 " + file + " 已损坏或不是删除日志文件，它保持原样，不会被改写";
-      break;
+      return "删除日志 " + file + " 已损坏或不是删除日志文件，它保持原样，不会被改写";
     case SQLITE_IOERR:
-      what = std::string(doing) + "删除日志 " + file + " 时发生输入输出错误";
-      break;
+      return std::string(doing) + "删除日志 " + file + " 时发生输入输出错误";
     default:
-      what = std::string(doing) + "删除日志 " + file + " 时出错";
+      return std::string(doing) + "删除日志 " + file + " 时出错";
   }
-  throw JournalError(what + "（" + reason + "）");
+}
+
+void Journal::fail(int rc, std::string_view doing) const {
+  std::string reason = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+  if (db_ && sqlite3_errcode(db_) == SQLITE_OK) reason = sqlite3_errstr(rc);
+  throw JournalError(describe(rc, doing) + "（" + reason + "）");
 }
 
 void Journal::exec(const char* sql, std::string_view doing) {
@@ -289,9 +412,6 @@ void Journal::exec(const char* sql, std::string_view doing) {
 }
 
 void Journal::check() {
-  // Reading the schema is the first read of the file: a file that is not a database, or is
-  // locked, fails here.
-  exec("SELECT count(*) FROM sqlite_master", "读取");
   const auto pragma = [this](const char* sql) {
     Statement st(db_, sql);
     if (st.prepared() != SQLITE_OK) fail(st.prepared(), "读取");
@@ -321,7 +441,47 @@ void Journal::check() {
   if (integrity != "ok")
     throw JournalError("删除日志 " + path_.string() + " 已损坏，它保持原样，不会被改写（" +
                        integrity + "）");
+  requireLayout();
   if (mode_ == Mode::ReadWrite) exec("PRAGMA synchronous = FULL", "打开");
+}
+
+void Journal::requireLayout() {
+  // The tables and columns of this layout, as SQLite reads them from the schema itself.
+  const auto columnsOf = [this](sqlite3* db) {
+    std::vector<std::string> columns;
+    Statement st(db, "SELECT m.name || '.' || p.name FROM sqlite_master m "
+                     "JOIN pragma_table_info(m.name) p WHERE m.type = 'table' ORDER BY 1");
+    if (st.prepared() != SQLITE_OK) fail(st.prepared(), "读取");
+    int rc;
+    while ((rc = st.step()) == SQLITE_ROW) columns.push_back(st.columnText(0));
+    if (rc != SQLITE_DONE) fail(rc, "读取");
+    return columns;
+  };
+  sqlite3* layout = nullptr;
+  if (sqlite3_open_v2(":memory:", &layout, SQLITE_OPEN_READWRITE | SQLITE_OPEN_MEMORY, nullptr) !=
+          SQLITE_OK ||
+      sqlite3_exec(layout, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK) {
+    const std::string reason = layout ? sqlite3_errmsg(layout) : "out of memory";
+    sqlite3_close_v2(layout);
+    throw JournalError("无法检查删除日志 " + path_.string() + " 的格式（" + reason + "）");
+  }
+  std::vector<std::string> expected;
+  try {
+    expected = columnsOf(layout);
+  } catch (...) {
+    sqlite3_close_v2(layout);
+    throw;
+  }
+  sqlite3_close_v2(layout);
+  std::vector<std::string> present = columnsOf(db_);
+  std::sort(present.begin(), present.end());
+  std::string missing;
+  for (const std::string& column : expected)
+    if (!std::binary_search(present.begin(), present.end(), column))
+      missing += (missing.empty() ? "" : "、") + column;
+  if (!missing.empty())
+    throw JournalError("文件 " + path_.string() + " 不是这种格式的删除日志（缺少 " + missing +
+                       "），它保持原样，不会被改写");
 }
 
 void Journal::create() {
@@ -456,17 +616,25 @@ std::vector<Entry> Journal::entries(const std::optional<std::string>& database,
   Statement st(db_,
                "SELECT nID, sWhen, sDatabase, sPeriodID, sTaskCode, nLevel, sUnitCode, sUnitName, "
                "sPairName, sOtherUnitCode, sOtherUnitName, sSampleCode, sSampleName, sState, "
-               "sRestoredWhen FROM Deletion WHERE (?1 IS NULL OR sDatabase = ?1) "
-               "AND (?2 IS NULL OR nID = ?2) ORDER BY nID");
+               "sRestoredWhen FROM Deletion WHERE ?1 IS NULL OR nID = ?1 ORDER BY nID");
   if (st.prepared() != SQLITE_OK) fail(st.prepared(), "读取");
-  if (database) st.text(1, *database);
-  if (id) st.integer(2, *id);
+  if (id) st.integer(1, *id);
+  // An entry names its database by the connection string of its deletion; another string may
+  // reach the same database, so databases are compared by what they are, once per string.
+  const std::string wanted = database ? db::databaseIdentity(*database) : std::string();
+  std::map<std::string, bool, std::less<>> sameDatabase;
+  const auto isWanted = [&](const std::string& named) {
+    auto [it, added] = sameDatabase.try_emplace(named, false);
+    if (added) it->second = db::databaseIdentity(named) == wanted;
+    return it->second;
+  };
   int rc;
   while ((rc = st.step()) == SQLITE_ROW) {
     Entry e;
     e.id = st.columnInteger(0);
     e.when = st.columnText(1);
     e.database = st.columnText(2);
+    if (database && !isWanted(e.database)) continue;
     e.periodId = st.columnText(3);
     e.taskCode = st.columnText(4);
     e.level = static_cast<std::int32_t>(st.columnInteger(5));

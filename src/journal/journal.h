@@ -80,13 +80,18 @@ std::string nowUtc();
 class Journal {
  public:
   enum class Mode {
-    ReadOnly,  // never creates, changes or locks out the file; a missing file reads as empty
-    ReadWrite  // creates the file and its directory when missing
+    ReadOnly,  // never creates the file, changes it (but to roll back a write left unfinished)
+               // or locks it out; a missing file reads as empty
+    ReadWrite  // creates the file (0600) and its directory (0700) when missing
   };
 
   // Opens the journal at `path` and checks it: a file that is damaged, is not a journal of this
-  // component or was written by a newer one is refused (and left as it is). Waits a moment for a
-  // journal locked by another program. Throws JournalError.
+  // component or of this layout, or was written by a newer one is refused (and left as it is).
+  // Waits a moment for a journal locked by another program. A write left unfinished (the program
+  // was killed, the disk was full) is rolled back first, also for reading; a file that cannot
+  // be written then is refused with that cause. ReadWrite makes the journal readable and
+  // writable by its owner only (its directory, when made here, too) and refuses a journal or
+  // directory that the group or other users may write to. Throws JournalError.
   Journal(std::filesystem::path path, Mode mode);
   ~Journal();
   Journal(const Journal&) = delete;
@@ -107,7 +112,8 @@ class Journal {
   void markRestored(std::int64_t id);
 
   // The entries, oldest first, with their tables' names, columns and counts but without rows;
-  // only those whose database is `database` when given. Throws JournalError.
+  // only those of the database `database` reaches when given, whatever connection string each
+  // entry names it by (db::databaseIdentity). Throws JournalError.
   std::vector<Entry> list(const std::optional<std::string>& database = std::nullopt);
 
   // Entry `id` with every saved row. Throws JournalError when there is none, or when a saved
@@ -122,9 +128,24 @@ class Journal {
   // The entries (without rows) of `database` when given, of id `id` when given.
   std::vector<Entry> entries(const std::optional<std::string>& database,
                              std::optional<std::int64_t> id);
+  // Opens db_ in mode_ (never creating the file).
+  void open();
+  // Before a ReadWrite open: makes the directory (0700) and the file (0600) when missing,
+  // refuses a place others may write to, and makes an existing file of ours private. Returns
+  // whether the file was made here.
+  bool prepareToWrite(bool exists);
+  // Throws JournalError when the group or other users may write to the journal or its directory.
+  void requireWritableByOwnerOnly() const;
+  // Rolls back a write left unfinished, through a connection that may write; `readOnlyRc` is
+  // what the read-only connection met. Throws JournalError naming the cause when it cannot.
+  void finishInterruptedWrite(int readOnlyRc);
   void check();
+  // Throws JournalError when a table or column of this layout is missing from the file.
+  void requireLayout();
   void create();
   void setState(std::int64_t id, State state, const std::string& restoredWhen);
+  // The operator's message for SQLite's code `rc` met while `doing` (打开, 读取, 写入).
+  std::string describe(int rc, std::string_view doing) const;
   [[noreturn]] void fail(int rc, std::string_view doing) const;
   void exec(const char* sql, std::string_view doing);
 

@@ -77,6 +77,37 @@ TEST(ConnectionStringTest, MalformedTextIsRejectedWithoutQuotingValues) {
   EXPECT_EQ(e.find("cdSecret"), std::string::npos);
 }
 
+TEST(ConnectionStringTest, ANulIsRefusedWithoutQuotingTheString) {
+  // As a host's BSTR carries it: the value would end at the NUL wherever it became a C string.
+  const std::string e = errorOf(std::string_view(
+      "Provider=SQLite;Data Source=/tmp/a.db\0;Data Source=/tmp/secret.db", 65));
+  EXPECT_NE(e.find("NUL"), std::string::npos) << e;
+  EXPECT_EQ(e.find("secret"), std::string::npos) << e;
+}
+
+// The same SQL Server database or data source, however the string spells it; the SQLite files
+// are in the restore tests, on real files and links.
+TEST(DatabaseIdentityTest, ServersAndDataSourcesByWhatTheyName) {
+  const auto same = [](std::string_view a, std::string_view b) {
+    return databaseIdentity(a) == databaseIdentity(b);
+  };
+  EXPECT_TRUE(
+      same("Provider=SQLOLEDB;Data Source=SRV01;Initial Catalog=Report;User ID=sa;Password=x",
+           "provider=sqlncli11; server = srv01,1433 ; database=REPORT; Integrated "
+           "Security=SSPI;"));
+  EXPECT_TRUE(same("Provider=SQLOLEDB;Data Source=srv\\Inst;Initial Catalog=R",
+                   "Provider=MSDASQL;Driver=FreeTDS;Server=SRV\\inst;Database=r"));
+  EXPECT_FALSE(same("Provider=SQLOLEDB;Data Source=srv;Initial Catalog=R",
+                    "Provider=SQLOLEDB;Data Source=srv,1500;Initial Catalog=R"));
+  EXPECT_FALSE(same("Provider=SQLOLEDB;Data Source=srv\\a;Initial Catalog=R",
+                    "Provider=SQLOLEDB;Data Source=srv\\b;Initial Catalog=R"));
+  EXPECT_FALSE(same("Provider=SQLOLEDB;Data Source=srv;Initial Catalog=R",
+                    "Provider=SQLOLEDB;Data Source=srv;Initial Catalog=S"));
+  EXPECT_TRUE(
+      same("Provider=MSDASQL;Data Source=Report;UID=a", "Provider=MSDASQL;DSN=report;PWD=***"));
+  EXPECT_FALSE(same("Provider=MSDASQL;DSN=report", "Provider=MSDASQL;DSN=other"));
+}
+
 TEST(ConnectionStringTest, MissingOrUnknownProvider) {
   EXPECT_NE(errorOf("Data Source=/tmp/x.db").find("no provider"), std::string::npos);
   EXPECT_NE(errorOf("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=x.mdb").find("unknown provider"),

@@ -1,9 +1,11 @@
 // The deletion journal on real SQLite files: every kind of value comes back as it went in, where
-// the file lives, and the faults: a damaged, foreign, locked,
-// read-only or full journal fails with a clear message and the file is left as it was.
+// the file lives and who may read it, and the faults: a damaged, foreign, locked, read-only or
+// full journal fails with a clear message and the file is left as it was; a write cut short is
+// rolled back, also for reading.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <sstream>
@@ -24,6 +26,12 @@ std::string bytesOf(const std::filesystem::path& file) {
   std::ostringstream out;
   out << in.rdbuf();
   return out.str();
+}
+
+unsigned modeOf(const std::filesystem::path& file) {
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0) return 0;
+  return st.st_mode & 07777;
 }
 
 // An entry of two tables whose rows hold a value of every kind.
@@ -106,6 +114,44 @@ TEST(Journal, WhereItLivesAndWhatItNamesTheDatabase) {
             "Provider=SQLite;Data Source=/d/host.db");
 }
 
+// The journal keeps a copy of every deleted figure: nobody else may read it, and it is not
+// written where others could change it. (Tests run as root, which no mode stops: the modes set
+// and the refusals are what is checked.)
+TEST(Journal, PrivateWhateverTheUmaskAndNeverWrittenWhereOthersMayWrite) {
+  TempDir dir;
+  const std::filesystem::path inner = dir / "a" / "b", file = inner / "journal.db";
+  const mode_t umaskBefore = ::umask(0);
+  { Journal(file, Journal::Mode::ReadWrite).add(sampleEntry()); }
+  ::umask(umaskBefore);
+  EXPECT_EQ(modeOf(dir / "a"), 0700u);
+  EXPECT_EQ(modeOf(inner), 0700u);
+  EXPECT_EQ(modeOf(file), 0600u);
+
+  // A journal left readable by all: reading leaves it, writing makes it private.
+  ::chmod(file.c_str(), 0644);
+  EXPECT_EQ(Journal(file, Journal::Mode::ReadOnly).list().size(), 1u);
+  EXPECT_EQ(modeOf(file), 0644u);
+  { Journal log(file, Journal::Mode::ReadWrite); }
+  EXPECT_EQ(modeOf(file), 0600u);
+
+  const std::pair<std::filesystem::path, unsigned> open[] = {{file, 0620}, {inner, 0703}};
+  for (const auto& [path, mode] : open) {
+    const unsigned before = modeOf(path);
+    ::chmod(path.c_str(), mode);
+    try {
+      Journal log(file, Journal::Mode::ReadWrite);
+      ADD_FAILURE() << "wrote where others may write: " << path;
+    } catch (const JournalError& e) {
+      EXPECT_NE(std::string(e.what()).find(path.string() + " 允许同组或其他用户写入"),
+                std::string::npos)
+          << e.what();
+    }
+    EXPECT_EQ(modeOf(path), mode);
+    EXPECT_EQ(Journal(file, Journal::Mode::ReadOnly).list().size(), 1u);
+    ::chmod(path.c_str(), before);
+  }
+}
+
 // A journal that cannot be used is refused in both modes and stays byte for byte as it was.
 class BadJournal : public ::testing::Test {
  protected:
@@ -146,6 +192,60 @@ TEST_F(BadJournal, AnotherProgramsDatabase) {
   other.exec("CREATE TABLE Deletion(x); INSERT INTO Deletion VALUES (1);");
   std::filesystem::copy_file(other.path(), file);
   expectRefusedAndUnchanged("不是 dupsweep 的删除日志");
+}
+
+TEST_F(BadJournal, OurMarkOnTablesOfAnotherLayout) {
+  testing::SqliteFile other;
+  other.exec("CREATE TABLE Deletion(nID INTEGER PRIMARY KEY, sWhen TEXT);"
+             "PRAGMA application_id = 1685418099; PRAGMA user_version = 1;");
+  std::filesystem::copy_file(other.path(), file);
+  expectRefusedAndUnchanged("不是这种格式的删除日志");
+}
+
+// A write cut short (the program killed in the middle of a large entry) leaves its rollback
+// journal beside the file. A reader rolls it back as a writer would and reads the journal as it
+// was before; where the file cannot be written, the message says what was left behind.
+TEST(JournalFaults, AWriteCutShortIsRolledBackAlsoForReading) {
+  TempDir dir, copy;
+  const std::filesystem::path file = dir / "journal.db", cut = copy / "journal.db";
+  { Journal(file, Journal::Mode::ReadWrite).add(sampleEntry()); }
+  const std::string before = bytesOf(file);
+  sqlite3* writer = nullptr;
+  ASSERT_EQ(sqlite3_open(file.c_str(), &writer), SQLITE_OK);
+  // A small page cache makes SQLite write pages into the file before the end of the write.
+  ASSERT_EQ(sqlite3_exec(writer,
+                         "PRAGMA cache_size = 4; BEGIN;"
+                         "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                         "WHERE i < 5000) INSERT INTO DeletedValue "
+                         "SELECT 1, 0, 100 + i, 0, 6, randomblob(200) FROM n;",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  EXPECT_EQ(modeOf(file.string() + "-journal"), 0600u);  // the side file is as private
+  // The files as a kill would leave them now.
+  std::filesystem::copy_file(file, cut);
+  std::filesystem::copy_file(file.string() + "-journal", cut.string() + "-journal");
+  EXPECT_NE(bytesOf(cut), before);
+  sqlite3_exec(writer, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(writer);
+
+  {
+    testing::FaultyVfs disk(copy.path());
+    disk.mode = testing::FaultyVfs::Mode::ReadOnly;
+    for (auto mode : {Journal::Mode::ReadOnly, Journal::Mode::ReadWrite}) {
+      try {
+        Journal log(cut, mode);
+        ADD_FAILURE() << "read a journal with a write left unfinished";
+      } catch (const JournalError& e) {
+        EXPECT_NE(std::string(e.what()).find("上一次写入没有完成"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find(cut.string() + "-journal"), std::string::npos);
+      }
+    }
+  }
+  Journal log(cut, Journal::Mode::ReadOnly);
+  ASSERT_EQ(log.list().size(), 1u);
+  EXPECT_EQ(log.get(log.list()[0].id).tables[0].rows, sampleEntry().tables[0].rows);
+  EXPECT_FALSE(std::filesystem::exists(cut.string() + "-journal"));
+  EXPECT_EQ(bytesOf(cut), before);
 }
 
 TEST(JournalFaults, ALockedJournalSaysSo) {

@@ -102,8 +102,12 @@ TEST_F(RestoreProgram, ListShowRestoreOnceAndPrune) {
   EXPECT_EQ(other.output, "entry 2: 3 rows restored\n");
   EXPECT_EQ(dump(), before);
 
-  EXPECT_EQ(runProgram(tool("prune --before 2000-01-01")).output,
-            "0 entries made before 2000-01-01 removed\n");
+  for (const char* day : {"2025-02-30", "2023-02-29", "2024-04-31"}) {
+    const ProgramResult impossible = runProgram(tool(std::string("prune --before ") + day));
+    EXPECT_EQ(impossible.status, 1) << day << ": " << impossible.output;
+  }
+  EXPECT_EQ(runProgram(tool("prune --before 2000-02-29")).output,
+            "0 entries made before 2000-02-29 removed\n");
   EXPECT_EQ(runProgram(tool("prune --before 9999-12-31")).output,
             "2 entries made before 9999-12-31 removed\n");
   EXPECT_EQ(runProgram(tool("list")).output, "no entries in " + journal.string() + "\n");
@@ -123,11 +127,45 @@ TEST_F(RestoreProgram, ADamagedJournalIsOneLineAndStaysAsItWas) {
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), garbage);
   EXPECT_FALSE(std::filesystem::exists(journal.string() + "-journal"));
 
+  // A mistyped journal is not made by pruning it.
+  const std::filesystem::path typo = dir / "typo" / "journal.db";
+  const ProgramResult missing =
+      runProgram("--journal " + quoted(typo.string()) + " prune --before 2024-01-01");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.output.find(typo.string() + " 不存在"), std::string::npos) << missing.output;
+  EXPECT_FALSE(std::filesystem::exists(dir / "typo"));
+
   for (const char* bad : {"show x", "restore", "prune", "list --conn x", "undo 1"}) {
     const ProgramResult r = runProgram(tool(bad));
     EXPECT_EQ(r.status, 1) << bad;
     EXPECT_EQ(r.output.rfind("dupsweep-restore: ", 0), 0u) << r.output;
   }
+}
+
+// The restore window lists a database's deletions whatever string reaches the database: the
+// entry names it by the string of its deletion.
+TEST_F(RestoreProgram, ADatabaseIsKnownByAnyStringThatReachesIt) {
+  dm.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1, {"甲", "甲=>乙", "U2", "乙"});
+  const std::string path = host.path().string();
+  std::filesystem::create_symlink(host.path(), dir / "link.db");
+  const std::string dotted = (host.dir() / "." / host.path().filename()).string();
+  for (const std::string& conn :
+       {"provider=sqlite;DATA SOURCE=" + path, "Provider = SQLite ; Data Source = " + path + " ;",
+        "Data Source=" + path + ";Provider=SQLite",
+        "Provider=SQLite;Data Source=" + (dir / "link.db").string(),
+        "Provider=SQLite;Data Source=" + dotted,
+        "Provider=MSDASQL;Driver=SQLite3;Database=" + path,
+        "Provider=MSDASQL;Extended Properties=\"DRIVER=SQLite3;Database=" + dotted + "\""}) {
+    TdmDupsweep other;
+    other.SetJournalPath(journal);
+    other.SetConnection(conn);
+    EXPECT_EQ(other.DeletionEntries().size(), 1u) << conn;
+  }
+  testing::SqliteFile another;
+  TdmDupsweep other;
+  other.SetJournalPath(journal);
+  other.SetConnection(another.connectionString());
+  EXPECT_TRUE(other.DeletionEntries().empty());
 }
 
 }  // namespace

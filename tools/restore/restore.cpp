@@ -144,6 +144,10 @@ void run(const Options& options, std::ostream& out) {
       return;
     }
     case Options::Command::Prune: {
+      // A mistyped path must not become a new, empty journal.
+      std::error_code ec;
+      if (!std::filesystem::exists(path, ec))
+        throw JournalError("删除日志 " + path.string() + " 不存在，没有可以删除的记录");
       journal::Journal log(path, journal::Journal::Mode::ReadWrite);
       const int removed = log.prune(options.before);
       out << removed << " entries made before " << options.before << " removed\n";

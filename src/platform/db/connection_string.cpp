@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -386,6 +387,11 @@ ConnectionTarget mapMsdasql(const std::vector<Pair>& pairs) {
 
 ConnectionTarget parseConnectionString(std::string_view oledb) {
   if (trim(oledb).empty()) throw DatabaseError("The connection string is empty.");
+  // A NUL cannot stand in a connection string: the host's BSTR carries it through, but every C
+  // string made of a value ends there, so the file or server opened would not be the one the
+  // string names.
+  if (oledb.find('\0') != std::string_view::npos)
+    throw DatabaseError("The connection string is malformed: it holds a NUL character.");
   const std::vector<Pair> pairs = splitPairs(oledb);
   const auto providerValue = lookup(pairs, {"provider"});
   if (!providerValue || trim(*providerValue).empty())
@@ -495,6 +501,98 @@ std::string scrubPassword(std::string_view message, std::string_view password) {
   }
   result.append(out, copied, std::string::npos);
   return result;
+}
+
+namespace {
+
+// The file as the file system reaches it: absolute, symbolic links and "." and ".." resolved as
+// far as the path exists, letter case kept (file names are case-sensitive here).
+std::string realPath(std::string_view file) {
+  std::error_code ec;
+  const std::filesystem::path given{std::string(file)};
+  std::filesystem::path real = std::filesystem::weakly_canonical(given, ec);
+  if (ec) real = std::filesystem::absolute(given, ec).lexically_normal();
+  return real.string();
+}
+
+// A SQL Server's database: the host and the database name without regard to case, as the
+// server's default collation compares names, and where on the host: the port, else the named
+// instance (a default instance, named or not, listens on 1433).
+std::string sqlServerIdentity(std::string_view dataSource, std::string_view database) {
+  const std::string server = lower(serverName(dataSource));
+  const size_t sep = server.find_first_of("\\,");
+  const std::string host(trim(server.substr(0, sep)));
+  std::string where = ",1433";
+  if (const size_t comma = server.find(','); comma != std::string::npos) {
+    std::string_view port = trim(std::string_view(server).substr(comma + 1));
+    while (port.size() > 1 && port.front() == '0') port.remove_prefix(1);
+    where = "," + std::string(port);
+  } else if (sep != std::string::npos) {
+    const std::string instance(trim(std::string_view(server).substr(sep + 1)));
+    if (instance != "mssqlserver") where = "\\" + instance;
+  }
+  return "sqlserver:" + host + where + "/" + lower(trim(database));
+}
+
+std::string msdasqlIdentity(const std::vector<Pair>& pairs) {
+  // The keys the driver manager reads, with the OLE DB names mapped; a key of the string itself
+  // comes before one of Extended Properties, which the mapping appends after them.
+  std::vector<std::pair<std::string, std::string>> keys;
+  for (auto it = pairs.rbegin(); it != pairs.rend(); ++it) {
+    std::string key = it->keyNorm;
+    if (key == "data source") key = "dsn";
+    if (key == "initial catalog") key = "database";
+    if (key == "extended properties" || key == "provider") continue;
+    keys.emplace_back(std::move(key), it->value);
+  }
+  if (const auto extended = lookup(pairs, {"extended properties"}))
+    for (auto& pair : odbcPairs(*extended)) keys.push_back(std::move(pair));
+  const auto value = [&keys](std::string_view key) -> std::optional<std::string> {
+    for (const auto& [k, v] : keys)
+      if (k == key) return v;
+    return std::nullopt;
+  };
+  const auto driver = value("driver");
+  const auto database = value("database");
+  if (driver && lower(*driver).find("sqlite") != std::string::npos && database &&
+      !trim(*database).empty())
+    return "sqlite:" + realPath(trim(*database));
+  if (const auto dsn = value("dsn"); dsn && !trim(*dsn).empty()) {
+    std::string identity = "dsn:" + lower(trim(*dsn));
+    if (database && !trim(*database).empty()) identity += "/" + std::string(trim(*database));
+    return identity;
+  }
+  for (std::string_view key : {"server", "address", "addr"})
+    if (const auto server = value(key); server && !trim(*server).empty()) {
+      // FreeTDS also takes the port as a key of its own.
+      const auto port = value("port");
+      const bool portApart = port && !trim(*port).empty() && server->find(',') == std::string::npos;
+      return sqlServerIdentity(portApart ? *server + "," + std::string(trim(*port)) : *server,
+                               database.value_or(std::string()));
+    }
+  return {};
+}
+
+}  // namespace
+
+std::string databaseIdentity(std::string_view connectionString) {
+  std::string identity;
+  try {
+    const ConnectionTarget target = parseConnectionString(connectionString);
+    const std::vector<Pair> pairs = splitPairs(connectionString);
+    const std::string provider = lower(trim(lookup(pairs, {"provider"}).value_or(std::string())));
+    if (target.kind == ConnectionTarget::Kind::SQLite)
+      identity = "sqlite:" + realPath(target.sqlitePath);
+    else if (isSqlServerProvider(provider))
+      identity = sqlServerIdentity(
+          *lookup(pairs, {"data source", "server", "address", "addr", "network address"}),
+          lookup(pairs, {"initial catalog", "database"}).value_or(std::string()));
+    else
+      identity = msdasqlIdentity(pairs);
+  } catch (const DatabaseError&) {
+    // Text that names no database the component can reach is only itself.
+  }
+  return identity.empty() ? "text:" + std::string(connectionString) : identity;
 }
 
 }  // namespace dupsweep::db

@@ -87,6 +87,19 @@ ConnectionTarget parseConnectionString(std::string_view oledb);
 // would otherwise mangle ordinary words. Every DatabaseError of this layer passes through it.
 std::string scrubPassword(std::string_view message, std::string_view password);
 
+// The database `connectionString` reaches, in a form that every string reaching it shares,
+// whatever the spelling (key case and order, blanks, quotes, a trailing ';', the password):
+//   "sqlite:" + the file's real path (symbolic links, "." and ".." resolved, letter case kept),
+//       for Provider=SQLite and for MSDASQL with a SQLite ODBC driver and a Database;
+//   "sqlserver:" + host (lower case) + ",port", or "\instance" (lower case) when no port is
+//       given (a default instance: ",1433") + "/" + database (lower case), for the SQL Server
+//       providers and for MSDASQL with a Server;
+//   "dsn:" + the data source's name (lower case), then "/" + the Database when one is given,
+//       for MSDASQL with a DSN (Data Source);
+//   "text:" + the string as given, for one that names none of these or does not parse.
+// A relative SQLite path is taken from the current directory.
+std::string databaseIdentity(std::string_view connectionString);
+
 // ---- Values ----------------------------------------------------------------------------------
 
 // An exact decimal number (SQL Server decimal, numeric, money), kept as its decimal text exactly
