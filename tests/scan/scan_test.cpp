@@ -175,11 +175,11 @@ TEST_F(Scan, FindsExactlyThePlantedIdenticalSheets) {
 TEST_F(Scan, DiscoveryListsEveryPlantedPairAndNothingElse) {
   using Sheets = std::vector<std::string>;
   // A higher limit of differing cells finds the same: more would be no near-copy on these sheets.
-  for (const std::string& near : {"3", "60", "1000"})
+  for (const std::string limit : {"3", "60", "1000"})
   for (const std::string& period : plan_->plantedPeriods) {
     const auto r = runProgram("--discover --conn '" + conn() + "' --task " + plan_->taskCode +
                               " --level 1 --unitcls " + plan_->unitClsCode + " --period " +
-                              period + " --near " + near + " --json");
+                              period + " --near " + limit + " --json");
     ASSERT_EQ(r.status, 0) << r.output;
     QJsonParseError error{};
     const QJsonObject root =
@@ -211,8 +211,8 @@ TEST_F(Scan, DiscoveryListsEveryPlantedPairAndNothingElse) {
       for (const auto& sheet : pair["near"].toArray())
         near.push_back(code(sheet) + ":" + std::to_string(sheet.toObject()["cells"].toInt()));
     }
-    EXPECT_EQ(found, expected) << period << " --near " << near;
-    EXPECT_TRUE(root["nearGroups"].toArray().isEmpty()) << period << " --near " << near;
+    EXPECT_EQ(found, expected) << period << " --near " << limit;
+    EXPECT_TRUE(root["nearGroups"].toArray().isEmpty()) << period << " --near " << limit;
     EXPECT_EQ(found.size(), root["pairs"].toArray().size());  // each pair once
     // Every group is one planted pair on one sheet; nothing is common content.
     EXPECT_EQ(static_cast<std::size_t>(root["groups"].toArray().size()), identicalSheets);
