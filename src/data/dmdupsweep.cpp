@@ -411,10 +411,11 @@ journal::SavedTable TdmDupsweep::readKept(const std::string& table,
   return saved;
 }
 
-std::int64_t TdmDupsweep::DeleteRepeatedCopy(const TSampleData& sample,
-                                             const std::string& unitCode, bool withStatus,
-                                             const std::string& taskCode, std::int32_t level,
-                                             const DeletionNotes& notes) {
+std::int64_t TdmDupsweep::DeleteRepeatedCopy(const TSampleData& sample, const std::string& unitCode,
+                                             bool withStatus, const std::string& taskCode,
+                                             std::int32_t level, const DeletionNotes& notes,
+                                             const SameCopyTest& stillIdentical) {
+  if (!stillIdentical) throw Error("A deletion needs the comparison's equality test");
   // A failure of the rollback itself is passed over: the failure being reported is the one that
   // stopped the deletion (a lost link has rolled it back already).
   const auto rollback = [this]() noexcept {
@@ -463,6 +464,19 @@ std::int64_t TdmDupsweep::DeleteRepeatedCopy(const TSampleData& sample,
     if (withStatus)
       entry.tables.push_back(
           readKept(kStatusTable, sql::keptStatusRows(period, unitCode, taskCode, level)));
+    // The comparison that found the copy repeated may be old: a resubmission can have changed
+    // either unit's figures since. Read under the same transaction as the deletion, both copies
+    // must still be identical.
+    {
+      const std::unique_ptr<db::RowSet> mine = OpenUnitData(num, unitCode, period);
+      const std::unique_ptr<db::RowSet> others =
+          notes.otherUnitCode.empty() ? nullptr : OpenUnitData(num, notes.otherUnitCode, period);
+      if (!mine || !others || mine->rowCount() == 0 || others->rowCount() == 0 ||
+          !stillIdentical(*mine, *others))
+        throw CopyChanged("单位 " + unitCode + " 与 " + notes.otherUnitCode + " 在表 " +
+                          sample.sSampleName + "（" + num + "，期间 " + period +
+                          "）中的数据在比对后已经改变，不再相同；没有删除任何数据。");
+    }
     try {
       id = log->add(entry);
     } catch (const JournalError& e) {

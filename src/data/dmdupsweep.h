@@ -45,6 +45,13 @@ struct ClassificationUnit {
   std::optional<std::string> parentCode;
 };
 
+// A deletion that found the two units' rows of the sheet no longer identical (changed, or gone,
+// since the comparison): nothing was deleted and no journal entry was written.
+class CopyChanged : public Error {
+ public:
+  using Error::Error;
+};
+
 class TdmDupsweep {
  public:
   // Opens a connection from a connection string; replaceable so that tests can watch or break
@@ -156,10 +163,20 @@ class TdmDupsweep {
     std::string otherUnitName;
   };
 
+  // The comparison's equality test of two units' rows of one sheet, each as OpenUnitData gives
+  // them: true when the two copies are identical.
+  using SameCopyTest = std::function<bool(db::RowSet& unitRows, db::RowSet& otherRows)>;
+
   // Deletes one unit's copy of a repeated sheet as one operation: its rows of the sheet's DataNum
   // and DataBalance tables for the sheet's period, and, when `withStatus`, its Status row of that
   // period, task and level, in that order and in one transaction. Returns the sum of the
   // affected-row counts.
+  //
+  // The copy is deleted only while it is still repeated data: inside the transaction, before the
+  // journal entry is written, both the unit's and `notes.otherUnitCode`'s rows of the DataNum
+  // table are read again and must pass `stillIdentical`. When they do not (a figure changed since
+  // the comparison, either unit's rows or the table are gone), the transaction is rolled back
+  // with nothing deleted and no entry written, and CopyChanged is thrown.
   //
   // Nothing is deleted without its journal entry: inside the transaction the rows the statements
   // will remove are read first and written to the journal (JournalPath()), durably, before the
@@ -171,7 +188,7 @@ class TdmDupsweep {
   // DatabaseError. Nothing of a failed deletion stays done.
   std::int64_t DeleteRepeatedCopy(const TSampleData& sample, const std::string& unitCode,
                                   bool withStatus, const std::string& taskCode, std::int32_t level,
-                                  const DeletionNotes& notes = {});
+                                  const DeletionNotes& notes, const SameCopyTest& stillIdentical);
 
   // The deletion journal's file: the one set, else journal::defaultPath() (read at each use).
   void SetJournalPath(std::filesystem::path path);

@@ -1,9 +1,9 @@
-// The deletion as the journal sees it, on a real SQLite host database: the rows a deletion will
-// remove are read inside its transaction and on the disk before the first deletion statement
-// runs; a failure after that rolls the host back and marks the entry; a journal that cannot be
-// written stops the deletion before anything is sent; a restore puts back exactly the rows and
-// types there were (also through the ODBC driver manager), in one transaction, and refuses when
-// it cannot do so safely.
+// The deletion as the journal sees it, on a real SQLite host database: a copy that is no longer
+// identical to the other unit's is not deleted; the rows a deletion will remove are read inside
+// its transaction and on the disk before the first deletion statement runs; a failure after that
+// rolls the host back and marks the entry; a journal that cannot be written stops the deletion
+// before anything is sent; a restore puts back exactly the rows and types there were (also
+// through the ODBC driver manager), in one transaction, and refuses when it cannot do so safely.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -11,6 +11,7 @@
 
 #include "data/dmdupsweep.h"
 #include "data/statements.h"
+#include "engine/compare.h"
 #include "support/faulty_connection.h"
 #include "support/sqlite_file.h"
 #include "support/table_dump.h"
@@ -61,7 +62,9 @@ class JournaledDeletion : public ::testing::Test {
         ('2024N','U1',5,'T01',1,NULL,NULL,NULL,0,x'',NULL,42),
         ('2024N','U1',6,'T01',1,2,-0.5,'中文',NULL,NULL,'',4.5),
         ('2023N','U1',4,'T01',1,9,9,'old',0,NULL,NULL,NULL),
-        ('2024N','U2',4,'T01',1,1234.5,1.25,'007',1,x'00FF','2024-03-01 12:30:00','mixed');
+        ('2024N','U2',4,'T01',1,1234.5,1.25,'007',1,x'00FF','2024-03-01 12:30:00','mixed'),
+        ('2024N','U2',5,'T01',1,NULL,NULL,NULL,0,x'',NULL,42),
+        ('2024N','U2',6,'T01',1,2,-0.5,'中文',NULL,NULL,'',4.5);
       INSERT INTO DataBalanceT01_B01_1 VALUES ('2024N','U1',4,10.25),('2024N','U2',4,10.25);
       INSERT INTO Status VALUES ('2024N','U1','T01',1),('2024N','U1','T01',2),('2024N','U2','T01',1);
     )");
@@ -75,7 +78,8 @@ class JournaledDeletion : public ::testing::Test {
   }
   std::vector<std::string> dump() { return testing::dumpTables(host.path(), kTables); }
   std::int64_t deleteU1() {
-    return dm.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1, {"甲", "甲=>乙", "U2", "乙"});
+    return dm.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1, {"甲", "甲=>乙", "U2", "乙"},
+                                 SameRows);
   }
   journal::Entry onlyEntry() {
     journal::Journal log(journalFile, journal::Journal::Mode::ReadOnly);
@@ -113,12 +117,36 @@ TEST_F(JournaledDeletion, TheEntryHoldsTheRemovedRowsAndRestoresThemExactly) {
   EXPECT_EQ(onlyEntry().state, journal::State::Restored);
 }
 
+TEST_F(JournaledDeletion, ACopyThatChangedSinceTheComparisonIsNotDeleted) {
+  const std::string table = "UPDATE DataNumT01_B01_1 SET ";
+  // Each change, and the statement that undoes it.
+  const std::vector<std::pair<std::string, std::string>> changes = {
+      {table + "fF2 = 1.26 WHERE sUnitCode = 'U2' AND nRow = 4",  // the other unit's figure
+       table + "fF2 = 1.25 WHERE sUnitCode = 'U2' AND nRow = 4"},
+      {table + "oF5 = x'00FE' WHERE sUnitCode = 'U1' AND nRow = 4 AND sPeriodID = '2024N'",
+       table + "oF5 = x'00FF' WHERE sUnitCode = 'U1' AND nRow = 4 AND sPeriodID = '2024N'"},
+      {table + "sUnitCode = 'U9' WHERE sUnitCode = 'U2'",  // the other unit's rows are gone
+       table + "sUnitCode = 'U2' WHERE sUnitCode = 'U9'"},
+  };
+  for (const auto& [change, undo] : changes) {
+    host.exec(change);
+    const auto before = dump();
+    EXPECT_THROW(deleteU1(), CopyChanged) << change;
+    EXPECT_EQ(dump(), before) << change;
+    journal::Journal log(journalFile, journal::Journal::Mode::ReadOnly);
+    EXPECT_TRUE(log.list().empty()) << change;
+    host.exec(undo);
+  }
+  // Identical again, the copy goes.
+  EXPECT_EQ(deleteU1(), 5);
+}
+
 TEST_F(JournaledDeletion, AFailureAfterTheEntryRollsTheHostBackAndMarksTheEntry) {
   const auto before = dump();
-  // Three reads, then the DataNum, DataBalance and Status deletions: an entry with every row is
-  // on the disk also when the first deletion fails.
-  for (int failing : {4, 6}) {
-    faults->failNext(failing, failing == 4 ? Faults::Kind::Dropped : Faults::Kind::Error);
+  // Three reads for the journal, two of both units' figures, then the DataNum, DataBalance and
+  // Status deletions: an entry with every row is on the disk also when the first deletion fails.
+  for (int failing : {6, 8}) {
+    faults->failNext(failing, failing == 6 ? Faults::Kind::Dropped : Faults::Kind::Error);
     EXPECT_THROW(deleteU1(), DatabaseError);
     EXPECT_EQ(dump(), before) << failing;
   }
@@ -198,7 +226,9 @@ TEST_F(JournaledDeletion, TheRoundTripHoldsThroughTheOdbcDriverManager) {
   TdmDupsweep odbc;
   odbc.SetConnection("Provider=MSDASQL;Driver=SQLite3;Database=" + host.path().string());
   odbc.SetJournalPath(journalFile);
-  EXPECT_EQ(odbc.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1), 5);
+  EXPECT_EQ(
+      odbc.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1, {"甲", "甲=>乙", "U2", "乙"}, SameRows),
+      5);
   EXPECT_NE(dump(), before);
   EXPECT_EQ(odbc.RestoreDeletion(onlyEntry().id), 5);
   EXPECT_EQ(dump(), before);
