@@ -387,6 +387,32 @@ std::string joinedNames(const std::vector<std::string>& names) {
 
 constexpr const char* kStatusTable = "Status";
 
+// Whether `now` holds exactly the saved rows of `saved`: the same columns, and each saved row
+// once, value for value and of the same kind, in any order, with no other row.
+bool holdsSavedRows(const db::RowSet& now, const journal::SavedTable& saved) {
+  if (now.rowCount() != saved.savedRows ||
+      saved.rows.size() != static_cast<std::size_t>(saved.savedRows))
+    return false;
+  std::vector<std::string> columns;
+  for (int c = 0; c < now.columnCount(); ++c) columns.push_back(now.columnName(c));
+  if (!sameColumns(columns, saved.columns)) return false;
+  std::vector<bool> matched(saved.rows.size(), false);
+  for (int r = 0; r < now.rowCount(); ++r) {
+    std::vector<db::Value> row;
+    for (int c = 0; c < now.columnCount(); ++c) row.push_back(now.at(r, c));
+    const auto found = [&] {
+      for (std::size_t k = 0; k < saved.rows.size(); ++k)
+        if (!matched[k] && saved.rows[k] == row) {
+          matched[k] = true;
+          return true;
+        }
+      return false;
+    };
+    if (!found()) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 void TdmDupsweep::SetJournalPath(std::filesystem::path path) { journalPath_ = std::move(path); }
@@ -567,10 +593,12 @@ std::int64_t TdmDupsweep::RestoreDeletion(std::int64_t id) {
   std::int64_t restored = 0;
   StartTransaction();
   try {
-    // Every table is checked before any row goes back, so that a refusal changes nothing.
+    // Every table is read and checked before any row goes back, so that a refusal changes
+    // nothing.
+    std::vector<std::unique_ptr<db::RowSet>> current;  // null for a table that is gone
     for (const journal::SavedTable& t : entry.tables) {
       const bool status = t.name == kStatusTable;
-      std::unique_ptr<db::RowSet> now;
+      std::unique_ptr<db::RowSet>& now = current.emplace_back();
       try {
         now = connection().query(sql::joined(
             status ? sql::keptStatusRows(entry.periodId, entry.unitCode, entry.taskCode,
@@ -581,6 +609,25 @@ std::int64_t TdmDupsweep::RestoreDeletion(std::int64_t id) {
         if (t.savedRows == 0) continue;  // nothing to put into a table that is gone
         throw RestoreRefused("数据库中已经没有表 " + t.name + "，" + what + "无法恢复，没有恢复任何数据。");
       }
+    }
+    // A pending entry may be one whose deletion was rolled back when the program ended before
+    // it could say so: then every saved row is still there as it was, and nothing else.
+    if (entry.state == journal::State::Pending && entry.savedRows() > 0) {
+      bool allThere = true;
+      for (std::size_t i = 0; i < entry.tables.size(); ++i)
+        if (current[i] ? !holdsSavedRows(*current[i], entry.tables[i])
+                       : entry.tables[i].savedRows > 0)
+          allThere = false;
+      if (allThere)
+        throw DeletionNeverTookEffect(what + "的删除没有生效：它的 " +
+                                      std::to_string(entry.savedRows()) +
+                                      " 行数据都还在数据库中，不需要恢复。删除日志中已记为"
+                                      "未删除（已回滚）。");
+    }
+    for (std::size_t i = 0; i < entry.tables.size(); ++i) {
+      const journal::SavedTable& t = entry.tables[i];
+      const std::unique_ptr<db::RowSet>& now = current[i];
+      if (!now) continue;
       if (now->rowCount() > 0)
         throw RestoreRefused(unit + "在期间 " + entry.periodId + " 的表 " + t.name + " 中已经有 " +
                              std::to_string(now->rowCount()) +
@@ -604,6 +651,15 @@ std::int64_t TdmDupsweep::RestoreDeletion(std::int64_t id) {
       }
     }
     Commit();
+  } catch (const DeletionNeverTookEffect&) {
+    rollback();  // nothing was written: the reads end
+    try {
+      log.markRolledBack(id);
+    } catch (const JournalError& e) {
+      throw JournalError(what + "的删除没有生效，数据都还在数据库中，但无法在删除日志中记下：" +
+                         std::string(e.what()));
+    }
+    throw;
   } catch (...) {
     rollback();
     throw;

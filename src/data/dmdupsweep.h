@@ -52,6 +52,13 @@ class CopyChanged : public Error {
   using Error::Error;
 };
 
+// A restore of a pending entry whose rows are all still in the database exactly as saved: its
+// deletion never took effect. The entry has been marked rolled back; nothing was changed.
+class DeletionNeverTookEffect : public RestoreRefused {
+ public:
+  using RestoreRefused::RestoreRefused;
+};
+
 class TdmDupsweep {
  public:
   // Opens a connection from a connection string; replaceable so that tests can watch or break
@@ -203,8 +210,11 @@ class TdmDupsweep {
   // put back. Refuses with RestoreRefused, changing nothing, when the entry was restored before or
   // was rolled back, when the unit already has rows of the entry's period in one of its tables
   // (for Status: of its period, task and level), or when a table's columns are no longer the
-  // saved ones (or the table is gone). A statement the database refuses rolls everything back and
-  // throws DatabaseError; a journal that cannot be read throws JournalError.
+  // saved ones (or the table is gone). A pending entry whose saved rows are all still in its
+  // tables, value for value and nothing else with them, never took effect (the deletion was
+  // rolled back when the program ended): it is marked rolled back and DeletionNeverTookEffect is
+  // thrown. A statement the database refuses rolls everything back and throws DatabaseError; a
+  // journal that cannot be read throws JournalError.
   std::int64_t RestoreDeletion(std::int64_t id);
 
   // A transaction on the module's connection, so that several deletions take effect together

@@ -141,6 +141,40 @@ TEST_F(JournaledDeletion, ACopyThatChangedSinceTheComparisonIsNotDeleted) {
   EXPECT_EQ(deleteU1(), 5);
 }
 
+TEST_F(JournaledDeletion, APendingEntryWhoseRowsAreAllThereNeverTookEffect) {
+  // A deletion whose entry was written but whose transaction the end of the program rolled
+  // back: its rows are all in the database, the entry is pending.
+  deleteU1();
+  journal::Entry entry;
+  {
+    journal::Journal log(journalFile, journal::Journal::Mode::ReadWrite);
+    entry = log.get(onlyEntry().id);
+    ASSERT_EQ(dm.RestoreDeletion(entry.id), 5);
+    entry.id = log.add(entry);
+  }
+  const auto before = dump();
+  // One value differs from the saved one: that is a conflict, not a deletion that never happened.
+  host.exec("UPDATE Status SET sTaskCode = 'T02' WHERE sUnitCode = 'U1' AND nLevel = 1");
+  try {
+    dm.RestoreDeletion(entry.id);
+    FAIL() << "restored over other rows";
+  } catch (const DeletionNeverTookEffect& e) {
+    FAIL() << e.what();
+  } catch (const RestoreRefused& e) {
+    EXPECT_NE(std::string(e.what()).find("冲突"), std::string::npos) << e.what();
+  }
+  host.exec("UPDATE Status SET sTaskCode = 'T01' WHERE sUnitCode = 'U1' AND nLevel = 1");
+  try {
+    dm.RestoreDeletion(entry.id);
+    FAIL() << "restored rows that are there";
+  } catch (const DeletionNeverTookEffect& e) {
+    EXPECT_NE(std::string(e.what()).find("删除没有生效"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(dump(), before);
+  journal::Journal log(journalFile, journal::Journal::Mode::ReadOnly);
+  EXPECT_EQ(log.get(entry.id).state, journal::State::RolledBack);
+}
+
 TEST_F(JournaledDeletion, AFailureAfterTheEntryRollsTheHostBackAndMarksTheEntry) {
   const auto before = dump();
   // Three reads for the journal, two of both units' figures, then the DataNum, DataBalance and
