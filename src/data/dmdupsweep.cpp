@@ -387,6 +387,14 @@ std::string joinedNames(const std::vector<std::string>& names) {
 
 constexpr const char* kStatusTable = "Status";
 
+// A database locked by another writer: in practice another operator's deletion or restore whose
+// transaction is still open. The database's own message follows.
+[[noreturn]] void lockedBy(const DatabaseError& e, const char* nothingDone) {
+  throw DatabaseError(std::string("另一个删除或恢复正在进行，数据库暂时被锁定，请稍后再试；") +
+                          nothingDone + "（" + e.what() + "）",
+                      e.sqlState());
+}
+
 // Whether `now` holds exactly the saved rows of `saved`: the same columns, and each saved row
 // once, value for value and of the same kind, in any order, with no other row.
 bool holdsSavedRows(const db::RowSet& now, const journal::SavedTable& saved) {
@@ -537,6 +545,7 @@ std::int64_t TdmDupsweep::DeleteRepeatedCopy(const TSampleData& sample, const st
         // The entry stays pending; the failure reported is the deletion's.
       }
     }
+    if (db::isLocked(e)) lockedBy(e, "没有删除任何数据。");
     throw;
   } catch (...) {
     rollback();
@@ -659,6 +668,10 @@ std::int64_t TdmDupsweep::RestoreDeletion(std::int64_t id) {
       throw JournalError(what + "的删除没有生效，数据都还在数据库中，但无法在删除日志中记下：" +
                          std::string(e.what()));
     }
+    throw;
+  } catch (const DatabaseError& e) {
+    rollback();
+    if (db::isLocked(e)) lockedBy(e, "没有恢复任何数据。");
     throw;
   } catch (...) {
     rollback();

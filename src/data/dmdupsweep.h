@@ -192,7 +192,9 @@ class TdmDupsweep {
   // sends no deletion. A negative sum (a statement reported a negative count) rolls everything
   // back and is returned; a statement the database refuses, or a count that differs from the
   // rows read for that table (rows changed in between), rolls everything back and throws
-  // DatabaseError. Nothing of a failed deletion stays done.
+  // DatabaseError. Nothing of a failed deletion stays done. A database locked by another
+  // writer (another deletion, as a rule) gives a DatabaseError saying so, followed by the
+  // database's own message.
   std::int64_t DeleteRepeatedCopy(const TSampleData& sample, const std::string& unitCode,
                                   bool withStatus, const std::string& taskCode, std::int32_t level,
                                   const DeletionNotes& notes, const SameCopyTest& stillIdentical);
@@ -213,8 +215,8 @@ class TdmDupsweep {
   // saved ones (or the table is gone). A pending entry whose saved rows are all still in its
   // tables, value for value and nothing else with them, never took effect (the deletion was
   // rolled back when the program ended): it is marked rolled back and DeletionNeverTookEffect is
-  // thrown. A statement the database refuses rolls everything back and throws DatabaseError; a
-  // journal that cannot be read throws JournalError.
+  // thrown. A statement the database refuses rolls everything back and throws DatabaseError (one
+  // locked by another writer says so first); a journal that cannot be read throws JournalError.
   std::int64_t RestoreDeletion(std::int64_t id);
 
   // A transaction on the module's connection, so that several deletions take effect together

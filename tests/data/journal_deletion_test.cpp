@@ -6,7 +6,10 @@
 // through the ODBC driver manager), in one transaction, and refuses when it cannot do so safely.
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "data/dmdupsweep.h"
@@ -173,6 +176,48 @@ TEST_F(JournaledDeletion, APendingEntryWhoseRowsAreAllThereNeverTookEffect) {
   EXPECT_EQ(dump(), before);
   journal::Journal log(journalFile, journal::Journal::Mode::ReadOnly);
   EXPECT_EQ(log.get(entry.id).state, journal::State::RolledBack);
+}
+
+TEST_F(JournaledDeletion, ADatabaseLockedByAnotherDeletionSaysSo) {
+  host.exec(
+      "INSERT INTO DataNumT01_B01_1 SELECT sPeriodID, 'U3', nRow, sTaskCode, nLevel, nF1, "
+      "fF2, sF3, bF4, oF5, dF6, xF7 FROM DataNumT01_B01_1 WHERE sUnitCode = 'U2'");
+  deleteU1();
+  const std::int64_t done = onlyEntry().id;
+  // The other route, through the SQLite ODBC driver, reports SQLite's code as its native error
+  // (after waiting its Timeout, in milliseconds).
+  TdmDupsweep odbc;
+  odbc.SetConnection("Provider=MSDASQL;Driver=SQLite3;Timeout=50;Database=" +
+                     host.path().string());
+  odbc.SetJournalPath(journalFile);
+  const auto before = dump();
+  // Another deletion's transaction holds the database's write lock.
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(host.path().c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  const auto saysLocked = [](const std::function<void()>& attempt, const char* nothingDone) {
+    try {
+      attempt();
+      ADD_FAILURE() << "went ahead under another deletion's lock";
+    } catch (const DatabaseError& e) {
+      const std::string text = e.what();
+      EXPECT_EQ(text.rfind("另一个删除或恢复正在进行", 0), 0u) << text;
+      EXPECT_NE(text.find(nothingDone), std::string::npos) << text;
+      EXPECT_NE(text.find("database is locked"), std::string::npos) << text;
+    }
+  };
+  for (TdmDupsweep* module : {&dm, &odbc}) {
+    saysLocked(
+        [&] {
+          module->DeleteRepeatedCopy(sheet, "U2", false, "T01", 1, {"乙", "乙=>丙", "U3", "丙"},
+                                     SameRows);
+        },
+        "没有删除任何数据");
+    saysLocked([&] { module->RestoreDeletion(done); }, "没有恢复任何数据");
+  }
+  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+  EXPECT_EQ(dump(), before);
 }
 
 TEST_F(JournaledDeletion, AFailureAfterTheEntryRollsTheHostBackAndMarksTheEntry) {
