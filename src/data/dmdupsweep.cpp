@@ -387,6 +387,40 @@ std::string joinedNames(const std::vector<std::string>& names) {
 
 constexpr const char* kStatusTable = "Status";
 
+// A database locked by another writer: in practice another operator's deletion or restore whose
+// transaction is still open. The database's own message follows.
+[[noreturn]] void lockedBy(const DatabaseError& e, const char* nothingDone) {
+  throw DatabaseError(std::string("另一个删除或恢复正在进行，数据库暂时被锁定，请稍后再试；") +
+                          nothingDone + "（" + e.what() + "）",
+                      e.sqlState());
+}
+
+// Whether `now` holds exactly the saved rows of `saved`: the same columns, and each saved row
+// once, value for value and of the same kind, in any order, with no other row.
+bool holdsSavedRows(const db::RowSet& now, const journal::SavedTable& saved) {
+  if (now.rowCount() != saved.savedRows ||
+      saved.rows.size() != static_cast<std::size_t>(saved.savedRows))
+    return false;
+  std::vector<std::string> columns;
+  for (int c = 0; c < now.columnCount(); ++c) columns.push_back(now.columnName(c));
+  if (!sameColumns(columns, saved.columns)) return false;
+  std::vector<bool> matched(saved.rows.size(), false);
+  for (int r = 0; r < now.rowCount(); ++r) {
+    std::vector<db::Value> row;
+    for (int c = 0; c < now.columnCount(); ++c) row.push_back(now.at(r, c));
+    const auto found = [&] {
+      for (std::size_t k = 0; k < saved.rows.size(); ++k)
+        if (!matched[k] && saved.rows[k] == row) {
+          matched[k] = true;
+          return true;
+        }
+      return false;
+    };
+    if (!found()) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 void TdmDupsweep::SetJournalPath(std::filesystem::path path) { journalPath_ = std::move(path); }
@@ -449,10 +483,11 @@ journal::SavedTable TdmDupsweep::readKept(const std::string& table,
   return saved;
 }
 
-std::int64_t TdmDupsweep::DeleteRepeatedCopy(const TSampleData& sample,
-                                             const std::string& unitCode, bool withStatus,
-                                             const std::string& taskCode, std::int32_t level,
-                                             const DeletionNotes& notes) {
+std::int64_t TdmDupsweep::DeleteRepeatedCopy(const TSampleData& sample, const std::string& unitCode,
+                                             bool withStatus, const std::string& taskCode,
+                                             std::int32_t level, const DeletionNotes& notes,
+                                             const SameCopyTest& stillIdentical) {
+  if (!stillIdentical) throw Error("A deletion needs the comparison's equality test");
   // A failure of the rollback itself is passed over: the failure being reported is the one that
   // stopped the deletion (a lost link has rolled it back already).
   const auto rollback = [this]() noexcept {
@@ -501,6 +536,19 @@ std::int64_t TdmDupsweep::DeleteRepeatedCopy(const TSampleData& sample,
     if (withStatus)
       entry.tables.push_back(
           readKept(kStatusTable, sql::keptStatusRows(period, unitCode, taskCode, level)));
+    // The comparison that found the copy repeated may be old: a resubmission can have changed
+    // either unit's figures since. Read under the same transaction as the deletion, both copies
+    // must still be identical.
+    {
+      const std::unique_ptr<db::RowSet> mine = OpenUnitData(num, unitCode, period);
+      const std::unique_ptr<db::RowSet> others =
+          notes.otherUnitCode.empty() ? nullptr : OpenUnitData(num, notes.otherUnitCode, period);
+      if (!mine || !others || mine->rowCount() == 0 || others->rowCount() == 0 ||
+          !stillIdentical(*mine, *others))
+        throw CopyChanged("单位 " + unitCode + " 与 " + notes.otherUnitCode + " 在表 " +
+                          sample.sSampleName + "（" + num + "，期间 " + period +
+                          "）中的数据在比对后已经改变，不再相同；没有删除任何数据。");
+    }
     try {
       id = log->add(entry);
     } catch (const JournalError& e) {
@@ -535,6 +583,7 @@ std::int64_t TdmDupsweep::DeleteRepeatedCopy(const TSampleData& sample,
         // The entry stays pending; the failure reported is the deletion's.
       }
     }
+    if (db::isLocked(e)) lockedBy(e, "没有删除任何数据。");
     throw;
   } catch (...) {
     rollback();
@@ -591,10 +640,12 @@ std::int64_t TdmDupsweep::RestoreDeletion(std::int64_t id) {
   std::int64_t restored = 0;
   StartTransaction();
   try {
-    // Every table is checked before any row goes back, so that a refusal changes nothing.
+    // Every table is read and checked before any row goes back, so that a refusal changes
+    // nothing.
+    std::vector<std::unique_ptr<db::RowSet>> current;  // null for a table that is gone
     for (const journal::SavedTable& t : entry.tables) {
       const bool status = t.name == kStatusTable;
-      std::unique_ptr<db::RowSet> now;
+      std::unique_ptr<db::RowSet>& now = current.emplace_back();
       try {
         now = connection().query(sql::joined(
             status ? sql::keptStatusRows(entry.periodId, entry.unitCode, entry.taskCode,
@@ -605,6 +656,25 @@ std::int64_t TdmDupsweep::RestoreDeletion(std::int64_t id) {
         if (t.savedRows == 0) continue;  // nothing to put into a table that is gone
         throw RestoreRefused("数据库中已经没有表 " + t.name + "，" + what + "无法恢复，没有恢复任何数据。");
       }
+    }
+    // A pending entry may be one whose deletion was rolled back when the program ended before
+    // it could say so: then every saved row is still there as it was, and nothing else.
+    if (entry.state == journal::State::Pending && entry.savedRows() > 0) {
+      bool allThere = true;
+      for (std::size_t i = 0; i < entry.tables.size(); ++i)
+        if (current[i] ? !holdsSavedRows(*current[i], entry.tables[i])
+                       : entry.tables[i].savedRows > 0)
+          allThere = false;
+      if (allThere)
+        throw DeletionNeverTookEffect(what + "的删除没有生效：它的 " +
+                                      std::to_string(entry.savedRows()) +
+                                      " 行数据都还在数据库中，不需要恢复。删除日志中已记为"
+                                      "未删除（已回滚）。");
+    }
+    for (std::size_t i = 0; i < entry.tables.size(); ++i) {
+      const journal::SavedTable& t = entry.tables[i];
+      const std::unique_ptr<db::RowSet>& now = current[i];
+      if (!now) continue;
       if (now->rowCount() > 0)
         throw RestoreRefused(unit + "在期间 " + entry.periodId + " 的表 " + t.name + " 中已经有 " +
                              std::to_string(now->rowCount()) +
@@ -628,6 +698,19 @@ std::int64_t TdmDupsweep::RestoreDeletion(std::int64_t id) {
       }
     }
     Commit();
+  } catch (const DeletionNeverTookEffect&) {
+    rollback();  // nothing was written: the reads end
+    try {
+      log.markRolledBack(id);
+    } catch (const JournalError& e) {
+      throw JournalError(what + "的删除没有生效，数据都还在数据库中，但无法在删除日志中记下：" +
+                         std::string(e.what()));
+    }
+    throw;
+  } catch (const DatabaseError& e) {
+    rollback();
+    if (db::isLocked(e)) lockedBy(e, "没有恢复任何数据。");
+    throw;
   } catch (...) {
     rollback();
     throw;

@@ -45,6 +45,20 @@ struct ClassificationUnit {
   std::optional<std::string> parentCode;
 };
 
+// A deletion that found the two units' rows of the sheet no longer identical (changed, or gone,
+// since the comparison): nothing was deleted and no journal entry was written.
+class CopyChanged : public Error {
+ public:
+  using Error::Error;
+};
+
+// A restore of a pending entry whose rows are all still in the database exactly as saved: its
+// deletion never took effect. The entry has been marked rolled back; nothing was changed.
+class DeletionNeverTookEffect : public RestoreRefused {
+ public:
+  using RestoreRefused::RestoreRefused;
+};
+
 class TdmDupsweep {
  public:
   // Opens a connection from a connection string; replaceable so that tests can watch or break
@@ -156,10 +170,20 @@ class TdmDupsweep {
     std::string otherUnitName;
   };
 
+  // The comparison's equality test of two units' rows of one sheet, each as OpenUnitData gives
+  // them: true when the two copies are identical.
+  using SameCopyTest = std::function<bool(db::RowSet& unitRows, db::RowSet& otherRows)>;
+
   // Deletes one unit's copy of a repeated sheet as one operation: its rows of the sheet's DataNum
   // and DataBalance tables for the sheet's period, and, when `withStatus`, its Status row of that
   // period, task and level, in that order and in one transaction. Returns the sum of the
   // affected-row counts.
+  //
+  // The copy is deleted only while it is still repeated data: inside the transaction, before the
+  // journal entry is written, both the unit's and `notes.otherUnitCode`'s rows of the DataNum
+  // table are read again and must pass `stillIdentical`. When they do not (a figure changed since
+  // the comparison, either unit's rows or the table are gone), the transaction is rolled back
+  // with nothing deleted and no entry written, and CopyChanged is thrown.
   //
   // Nothing is deleted without its journal entry: inside the transaction the rows the statements
   // will remove are read first and written to the journal (JournalPath()), durably, before the
@@ -168,10 +192,12 @@ class TdmDupsweep {
   // sends no deletion. A negative sum (a statement reported a negative count) rolls everything
   // back and is returned; a statement the database refuses, or a count that differs from the
   // rows read for that table (rows changed in between), rolls everything back and throws
-  // DatabaseError. Nothing of a failed deletion stays done.
+  // DatabaseError. Nothing of a failed deletion stays done. A database locked by another
+  // writer (another deletion, as a rule) gives a DatabaseError saying so, followed by the
+  // database's own message.
   std::int64_t DeleteRepeatedCopy(const TSampleData& sample, const std::string& unitCode,
                                   bool withStatus, const std::string& taskCode, std::int32_t level,
-                                  const DeletionNotes& notes = {});
+                                  const DeletionNotes& notes, const SameCopyTest& stillIdentical);
 
   // The deletion journal's file: the one set, else journal::defaultPath() (read at each use).
   void SetJournalPath(std::filesystem::path path);
@@ -186,8 +212,11 @@ class TdmDupsweep {
   // put back. Refuses with RestoreRefused, changing nothing, when the entry was restored before or
   // was rolled back, when the unit already has rows of the entry's period in one of its tables
   // (for Status: of its period, task and level), or when a table's columns are no longer the
-  // saved ones (or the table is gone). A statement the database refuses rolls everything back and
-  // throws DatabaseError; a journal that cannot be read throws JournalError.
+  // saved ones (or the table is gone). A pending entry whose saved rows are all still in its
+  // tables, value for value and nothing else with them, never took effect (the deletion was
+  // rolled back when the program ended): it is marked rolled back and DeletionNeverTookEffect is
+  // thrown. A statement the database refuses rolls everything back and throws DatabaseError (one
+  // locked by another writer says so first); a journal that cannot be read throws JournalError.
   std::int64_t RestoreDeletion(std::int64_t id);
 
   // A transaction on the module's connection, so that several deletions take effect together

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "data/dmdupsweep.h"
+#include "engine/compare.h"
 #include "support/faulty_connection.h"
 #include "support/sqlite_file.h"
 
@@ -94,7 +95,8 @@ TEST_F(Faulty, AnAllocationFailureIsNeverTakenForAnEmptyResult) {
 TEST_F(Faulty, ADeletionThatFailsAtAnyStatementLeavesEveryRow) {
   db.exec(R"(CREATE TABLE DataNumT01_B01_1(sPeriodID TEXT, sUnitCode TEXT, nRow INTEGER);
              CREATE TABLE DataBalanceT01_B01_1(sPeriodID TEXT, sUnitCode TEXT, nRow INTEGER);
-             INSERT INTO DataNumT01_B01_1 VALUES ('2024N','U1',4),('2024N','U1',5);
+             INSERT INTO DataNumT01_B01_1 VALUES ('2024N','U1',4),('2024N','U1',5),
+                                                 ('2024N','U2',4),('2024N','U2',5);
              INSERT INTO DataBalanceT01_B01_1 VALUES ('2024N','U1',4);)");
   TSampleData sheet;
   sheet.sTaskCode = "T01";
@@ -106,15 +108,19 @@ TEST_F(Faulty, ADeletionThatFailsAtAnyStatementLeavesEveryRow) {
                      "(SELECT count(*) FROM DataBalanceT01_B01_1) * 10 + "
                      "(SELECT count(*) FROM Status)");
   };
-  ASSERT_EQ(rows(), 211);
-  // After the three reads for the journal: the DataBalance statement, then the Status statement.
-  for (int failing : {5, 6}) {
+  ASSERT_EQ(rows(), 411);
+  const TdmDupsweep::DeletionNotes notes{"", "", "U2", ""};
+  // After the three reads for the journal and the two of both units' figures: the DataBalance
+  // statement, then the Status statement.
+  for (int failing : {7, 8}) {
     faults->failNext(failing);
-    EXPECT_THROW(dm.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1), DatabaseError);
-    EXPECT_EQ(rows(), 211) << failing;
+    EXPECT_THROW(dm.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1, notes, SameRows),
+                 DatabaseError);
+    EXPECT_EQ(rows(), 411) << failing;
   }
-  EXPECT_EQ(dm.DeleteRepeatedCopy(sheet, "U1", false, "T01", 1), 3);  // no Status statement
-  EXPECT_EQ(rows(), 1);
+  // No Status statement.
+  EXPECT_EQ(dm.DeleteRepeatedCopy(sheet, "U1", false, "T01", 1, notes, SameRows), 3);
+  EXPECT_EQ(rows(), 201);
 }
 
 TEST_F(Faulty, ABusyDatabaseFailsTheStatementOnly) {

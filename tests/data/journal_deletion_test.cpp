@@ -1,16 +1,20 @@
-// The deletion as the journal sees it, on a real SQLite host database: the rows a deletion will
-// remove are read inside its transaction and on the disk before the first deletion statement
-// runs; a failure after that rolls the host back and marks the entry; a journal that cannot be
-// written stops the deletion before anything is sent; a restore puts back exactly the rows and
-// types there were (also through the ODBC driver manager), in one transaction, and refuses when
-// it cannot do so safely.
+// The deletion as the journal sees it, on a real SQLite host database: a copy that is no longer
+// identical to the other unit's is not deleted; the rows a deletion will remove are read inside
+// its transaction and on the disk before the first deletion statement runs; a failure after that
+// rolls the host back and marks the entry; a journal that cannot be written stops the deletion
+// before anything is sent; a restore puts back exactly the rows and types there were (also
+// through the ODBC driver manager), in one transaction, and refuses when it cannot do so safely.
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "data/dmdupsweep.h"
 #include "data/statements.h"
+#include "engine/compare.h"
 #include "support/faulty_connection.h"
 #include "support/sqlite_file.h"
 #include "support/table_dump.h"
@@ -61,7 +65,9 @@ class JournaledDeletion : public ::testing::Test {
         ('2024N','U1',5,'T01',1,NULL,NULL,NULL,0,x'',NULL,42),
         ('2024N','U1',6,'T01',1,2,-0.5,'中文',NULL,NULL,'',4.5),
         ('2023N','U1',4,'T01',1,9,9,'old',0,NULL,NULL,NULL),
-        ('2024N','U2',4,'T01',1,1234.5,1.25,'007',1,x'00FF','2024-03-01 12:30:00','mixed');
+        ('2024N','U2',4,'T01',1,1234.5,1.25,'007',1,x'00FF','2024-03-01 12:30:00','mixed'),
+        ('2024N','U2',5,'T01',1,NULL,NULL,NULL,0,x'',NULL,42),
+        ('2024N','U2',6,'T01',1,2,-0.5,'中文',NULL,NULL,'',4.5);
       INSERT INTO DataBalanceT01_B01_1 VALUES ('2024N','U1',4,10.25),('2024N','U2',4,10.25);
       INSERT INTO Status VALUES ('2024N','U1','T01',1),('2024N','U1','T01',2),('2024N','U2','T01',1);
     )");
@@ -75,7 +81,8 @@ class JournaledDeletion : public ::testing::Test {
   }
   std::vector<std::string> dump() { return testing::dumpTables(host.path(), kTables); }
   std::int64_t deleteU1() {
-    return dm.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1, {"甲", "甲=>乙", "U2", "乙"});
+    return dm.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1, {"甲", "甲=>乙", "U2", "乙"},
+                                 SameRows);
   }
   journal::Entry onlyEntry() {
     journal::Journal log(journalFile, journal::Journal::Mode::ReadOnly);
@@ -113,12 +120,112 @@ TEST_F(JournaledDeletion, TheEntryHoldsTheRemovedRowsAndRestoresThemExactly) {
   EXPECT_EQ(onlyEntry().state, journal::State::Restored);
 }
 
+TEST_F(JournaledDeletion, ACopyThatChangedSinceTheComparisonIsNotDeleted) {
+  const std::string table = "UPDATE DataNumT01_B01_1 SET ";
+  // Each change, and the statement that undoes it.
+  const std::vector<std::pair<std::string, std::string>> changes = {
+      {table + "fF2 = 1.26 WHERE sUnitCode = 'U2' AND nRow = 4",  // the other unit's figure
+       table + "fF2 = 1.25 WHERE sUnitCode = 'U2' AND nRow = 4"},
+      {table + "oF5 = x'00FE' WHERE sUnitCode = 'U1' AND nRow = 4 AND sPeriodID = '2024N'",
+       table + "oF5 = x'00FF' WHERE sUnitCode = 'U1' AND nRow = 4 AND sPeriodID = '2024N'"},
+      {table + "sUnitCode = 'U9' WHERE sUnitCode = 'U2'",  // the other unit's rows are gone
+       table + "sUnitCode = 'U2' WHERE sUnitCode = 'U9'"},
+  };
+  for (const auto& [change, undo] : changes) {
+    host.exec(change);
+    const auto before = dump();
+    EXPECT_THROW(deleteU1(), CopyChanged) << change;
+    EXPECT_EQ(dump(), before) << change;
+    journal::Journal log(journalFile, journal::Journal::Mode::ReadOnly);
+    EXPECT_TRUE(log.list().empty()) << change;
+    host.exec(undo);
+  }
+  // Identical again, the copy goes.
+  EXPECT_EQ(deleteU1(), 5);
+}
+
+TEST_F(JournaledDeletion, APendingEntryWhoseRowsAreAllThereNeverTookEffect) {
+  // A deletion whose entry was written but whose transaction the end of the program rolled
+  // back: its rows are all in the database, the entry is pending.
+  deleteU1();
+  journal::Entry entry;
+  {
+    journal::Journal log(journalFile, journal::Journal::Mode::ReadWrite);
+    entry = log.get(onlyEntry().id);
+    ASSERT_EQ(dm.RestoreDeletion(entry.id), 5);
+    entry.id = log.add(entry);
+  }
+  const auto before = dump();
+  // One value differs from the saved one: that is a conflict, not a deletion that never happened.
+  host.exec("UPDATE Status SET sTaskCode = 'T02' WHERE sUnitCode = 'U1' AND nLevel = 1");
+  try {
+    dm.RestoreDeletion(entry.id);
+    FAIL() << "restored over other rows";
+  } catch (const DeletionNeverTookEffect& e) {
+    FAIL() << e.what();
+  } catch (const RestoreRefused& e) {
+    EXPECT_NE(std::string(e.what()).find("冲突"), std::string::npos) << e.what();
+  }
+  host.exec("UPDATE Status SET sTaskCode = 'T01' WHERE sUnitCode = 'U1' AND nLevel = 1");
+  try {
+    dm.RestoreDeletion(entry.id);
+    FAIL() << "restored rows that are there";
+  } catch (const DeletionNeverTookEffect& e) {
+    EXPECT_NE(std::string(e.what()).find("删除没有生效"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(dump(), before);
+  journal::Journal log(journalFile, journal::Journal::Mode::ReadOnly);
+  EXPECT_EQ(log.get(entry.id).state, journal::State::RolledBack);
+}
+
+TEST_F(JournaledDeletion, ADatabaseLockedByAnotherDeletionSaysSo) {
+  host.exec(
+      "INSERT INTO DataNumT01_B01_1 SELECT sPeriodID, 'U3', nRow, sTaskCode, nLevel, nF1, "
+      "fF2, sF3, bF4, oF5, dF6, xF7 FROM DataNumT01_B01_1 WHERE sUnitCode = 'U2'");
+  deleteU1();
+  const std::int64_t done = onlyEntry().id;
+  // The other route, through the SQLite ODBC driver, reports SQLite's code as its native error
+  // (after waiting its Timeout, in milliseconds).
+  TdmDupsweep odbc;
+  odbc.SetConnection("Provider=MSDASQL;Driver=SQLite3;Timeout=50;Database=" +
+                     host.path().string());
+  odbc.SetJournalPath(journalFile);
+  const auto before = dump();
+  // Another deletion's transaction holds the database's write lock.
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(host.path().c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  const auto saysLocked = [](const std::function<void()>& attempt, const char* nothingDone) {
+    try {
+      attempt();
+      ADD_FAILURE() << "went ahead under another deletion's lock";
+    } catch (const DatabaseError& e) {
+      const std::string text = e.what();
+      EXPECT_EQ(text.rfind("另一个删除或恢复正在进行", 0), 0u) << text;
+      EXPECT_NE(text.find(nothingDone), std::string::npos) << text;
+      EXPECT_NE(text.find("database is locked"), std::string::npos) << text;
+    }
+  };
+  for (TdmDupsweep* module : {&dm, &odbc}) {
+    saysLocked(
+        [&] {
+          module->DeleteRepeatedCopy(sheet, "U2", false, "T01", 1, {"乙", "乙=>丙", "U3", "丙"},
+                                     SameRows);
+        },
+        "没有删除任何数据");
+    saysLocked([&] { module->RestoreDeletion(done); }, "没有恢复任何数据");
+  }
+  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+  EXPECT_EQ(dump(), before);
+}
+
 TEST_F(JournaledDeletion, AFailureAfterTheEntryRollsTheHostBackAndMarksTheEntry) {
   const auto before = dump();
-  // Three reads, then the DataNum, DataBalance and Status deletions: an entry with every row is
-  // on the disk also when the first deletion fails.
-  for (int failing : {4, 6}) {
-    faults->failNext(failing, failing == 4 ? Faults::Kind::Dropped : Faults::Kind::Error);
+  // Three reads for the journal, two of both units' figures, then the DataNum, DataBalance and
+  // Status deletions: an entry with every row is on the disk also when the first deletion fails.
+  for (int failing : {6, 8}) {
+    faults->failNext(failing, failing == 6 ? Faults::Kind::Dropped : Faults::Kind::Error);
     EXPECT_THROW(deleteU1(), DatabaseError);
     EXPECT_EQ(dump(), before) << failing;
   }
@@ -191,14 +298,13 @@ TEST_F(JournaledDeletion, ARestoreIsWholeOrNothingAndRefusesWhatItCannotDoSafely
 }
 
 TEST_F(JournaledDeletion, TheRoundTripHoldsThroughTheOdbcDriverManager) {
-  // The SQLite ODBC driver hands out a column without a declared type as text whatever it holds;
-  // the host's tables declare every column.
-  host.exec("ALTER TABLE DataNumT01_B01_1 DROP COLUMN xF7");
   const auto before = dump();
   TdmDupsweep odbc;
   odbc.SetConnection("Provider=MSDASQL;Driver=SQLite3;Database=" + host.path().string());
   odbc.SetJournalPath(journalFile);
-  EXPECT_EQ(odbc.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1), 5);
+  EXPECT_EQ(
+      odbc.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1, {"甲", "甲=>乙", "U2", "乙"}, SameRows),
+      5);
   EXPECT_NE(dump(), before);
   EXPECT_EQ(odbc.RestoreDeletion(onlyEntry().id), 5);
   EXPECT_EQ(dump(), before);

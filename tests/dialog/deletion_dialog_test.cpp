@@ -1,7 +1,8 @@
 // Deleting one unit's copy of a repeated sheet through the dialog, on a real SQLite database:
 // the question and its answers, the rows that go (counted in the database), the Status row with
-// the pair's last listed sheet, the lists afterwards, and deletions that fail half way, which
-// leave every row and every list as it was.
+// the pair's last listed sheet, the lists afterwards, sheets changed since the run, which lose
+// nothing and leave the lists, and deletions that fail half way, which leave every row and every
+// list as it was.
 #include <gtest/gtest.h>
 
 #include "dialog/run_harness.h"
@@ -15,6 +16,9 @@ using Texts = std::vector<std::string>;
 
 const std::string kQuestionStart = "数据删除后将无法恢复，你确认继续操作吗？，点是删除";
 const ui::Message kDeleted{"重复记录已经删除", "系统提示", ui::MB_OK | ui::MB_ICONINFORMATION};
+const ui::Message kChanged{
+    "该表的数据在比对后已经改变，不再相同，没有删除任何数据。请重新比对数据。", "系统提示",
+    ui::MB_OK | ui::MB_ICONINFORMATION};
 const ui::Message kFailed{"删除数据时发生了错误", "系统提示", ui::MB_OK | ui::MB_ICONINFORMATION};
 constexpr int kQuestionStyle = 579;
 
@@ -117,6 +121,28 @@ TEST_F(DeletionTest, YesDeletesTheFirstUnitsRowsAndNoTheSecondsFromBothDataTable
                                              kDeleted}));
 }
 
+TEST_F(DeletionTest, ASheetChangedSinceTheRunIsNotDeletedAndLeavesTheLists) {
+  std::map<std::string, long long> before;
+  run([&] {
+    compare({{"J1", "Y1"}});
+    // A resubmission changes one figure of 乙 on 资产负债表, then one of 甲 on 现金流量表.
+    db.exec("UPDATE " + num1 + " SET cC = cC + 1 WHERE sUnitCode = 'Y1' AND nRow = 4");
+    db.exec("UPDATE " + num3 + " SET cE = 'y' WHERE sUnitCode = 'J1' AND nRow = 5");
+    before = everyCount();
+    deleteSheet(0, ui::IDYES);  // 甲's copy, where 乙's changed
+    EXPECT_EQ(listTexts("lsbDifference"), (Texts{"现金流量表"}));
+    EXPECT_EQ(found(), (Texts{"甲=>乙|J1|Y1|B03"}));
+    EXPECT_EQ(comboTexts("cmbUnits"), (Texts{"甲=>乙"}));
+    deleteSheet(0, ui::IDYES);  // 甲's own copy changed; the pair's last sheet leaves cmbUnits
+    EXPECT_TRUE(listTexts("lsbDifference").empty());
+    EXPECT_TRUE(found().empty());
+    EXPECT_TRUE(comboTexts("cmbUnits").empty());
+  });
+  EXPECT_EQ(everyCount(), before);
+  EXPECT_EQ((*messages)->shown, (std::vector<ui::Message>{question("甲", "乙"), kChanged,
+                                                          question("甲", "乙"), kChanged}));
+}
+
 TEST_F(DeletionTest, TheStatusRowGoesWithTheLastSheetForTheUnitChosenThen) {
   auto expected = everyCount();
   run([&] {
@@ -165,19 +191,18 @@ TEST_F(DeletionTest, APairListedTwiceLosesBothEntriesButOnlyTheCurrentItem) {
     EXPECT_EQ(listTexts("lsbDifference"), (Texts{"资产负债表"}));
     EXPECT_TRUE(found().empty());
     EXPECT_EQ(statusRows("O'1"), 3);  // another item of the pair is still listed
-    // The remaining item runs the statements again (nothing left to delete), succeeds and takes
-    // the Status row of the unit chosen now with it.
-    deleteSheet(0, ui::IDYES);
+    // The remaining item no longer stands for a repeated copy: 澳's rows are the only ones left,
+    // and they stay. The item and the pair's name leave the lists.
+    deleteSheet(0, ui::IDNO);
     EXPECT_TRUE(listTexts("lsbDifference").empty());
     EXPECT_TRUE(comboTexts("cmbUnits").empty());
   });
   // The apostrophe in the code: exactly that unit's rows went, nobody else's.
   expected[num1 + "/O'1/2024N"] = 0;
   expected[bal1 + "/O'1/2024N"] = 0;
-  expected["Status/O'1"] = 2;
   EXPECT_EQ(everyCount(), expected);
   EXPECT_EQ((*messages)->shown, (std::vector<ui::Message>{question("奥", "澳"), kDeleted,
-                                                          question("奥", "澳"), kDeleted}));
+                                                          question("奥", "澳"), kChanged}));
 }
 
 TEST_F(DeletionTest, PairsOfOneNameAreToldApartAndEachKeepsItsOwnLastSheet) {
@@ -276,12 +301,13 @@ TEST_P(DeletionFailureTest, LeavesEveryRowAndEveryListAsItWas) {
   EXPECT_EQ(everyCount(), after);
 }
 
-// After the three reads for the journal: the DataBalance and the Status deletion.
+// After the three reads for the journal and the two of both units' figures: the DataBalance and
+// the Status deletion.
 INSTANTIATE_TEST_SUITE_P(SecondOrThirdStatement, DeletionFailureTest,
-                         ::testing::Values(std::pair{5, testing::Faults::Kind::Error},
-                                           std::pair{6, testing::Faults::Kind::Error},
-                                           std::pair{5, testing::Faults::Kind::Dropped},
-                                           std::pair{6, testing::Faults::Kind::Busy}));
+                         ::testing::Values(std::pair{7, testing::Faults::Kind::Error},
+                                           std::pair{8, testing::Faults::Kind::Error},
+                                           std::pair{7, testing::Faults::Kind::Dropped},
+                                           std::pair{8, testing::Faults::Kind::Busy}));
 
 TEST_F(DeletionTest, ANegativeTotalIsReportedAndRolledBack) {
   wrap = [](std::unique_ptr<db::Connection> inner) -> std::unique_ptr<db::Connection> {
@@ -303,15 +329,18 @@ TEST_F(DeletionTest, TheStatementsRunInOneTransactionInTheirOrder) {
     compare({{"O'1", "O2"}});
     const std::size_t before = log.texts.size();
     deleteSheet(0, ui::IDNO);
-    // The rows to keep in the journal are read first, with the deletions' own conditions.
-    ASSERT_EQ(log.texts.size(), before + 6);
+    // The rows to keep in the journal are read first, with the deletions' own conditions, then
+    // both units' figures as the run reads them.
+    ASSERT_EQ(log.texts.size(), before + 8);
     EXPECT_EQ(log.texts[before].rfind("Select * from DataNumT01_B01_1\r\n", 0), 0u);
     EXPECT_EQ(log.texts[before + 1].rfind("Select * from DataBalanceT01_B01_1\r\n", 0), 0u);
     EXPECT_EQ(log.texts[before + 2].rfind("Select * from Status\r\n", 0), 0u);
-    EXPECT_EQ(log.texts[before + 3].rfind("Delete from DataNumT01_B01_1\r\n", 0), 0u);
     EXPECT_NE(log.texts[before + 3].find("sUnitCode = 'O2'"), std::string::npos);
-    EXPECT_EQ(log.texts[before + 4].rfind("Delete from DataBalanceT01_B01_1\r\n", 0), 0u);
-    EXPECT_EQ(log.texts[before + 5].rfind("Delete from Status\r\n", 0), 0u);
+    EXPECT_NE(log.texts[before + 4].find("sUnitCode = 'O''1'"), std::string::npos);
+    EXPECT_EQ(log.texts[before + 5].rfind("Delete from DataNumT01_B01_1\r\n", 0), 0u);
+    EXPECT_NE(log.texts[before + 5].find("sUnitCode = 'O2'"), std::string::npos);
+    EXPECT_EQ(log.texts[before + 6].rfind("Delete from DataBalanceT01_B01_1\r\n", 0), 0u);
+    EXPECT_EQ(log.texts[before + 7].rfind("Delete from Status\r\n", 0), 0u);
   });
 }
 

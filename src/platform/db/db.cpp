@@ -47,4 +47,8 @@ bool isMissingTable(const DatabaseError& error) noexcept {
          std::string_view(error.what()).find("no such table:") != std::string_view::npos;
 }
 
+bool isLocked(const DatabaseError& error) noexcept {
+  return error.sqlState() == "HYT00" || error.sqlState() == "40001";
+}
+
 }  // namespace dupsweep::db

@@ -585,4 +585,9 @@ std::unique_ptr<Connection> open(const ConnectionTarget& target);
 // failure (corruption, I/O, a lost link, a lock held past the time-out) gives false.
 bool isMissingTable(const DatabaseError& error) noexcept;
 
+// True when `error` says that the statement gave up waiting for a lock another connection holds
+// (SQLSTATE HYT00: SQLite's SQLITE_BUSY and SQLITE_LOCKED by either route, a time-out of SQL
+// Server) or was chosen to end a deadlock (40001).
+bool isLocked(const DatabaseError& error) noexcept;
+
 }  // namespace dupsweep::db

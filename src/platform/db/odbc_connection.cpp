@@ -841,8 +841,14 @@ class OdbcConnection final : public Connection {
                                 std::min(static_cast<size_t>(length), text.size() - 1)));
       }
       // The first error state (class 01 is a warning that may precede it).
-      if (state.empty() || (state.starts_with("01") && !recordState.starts_with("01")))
+      if (state.empty() || (state.starts_with("01") && !recordState.starts_with("01"))) {
         state = recordState;
+        // The SQLite driver reports every failure as HY000 with SQLite's result code as the
+        // native error: a lock (SQLITE_BUSY, SQLITE_LOCKED) gets the time-out state the direct
+        // route gives it.
+        if (dialect_ == Dialect::SQLite && ((native & 0xff) == 5 || (native & 0xff) == 6))
+          state = "HYT00";
+      }
       // FreeTDS repeats records; each text once.
       if (std::find(texts.begin(), texts.end(), recordText) != texts.end()) continue;
       texts.push_back(recordText);

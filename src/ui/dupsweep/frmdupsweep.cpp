@@ -69,6 +69,8 @@ const char* const kNoUnitChosen = "请选择要删除的单位";
 const char* const kNoTableChosen = "请选择需要删除的数据表！";
 const char* const kDeletionFailed = "删除数据时发生了错误";
 const char* const kDeleted = "重复记录已经删除";
+const char* const kCopyChanged =
+    "该表的数据在比对后已经改变，不再相同，没有删除任何数据。请重新比对数据。";
 const char* const kNoPairSelected = "请选择对比单位!";
 const char* const kErrorCaption = "错误";
 const char* const kNoTemplate = "所选期间没有报表模板，无法显示对比结果";
@@ -870,14 +872,20 @@ void TfrmDupsweep::cmdDelRepetitionClick() {
   }();
 
   const TUnitData& other = answer == ui::IDYES ? found.UnitD : found.UnitS;
-  const std::int64_t total = FDataModule->DeleteRepeatedCopy(
-      t, unit.sUnitCode, lastOfPair, FTaskCode, FLevel,
-      {unit.sUnitName, found.sGroupName, other.sUnitCode, other.sUnitName});
-  if (total < 0) {
-    ui::MessageBox(kDeletionFailed, kPrompt, kInformation);
-    return;
+  try {
+    const std::int64_t total = FDataModule->DeleteRepeatedCopy(
+        t, unit.sUnitCode, lastOfPair, FTaskCode, FLevel,
+        {unit.sUnitName, found.sGroupName, other.sUnitCode, other.sUnitName}, SameRows);
+    if (total < 0) {
+      ui::MessageBox(kDeletionFailed, kPrompt, kInformation);
+      return;
+    }
+    ui::MessageBox(kDeleted, kPrompt, kInformation);
+  } catch (const CopyChanged&) {
+    // The finding is stale: the sheet is no longer repeated data, so it leaves the lists as if
+    // the run had not found it.
+    ui::MessageBox(kCopyChanged, kPrompt, kInformation);
   }
-  ui::MessageBox(kDeleted, kPrompt, kInformation);
 
   // The table leaves the run's result for this pair (every entry of it, when the pair was listed
   // twice), then the list, and the pair's name once nothing of it is listed.

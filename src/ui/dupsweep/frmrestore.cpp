@@ -75,7 +75,15 @@ void TfrmRestore::btnRestoreClick() {
   const QTreeWidgetItem* item = ui_->lsvDeletions->currentItem();
   if (!item) return;
   const std::int64_t id = item->data(0, kIdRole).toLongLong();
-  const std::int64_t rows = dataModule_.RestoreDeletion(id);
+  std::int64_t rows = 0;
+  try {
+    rows = dataModule_.RestoreDeletion(id);
+  } catch (const DeletionNeverTookEffect& e) {
+    // Nothing to put back: the entry is now marked rolled back, which the list shows.
+    ui::MessageBox(e.what(), kPrompt, ui::MB_OK | ui::MB_ICONINFORMATION);
+    LoadEntries();
+    return;
+  }
   ui::MessageBox("已经恢复 " + std::to_string(rows) + " 行数据", kPrompt,
                  ui::MB_OK | ui::MB_ICONINFORMATION);
   LoadEntries();
