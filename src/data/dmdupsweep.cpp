@@ -395,28 +395,20 @@ constexpr const char* kStatusTable = "Status";
                       e.sqlState());
 }
 
-// Whether `now` holds exactly the saved rows of `saved`: the same columns, and each saved row
-// once, value for value and of the same kind, in any order, with no other row.
-bool holdsSavedRows(const db::RowSet& now, const journal::SavedTable& saved) {
-  if (now.rowCount() != saved.savedRows ||
-      saved.rows.size() != static_cast<std::size_t>(saved.savedRows))
+// Whether `now` (the rows read as a deletion reads them) are exactly the saved rows of `saved`:
+// the same columns, and each saved row once, value for value and of the same kind, in any order,
+// with no other row.
+bool holdsSavedRows(const journal::SavedTable& now, const journal::SavedTable& saved) {
+  if (now.rows.size() != saved.rows.size() ||
+      saved.rows.size() != static_cast<std::size_t>(saved.savedRows) ||
+      !sameColumns(now.columns, saved.columns))
     return false;
-  std::vector<std::string> columns;
-  for (int c = 0; c < now.columnCount(); ++c) columns.push_back(now.columnName(c));
-  if (!sameColumns(columns, saved.columns)) return false;
   std::vector<bool> matched(saved.rows.size(), false);
-  for (int r = 0; r < now.rowCount(); ++r) {
-    std::vector<db::Value> row;
-    for (int c = 0; c < now.columnCount(); ++c) row.push_back(now.at(r, c));
-    const auto found = [&] {
-      for (std::size_t k = 0; k < saved.rows.size(); ++k)
-        if (!matched[k] && saved.rows[k] == row) {
-          matched[k] = true;
-          return true;
-        }
-      return false;
-    };
-    if (!found()) return false;
+  for (const std::vector<db::Value>& row : now.rows) {
+    bool found = false;
+    for (std::size_t k = 0; k < saved.rows.size() && !found; ++k)
+      if (!matched[k] && saved.rows[k] == row) matched[k] = found = true;
+    if (!found) return false;
   }
   return true;
 }
@@ -642,15 +634,16 @@ std::int64_t TdmDupsweep::RestoreDeletion(std::int64_t id) {
   try {
     // Every table is read and checked before any row goes back, so that a refusal changes
     // nothing.
+    const auto keptLines = [&](const journal::SavedTable& t) {
+      return t.name == kStatusTable
+                 ? sql::keptStatusRows(entry.periodId, entry.unitCode, entry.taskCode, entry.level)
+                 : sql::keptTableRows(dialect, t.name, entry.unitCode, entry.periodId);
+    };
     std::vector<std::unique_ptr<db::RowSet>> current;  // null for a table that is gone
     for (const journal::SavedTable& t : entry.tables) {
-      const bool status = t.name == kStatusTable;
       std::unique_ptr<db::RowSet>& now = current.emplace_back();
       try {
-        now = connection().query(sql::joined(
-            status ? sql::keptStatusRows(entry.periodId, entry.unitCode, entry.taskCode,
-                                         entry.level)
-                   : sql::keptTableRows(dialect, t.name, entry.unitCode, entry.periodId)));
+        now = connection().query(sql::joined(keptLines(t)));
       } catch (const DatabaseError& e) {
         if (!db::isMissingTable(e)) throw;
         if (t.savedRows == 0) continue;  // nothing to put into a table that is gone
@@ -659,12 +652,19 @@ std::int64_t TdmDupsweep::RestoreDeletion(std::int64_t id) {
     }
     // A pending entry may be one whose deletion was rolled back when the program ended before
     // it could say so: then every saved row is still there as it was, and nothing else.
+    // The rows are read again as the deletion read them, so that their values are of the kinds
+    // the journal keeps whatever the route.
     if (entry.state == journal::State::Pending && entry.savedRows() > 0) {
       bool allThere = true;
-      for (std::size_t i = 0; i < entry.tables.size(); ++i)
-        if (current[i] ? !holdsSavedRows(*current[i], entry.tables[i])
-                       : entry.tables[i].savedRows > 0)
+      for (std::size_t i = 0; i < entry.tables.size() && allThere; ++i) {
+        const journal::SavedTable& t = entry.tables[i];
+        if (!current[i])
+          allThere = t.savedRows == 0;
+        else if (current[i]->rowCount() != t.savedRows)
           allThere = false;
+        else if (t.savedRows > 0)
+          allThere = holdsSavedRows(readKept(t.name, keptLines(t)), t);
+      }
       if (allThere)
         throw DeletionNeverTookEffect(what + "的删除没有生效：它的 " +
                                       std::to_string(entry.savedRows()) +

@@ -178,6 +178,19 @@ TEST_F(JournaledDeletion, APendingEntryWhoseRowsAreAllThereNeverTookEffect) {
   EXPECT_EQ(log.get(entry.id).state, journal::State::RolledBack);
 }
 
+// Through the SQLite ODBC driver, which hands blobs and untyped values over as texts, the rows
+// still there are read as the deletion read them.
+TEST_F(JournaledDeletion, APendingEntryThatNeverTookEffectIsKnownThroughOdbc) {
+  TdmDupsweep odbc;
+  odbc.SetConnection("Provider=MSDASQL;Driver=SQLite3;Database=" + host.path().string());
+  odbc.SetJournalPath(journalFile);
+  odbc.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1, {"甲", "甲=>乙", "U2", "乙"}, SameRows);
+  journal::Journal log(journalFile, journal::Journal::Mode::ReadWrite);
+  const journal::Entry entry = log.get(onlyEntry().id);
+  ASSERT_EQ(odbc.RestoreDeletion(entry.id), 5);
+  EXPECT_THROW(odbc.RestoreDeletion(log.add(entry)), DeletionNeverTookEffect);
+}
+
 TEST_F(JournaledDeletion, ADatabaseLockedByAnotherDeletionSaysSo) {
   host.exec(
       "INSERT INTO DataNumT01_B01_1 SELECT sPeriodID, 'U3', nRow, sTaskCode, nLevel, nF1, "
