@@ -712,7 +712,7 @@ Entry Journal::get(std::int64_t id) {
 
 int Journal::prune(const std::string& date) {
   if (!isDate(date))
-    throw JournalError("日期 " + date + " 的格式不对，应为 YYYY-MM-DD（如 2024-01-31）");
+    throw JournalError("日期 " + date + " 不是一个有效的日期，应为 YYYY-MM-DD（如 2024-01-31）");
   if (!db_) return 0;
   if (mode_ != Mode::ReadWrite)
     throw JournalError("删除日志 " + path_.string() + " 是以只读方式打开的");
