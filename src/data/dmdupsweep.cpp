@@ -421,29 +421,30 @@ std::filesystem::path TdmDupsweep::JournalPath() const {
   return journalPath_ ? *journalPath_ : journal::defaultPath();
 }
 
-journal::SavedTable TdmDupsweep::readKept(const std::string& table,
-                                          const std::vector<std::string>& lines) {
-  // A SQLite database reached through ODBC: the SQLite ODBC driver hands every value over as a
-  // text it has made of it (reals to 15 digits, texts to their first NUL, blobs as X'..', any
-  // value of a column without a declared type as text), which does not keep it. The rows are
-  // read with each value's storage class and exact bytes instead.
-  const bool typed =
+TdmDupsweep::KeptRoute TdmDupsweep::keptRoute() {
+  KeptRoute route;
+  route.typed =
       Dialect() == db::Dialect::SQLite &&
       db::parseConnectionString(connectionString_).kind == db::ConnectionTarget::Kind::Odbc;
+  if (!route.typed) return route;
+  const std::unique_ptr<db::RowSet> encoding = connection().query("PRAGMA encoding");
+  if (!encoding->eof()) {
+    const std::string name = encoding->field(0).asText();
+    if (name == "UTF-16le") route.utf16 = "le";
+    if (name == "UTF-16be") route.utf16 = "be";
+  }
+  return route;
+}
+
+journal::SavedTable TdmDupsweep::readKept(const KeptRoute& route, const std::string& table,
+                                          const std::vector<std::string>& lines) {
   std::unique_ptr<db::RowSet> rows;
-  std::string utf16;
-  if (typed) {
+  if (route.typed) {
     std::vector<std::string> limited = lines;
     limited.push_back("  Limit 0");
     const std::unique_ptr<db::RowSet> shape = connection().query(sql::joined(limited));
     std::vector<std::string> columns;
     for (int c = 0; c < shape->columnCount(); ++c) columns.push_back(shape->columnName(c));
-    const std::unique_ptr<db::RowSet> encoding = connection().query("PRAGMA encoding");
-    if (!encoding->eof()) {
-      const std::string name = encoding->field(0).asText();
-      if (name == "UTF-16le") utf16 = "le";
-      if (name == "UTF-16be") utf16 = "be";
-    }
     rows = connection().query(sql::joined(sql::keptRowsTyped(lines, columns)));
   } else {
     rows = connection().query(sql::joined(lines));
@@ -455,14 +456,14 @@ journal::SavedTable TdmDupsweep::readKept(const std::string& table,
     std::vector<db::Value> row;
     row.reserve(saved.columns.size());
     for (int c = 0; c < rows->columnCount(); ++c) {
-      if (!typed) {
+      if (!route.typed) {
         row.push_back(rows->at(r, c));
         continue;
       }
       const db::CellView cell = rows->view(r, c);
       try {
         if (cell.kind != db::ValueKind::Text) throw DatabaseError("不是文字");
-        row.push_back(sql::typedKeptValue(cell.bytes, utf16));
+        row.push_back(sql::typedKeptValue(cell.bytes, route.utf16));
       } catch (const DatabaseError& e) {
         throw JournalError("表 " + table + " 第 " + std::to_string(r + 1) + " 行的列 " +
                            saved.columns[std::size_t(c)] + " 的值无法原样保存到删除日志中（" +
@@ -522,12 +523,14 @@ std::int64_t TdmDupsweep::DeleteRepeatedCopy(const TSampleData& sample, const st
   std::vector<std::int64_t> counts;
   StartTransaction();
   try {
-    entry.tables.push_back(readKept(num, sql::keptTableRows(dialect, num, unitCode, period)));
+    const KeptRoute route = keptRoute();
     entry.tables.push_back(
-        readKept(balance, sql::keptTableRows(dialect, balance, unitCode, period)));
+        readKept(route, num, sql::keptTableRows(dialect, num, unitCode, period)));
+    entry.tables.push_back(
+        readKept(route, balance, sql::keptTableRows(dialect, balance, unitCode, period)));
     if (withStatus)
       entry.tables.push_back(
-          readKept(kStatusTable, sql::keptStatusRows(period, unitCode, taskCode, level)));
+          readKept(route, kStatusTable, sql::keptStatusRows(period, unitCode, taskCode, level)));
     // The comparison that found the copy repeated may be old: a resubmission can have changed
     // either unit's figures since. Read under the same transaction as the deletion, both copies
     // must still be identical.
@@ -655,6 +658,7 @@ std::int64_t TdmDupsweep::RestoreDeletion(std::int64_t id) {
     // The rows are read again as the deletion read them, so that their values are of the kinds
     // the journal keeps whatever the route.
     if (entry.state == journal::State::Pending && entry.savedRows() > 0) {
+      const KeptRoute route = keptRoute();
       bool allThere = true;
       for (std::size_t i = 0; i < entry.tables.size() && allThere; ++i) {
         const journal::SavedTable& t = entry.tables[i];
@@ -663,7 +667,7 @@ std::int64_t TdmDupsweep::RestoreDeletion(std::int64_t id) {
         else if (current[i]->rowCount() != t.savedRows)
           allThere = false;
         else if (t.savedRows > 0)
-          allThere = holdsSavedRows(readKept(t.name, keptLines(t)), t);
+          allThere = holdsSavedRows(readKept(route, t.name, keptLines(t)), t);
       }
       if (allThere)
         throw DeletionNeverTookEffect(what + "的删除没有生效：它的 " +

@@ -233,8 +233,21 @@ class TdmDupsweep {
   class Link;
   db::Connection& connection();
 
+  // How the rows a deletion removes are read on this connection. A SQLite database reached
+  // through ODBC: the SQLite ODBC driver hands every value over as a text it has made of it
+  // (reals to 15 digits, texts to their first NUL, blobs as X'..', any value of a column without
+  // a declared type as text), which does not keep it; the rows are read with each value's storage
+  // class and exact bytes instead, texts in the database's encoding (`utf16`: "le", "be", or
+  // empty for UTF-8).
+  struct KeptRoute {
+    bool typed = false;
+    std::string utf16;
+  };
+  KeptRoute keptRoute();
+
   // The rows a deletion statement will remove: `lines` run on the connection, read whole.
-  journal::SavedTable readKept(const std::string& table, const std::vector<std::string>& lines);
+  journal::SavedTable readKept(const KeptRoute& route, const std::string& table,
+                               const std::vector<std::string>& lines);
 
   std::string connectionString_;
   std::optional<std::filesystem::path> journalPath_;

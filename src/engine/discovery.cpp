@@ -565,10 +565,6 @@ DiscoveryResult DuplicateDiscovery::Run(ProgressSink& progress) {
     throw Error("The number of differing cells of a near-copy cannot be negative");
   if (settings_.commonGroupSize < 2)
     throw Error("Common content needs a group of at least two units");
-  // The statements' texts end at a NUL: the code would be cut short and name another
-  // classification, or none.
-  if (unitClsCode_.find('\0') != std::string::npos)
-    throw Error("The unit classification code holds a NUL character");
   DiscoveryResult result;
   result.periodId = periodId_;
   // The task's periods for the level: none means the task or the level is unknown, and a period

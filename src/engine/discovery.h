@@ -99,10 +99,11 @@ class DuplicateDiscovery {
   // cancelled() is asked before every sheet and, within one, at least every 25 ms of work (and
   // every 65,536 rows or comparisons); true ends the run with RunCancelled. A sheet whose
   // table does not exist is a warning. Throws DatabaseError when the units, the sample list or a
-  // sheet cannot be read for another reason (naming the sheet and its table), and Error for
-  // settings out of range (nearCells below 0, commonGroupSize below 2) and for a classification
-  // code holding a NUL character. Throws UnknownDiscoveryInput when the task has no period for
-  // the level, the period is not one of them, or the classification has no unit.
+  // sheet cannot be read for another reason (naming the sheet and its table, or a value such as
+  // a classification code holding a NUL, which no statement can carry), and Error for settings
+  // out of range (nearCells below 0, commonGroupSize below 2). Throws UnknownDiscoveryInput when
+  // the task has no period for the level, the period is not one of them, or the classification
+  // has no unit.
   DiscoveryResult Run(ProgressSink& progress);
 
  private:
