@@ -8,12 +8,23 @@
 
 #include "data/dmdupsweep.h"
 #include "engine/compare.h"
+#include "support/forwarding_connection.h"
 #include "support/sqlite_file.h"
 #include "support/table_dump.h"
 #include "support/temp_dir.h"
 
 namespace dupsweep {
 namespace {
+
+// The sheet B01 of period 2024N, task T01, level 1.
+TSampleData sheetB01() {
+  TSampleData sheet;
+  sheet.sTaskCode = "T01";
+  sheet.sSampleCode = "B01";
+  sheet.nSampleLevel = 1;
+  sheet.sPeriodID = "2024N";
+  return sheet;
+}
 
 TEST(JournalThroughOdbc, EveryValueComesBackExactly) {
   for (const char* encoding : {"UTF-8", "UTF-16le"}) {
@@ -46,11 +57,7 @@ TEST(JournalThroughOdbc, EveryValueComesBackExactly) {
     TdmDupsweep odbc;
     odbc.SetConnection("Provider=MSDASQL;Driver=SQLite3;Database=" + host.path().string());
     odbc.SetJournalPath(dir / "journal.db");
-    TSampleData sheet;
-    sheet.sTaskCode = "T01";
-    sheet.sSampleCode = "B01";
-    sheet.nSampleLevel = 1;
-    sheet.sPeriodID = "2024N";
+    const TSampleData sheet = sheetB01();
     ASSERT_EQ(odbc.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1, {"甲", "甲=>乙", "U2", "乙"},
                                       SameRows),
               6 + 2 + 1);
@@ -63,12 +70,12 @@ TEST(JournalThroughOdbc, EveryValueComesBackExactly) {
 }
 
 // A driver that hands over a double NaN, which SQLite (and so the journal) would keep as NULL.
-class NaNFigures : public db::Connection {
+class NaNFigures : public testing::ForwardingConnection {
  public:
-  explicit NaNFigures(const std::string& connectionString) : inner_(db::open(connectionString)) {}
-  db::Dialect dialect() const override { return inner_->dialect(); }
+  explicit NaNFigures(const std::string& connectionString)
+      : ForwardingConnection(db::open(connectionString)) {}
   std::unique_ptr<db::RowSet> query(std::string_view sql) override {
-    auto rows = inner_->query(sql);
+    auto rows = inner().query(sql);
     std::vector<std::string> names;
     std::vector<db::Value> cells;
     for (int c = 0; c < rows->columnCount(); ++c) names.push_back(rows->columnName(c));
@@ -78,16 +85,6 @@ class NaNFigures : public db::Connection {
                                                                        : rows->at(r, c));
     return std::make_unique<db::RowSet>(std::move(names), std::move(cells));
   }
-  std::int64_t execute(std::string_view sql) override { return inner_->execute(sql); }
-  std::int64_t executeWith(std::string_view sql, const std::vector<db::Value>& params) override {
-    return inner_->executeWith(sql, params);
-  }
-  void begin() override { inner_->begin(); }
-  void commit() override { inner_->commit(); }
-  void rollback() override { inner_->rollback(); }
-
- private:
-  std::unique_ptr<db::Connection> inner_;
 };
 
 TEST(JournalThroughOdbc, AValueTheJournalCannotKeepStopsTheDeletion) {
@@ -103,11 +100,7 @@ TEST(JournalThroughOdbc, AValueTheJournalCannotKeepStopsTheDeletion) {
   TdmDupsweep dm([](const std::string& s) { return std::make_unique<NaNFigures>(s); });
   dm.SetConnection(host.connectionString());
   dm.SetJournalPath(dir / "journal.db");
-  TSampleData sheet;
-  sheet.sTaskCode = "T01";
-  sheet.sSampleCode = "B01";
-  sheet.nSampleLevel = 1;
-  sheet.sPeriodID = "2024N";
+  const TSampleData sheet = sheetB01();
   try {
     dm.DeleteRepeatedCopy(sheet, "U1", false, "T01", 1, {"甲", "甲=>乙", "U2", "乙"}, SameRows);
     FAIL() << "deleted a value the journal cannot keep";

@@ -29,24 +29,13 @@ ui::Message question(const std::string& nameS, const std::string& nameD) {
 
 // A connection that reports a negative count for every statement that deletes, as a driver
 // that cannot tell the count does.
-class NegativeCounts : public db::Connection {
+class NegativeCounts : public testing::ForwardingConnection {
  public:
-  explicit NegativeCounts(std::unique_ptr<db::Connection> inner) : inner_(std::move(inner)) {}
-  db::Dialect dialect() const override { return inner_->dialect(); }
-  std::unique_ptr<db::RowSet> query(std::string_view sql) override { return inner_->query(sql); }
+  using ForwardingConnection::ForwardingConnection;
   std::int64_t execute(std::string_view sql) override {
-    const std::int64_t count = inner_->execute(sql);
+    const std::int64_t count = inner().execute(sql);
     return sql.rfind("Delete", 0) == 0 ? -1 : count;
   }
-  std::int64_t executeWith(std::string_view sql, const std::vector<db::Value>& params) override {
-    return inner_->executeWith(sql, params);
-  }
-  void begin() override { inner_->begin(); }
-  void commit() override { inner_->commit(); }
-  void rollback() override { inner_->rollback(); }
-
- private:
-  std::unique_ptr<db::Connection> inner_;
 };
 
 class DeletionTest : public RunHarness {

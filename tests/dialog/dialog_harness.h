@@ -26,6 +26,7 @@
 #include "dialog/qt_environment.h"
 #include "platform/db/db.h"
 #include "platform/errors.h"
+#include "support/forwarding_connection.h"
 #include "support/scripted_messages.h"
 #include "support/sqlite_file.h"
 #include "ui/dupsweep/frmdupsweep.h"
@@ -40,33 +41,28 @@ struct StatementLog {
 };
 
 // A real connection that records every statement before passing it on.
-class CountingConnection : public db::Connection {
+class CountingConnection : public testing::ForwardingConnection {
  public:
   CountingConnection(std::unique_ptr<db::Connection> inner, StatementLog& log)
-      : inner_(std::move(inner)), log_(log) {}
-  db::Dialect dialect() const override { return inner_->dialect(); }
+      : ForwardingConnection(std::move(inner)), log_(log) {}
   std::unique_ptr<db::RowSet> query(std::string_view sql) override {
     sent(sql);
-    return inner_->query(sql);
+    return inner().query(sql);
   }
   std::int64_t execute(std::string_view sql) override {
     sent(sql);
-    return inner_->execute(sql);
+    return inner().execute(sql);
   }
   std::int64_t executeWith(std::string_view sql, const std::vector<db::Value>& params) override {
     sent(sql);
-    return inner_->executeWith(sql, params);
+    return inner().executeWith(sql, params);
   }
-  void begin() override { inner_->begin(); }
-  void commit() override { inner_->commit(); }
-  void rollback() override { inner_->rollback(); }
 
  private:
   void sent(std::string_view sql) {
     log_.texts.emplace_back(sql);
     if (log_.refuse) throw DatabaseError("refused by the test");
   }
-  std::unique_ptr<db::Connection> inner_;
   StatementLog& log_;
 };
 

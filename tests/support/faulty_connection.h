@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/db/db.h"
+#include "support/forwarding_connection.h"
 
 namespace dupsweep::testing {
 
@@ -33,32 +34,30 @@ struct Faults {
   }
 };
 
-class FaultyConnection : public db::Connection {
+class FaultyConnection : public ForwardingConnection {
  public:
   FaultyConnection(std::unique_ptr<db::Connection> inner, std::shared_ptr<Faults> faults)
-      : inner_(std::move(inner)), faults_(std::move(faults)) {}
+      : ForwardingConnection(std::move(inner)), faults_(std::move(faults)) {}
 
-  db::Dialect dialect() const override { return inner_->dialect(); }
   std::unique_ptr<db::RowSet> query(std::string_view sql) override {
     check(sql);
-    return inner_->query(sql);
+    return inner().query(sql);
   }
   std::int64_t execute(std::string_view sql) override {
     check(sql);
-    return inner_->execute(sql);
+    return inner().execute(sql);
   }
   std::int64_t executeWith(std::string_view sql, const std::vector<db::Value>& params) override {
     check(sql);
-    return inner_->executeWith(sql, params);
+    return inner().executeWith(sql, params);
   }
-  void begin() override { inner_->begin(); }
   void commit() override {
     if (dropped_) throw DatabaseError("Communication link failure", "08S01");
-    inner_->commit();
+    inner().commit();
   }
   void rollback() override {
     if (dropped_) throw DatabaseError("Communication link failure", "08S01");
-    inner_->rollback();
+    inner().rollback();
   }
 
  private:
@@ -82,7 +81,6 @@ class FaultyConnection : public db::Connection {
     }
   }
 
-  std::unique_ptr<db::Connection> inner_;
   std::shared_ptr<Faults> faults_;
   bool dropped_ = false;
 };
