@@ -232,20 +232,19 @@ void writeDiscoveryJson(std::ostream& out, const DiscoveryResult& r) {
                              {"identical", identical},
                              {"near", near}});
   }
+  const auto codesJson = [](const std::vector<std::string>& unitCodes) {
+    QJsonArray codes;
+    for (const std::string& code : unitCodes) codes.append(q(code));
+    return codes;
+  };
   QJsonArray groups;
-  for (const DiscoveredGroup& g : r.groups) {
-    QJsonArray codes;
-    for (const std::string& code : g.unitCodes) codes.append(q(code));
-    groups.append(
-        QJsonObject{{"sheet", sheetJson(r, g.sheet)}, {"units", codes}, {"common", g.common}});
-  }
+  for (const DiscoveredGroup& g : r.groups)
+    groups.append(QJsonObject{
+        {"sheet", sheetJson(r, g.sheet)}, {"units", codesJson(g.unitCodes)}, {"common", g.common}});
   QJsonArray nearGroups;
-  for (const DiscoveredNearGroup& g : r.nearGroups) {
-    QJsonArray codes;
-    for (const std::string& code : g.unitCodes) codes.append(q(code));
-    nearGroups.append(
-        QJsonObject{{"sheet", sheetJson(r, g.sheet)}, {"units", codes}, {"cells", g.cells}});
-  }
+  for (const DiscoveredNearGroup& g : r.nearGroups)
+    nearGroups.append(QJsonObject{
+        {"sheet", sheetJson(r, g.sheet)}, {"units", codesJson(g.unitCodes)}, {"cells", g.cells}});
   QJsonArray warnings;
   for (const std::string& w : r.warnings) warnings.append(q(w));
   QJsonObject root{{"period", q(r.periodId)},
