@@ -15,12 +15,12 @@ bool SameRows(db::RowSet& s, db::RowSet& d) {
   const int columns = s.columnCount();
   // Both row sets come from the same table; a shorter D row is a difference, never a crash.
   const int shared = std::min(columns, d.columnCount());
-  if (columns > 5 && shared < columns) same = false;
+  if (columns > kFirstFigureColumn && shared < columns) same = false;
   // Comparing values neither changes nor fails, so once a difference is found the rest of the
   // rows cannot change the outcome: the cursors still walk on to their ends, the values are no
   // longer compared.
   for (; !s.eof(); s.next(), d.next())
-    if (same && !s.sameValues(s.row(), d, d.row(), 5, shared)) same = false;
+    if (same && !s.sameValues(s.row(), d, d.row(), kFirstFigureColumn, shared)) same = false;
   return same;
 }
 
@@ -28,7 +28,7 @@ int DifferingCells(const db::RowSet& s, const db::RowSet& d, int limit) {
   int differing = 0;
   const int columns = s.columnCount();
   for (int r = 0; r < s.rowCount() && r < d.rowCount(); ++r)
-    for (int k = 5; k < columns; ++k) {
+    for (int k = kFirstFigureColumn; k < columns; ++k) {
       if (k >= d.columnCount() || !db::sameValue(s.view(r, k), d.view(r, k))) ++differing;
       if (differing > limit) return differing;
     }

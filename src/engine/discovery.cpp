@@ -18,8 +18,7 @@
 namespace dupsweep {
 namespace {
 
-// The columns before the figures: neither compared nor fingerprinted.
-constexpr int kFirstFigure = 5;
+constexpr std::size_t kFirstFigure = kFirstFigureColumn;
 
 // ---- Values kept exactly, in a few bytes each ------------------------------------------------
 
@@ -243,7 +242,7 @@ class SheetRows : public db::RowSink {
         std::count(used_.begin(), used_.begin() + static_cast<std::ptrdiff_t>(end), 1));
   }
   int figureColumns() const noexcept {
-    return std::max(0, static_cast<int>(names_.size()) - kFirstFigure);
+    return std::max(0, static_cast<int>(names_.size()) - kFirstFigureColumn);
   }
 
   // The unit's rows as a row set with the table's columns, the figures as read and the first

@@ -7,6 +7,10 @@
 
 namespace dupsweep {
 
+// A data table's rows carry five key columns (indexes 0 to 4); the figures start at index 5.
+// Only figures are compared, shown and fingerprinted.
+inline constexpr int kFirstFigureColumn = 5;
+
 // One reporting unit, as loaded into the unit tree or from a scheme file.
 struct TUnitData {
   std::int32_t nUnitID = 0;

@@ -1,0 +1,40 @@
+#pragma once
+// The pair of units every part of the component speaks of: the left unit (the first of a pair,
+// key suffix "S" in scheme files, the left grid of the viewer) and the right one ("D", the right
+// grid). Whatever is kept per side is kept in a BySide array indexed by Side.
+
+#include <array>
+#include <cstddef>
+#include <string>
+
+#include "model/records.h"
+
+namespace dupsweep {
+
+enum Side : std::size_t { Left = 0, Right = 1, SideCount = 2 };
+
+template <class T>
+using BySide = std::array<T, SideCount>;
+
+constexpr Side otherSide(Side side) noexcept { return side == Left ? Right : Left; }
+
+// Two units by value, with the pair's name (GroupName: the left unit's name, "=>", the right
+// one's, unless the creator gives another).
+struct UnitPair {
+  UnitPair() = default;
+  UnitPair(TUnitData left, TUnitData right)
+      : units{std::move(left), std::move(right)},
+        name(units[Left].sUnitName + "=>" + units[Right].sUnitName) {}
+  UnitPair(std::string pairName, TUnitData left, TUnitData right)
+      : units{std::move(left), std::move(right)}, name(std::move(pairName)) {}
+  explicit UnitPair(const TUnitGroup& group)
+      : units{*group.UnitS, *group.UnitD}, name(group.GroupName) {}
+
+  const TUnitData& operator[](Side side) const noexcept { return units[side]; }
+  TUnitData& operator[](Side side) noexcept { return units[side]; }
+
+  BySide<TUnitData> units;
+  std::string name;
+};
+
+}  // namespace dupsweep
