@@ -8,6 +8,7 @@
 
 #include "data/VarStreamConvert.h"
 #include "data/statements.h"
+#include "data/units.h"
 #include "platform/files/files.h"
 #include "platform/text/text.h"
 
@@ -235,16 +236,7 @@ std::vector<ClassificationUnit> TdmDupsweep::GetClassificationUnits(
   std::vector<ClassificationUnit> found;
   db::RowSet& rows = qryData.Rows();
   for (rows.first(); !rows.eof(); rows.next()) {
-    ClassificationUnit entry;
-    const std::int64_t id = rows.field("nUnitID").asInteger();
-    const std::int64_t level = rows.field("nLevel").asInteger();
-    if (id < INT32_MIN || id > INT32_MAX || level < INT32_MIN || level > INT32_MAX)
-      throw DatabaseError("The unit " + rows.field("sUnitCode").asText() +
-                          " has an identifier or level out of range");
-    entry.unit.nUnitID = static_cast<std::int32_t>(id);
-    entry.unit.nLevel = static_cast<std::int32_t>(level);
-    entry.unit.sUnitCode = rows.field("sUnitCode").asText();
-    entry.unit.sUnitName = rows.field("sUnitName").asText();
+    ClassificationUnit entry{unitFromRow(rows), std::nullopt};
     if (const db::Field parent = rows.field("sParentCode"); !parent.isNull())
       entry.parentCode = parent.asText();
     found.push_back(std::move(entry));
@@ -275,19 +267,7 @@ std::vector<TUnitData> TdmDupsweep::FindUnits(const std::string& unitClsCode,
   qryData.SQL = sql::unitsByCode(Dialect(), unitClsCode, unitCodes);
   qryData.Open();
   db::RowSet& rows = qryData.Rows();
-  for (rows.first(); !rows.eof(); rows.next()) {
-    TUnitData unit;
-    const std::int64_t id = rows.field("nUnitID").asInteger();
-    const std::int64_t level = rows.field("nLevel").asInteger();
-    if (id < INT32_MIN || id > INT32_MAX || level < INT32_MIN || level > INT32_MAX)
-      throw DatabaseError("The unit " + rows.field("sUnitCode").asText() +
-                          " has an identifier or level out of range");
-    unit.nUnitID = static_cast<std::int32_t>(id);
-    unit.nLevel = static_cast<std::int32_t>(level);
-    unit.sUnitCode = rows.field("sUnitCode").asText();
-    unit.sUnitName = rows.field("sUnitName").asText();
-    found.push_back(std::move(unit));
-  }
+  for (rows.first(); !rows.eof(); rows.next()) found.push_back(unitFromRow(rows));
   return found;
 }
 

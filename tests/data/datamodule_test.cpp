@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "data/dmdupsweep.h"
+#include "data/units.h"
 #include "support/sqlite_file.h"
 
 namespace dupsweep {
@@ -93,6 +94,30 @@ TEST_F(DataModule, UnitLevelsAndTheirFailures) {
 
   db.exec("DROP TABLE Unit");
   EXPECT_EQ(dm.GetSpecifyUnitList("01", "", 0), nullptr);
+}
+
+// The tree, the classification and the look-up by code read a unit row alike, and none of them
+// lets an identifier beyond 32 bits wrap round into another unit's.
+TEST_F(DataModule, EveryUnitStatementReadsTheRowAsTheSameRecord) {
+  const auto fields = [](const TUnitData& u) {
+    return std::make_tuple(u.nUnitID, u.sUnitCode, u.nLevel, u.sUnitName);
+  };
+  TQuery* children = dm.GetSpecifyUnitList("01", "A", 1);
+  ASSERT_NE(children, nullptr);
+  const auto want = std::make_tuple(2, std::string("A01"), 1, std::string("北京分公司"));
+  EXPECT_EQ(fields(unitFromRow(children->Rows(), 1)), want);
+  const std::vector<TUnitData> found = dm.FindUnits("01", {"A01"});
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(fields(found[0]), want);
+  EXPECT_EQ(fields(dm.GetClassificationUnits("01").at(1).unit), want);
+
+  db.exec("UPDATE Unit SET nUnitID = 4294967298 WHERE nUnitID = 2;"
+          "UPDATE UnitClsAndUnit SET nUnitID = 4294967298 WHERE nUnitID = 2");
+  children = dm.GetSpecifyUnitList("01", "A", 1);
+  ASSERT_NE(children, nullptr);
+  EXPECT_THROW(unitFromRow(children->Rows(), 1), DatabaseError);
+  EXPECT_THROW(dm.FindUnits("01", {"A01"}), DatabaseError);
+  EXPECT_THROW(dm.GetClassificationUnits("01"), DatabaseError);
 }
 
 TEST_F(DataModule, SetConnectionClosesBothQueries) {

@@ -19,9 +19,9 @@
 #include <QStyle>
 #include <QTreeWidgetItem>
 #include <algorithm>
-#include <limits>
 
 #include "data/dmdupsweep.h"
+#include "data/units.h"
 #include "engine/compare.h"
 #include "engine/run.h"
 #include "engine/unitcheck.h"
@@ -162,14 +162,6 @@ QFont dialogFont() {
   font.setPointSize(9);
   font.setFamilies({font.family(), QStringLiteral("Noto Sans CJK SC")});
   return font;
-}
-
-std::int32_t toInt32(std::int64_t value, const char* column) {
-  if (value < std::numeric_limits<std::int32_t>::min() ||
-      value > std::numeric_limits<std::int32_t>::max())
-    throw DatabaseError(std::string("The value of ") + column +
-                        " is out of range: " + std::to_string(value));
-  return static_cast<std::int32_t>(value);
 }
 
 // `header` and the lines below it, one a line; a long list is cut short so that a message box
@@ -400,12 +392,7 @@ void TfrmDupsweep::LoadUnitNodes(QTreeWidgetItem* parent, const std::string& uni
   if (!query) return;
   db::RowSet& rows = query->Rows();
   for (rows.first(); !rows.eof(); rows.next()) {
-    TUnitData unit;
-    unit.nUnitID = toInt32(rows.field("nUnitID").asInteger(), "nUnitID");
-    unit.sUnitCode = rows.field("sUnitCode").asText();
-    unit.sUnitName = rows.field("sUnitName").asText();
-    unit.nLevel = level;
-    TUnitData& kept = units_.emplace_back(std::move(unit));
+    TUnitData& kept = units_.emplace_back(unitFromRow(rows, level));
 
     auto* node = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(ui_->tvUnit);
     node->setText(0, QString::fromStdString(kept.sUnitName));
