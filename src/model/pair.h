@@ -37,4 +37,17 @@ struct UnitPair {
   std::string name;
 };
 
+// True when both sides stand for one unit. The host keys every row by unit code, so two records
+// with the same code are the same data: comparing them finds every sheet "identical", and
+// deleting one side deletes the only copy.
+inline bool isSelfPair(const TUnitData& left, const TUnitData& right) noexcept {
+  return left.sUnitCode == right.sUnitCode;
+}
+inline bool isSelfPair(const UnitPair& pair) noexcept {
+  return isSelfPair(pair[Left], pair[Right]);
+}
+inline bool isSelfPair(const TUnitGroup& group) noexcept {
+  return isSelfPair(*group.UnitS, *group.UnitD);
+}
+
 }  // namespace dupsweep
