@@ -129,13 +129,11 @@ std::vector<dupsweep::TUnitData> unitsOf(const fs::path& db) {
 void writeSchemes(const fs::path& db, const fs::path& dir) {
   std::vector<dupsweep::TUnitData> units = unitsOf(db);
   if (units.size() < 2 * kPairs) throw std::runtime_error("the scaled database has too few units");
-  std::vector<dupsweep::TUnitGroup> groups;
-  for (int i = 0; i < kPairs; ++i) groups.emplace_back(units[2 * i], units[2 * i + 1]);
+  std::vector<dupsweep::UnitPair> pairs;
+  for (int i = 0; i < kPairs; ++i) pairs.emplace_back(units[2 * i], units[2 * i + 1]);
   for (int n : {10, kPairs}) {
-    std::vector<const dupsweep::TUnitGroup*> pointers;
-    for (int i = 0; i < n; ++i) pointers.push_back(&groups[i]);
     dupsweep::scheme::saveScheme((dir / ("pairs" + std::to_string(n) + ".Unitdata")).string(),
-                                 pointers);
+                                 {pairs.begin(), pairs.begin() + n});
   }
 }
 

@@ -623,8 +623,8 @@ DiscoveryResult DuplicateDiscovery::Run(ProgressSink& progress) {
 
   for (auto& [units, found] : book) {
     DiscoveredPair pair;
-    pair.UnitS = result.units[static_cast<std::size_t>(units.first)];
-    pair.UnitD = result.units[static_cast<std::size_t>(units.second)];
+    pair.units = UnitPair(result.units[static_cast<std::size_t>(units.first)],
+                          result.units[static_cast<std::size_t>(units.second)]);
     pair.identical = std::move(found.identical);
     pair.near = std::move(found.near);
     result.pairs.push_back(std::move(pair));

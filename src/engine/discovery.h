@@ -16,6 +16,7 @@
 
 #include "data/dmdupsweep.h"
 #include "engine/run.h"
+#include "model/pair.h"
 #include "model/records.h"
 
 namespace dupsweep {
@@ -36,10 +37,9 @@ struct NearSheet {
   int cells = 0;
 };
 
-// A pair of units with repeated data: UnitS has the smaller code.
+// A pair of units with repeated data (the left unit has the smaller code) and what was found.
 struct DiscoveredPair {
-  TUnitData UnitS;
-  TUnitData UnitD;
+  UnitPair units;
   std::vector<int> identical;    // sheets (indexes into DiscoveryResult::sheets), in list order
   std::vector<NearSheet> near;   // in list order
 };

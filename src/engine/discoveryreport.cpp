@@ -50,9 +50,10 @@ void writeDiscoveryWorkbook(const std::string& path, const DiscoveryResult& resu
   const int pairs =
       book.addTable("重复数据单位", discoveryPairColumns(), {16, 12, 16, 12, 10, 40, 30});
   for (const DiscoveredPair& pair : result.pairs)
-    book.appendRow(pairs, {pair.UnitS.sUnitName, pair.UnitS.sUnitCode, pair.UnitD.sUnitName,
-                           pair.UnitD.sUnitCode, static_cast<double>(pair.identical.size()),
-                           identicalSheetsText(result, pair), nearSheetsText(result, pair)});
+    book.appendRow(
+        pairs, {pair.units[Left].sUnitName, pair.units[Left].sUnitCode, pair.units[Right].sUnitName,
+                pair.units[Right].sUnitCode, static_cast<double>(pair.identical.size()),
+                identicalSheetsText(result, pair), nearSheetsText(result, pair)});
   // One unit a row: the units of a group can be more than one cell holds.
   const int groups = book.addTable("相同的表", discoveryGroupColumns(), {10, 20, 8, 16, 14});
   for (const DiscoveredGroup& group : result.groups) {

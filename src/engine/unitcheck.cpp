@@ -3,17 +3,14 @@
 #include <algorithm>
 #include <map>
 
-#include "model/pairs.h"
-
 namespace dupsweep {
 
 std::vector<PairCheck> checkPairUnits(TdmDupsweep& dataModule, const std::string& unitClsCode,
-                                      const UnitPairRefs& pairs) {
+                                      const std::vector<UnitPair*>& pairs) {
   std::vector<std::string> codes;
-  for (const auto& [s, d] : pairs) {
-    if (isSelfPair(*s, *d)) continue;
-    codes.push_back(s->sUnitCode);
-    codes.push_back(d->sUnitCode);
+  for (const UnitPair* pair : pairs) {
+    if (isSelfPair(*pair)) continue;
+    for (const TUnitData& unit : pair->units) codes.push_back(unit.sUnitCode);
   }
   std::sort(codes.begin(), codes.end());
   codes.erase(std::unique(codes.begin(), codes.end()), codes.end());
@@ -23,17 +20,19 @@ std::vector<PairCheck> checkPairUnits(TdmDupsweep& dataModule, const std::string
 
   std::vector<PairCheck> checks(pairs.size());
   for (std::size_t i = 0; i < pairs.size(); ++i) {
-    const auto& [s, d] = pairs[i];
-    if (isSelfPair(*s, *d)) {
+    UnitPair& pair = *pairs[i];
+    if (isSelfPair(pair)) {
       checks[i].selfPair = true;
       continue;
     }
-    for (TUnitData* unit : {s, d}) {
-      if (const auto found = known.find(unit->sUnitCode); found != known.end())
-        *unit = found->second;
+    BySide<TUnitData> units = pair.units;
+    for (TUnitData& unit : units) {
+      if (const auto found = known.find(unit.sUnitCode); found != known.end())
+        unit = found->second;
       else
-        checks[i].unknownCodes.push_back(unit->sUnitCode);
+        checks[i].unknownCodes.push_back(unit.sUnitCode);
     }
+    pair = UnitPair(std::move(units[Left]), std::move(units[Right]));
   }
   return checks;
 }

@@ -6,26 +6,24 @@
 #include <vector>
 
 #include "data/dmdupsweep.h"
-#include "model/records.h"
+#include "model/pair.h"
 
 namespace dupsweep {
 
 // What stands in the way of comparing one pair; nothing for a usable pair.
 struct PairCheck {
   bool selfPair = false;                  // both units have the same code (isSelfPair)
-  std::vector<std::string> unknownCodes;  // codes the classification does not have, S first
+  std::vector<std::string> unknownCodes;  // codes the classification does not have, left first
   bool usable() const noexcept { return !selfPair && unknownCodes.empty(); }
 };
-
-// One side and the other of each pair, to be checked and brought up to date.
-using UnitPairRefs = std::vector<std::pair<TUnitData*, TUnitData*>>;
 
 // Looks every unit of `pairs` up by code in classification `unitClsCode` (any classification
 // when empty) with one statement, and replaces each unit the database knows by its current
 // record (the lowest level's when a code stands at several), so that names and identifiers are
-// the database's. A pair of one unit with itself is not looked up. Returns one check per pair,
-// in order. Throws DatabaseError when the statement fails; no unit has been changed then.
+// the database's; the pair's name is composed anew from them. A pair of one unit with itself is
+// not looked up. Returns one check per pair, in order. Throws DatabaseError when the statement
+// fails; no pair has been changed then.
 std::vector<PairCheck> checkPairUnits(TdmDupsweep& dataModule, const std::string& unitClsCode,
-                                      const UnitPairRefs& pairs);
+                                      const std::vector<UnitPair*>& pairs);
 
 }  // namespace dupsweep

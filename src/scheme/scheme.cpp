@@ -40,8 +40,10 @@ struct SideKeys {
   const char* id;
   const char* level;
 };
-constexpr SideKeys kKeysS{"UnitcodeS", "UnitCodeS", "UnitNameS", "UnitIDS", "nLevelS"};
-constexpr SideKeys kKeysD{"UnitcodeD", "UnitCodeD", "UnitNameD", "UnitIDD", "nLevelD"};
+constexpr BySide<SideKeys> kKeys{{
+    {"UnitcodeS", "UnitCodeS", "UnitNameS", "UnitIDS", "nLevelS"},  // the left unit
+    {"UnitcodeD", "UnitCodeD", "UnitNameD", "UnitIDD", "nLevelD"},  // the right unit
+}};
 
 char asciiLower(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
@@ -275,9 +277,10 @@ std::string schemeFileProblem(const std::string& path) noexcept {
     std::vector<const char*> sections = sectionsInFileOrder(ini);
     if (sections.empty()) return "it has no section";
     for (const char* section : sections) {
-      for (const char* key : {kKeysS.codeWritten, kKeysD.codeWritten}) {
-        if (ini.GetValue(section, key) == nullptr)
-          return "its section [" + realSectionName(section, names) + "] has no " + key + " key";
+      for (const SideKeys& keys : kKeys) {
+        if (ini.GetValue(section, keys.codeWritten) == nullptr)
+          return "its section [" + realSectionName(section, names) + "] has no " +
+                 keys.codeWritten + " key";
       }
     }
     return {};
@@ -315,8 +318,9 @@ std::vector<SchemePair> loadScheme(const std::string& path,
     std::vector<SchemePair> all;
     std::unordered_map<std::string, std::size_t> last;  // section key -> its last section
     for (const char* section : sectionsInFileOrder(ini)) {
-      all.push_back(SchemePair{realSectionName(section, names), readUnit(ini, section, kKeysS),
-                               readUnit(ini, section, kKeysD)});
+      all.push_back(SchemePair{
+          realSectionName(section, names),
+          UnitPair(readUnit(ini, section, kKeys[Left]), readUnit(ini, section, kKeys[Right]))});
       last[sectionKey(all.back().section)] = all.size() - 1;
     }
     // A name that stands twice leaves the pair of its last section, as an INI reader would.
@@ -333,8 +337,7 @@ std::vector<SchemePair> loadScheme(const std::string& path,
   return pairs;
 }
 
-std::vector<std::string> saveScheme(const std::string& path,
-                                    const std::vector<const TUnitGroup*>& pairs) {
+std::vector<std::string> saveScheme(const std::string& path, const std::vector<UnitPair>& pairs) {
   if (pairs.empty()) {
     // An empty list leaves no file behind, as saving always replaced the file's whole content.
     files::deleteFileQuietly(path);
@@ -348,22 +351,20 @@ std::vector<std::string> saveScheme(const std::string& path,
   std::vector<std::string> renamed;
   std::unordered_set<std::string> taken;
   std::string content;
-  for (const TUnitGroup* group : pairs) {
-    const TUnitData& unitS = *group->UnitS;
-    const TUnitData& unitD = *group->UnitD;
+  for (const UnitPair& pair : pairs) {
     for (std::string_view text :
-         {std::string_view(group->GroupName), std::string_view(unitS.sUnitCode),
-          std::string_view(unitS.sUnitName), std::string_view(unitD.sUnitCode),
-          std::string_view(unitD.sUnitName)}) {
+         {std::string_view(pair.name), std::string_view(pair[Left].sUnitCode),
+          std::string_view(pair[Left].sUnitName), std::string_view(pair[Right].sUnitCode),
+          std::string_view(pair[Right].sUnitName)}) {
       if (breaksLine(text)) {
-        throw FormatError("Unable to write to " + path + ": the unit pair \"" + group->GroupName +
+        throw FormatError("Unable to write to " + path + ": the unit pair \"" + pair.name +
                           "\" has a name or code with a line break");
       }
     }
-    std::string section = group->GroupName;
+    std::string section = pair.name;
     if (taken.contains(sectionKey(section))) {
       const std::string apart =
-          group->GroupName + "（" + unitS.sUnitCode + "/" + unitD.sUnitCode + "）";
+          pair.name + "（" + pair[Left].sUnitCode + "/" + pair[Right].sUnitCode + "）";
       section = apart;
       for (int n = 2; taken.contains(sectionKey(section)); ++n)
         section = apart + "（" + std::to_string(n) + "）";
@@ -371,8 +372,7 @@ std::vector<std::string> saveScheme(const std::string& path,
     }
     taken.insert(sectionKey(section));
     content.append("[").append(section).append("]\r\n");
-    appendUnit(content, unitS, kKeysS);
-    appendUnit(content, unitD, kKeysD);
+    for (Side side : {Left, Right}) appendUnit(content, pair[side], kKeys[side]);
   }
   files::writeFileAtomically(path, text::utf8ToGb18030(content));
   return renamed;

@@ -3,12 +3,13 @@
 // scheme name followed by ".Unitdata", in the host executable's directory.
 //
 // File format (GB18030 bytes, which are GBK bytes for every GBK character): one section per pair,
-// named by the pair's GroupName (see saveScheme for pairs of the same name), in the order of the
-// pair list; in each section eight keys, written as "key=value" lines ended by CR LF:
+// named by the pair's name, its GroupName (see saveScheme for pairs of the same name), in the
+// order of the pair list; in each section eight keys, written as "key=value" lines ended by CR LF,
+// the "S" keys for the pair's left unit, the "D" keys for its right one:
 //
 //   [<GroupName>]
-//   UnitcodeS=<UnitS.sUnitCode>    UnitNameS=<UnitS.sUnitName>
-//   UnitIDS=<UnitS.nUnitID>        nLevelS=<UnitS.nLevel>
+//   UnitcodeS=<left.sUnitCode>    UnitNameS=<left.sUnitName>
+//   UnitIDS=<left.nUnitID>        nLevelS=<left.nLevel>
 //   UnitcodeD=...  UnitNameD=...  UnitIDD=...  nLevelD=...
 //
 // Section names and keys are matched without regard to letter case, so "UnitCodeS" finds the
@@ -20,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "model/records.h"
+#include "model/pair.h"
 
 namespace dupsweep::scheme {
 
@@ -28,13 +29,12 @@ namespace dupsweep::scheme {
 // hundred kilobytes).
 inline constexpr std::size_t kMaxSchemeFileSize = 16u * 1024u * 1024u;
 
-// One section of a scheme file: the section name (the entry text of the pair list) and the two
-// units read from it. The pair's GroupName is composed anew from the unit names
-// (TUnitGroup(unitS, unitD)) and may differ from `section` in a hand-edited file.
+// One section of a scheme file: the section name (the entry text of the pair list) and the pair
+// read from it, the "S" keys its left unit and the "D" keys its right one. The pair's name is
+// composed anew from the unit names and may differ from `section` in a hand-edited file.
 struct SchemePair {
   std::string section;
-  TUnitData unitS;
-  TUnitData unitD;
+  UnitPair units;
 };
 
 // The file of scheme `name`: `directory`, a '/' added when it does not end in one, then `name`
@@ -85,19 +85,17 @@ std::vector<std::string> listSchemes(const std::string& directory) noexcept;
 std::vector<SchemePair> loadScheme(const std::string& path,
                                    std::vector<SchemePair>* dropped = nullptr) noexcept;
 
-// Replaces the file at `path` by a scheme of `pairs` (non-null), in their order: one section per
-// pair, named by its GroupName. A pair whose GroupName the reader would take for that of an
-// earlier pair (equal but for ASCII letter case or blanks at either end) is written under the
-// GroupName followed by "（<UnitS code>/<UnitD code>）" (and "（2）", "（3）"... should that be
-// taken too), so that no pair is lost; the section names so given are returned, in order. The new
-// content is written to a temporary file beside `path` and renamed over it, so the previous
-// scheme stays intact on any failure. An empty `pairs` deletes the file instead (a failure to
-// delete is ignored).
+// Replaces the file at `path` by a scheme of `pairs`, in their order: one section per pair, named
+// by its name (GroupName). A pair whose name the reader would take for that of an earlier pair
+// (equal but for ASCII letter case or blanks at either end) is written under the name followed
+// by "（<left code>/<right code>）" (and "（2）", "（3）"... should that be taken too), so that no
+// pair is lost; the section names so given are returned, in order. The new content is written to
+// a temporary file beside `path` and renamed over it, so the previous scheme stays intact on any
+// failure. An empty `pairs` deletes the file instead (a failure to delete is ignored).
 // Throws FileError "Unable to write to <path>" when the file cannot be written, and FormatError
-// (message beginning the same way) when a GroupName, unit name or code contains a line break or
+// (message beginning the same way) when a pair name, unit name or code contains a line break or
 // NUL, which the format cannot carry; in both cases nothing on disk has changed.
-std::vector<std::string> saveScheme(const std::string& path,
-                                    const std::vector<const TUnitGroup*>& pairs);
+std::vector<std::string> saveScheme(const std::string& path, const std::vector<UnitPair>& pairs);
 
 // Deletes the file at `path`; a failure (no such file, for instance) is ignored.
 void deleteScheme(const std::string& path) noexcept;

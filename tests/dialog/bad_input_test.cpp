@@ -19,16 +19,8 @@ using Texts = std::vector<std::string>;
 class BadInput : public RunHarness {
  protected:
   // Writes a scheme of the given pairs as the dialog saves one (section = composed GroupName).
-  void writeScheme(const std::string& name, const std::vector<std::pair<TUnitData, TUnitData>>& p) {
-    std::deque<TUnitData> units;
-    std::vector<TUnitGroup> groups;
-    for (const auto& [s, d] : p) {
-      const TUnitData& unitS = units.emplace_back(s);
-      groups.emplace_back(unitS, units.emplace_back(d));
-    }
-    std::vector<const TUnitGroup*> pointers;
-    for (const TUnitGroup& g : groups) pointers.push_back(&g);
-    scheme::saveScheme(schemeFile(name), pointers);
+  void writeScheme(const std::string& name, const std::vector<UnitPair>& p) {
+    scheme::saveScheme(schemeFile(name), p);
   }
   // Reopens the dialog's scheme list (it is read when the dialog is created) and picks `name`.
   void pickSchemeNamed(const std::string& name) {

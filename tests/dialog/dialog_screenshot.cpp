@@ -17,7 +17,6 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <cstdio>
-#include <deque>
 #include <exception>
 #include <filesystem>
 #include <functional>
@@ -79,17 +78,12 @@ int main(int argc, char** argv) {
     const demodb::DemoPlan plan = demodb::planDemo(options);
 
     // The planted pairs as the scheme 演示.
-    std::deque<TUnitData> units;
-    std::deque<TUnitGroup> groups;
-    std::vector<const TUnitGroup*> pointers;
+    std::vector<UnitPair> planted;
     for (const demodb::PlantedCase& c : plan.cases) {
       if (c.unitB.empty()) continue;
-      units.push_back({0, c.unitA, 2, c.nameA});
-      const TUnitData& s = units.back();
-      units.push_back({0, c.unitB, 2, c.nameB});
-      pointers.push_back(&groups.emplace_back(s, units.back()));
+      planted.emplace_back(TUnitData{0, c.unitA, 2, c.nameA}, TUnitData{0, c.unitB, 2, c.nameB});
     }
-    scheme::saveScheme(scheme::schemePath(dir + "/", "演示"), pointers);
+    scheme::saveScheme(scheme::schemePath(dir + "/", "演示"), planted);
 
     TfrmDupsweep::Parts parts;
     parts.schemeDirectory = dir + "/";

@@ -111,7 +111,7 @@ class Discovery : public ::testing::Test {
     std::set<Hit> hits;
     for (const DiscoveredPair& p : r.pairs)
       for (int s : p.identical)
-        hits.insert({p.UnitS.sUnitCode, p.UnitD.sUnitCode, r.sheets[s].sSampleCode});
+        hits.insert({p.units[Left].sUnitCode, p.units[Right].sUnitCode, r.sheets[s].sSampleCode});
     for (const DiscoveredGroup& g : r.groups)
       for (std::size_t i = 0; i < g.unitCodes.size(); ++i)
         for (std::size_t j = i + 1; j < g.unitCodes.size(); ++j)
@@ -122,7 +122,8 @@ class Discovery : public ::testing::Test {
     std::set<NearHit> hits;
     for (const DiscoveredPair& p : r.pairs)
       for (const NearSheet& n : p.near)
-        hits.insert({p.UnitS.sUnitCode, p.UnitD.sUnitCode, r.sheets[n.sheet].sSampleCode, n.cells});
+        hits.insert({p.units[Left].sUnitCode, p.units[Right].sUnitCode,
+                     r.sheets[n.sheet].sSampleCode, n.cells});
     return hits;
   }
 
@@ -183,11 +184,11 @@ TEST_F(Discovery, FindsWhatTheComparisonRunFindsOverEveryPair) {
   ASSERT_EQ(common.size(), 15u);
   for (const DiscoveredPair& p : found.pairs)
     for (int s : p.identical)
-      EXPECT_FALSE(common.count({found.sheets[s].sSampleCode, p.UnitS.sUnitCode}))
-          << p.UnitS.sUnitCode;
+      EXPECT_FALSE(common.count({found.sheets[s].sSampleCode, p.units[Left].sUnitCode}))
+          << p.units[Left].sUnitCode;
   // Ranked: the whole copy first, the three-unit group's pairs on S1 after the pairs with more.
   ASSERT_FALSE(found.pairs.empty());
-  EXPECT_EQ(found.pairs.front().UnitS.sUnitCode, "U01");
+  EXPECT_EQ(found.pairs.front().units[Left].sUnitCode, "U01");
   EXPECT_EQ(found.pairs.front().identical.size(), 4u);
 }
 

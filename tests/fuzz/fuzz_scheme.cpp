@@ -7,7 +7,6 @@
 // succeeds, gives a valid scheme, and reading it back gives every pair with its units in the same
 // order, none lost, each under its pair name or under the name saving reported for it.
 
-#include <list>
 #include <string>
 #include <vector>
 
@@ -35,17 +34,9 @@ void fuzzScheme(const std::uint8_t* data, std::size_t size) {
   if (!valid) return;
   check(!pairs.empty(), kTarget, "a valid scheme reads as no pairs");
 
-  // Saved again as the dialog saves its pair list: one group per pair read.
-  std::list<TUnitData> units;  // stable addresses for the groups
-  std::vector<TUnitGroup> groups;
-  groups.reserve(pairs.size());
-  for (const auto& pair : pairs) {
-    const TUnitData& s = units.emplace_back(pair.unitS);
-    const TUnitData& d = units.emplace_back(pair.unitD);
-    groups.emplace_back(s, d);
-  }
-  std::vector<const TUnitGroup*> list;
-  for (const auto& group : groups) list.push_back(&group);
+  // Saved again as the dialog saves its pair list: one pair per pair read, its name composed.
+  std::vector<UnitPair> list;
+  for (const auto& pair : pairs) list.emplace_back(pair.units[Left], pair.units[Right]);
   const auto saved = scratchDirectory() / "saved.Unitdata";
   std::vector<std::string> renamed;
   try {
@@ -61,11 +52,12 @@ void fuzzScheme(const std::uint8_t* data, std::size_t size) {
   check(reread.size() == list.size(), kTarget, "a saved scheme reads back a different count");
   std::size_t nextRenamed = 0;
   for (std::size_t i = 0; i < reread.size() && i < list.size(); ++i) {
-    const bool asRenamed = reread[i].section != list[i]->GroupName;
+    const bool asRenamed = reread[i].section != list[i].name;
     check(
         !asRenamed || (nextRenamed < renamed.size() && reread[i].section == renamed[nextRenamed++]),
         kTarget, "a saved scheme reads back a different pair name");
-    check(sameUnit(reread[i].unitS, *list[i]->UnitS) && sameUnit(reread[i].unitD, *list[i]->UnitD),
+    check(sameUnit(reread[i].units[Left], list[i][Left]) &&
+              sameUnit(reread[i].units[Right], list[i][Right]),
           kTarget, "a saved scheme reads back different units");
   }
   check(nextRenamed == renamed.size(), kTarget, "a pair reported renamed kept its name");

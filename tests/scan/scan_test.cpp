@@ -6,7 +6,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <cstdio>
-#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -50,18 +49,12 @@ class Scan : public ::testing::Test {
     plan_ = new demodb::DemoPlan(demodb::planDemo(options));
 
     // One scheme with every planted pair, units as the tree would give them.
-    static std::deque<TUnitData> units;
-    std::vector<TUnitGroup> groups;
+    std::vector<UnitPair> pairs;
     for (const auto& c : plan_->cases) {
       if (c.unitB.empty()) continue;
-      units.push_back({0, c.unitA, 2, c.nameA});
-      const TUnitData& a = units.back();
-      units.push_back({0, c.unitB, 2, c.nameB});
-      groups.emplace_back(a, units.back());
+      pairs.emplace_back(TUnitData{0, c.unitA, 2, c.nameA}, TUnitData{0, c.unitB, 2, c.nameB});
     }
-    std::vector<const TUnitGroup*> pointers;
-    for (const auto& g : groups) pointers.push_back(&g);
-    scheme::saveScheme((*dir_ / "planted.Unitdata").string(), pointers);
+    scheme::saveScheme((*dir_ / "planted.Unitdata").string(), pairs);
   }
   static void TearDownTestSuite() {
     fs::remove_all(*dir_);
@@ -98,16 +91,11 @@ class Scan : public ::testing::Test {
   // A scheme file of the pairs (code S, code D), with names as a scheme would carry them.
   std::string writeScheme(const std::string& name,
                           const std::vector<std::pair<std::string, std::string>>& codes) const {
-    std::deque<TUnitData> units;
-    std::vector<TUnitGroup> groups;
-    for (const auto& [s, d] : codes) {
-      const TUnitData& unitS = units.emplace_back(TUnitData{0, s, 0, "S" + s});
-      groups.emplace_back(unitS, units.emplace_back(TUnitData{0, d, 0, "D" + d}));
-    }
-    std::vector<const TUnitGroup*> pointers;
-    for (const auto& g : groups) pointers.push_back(&g);
+    std::vector<UnitPair> pairs;
+    for (const auto& [s, d] : codes)
+      pairs.emplace_back(TUnitData{0, s, 0, "S" + s}, TUnitData{0, d, 0, "D" + d});
     const std::string path = (*dir_ / (name + ".Unitdata")).string();
-    scheme::saveScheme(path, pointers);
+    scheme::saveScheme(path, pairs);
     return path;
   }
   // A copy of the demo database for a test that changes or damages it, and the figures table of

@@ -7,7 +7,6 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -83,8 +82,8 @@ const std::string kInstalledFile = "[" + kBeijingGbk + "=>" + kShanghaiGbk +
 TEST_F(SchemeTest, WritesTheInstallationsFormatByteForByte) {
   TUnitData s = unit(12, "0001", 0, "北京分公司");
   TUnitData d = unit(-7, "0001002", 1, "上海");
-  TUnitGroup group(s, d);
-  saveScheme(path("方案一"), {&group});
+  UnitPair group(s, d);
+  saveScheme(path("方案一"), {group});
   EXPECT_EQ(readBytes("方案一.Unitdata"), kInstalledFile);
 }
 
@@ -94,8 +93,8 @@ TEST_F(SchemeTest, InstalledFileIsListedAndLoads) {
   auto pairs = loadScheme(path("A"));
   ASSERT_EQ(pairs.size(), 1u);
   EXPECT_EQ(pairs[0].section, "北京分公司=>上海");
-  EXPECT_TRUE(sameUnit(pairs[0].unitS, unit(12, "0001", 0, "北京分公司")));
-  EXPECT_TRUE(sameUnit(pairs[0].unitD, unit(-7, "0001002", 1, "上海")));
+  EXPECT_TRUE(sameUnit(pairs[0].units[Left], unit(12, "0001", 0, "北京分公司")));
+  EXPECT_TRUE(sameUnit(pairs[0].units[Right], unit(-7, "0001002", 1, "上海")));
 }
 
 TEST_F(SchemeTest, SaveThenLoadGivesBackEveryUnitInOrder) {
@@ -105,26 +104,25 @@ TEST_F(SchemeTest, SaveThenLoadGivesBackEveryUnitInOrder) {
       unit(5, "0005", 0, "𠀀扩展汉字"),  // outside the BMP: a four-byte GB18030 sequence
       unit(6, "0006", 1, "Ünïcode ü"),
   };
-  std::vector<TUnitGroup> groups = {
-      {units[0], units[1]}, {units[2], units[3]}, {units[4], units[5]}};
-  saveScheme(path("方案"), {&groups[0], &groups[1], &groups[2]});
+  std::vector<UnitPair> groups = {{units[0], units[1]}, {units[2], units[3]}, {units[4], units[5]}};
+  saveScheme(path("方案"), groups);
 
   EXPECT_THAT(listSchemes(dir_), ElementsAre("方案"));
   auto pairs = loadScheme(path("方案"));
   ASSERT_EQ(pairs.size(), 3u);
   for (std::size_t i = 0; i < pairs.size(); ++i) {
     SCOPED_TRACE(i);
-    EXPECT_EQ(pairs[i].section, groups[i].GroupName);
-    EXPECT_TRUE(sameUnit(pairs[i].unitS, units[2 * i]));
-    EXPECT_TRUE(sameUnit(pairs[i].unitD, units[2 * i + 1]));
+    EXPECT_EQ(pairs[i].section, groups[i].name);
+    EXPECT_TRUE(sameUnit(pairs[i].units[Left], units[2 * i]));
+    EXPECT_TRUE(sameUnit(pairs[i].units[Right], units[2 * i + 1]));
   }
 }
 
 TEST_F(SchemeTest, SavingReplacesTheWholeOldContent) {
   TUnitData a = unit(1, "1", 0, "甲"), b = unit(2, "2", 0, "乙"), c = unit(3, "3", 0, "丙");
-  TUnitGroup ab(a, b), bc(b, c);
-  saveScheme(path("S"), {&ab, &bc});
-  saveScheme(path("S"), {&bc});
+  UnitPair ab(a, b), bc(b, c);
+  saveScheme(path("S"), {ab, bc});
+  saveScheme(path("S"), {bc});
   auto pairs = loadScheme(path("S"));
   ASSERT_EQ(pairs.size(), 1u);
   EXPECT_EQ(pairs[0].section, "乙=>丙");
@@ -138,8 +136,8 @@ TEST_F(SchemeTest, PairsOfTheSameGroupNameAreAllKeptUnderNamesThatTellThemApart)
   TUnitData s1 = unit(1, "010304", 0, "开发区营业部"), d1 = unit(2, "030104", 0, "开发区营业部");
   TUnitData d2 = unit(4, "020104", 1, "开发区营业部");
   TUnitData x = unit(5, "X", 0, "abc"), y = unit(6, "Y", 0, "Abc");
-  TUnitGroup first(s1, d1), other(x, x), second(s1, d2), otherUpper(y, y);
-  EXPECT_THAT(saveScheme(path("S"), {&first, &other, &second, &otherUpper}),
+  UnitPair first(s1, d1), other(x, x), second(s1, d2), otherUpper(y, y);
+  EXPECT_THAT(saveScheme(path("S"), {first, other, second, otherUpper}),
               ElementsAre("开发区营业部=>开发区营业部（010304/020104）", "Abc=>Abc（Y/Y）"));
 
   std::vector<SchemePair> dropped;
@@ -147,17 +145,15 @@ TEST_F(SchemeTest, PairsOfTheSameGroupNameAreAllKeptUnderNamesThatTellThemApart)
   EXPECT_THAT(dropped, IsEmpty());
   ASSERT_EQ(pairs.size(), 4u);
   EXPECT_EQ(pairs[0].section, "开发区营业部=>开发区营业部");
-  EXPECT_TRUE(sameUnit(pairs[0].unitD, d1));
+  EXPECT_TRUE(sameUnit(pairs[0].units[Right], d1));
   EXPECT_EQ(pairs[2].section, "开发区营业部=>开发区营业部（010304/020104）");
-  EXPECT_TRUE(sameUnit(pairs[2].unitD, d2));
-  EXPECT_TRUE(sameUnit(pairs[3].unitS, y));
+  EXPECT_TRUE(sameUnit(pairs[2].units[Right], d2));
+  EXPECT_TRUE(sameUnit(pairs[3].units[Left], y));
 
   // Saving the loaded pairs again writes the same file.
   const std::string saved = readBytes("S.Unitdata");
-  std::deque<TUnitGroup> groups;
-  std::vector<const TUnitGroup*> again;
-  for (const SchemePair& pair : pairs)
-    again.push_back(&groups.emplace_back(pair.unitS, pair.unitD));
+  std::vector<UnitPair> again;
+  for (const SchemePair& pair : pairs) again.emplace_back(pair.units[Left], pair.units[Right]);
   saveScheme(path("S"), again);
   EXPECT_EQ(readBytes("S.Unitdata"), saved);
 }
@@ -174,10 +170,10 @@ TEST_F(SchemeTest, ASectionNameThatStandsTwiceKeepsItsLastPairAndNamesTheOthers)
   EXPECT_EQ(pairs[0].section, "Q");
   EXPECT_EQ(pairs[1].section, "p");
   // The later section's keys alone: nothing of the earlier one's mixed in.
-  EXPECT_TRUE(sameUnit(pairs[1].unitD, unit(0, "6", 0, "")));
+  EXPECT_TRUE(sameUnit(pairs[1].units[Right], unit(0, "6", 0, "")));
   ASSERT_EQ(dropped.size(), 1u);
   EXPECT_EQ(dropped[0].section, "P");
-  EXPECT_EQ(dropped[0].unitS.sUnitCode, "1");
+  EXPECT_EQ(dropped[0].units[Left].sUnitCode, "1");
 }
 
 TEST_F(SchemeTest, SavingAnEmptyListDeletesTheFile) {
@@ -190,13 +186,13 @@ TEST_F(SchemeTest, SavingAnEmptyListDeletesTheFile) {
 
 TEST_F(SchemeTest, FailedSaveRaisesFileErrorAndKeepsTheOldScheme) {
   TUnitData s = unit(1, "1", 0, "甲"), d = unit(2, "2", 0, "乙");
-  TUnitGroup group(s, d);
+  UnitPair group(s, d);
 
   std::string missing = dir_ + "no-such-dir/S.Unitdata";
   EXPECT_THROW(
       {
         try {
-          saveScheme(missing, {&group});
+          saveScheme(missing, {group});
         } catch (const FileError& e) {
           EXPECT_STREQ(e.what(), ("Unable to write to " + missing).c_str());
           throw;
@@ -205,26 +201,21 @@ TEST_F(SchemeTest, FailedSaveRaisesFileErrorAndKeepsTheOldScheme) {
       FileError);
 
   writeBytes("plain", "x");
-  EXPECT_THROW(saveScheme(dir_ + "plain/S.Unitdata", {&group}), FileError);
+  EXPECT_THROW(saveScheme(dir_ + "plain/S.Unitdata", {group}), FileError);
 
   // A write that fails half-way (the file size limit stands in for a full disk; root ignores
   // permission bits) leaves the old file exactly as it was.
   writeBytes("Old.Unitdata", kInstalledFile);
-  std::deque<TUnitData> units;
-  std::vector<TUnitGroup> many;
-  for (int i = 0; i < 200; ++i) {
-    units.push_back(unit(i, std::to_string(i), 0, "单位" + std::to_string(i)));
-    many.emplace_back(units.back(), d);
-  }
-  std::vector<const TUnitGroup*> pointers;
-  for (const auto& g : many) pointers.push_back(&g);
+  std::vector<UnitPair> many;
+  for (int i = 0; i < 200; ++i)
+    many.emplace_back(unit(i, std::to_string(i), 0, "单位" + std::to_string(i)), d);
   struct rlimit saved;
   ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
   auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
   struct rlimit small = saved;
   small.rlim_cur = 4096;
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  EXPECT_THROW(saveScheme(path("Old"), pointers), FileError);
+  EXPECT_THROW(saveScheme(path("Old"), many), FileError);
   ::setrlimit(RLIMIT_FSIZE, &saved);
   ::signal(SIGXFSZ, oldHandler);
   EXPECT_EQ(readBytes("Old.Unitdata"), kInstalledFile);
@@ -235,9 +226,9 @@ TEST_F(SchemeTest, LineBreakInANameIsRefusedBeforeTouchingTheFile) {
   writeBytes("Old.Unitdata", kInstalledFile);
   TUnitData s = unit(1, "1", 0, "甲\r\n[注入]"), d = unit(2, "2", 0, "乙");
   TUnitData code = unit(1, "1\n2", 0, "丙");
-  TUnitGroup byName(s, d), byCode(code, d);
-  EXPECT_THROW(saveScheme(path("Old"), {&byName}), FormatError);
-  EXPECT_THROW(saveScheme(path("Old"), {&byCode}), FormatError);
+  UnitPair byName(s, d), byCode(code, d);
+  EXPECT_THROW(saveScheme(path("Old"), {byName}), FormatError);
+  EXPECT_THROW(saveScheme(path("Old"), {byCode}), FormatError);
   EXPECT_EQ(readBytes("Old.Unitdata"), kInstalledFile);
 }
 
@@ -248,8 +239,8 @@ TEST_F(SchemeTest, KeysAndSectionsMatchWithoutRegardToCase) {
   EXPECT_THAT(listSchemes(dir_), ElementsAre("A"));
   auto pairs = loadScheme(path("A"));
   ASSERT_EQ(pairs.size(), 1u);
-  EXPECT_TRUE(sameUnit(pairs[0].unitS, unit(5, "c1", 2, "n1")));
-  EXPECT_TRUE(sameUnit(pairs[0].unitD, unit(6, "c2", 3, "n2")));
+  EXPECT_TRUE(sameUnit(pairs[0].units[Left], unit(5, "c1", 2, "n1")));
+  EXPECT_TRUE(sameUnit(pairs[0].units[Right], unit(6, "c2", 3, "n2")));
 }
 
 TEST_F(SchemeTest, ValidityNeedsBothCodeKeysInEverySection) {
@@ -266,8 +257,8 @@ TEST_F(SchemeTest, ValidityNeedsBothCodeKeysInEverySection) {
   auto pairs = loadScheme(path("LastLacksD"));
   ASSERT_EQ(pairs.size(), 2u);
   EXPECT_EQ(pairs[1].section, "L");
-  EXPECT_TRUE(sameUnit(pairs[1].unitS, unit(0, "1", 0, "")));
-  EXPECT_TRUE(sameUnit(pairs[1].unitD, unit(0, "", 0, "x")));
+  EXPECT_TRUE(sameUnit(pairs[1].units[Left], unit(0, "1", 0, "")));
+  EXPECT_TRUE(sameUnit(pairs[1].units[Right], unit(0, "", 0, "x")));
   EXPECT_THAT(loadScheme(path("NoSections")), IsEmpty());
 }
 
@@ -297,7 +288,7 @@ TEST_F(SchemeTest, HandEditedSectionNameIsKept) {
   auto pairs = loadScheme(path("A"));
   ASSERT_EQ(pairs.size(), 1u);
   EXPECT_EQ(pairs[0].section, "我的一对");
-  TUnitGroup group(pairs[0].unitS, pairs[0].unitD);
+  TUnitGroup group(pairs[0].units[Left], pairs[0].units[Right]);
   EXPECT_EQ(group.GroupName, "甲=>乙");
 }
 
@@ -311,9 +302,9 @@ TEST_F(SchemeTest, LfOnlyFileAndOddValuesLoad) {
   auto pairs = loadScheme(path("A"));
   ASSERT_EQ(pairs.size(), 2u);
   EXPECT_EQ(pairs[0].section, "P");
-  EXPECT_TRUE(sameUnit(pairs[0].unitS, unit(42, "a=b", 7, "spaced")));
-  EXPECT_TRUE(sameUnit(pairs[0].unitD, unit(0, "", 0, "")));
-  EXPECT_TRUE(sameUnit(pairs[1].unitS, unit(0, "", -3, "")));
+  EXPECT_TRUE(sameUnit(pairs[0].units[Left], unit(42, "a=b", 7, "spaced")));
+  EXPECT_TRUE(sameUnit(pairs[0].units[Right], unit(0, "", 0, "")));
+  EXPECT_TRUE(sameUnit(pairs[1].units[Left], unit(0, "", -3, "")));
 }
 
 TEST_F(SchemeTest, FilesThatAreNotGb18030TextAreNotSchemes) {

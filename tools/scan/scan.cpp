@@ -17,7 +17,7 @@
 #include "engine/discoveryreport.h"
 #include "engine/run.h"
 #include "engine/unitcheck.h"
-#include "model/pairs.h"
+#include "model/pair.h"
 #include "platform/errors.h"
 #include "scheme/scheme.h"
 
@@ -25,7 +25,7 @@ namespace dupsweep::scan {
 namespace {
 
 struct PairResult {
-  const TUnitGroup* pair;
+  UnitPair pair;
   std::vector<TSampleData> identical;
   std::string skipped;  // why the pair was not compared; empty when it was
 };
@@ -123,6 +123,13 @@ int parseCount(const char* option, const std::string& text) {
   return value;
 }
 
+// The keys of a pair's left and right unit in the JSON output.
+constexpr BySide<const char*> kUnitKeys{"unitS", "unitD"};
+
+QJsonObject unitJson(const TUnitData& u) {
+  return QJsonObject{{"code", q(u.sUnitCode)}, {"name", q(u.sUnitName)}};
+}
+
 void writeJson(std::ostream& out, const Options& o, const std::string& period,
                const SampleList& samples, const std::vector<PairResult>& results,
                const std::vector<std::string>& warnings) {
@@ -132,13 +139,8 @@ void writeJson(std::ostream& out, const Options& o, const std::string& period,
     QJsonArray sheets;
     for (const auto& t : r.identical)
       sheets.append(QJsonObject{{"code", q(t.sSampleCode)}, {"name", q(t.sSampleName)}});
-    auto unit = [](const TUnitData* u) {
-      return QJsonObject{{"code", q(u->sUnitCode)}, {"name", q(u->sUnitName)}};
-    };
-    QJsonObject pair{{"name", q(r.pair->GroupName)},
-                     {"unitS", unit(r.pair->UnitS)},
-                     {"unitD", unit(r.pair->UnitD)},
-                     {"identical", sheets}};
+    QJsonObject pair{{"name", q(r.pair.name)}, {"identical", sheets}};
+    for (Side side : {Left, Right}) pair.insert(kUnitKeys[side], unitJson(r.pair[side]));
     if (!r.skipped.empty()) pair.insert("skipped", q(r.skipped));
     pairs.append(pair);
     withIdentical += r.identical.empty() ? 0 : 1;
@@ -169,8 +171,8 @@ void writeTable(std::ostream& out, const Options& o, const std::string& period,
       << results.size() << " pairs, " << samples.size() << " sample tables\n\n";
   int withIdentical = 0, identicalSheets = 0, skipped = 0;
   for (const auto& r : results) {
-    out << shown(r.pair->GroupName) << "  (" << shown(r.pair->UnitS->sUnitCode) << " / "
-        << shown(r.pair->UnitD->sUnitCode) << ")\n";
+    out << shown(r.pair.name) << "  (" << shown(r.pair[Left].sUnitCode) << " / "
+        << shown(r.pair[Right].sUnitCode) << ")\n";
     if (!r.skipped.empty())
       out << "  not compared: " << shown(r.skipped) << "\n";
     else if (r.identical.empty())
@@ -208,10 +210,6 @@ class SheetProgress : public ProgressSink {
   int steps_ = 0;
 };
 
-QJsonObject unitJson(const TUnitData& u) {
-  return QJsonObject{{"code", q(u.sUnitCode)}, {"name", q(u.sUnitName)}};
-}
-
 QJsonObject sheetJson(const DiscoveryResult& r, int sheet) {
   const TSampleData& t = r.sheets.at(static_cast<std::size_t>(sheet));
   return QJsonObject{{"code", q(t.sSampleCode)}, {"name", q(t.sSampleName)}};
@@ -227,10 +225,9 @@ void writeDiscoveryJson(std::ostream& out, const DiscoveryResult& r) {
       sheet.insert("cells", n.cells);
       near.append(sheet);
     }
-    pairs.append(QJsonObject{{"unitS", unitJson(p.UnitS)},
-                             {"unitD", unitJson(p.UnitD)},
-                             {"identical", identical},
-                             {"near", near}});
+    QJsonObject pair{{"identical", identical}, {"near", near}};
+    for (Side side : {Left, Right}) pair.insert(kUnitKeys[side], unitJson(p.units[side]));
+    pairs.append(pair);
   }
   const auto codesJson = [](const std::vector<std::string>& unitCodes) {
     QJsonArray codes;
@@ -260,8 +257,8 @@ void writeDiscoveryTable(std::ostream& out, const Options& o, const DiscoveryRes
       << ", unit classification " << shown(o.unitcls) << ": " << r.units.size() << " units, "
       << r.sheets.size() << " sample tables\n\n";
   for (const DiscoveredPair& p : r.pairs) {
-    out << shown(p.UnitS.sUnitName) << " / " << shown(p.UnitD.sUnitName) << "  ("
-        << shown(p.UnitS.sUnitCode) << " / " << shown(p.UnitD.sUnitCode) << ")\n";
+    out << shown(p.units[Left].sUnitName) << " / " << shown(p.units[Right].sUnitName) << "  ("
+        << shown(p.units[Left].sUnitCode) << " / " << shown(p.units[Right].sUnitCode) << ")\n";
     if (!p.identical.empty())
       out << "  identical on " << p.identical.size() << ": " << shown(identicalSheetsText(r, p))
           << "\n";
@@ -379,9 +376,9 @@ void run(const Options& o, std::ostream& out, std::ostream& progress) {
                   "] appears more than once, and only its last pair would be compared");
     for (auto& p : pairs) {
       // Rows are keyed by unit code: a "pair" of one code with itself is one unit's only copy.
-      if (isSelfPair(p.unitS, p.unitD))
+      if (isSelfPair(p.units))
         throw Error("scheme file " + file + ": the pair [" + p.section + "] pairs the unit " +
-                    p.unitS.sUnitCode + " with itself");
+                    p.units[Left].sUnitCode + " with itself");
       loaded.push_back(std::move(p));
     }
   }
@@ -392,8 +389,8 @@ void run(const Options& o, std::ostream& out, std::ostream& progress) {
   // Each pair's units as the database knows them by code, with one statement for all pairs: the
   // report names the units the rows belong to, and a code the database does not know is
   // reported, not compared.
-  UnitPairRefs refs;
-  for (auto& p : loaded) refs.emplace_back(&p.unitS, &p.unitD);
+  std::vector<UnitPair*> refs;
+  for (auto& p : loaded) refs.push_back(&p.units);
   std::vector<PairCheck> checks;
   try {
     checks = checkPairUnits(dm, o.unitcls, refs);
@@ -411,9 +408,9 @@ void run(const Options& o, std::ostream& out, std::ostream& progress) {
                  (o.unitcls.empty() ? std::string("the database")
                                     : "unit classification " + o.unitcls);
     }
-    units.push_back(std::move(loaded[i].unitS));
+    units.push_back(std::move(loaded[i].units[Left]));
     const TUnitData& s = units.back();
-    units.push_back(std::move(loaded[i].unitD));
+    units.push_back(std::move(loaded[i].units[Right]));
     pairs.emplace_back(s, units.back());
     unknown.push_back(std::move(problem));
   }
@@ -428,7 +425,7 @@ void run(const Options& o, std::ostream& out, std::ostream& progress) {
   std::vector<PairResult> results;
   for (std::size_t i = 0; i < pairs.size(); ++i) {
     entries.push_back({&pairs[i], unknown[i].empty()});
-    results.push_back(PairResult{&pairs[i], {}, unknown[i]});
+    results.push_back(PairResult{UnitPair(pairs[i]), {}, unknown[i]});
   }
   MissingTables observer(pairs);
   PairProgress bar(o.progress ? &progress : nullptr, pairs.size());

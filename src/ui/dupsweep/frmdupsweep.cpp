@@ -511,12 +511,12 @@ std::optional<std::string> TfrmDupsweep::schemeNameToChange() const {
 void TfrmDupsweep::cmdSaveClick() {
   const std::optional<std::string> name = schemeNameToChange();
   if (!name) return;
-  std::vector<const TUnitGroup*> groups;
+  std::vector<UnitPair> pairs;
   for (int row = 0; row < ui_->lsbSelectUnit->count(); ++row)
-    if (const TUnitGroup* group = pairAt(row)) groups.push_back(group);
+    if (const TUnitGroup* group = pairAt(row)) pairs.emplace_back(*group);
   // Replaces the file whole, or leaves it as it was and fails with "Unable to write to <path>".
   const std::vector<std::string> renamed =
-      scheme::saveScheme(scheme::schemePath(schemeDirectory(), *name), groups);
+      scheme::saveScheme(scheme::schemePath(schemeDirectory(), *name), pairs);
 
   const QString listed = QString::fromStdString(*name);
   // The exact-match search of a combo list, which ignores letter case.
@@ -564,15 +564,15 @@ std::vector<std::string> TfrmDupsweep::loadPairs(const std::string& path,
   std::vector<scheme::SchemePair> pairs = scheme::loadScheme(path, &lost);
   dropped.clear();
   for (const scheme::SchemePair& pair : lost)
-    dropped.push_back(pair.section + "（" + pair.unitS.sUnitCode + "/" + pair.unitD.sUnitCode +
-                      "）");
+    dropped.push_back(pair.section + "（" + pair.units[Left].sUnitCode + "/" +
+                      pair.units[Right].sUnitCode + "）");
   ui_->lsbSelectUnit->clear();
 
   // The file's names may no longer belong to its codes (a file edited by hand, units renamed by
   // the host): the deletion question and the viewer name the units the database knows by those
   // codes, and a code it does not know is never compared or deleted from.
-  UnitPairRefs refs;
-  for (scheme::SchemePair& pair : pairs) refs.emplace_back(&pair.unitS, &pair.unitD);
+  std::vector<UnitPair*> refs;
+  for (scheme::SchemePair& pair : pairs) refs.push_back(&pair.units);
   std::vector<PairCheck> checks(pairs.size());
   std::string lookupFailure;
   if (!pairs.empty()) {
@@ -588,8 +588,8 @@ std::vector<std::string> TfrmDupsweep::loadPairs(const std::string& path,
   for (std::size_t i = 0; i < pairs.size(); ++i) {
     scheme::SchemePair& pair = pairs[i];
     std::string problem;
-    if (isSelfPair(pair.unitS, pair.unitD)) {
-      problem = "两个单位的代码相同（" + pair.unitS.sUnitCode + "）";
+    if (isSelfPair(pair.units)) {
+      problem = "两个单位的代码相同（" + pair.units[Left].sUnitCode + "）";
     } else if (!lookupFailure.empty()) {
       problem = "无法核对单位代码（" + lookupFailure + "）";
     } else {
@@ -598,8 +598,8 @@ std::vector<std::string> TfrmDupsweep::loadPairs(const std::string& path,
         problem += "单位代码“" + code + "”不在单位分类“" + FUnitClsCode + "”中";
       }
     }
-    const TUnitData& unitS = units_.emplace_back(std::move(pair.unitS));
-    const TUnitData& unitD = units_.emplace_back(std::move(pair.unitD));
+    const TUnitData& unitS = units_.emplace_back(std::move(pair.units[Left]));
+    const TUnitData& unitD = units_.emplace_back(std::move(pair.units[Right]));
     auto* entry = new PairEntry(QString::fromStdString(pair.section),
                                 std::make_unique<TUnitGroup>(unitS, unitD));
     if (!problem.empty()) {
@@ -806,12 +806,12 @@ void TfrmDupsweep::findDuplicatesClick() {
   context.taskCode = FTaskCode;
   context.level = FLevel;
   context.unitClsCode = FUnitClsCode;
-  context.addPairs = [this](const std::vector<std::pair<TUnitData, TUnitData>>& found) {
-    for (const auto& [s, d] : found) {
+  context.addPairs = [this](const std::vector<UnitPair>& found) {
+    for (const UnitPair& pair : found) {
       // The records live as long as the dialog, as the tree's do, so that the pair may refer to
       // them.
-      const TUnitData& unitS = units_.emplace_back(s);
-      const TUnitData& unitD = units_.emplace_back(d);
+      const TUnitData& unitS = units_.emplace_back(pair[Left]);
+      const TUnitData& unitD = units_.emplace_back(pair[Right]);
       appendPair(unitS, unitD);
     }
   };

@@ -184,14 +184,14 @@ void TfrmFindDuplicates::fillTable() {
   table->setRowCount(pairs + static_cast<int>(result_->nearGroups.size()));
   for (int row = 0; row < pairs; ++row) {
     const DiscoveredPair& pair = result_->pairs[static_cast<std::size_t>(row)];
-    QTableWidgetItem* first = textItem(pair.UnitS.sUnitName);
+    QTableWidgetItem* first = textItem(pair.units[Left].sUnitName);
     first->setFlags(first->flags() | Qt::ItemIsUserCheckable);
     first->setCheckState(Qt::Unchecked);
     first->setData(kPairRole, row);
     table->setItem(row, kUnitS, first);
-    table->setItem(row, kCodeS, textItem(pair.UnitS.sUnitCode));
-    table->setItem(row, kUnitD, textItem(pair.UnitD.sUnitName));
-    table->setItem(row, kCodeD, textItem(pair.UnitD.sUnitCode));
+    table->setItem(row, kCodeS, textItem(pair.units[Left].sUnitCode));
+    table->setItem(row, kUnitD, textItem(pair.units[Right].sUnitName));
+    table->setItem(row, kCodeD, textItem(pair.units[Right].sUnitCode));
     QTableWidgetItem* count = textItem({});
     count->setData(Qt::DisplayRole, static_cast<int>(pair.identical.size()));  // sorts as a number
     table->setItem(row, kCount, count);
@@ -229,15 +229,14 @@ void TfrmFindDuplicates::fillTable() {
 
 void TfrmFindDuplicates::cmdAddPairsClick() {
   if (!result_ || !context_.addPairs) return;
-  std::vector<std::pair<TUnitData, TUnitData>> checked;
+  std::vector<UnitPair> checked;
   QTableWidget* table = ui_->tblPairs;
   for (int row = 0; row < table->rowCount(); ++row) {  // in the order the table shows
     const QTableWidgetItem* first = table->item(row, kUnitS);
     if (!first || !(first->flags() & Qt::ItemIsUserCheckable) ||
         first->checkState() != Qt::Checked)
       continue;
-    const auto& pair = result_->pairs.at(first->data(kPairRole).toUInt());
-    checked.emplace_back(pair.UnitS, pair.UnitD);
+    checked.push_back(result_->pairs.at(first->data(kPairRole).toUInt()).units);
   }
   if (checked.empty()) {
     ui::MessageBox(kNoneChecked, kPrompt, kInformation);

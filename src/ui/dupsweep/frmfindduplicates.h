@@ -11,7 +11,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "engine/discovery.h"
@@ -37,8 +36,8 @@ class TfrmFindDuplicates : public QDialog {
     std::string taskCode;
     std::int32_t level = 0;
     std::string unitClsCode;
-    // Appends each pair (first unit, second unit) to the dialog's pair list, as ">>" does.
-    std::function<void(const std::vector<std::pair<TUnitData, TUnitData>>&)> addPairs;
+    // Appends each pair to the dialog's pair list, as ">>" does.
+    std::function<void(const std::vector<UnitPair>&)> addPairs;
     // Asks for the workbook file to export to, starting from a suggested path; empty: cancelled.
     std::function<std::string(QWidget*, const std::string&)> chooseExportFile;
   };
