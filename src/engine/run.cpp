@@ -1,36 +1,13 @@
 #include "engine/run.h"
 
+#include <filesystem>
 #include <utility>
 
+#include "model/pairs.h"
 #include "platform/files/files.h"
+#include "platform/spreadsheet/reader.h"
 
 namespace dupsweep {
-namespace {
-
-// Passes every sheet on to the caller's observer, asking the progress sink before each whether
-// to go on.
-class CancellableSheets : public SheetObserver {
- public:
-  CancellableSheets(SheetObserver& inner, ProgressSink& progress)
-      : inner_(inner), progress_(progress) {}
-  void BeginSheet(const TSampleData& sample, const TUnitGroup& pair) override {
-    if (progress_.cancelled()) throw RunCancelled();
-    inner_.BeginSheet(sample, pair);
-  }
-  void FillSheet(db::RowSet& s, db::RowSet& d, TSampleData& sample) override {
-    inner_.FillSheet(s, d, sample);
-  }
-  void TableMissing(const TSampleData& sample, const std::string& table) override {
-    inner_.TableMissing(sample, table);
-  }
-  void EndSheet(const TSampleData& sample) override { inner_.EndSheet(sample); }
-
- private:
-  SheetObserver& inner_;
-  ProgressSink& progress_;
-};
-
-}  // namespace
 
 ComparisonRun::ComparisonRun(TdmDupsweep& dataModule, std::string periodId, std::string taskCode,
                              std::int32_t level)
@@ -39,58 +16,98 @@ ComparisonRun::ComparisonRun(TdmDupsweep& dataModule, std::string periodId, std:
       taskCode_(std::move(taskCode)),
       level_(level) {}
 
-bool ComparisonRun::loadTemplate(RunObserver& observer, ProgressSink* progress) {
+template <class Extracted>
+std::optional<sheet::Workbook> ComparisonRun::loadTemplate(bool read, Extracted&& extracted) {
   templateFailure_.clear();
   const std::string file = dm_.ExtractTemplate(periodId_, taskCode_, level_, &templateFailure_);
-  if (file.empty()) return false;
+  if (file.empty()) return std::nullopt;
   struct Remove {
     const std::string& file;
     ~Remove() { files::deleteFileQuietly(file); }
   } remove{file};
-  if (progress) progress->step();
-  observer.TemplateReady(file);
-  return true;
+  extracted();
+  if (!read) return sheet::Workbook();
+  return sheet::readWorkbook(std::filesystem::path(file));
 }
 
-bool ComparisonRun::Run(const std::vector<RunEntry>& entries, RunObserver& observer,
-                        ProgressSink& progress,
-                        const std::function<void(DifferenceData)>& onFound) {
-  progress.begin(static_cast<int>(entries.size()) + 4);
+BySide<std::unique_ptr<db::RowSet>> ComparisonRun::openRows(const TSampleData& sample,
+                                                            const TUnitGroup& pair) {
+  const std::string table = NumTableName(sample);
+  BySide<std::unique_ptr<db::RowSet>> rows;
+  rows[Right] = dm_.OpenUnitData(table, pair.UnitD->sUnitCode, sample.sPeriodID);
+  rows[Left] = dm_.OpenUnitData(table, pair.UnitS->sUnitCode, sample.sPeriodID);
+  return rows;
+}
+
+namespace {
+
+void refuseSelfPair(const TUnitGroup& pair) {
+  if (isSelfPair(pair))
+    throw Error("The pair " + pair.GroupName + " pairs the unit " + pair.UnitS->sUnitCode +
+                " with itself and is never compared");
+}
+
+}  // namespace
+
+const RunResult& ComparisonRun::Run(const std::vector<RunEntry>& entries, ProgressSink& progress,
+                                    GridCheck check) {
+  result_ = RunResult{};
+  progress.begin(static_cast<int>(entries.size()) + 2);
   samples_ = dm_.GetSampleList(periodId_, taskCode_, level_);
-  if (!loadTemplate(observer, &progress)) return false;
+  const std::optional<sheet::Workbook> book =
+      loadTemplate(check == GridCheck::TemplateGrids, [&] { progress.step(); });
+  if (!book) return result_;
+  result_.compared = true;
   progress.step();
 
-  ComparisonEngine engine(dm_);
-  CancellableSheets sheets(observer, progress);
-  for (const RunEntry& entry : entries) {
+  const std::optional<GridFit> grids =
+      check == GridCheck::TemplateGrids ? std::optional<GridFit>(std::in_place, *book)
+                                        : std::nullopt;
+  for (std::size_t e = 0; e < entries.size(); ++e) {
+    const RunEntry& entry = entries[e];
     if (entry.pair && entry.compare) {
       const TUnitGroup& pair = *entry.pair;
-      engine.ComparePair(samples_, pair, sheets, [&](const TSampleData& t) {
-        DifferenceData found;
-        found.sGroupName = pair.GroupName;
-        found.Sample = t;  // the copying rule: every field but the sheet number
-        found.UnitS = *pair.UnitS;
-        found.UnitD = *pair.UnitD;
-        if (onFound) onFound(std::move(found));
-      });
-      observer.PairDone(pair);
+      refuseSelfPair(pair);
+      PairFindings& found = result_.pairs.emplace_back();
+      found.entry = e;
+      found.pair = UnitPair(pair);
+      found.sheets.reserve(samples_.size());
+      for (const auto& sample : samples_) {
+        if (progress.cancelled()) throw RunCancelled();
+        if (grids) grids->checkSheet(sample->nSheetOrder);
+        BySide<std::unique_ptr<db::RowSet>> rows = openRows(*sample, pair);
+        if (!rows[Left] || !rows[Right]) {
+          found.sheets.push_back(Verdict::NoTable);
+          continue;
+        }
+        if (grids) GridFit::checkRows(*rows[Left], *rows[Right]);
+        found.sheets.push_back(SameRows(*rows[Left], *rows[Right]) ? Verdict::Identical
+                                                                    : Verdict::Different);
+      }
     }
     progress.step();
   }
-  observer.PairsDone();
-  progress.step();
-  observer.Finish(entries.empty() ? nullptr : entries.back().pair);
-  progress.step();
-  return true;
+  return result_;
 }
 
-bool ComparisonRun::Show(const TUnitGroup& pair, RunObserver& observer) {
-  if (!loadTemplate(observer, nullptr)) return false;
+std::optional<PairRows> ComparisonRun::Show(const TUnitGroup& pair) {
+  std::optional<sheet::Workbook> book = loadTemplate(true, [] {});
+  if (!book) return std::nullopt;
   samples_ = dm_.GetSampleList(periodId_, taskCode_, level_);
-  ComparisonEngine(dm_).ComparePair(samples_, pair, observer, nullptr);
-  observer.PairDone(pair);
-  observer.Finish(&pair);
-  return true;
+  refuseSelfPair(pair);
+  PairRows shown{std::move(*book), {}};
+  const GridFit grids(shown.book);
+  for (const auto& sample : samples_) {
+    grids.checkSheet(sample->nSheetOrder);
+    ShownSheet& sheet = shown.sheets.emplace_back();
+    sheet.sample = sample.get();
+    sheet.rows = openRows(*sample, pair);
+    if (!sheet.rows[Left] || !sheet.rows[Right]) continue;
+    GridFit::checkRows(*sheet.rows[Left], *sheet.rows[Right]);
+    sheet.rows[Left]->first();
+    sheet.rows[Right]->first();
+  }
+  return shown;
 }
 
 }  // namespace dupsweep

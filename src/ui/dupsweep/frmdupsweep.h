@@ -186,8 +186,8 @@ class TfrmDupsweep : public QDialog {
   // Empties lsbDifference, releasing the sample copies its entries carry.
   void emptyDifferenceBox();
 
-  // The comparison run (ComparisonRun, with the viewer receiving the rows and the progress bar
-  // its steps) and its lists.
+  // The comparison run (ComparisonRun, with the progress bar its steps) and its lists, made of the
+  // run's findings.
   void cmdCompareClick();
   void FillDuplicateUnits();
   void cmbUnitsChange();
