@@ -1,6 +1,7 @@
 #include "engine/compare.h"
 
 #include <algorithm>
+#include <bit>
 #include <limits>
 
 #include "platform/errors.h"
@@ -64,30 +65,30 @@ void checkEntry(int row, int col, const db::CellView& value) {
 
 // Whether writing the rows of one unit over `columns` columns surely raises nothing: it has every
 // column, each of its rows an integer nRow within the sheet, each figure a grid column and each
-// text valid UTF-8. False says only that the walk must decide.
+// text valid UTF-8. False says only that the walk must decide. Where the row set keeps masks of
+// its texts, only those are looked at: decimal and date values are made by the backends of ASCII
+// digits and signs.
 bool surelyFits(const db::RowSet& rows, int columns) {
   if (rows.rowCount() == 0 || columns <= kFirstFigureColumn) return true;
   if (rows.columnCount() < columns || columns - 1 - kGridColumnOffset > sheet::kMaxCols)
     return false;
   const int nRowColumn = rows.findColumn("nRow");
   if (nRowColumn < 0) return false;
-  std::array<db::ValueKind, db::RowSet::kMaskColumns> kinds{};
-  const bool few = columns <= static_cast<int>(kinds.size());
+  const bool masked = rows.hasMasks();
+  std::uint64_t figures = ~((std::uint64_t{1} << kFirstFigureColumn) - 1);
+  if (columns < 64) figures &= (std::uint64_t{1} << columns) - 1;
   for (int r = 0; r < rows.rowCount(); ++r) {
     const db::CellView nRow = rows.view(r, nRowColumn);
     if (nRow.kind != db::ValueKind::Integer || nRow.integer < 1 || nRow.integer > sheet::kMaxRows)
       return false;
-    if (!few) {
-      for (int k = kFirstFigureColumn; k < columns; ++k) {
-        const db::CellView value = rows.view(r, k);
-        if (keepsItsBytes(value.kind) && !text::isValidUtf8(value.bytes)) return false;
-      }
+    if (masked) {
+      for (std::uint64_t texts = rows.textMask(r) & figures; texts != 0; texts &= texts - 1)
+        if (!text::isValidUtf8(rows.view(r, std::countr_zero(texts)).bytes)) return false;
       continue;
     }
-    rows.kinds(r, kFirstFigureColumn, columns, kinds.data());
     for (int k = kFirstFigureColumn; k < columns; ++k) {
-      if (!keepsItsBytes(kinds[static_cast<std::size_t>(k - kFirstFigureColumn)])) continue;
-      if (!text::isValidUtf8(rows.view(r, k).bytes)) return false;
+      const db::CellView value = rows.view(r, k);
+      if (keepsItsBytes(value.kind) && !text::isValidUtf8(value.bytes)) return false;
     }
   }
   return true;
