@@ -9,25 +9,42 @@
 
 namespace dupsweep {
 
+const sheet::Workbook& TemplateCache::read(const std::string& path) {
+  std::optional<std::string> bytes;
+  try {
+    bytes = files::readFile(path);
+  } catch (const FileError&) {
+    // Reading the workbook fails too, and says why.
+  }
+  const std::string extension = std::filesystem::path(path).extension().string();
+  if (book_ && bytes && bytes == bytes_ && extension == extension_) return *book_;
+  book_.reset();
+  book_ = sheet::readWorkbook(std::filesystem::path(path));
+  bytes_ = std::move(bytes);  // none: never matched
+  extension_ = extension;
+  return *book_;
+}
+
 ComparisonRun::ComparisonRun(TdmDupsweep& dataModule, std::string periodId, std::string taskCode,
-                             std::int32_t level)
+                             std::int32_t level, TemplateCache* templates)
     : dm_(dataModule),
       periodId_(std::move(periodId)),
       taskCode_(std::move(taskCode)),
-      level_(level) {}
+      level_(level),
+      templates_(templates ? *templates : ownTemplates_) {}
 
 template <class Extracted>
-std::optional<sheet::Workbook> ComparisonRun::loadTemplate(bool read, Extracted&& extracted) {
+bool ComparisonRun::loadTemplate(Extracted&& extracted, const sheet::Workbook** book) {
   templateFailure_.clear();
   const std::string file = dm_.ExtractTemplate(periodId_, taskCode_, level_, &templateFailure_);
-  if (file.empty()) return std::nullopt;
+  if (file.empty()) return false;
   struct Remove {
     const std::string& file;
     ~Remove() { files::deleteFileQuietly(file); }
   } remove{file};
   extracted();
-  if (!read) return sheet::Workbook();
-  return sheet::readWorkbook(std::filesystem::path(file));
+  if (book) *book = &templates_.read(file);
+  return true;
 }
 
 BySide<std::unique_ptr<db::RowSet>> ComparisonRun::openRows(const TSampleData& sample,
@@ -54,15 +71,14 @@ const RunResult& ComparisonRun::Run(const std::vector<RunEntry>& entries, Progre
   result_ = RunResult{};
   progress.begin(static_cast<int>(entries.size()) + 2);
   samples_ = dm_.GetSampleList(periodId_, taskCode_, level_);
-  const std::optional<sheet::Workbook> book =
-      loadTemplate(check == GridCheck::TemplateGrids, [&] { progress.step(); });
-  if (!book) return result_;
+  const bool checked = check == GridCheck::TemplateGrids;
+  const sheet::Workbook* book = nullptr;
+  if (!loadTemplate([&] { progress.step(); }, checked ? &book : nullptr)) return result_;
   result_.compared = true;
   progress.step();
 
   const std::optional<GridFit> grids =
-      check == GridCheck::TemplateGrids ? std::optional<GridFit>(std::in_place, *book)
-                                        : std::nullopt;
+      checked ? std::optional<GridFit>(std::in_place, *book) : std::nullopt;
   for (std::size_t e = 0; e < entries.size(); ++e) {
     const RunEntry& entry = entries[e];
     if (entry.pair && entry.compare) {
@@ -91,11 +107,11 @@ const RunResult& ComparisonRun::Run(const std::vector<RunEntry>& entries, Progre
 }
 
 std::optional<PairRows> ComparisonRun::Show(const TUnitGroup& pair) {
-  std::optional<sheet::Workbook> book = loadTemplate(true, [] {});
-  if (!book) return std::nullopt;
+  const sheet::Workbook* book = nullptr;
+  if (!loadTemplate([] {}, &book)) return std::nullopt;
+  PairRows shown{book->copy(), {}};
   samples_ = dm_.GetSampleList(periodId_, taskCode_, level_);
   refuseSelfPair(pair);
-  PairRows shown{std::move(*book), {}};
   const GridFit grids(shown.book);
   for (const auto& sample : samples_) {
     grids.checkSheet(sample->nSheetOrder);

@@ -81,10 +81,26 @@ struct PairRows {
   std::vector<ShownSheet> sheets;
 };
 
+// The template workbook last read, with the bytes (and the extension) of its file: the same bytes
+// read again give the same workbook, so that a dialog parses a period's template once, however
+// often it runs and shows.
+class TemplateCache {
+ public:
+  // The workbook in the file at `path` as sheet::readWorkbook reads it, raising what it raises;
+  // valid until the next read.
+  const sheet::Workbook& read(const std::string& path);
+
+ private:
+  std::optional<std::string> bytes_;
+  std::string extension_;
+  std::optional<sheet::Workbook> book_;
+};
+
 class ComparisonRun {
  public:
+  // `templates` keeps the template read between runs (null: this run reads its own).
   ComparisonRun(TdmDupsweep& dataModule, std::string periodId, std::string taskCode,
-                std::int32_t level);
+                std::int32_t level, TemplateCache* templates = nullptr);
 
   // The run over `entries` in their order, announcing entries + 2 steps: reads the sample tables
   // (their failure propagates), then the template: without one nothing is compared and
@@ -109,10 +125,10 @@ class ComparisonRun {
   const std::string& templateFailure() const noexcept { return templateFailure_; }
 
  private:
-  // Extracts the template, reads it into a workbook when `read`, and deletes the file; nullopt
-  // without one. `extracted` runs once the file is there.
+  // Extracts the template and deletes it again; false without one. `extracted` runs once the
+  // file is there; then, when `book` is given, the workbook is read into it.
   template <class Extracted>
-  std::optional<sheet::Workbook> loadTemplate(bool read, Extracted&& extracted);
+  bool loadTemplate(Extracted&& extracted, const sheet::Workbook** book);
   // Both units' rows of `sample`'s figures table, the right unit's read first; null for a table
   // that does not exist.
   BySide<std::unique_ptr<db::RowSet>> openRows(const TSampleData& sample, const TUnitGroup& pair);
@@ -124,6 +140,8 @@ class ComparisonRun {
   SampleList samples_;
   std::string templateFailure_;
   RunResult result_;
+  TemplateCache ownTemplates_;
+  TemplateCache& templates_;
 };
 
 }  // namespace dupsweep

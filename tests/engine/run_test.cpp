@@ -151,5 +151,20 @@ TEST_F(Run, FailsWhereTheGridsCouldNotTakeTheRowsAndKeepsWhatCameBefore) {
   EXPECT_EQ(found(run.result()), (std::vector<std::string>{"0:甲=>乙:II", "1:乙=>丙:"}));
 }
 
+TEST_F(Run, ATemplateKeptBetweenRunsIsReadAgainOnceItsBytesChange) {
+  TemplateCache templates;
+  Steps steps;
+  ComparisonRun first(dm, "2024N", "T01", 1, &templates);
+  EXPECT_EQ(found(first.Run({{&ab, true}}, steps, GridCheck::TemplateGrids)),
+            std::vector<std::string>{"0:甲=>乙:II"});
+  db.exec(R"(UPDATE SampleTableVts SET OleVTS = CAST('<?xml version="1.0"?>
+    <Workbook xmlns="urn:schemas-microsoft-com:office:spreadsheet"
+              xmlns:ss="urn:schemas-microsoft-com:office:spreadsheet">
+      <Worksheet ss:Name="一"><Table/></Worksheet></Workbook>' AS BLOB))");
+  ComparisonRun second(dm, "2024N", "T01", 1, &templates);
+  EXPECT_THROW(second.Run({{&ab, true}}, steps, GridCheck::TemplateGrids), sheet::RangeError);
+  EXPECT_EQ(found(second.result()), std::vector<std::string>{"0:甲=>乙:I"});
+}
+
 }  // namespace
 }  // namespace dupsweep

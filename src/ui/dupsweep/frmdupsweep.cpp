@@ -639,7 +639,7 @@ void TfrmDupsweep::cmdCompareClick() {
     }
   }
   // The identical sheets, pair by pair in the run's order; after a failure, those found before it.
-  ComparisonRun run(*FDataModule, FPeriodID, FTaskCode, FLevel);
+  ComparisonRun run(*FDataModule, FPeriodID, FTaskCode, FLevel, &templates_);
   const auto keepFound = [this, &run] {
     for (const PairFindings& pair : run.result().pairs)
       for (std::size_t sheet = 0; sheet < pair.sheets.size(); ++sheet) {
@@ -890,7 +890,7 @@ void TfrmDupsweep::btnShowDifferenceClick() {
   // why.
   // Nothing is recorded: the run's results stay as they are.
   bool shown = false;
-  ComparisonRun run(*FDataModule, FPeriodID, FTaskCode, FLevel);
+  ComparisonRun run(*FDataModule, FPeriodID, FTaskCode, FLevel, &templates_);
   if (!FPeriodID.empty()) {
     busy_ = true;
     const auto done = qScopeGuard([this] { busy_ = false; });
