@@ -110,9 +110,8 @@ void GridFit::checkRows(db::RowSet& S, db::RowSet& D) {
   if (surelyFits(S, columns) && surelyFits(D, columns)) return;
   S.first();
   D.first();
-  forEachFigure(S, D, [](Side, int row, int col, const db::CellView& value) {
-    checkEntry(row, col, value);
-  });
+  forEachFigure(
+      S, D, [](Side, int row, int col, const db::CellView& value) { checkEntry(row, col, value); });
 }
 
 }  // namespace dupsweep

@@ -98,7 +98,7 @@ const RunResult& ComparisonRun::Run(const std::vector<RunEntry>& entries, Progre
         }
         if (grids) GridFit::checkRows(*rows[Left], *rows[Right]);
         found.sheets.push_back(SameRows(*rows[Left], *rows[Right]) ? Verdict::Identical
-                                                                    : Verdict::Different);
+                                                                   : Verdict::Different);
       }
     }
     progress.step();

@@ -60,7 +60,7 @@ struct PairFindings {
 };
 
 struct RunResult {
-  bool compared = false;  // false without a template: nothing was compared
+  bool compared = false;            // false without a template: nothing was compared
   std::vector<PairFindings> pairs;  // the pairs compared, in the entries' order
 };
 

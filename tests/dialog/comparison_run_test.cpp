@@ -252,7 +252,8 @@ TEST_F(ComparisonRunTest, AFailingSampleQueryEndsTheRunWithTheErrorShownAndTheBa
 }
 
 TEST_F(ComparisonRunTest, ASheetTheTemplateLacksEndsTheRunThereWithTheGridsError) {
-  db.exec("UPDATE PeriodTable SET nSheetOrder = 9 WHERE sPeriodID = '2024N' AND sSampleCode = 'B02'");
+  db.exec("UPDATE PeriodTable SET nSheetOrder = 9 "
+          "WHERE sPeriodID = '2024N' AND sSampleCode = 'B02'");
   ui::ScopedScriptedMessages messages;
   run([&] {
     addPairOf("J1", "Y1");

@@ -92,8 +92,7 @@ TEST_F(Run, CancellingStopsBeforeTheNextSheetAndKeepsWhatWasFound) {
   Steps steps;
   steps.cancelAfterSheets = 3;
   ComparisonRun run(dm, "2024N", "T01", 1);
-  EXPECT_THROW(run.Run({{&ab, true}, {&ac, true}}, steps, GridCheck::TemplateGrids),
-               RunCancelled);
+  EXPECT_THROW(run.Run({{&ab, true}, {&ac, true}}, steps, GridCheck::TemplateGrids), RunCancelled);
   EXPECT_EQ(found(run.result()), (std::vector<std::string>{"0:甲=>乙:II", "1:甲=>丙:I"}));
 }
 

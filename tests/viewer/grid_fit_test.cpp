@@ -77,28 +77,48 @@ TEST_F(GridFitTest, FailsWhereWritingIntoTheGridsFailsWithTheSameError) {
   };
   const std::vector<std::string> two = names({"f1", "f2"});
   const std::vector<Case> cases = {
-      {"rows that fit, a row of NULL figures without a row number among them", two, two,
+      {"rows that fit, a row of NULL figures without a row number among them",
+       two,
+       two,
        {row(std::int64_t{3}, {std::int64_t{1}, std::string("文字")}),
         row(std::int64_t{0}, {null, null})},
        {row(std::int64_t{sheet::kMaxRows}, {2.5, db::Decimal{"7.50"}})},
        false},
       {"nRow 0", two, two, {row(std::int64_t{0}, {std::int64_t{1}, null})}, {}, true},
-      {"nRow beyond the last row", two, two, {},
-       {row(std::int64_t{sheet::kMaxRows + 1}, {null, std::int64_t{1}})}, true},
-      {"nRow that is no number", two, two, {row(std::string("x"), {std::int64_t{1}, null})}, {},
+      {"nRow beyond the last row",
+       two,
+       two,
+       {},
+       {row(std::int64_t{sheet::kMaxRows + 1}, {null, std::int64_t{1}})},
        true},
-      {"no nRow column", {"a", "b", "c", "d", "e", "f1"}, {"a", "b", "c", "d", "e", "f1"},
+      {"nRow that is no number",
+       two,
+       two,
+       {row(std::string("x"), {std::int64_t{1}, null})},
+       {},
+       true},
+      {"no nRow column",
+       {"a", "b", "c", "d", "e", "f1"},
+       {"a", "b", "c", "d", "e", "f1"},
        {{std::string("P"), std::string("U"), std::int64_t{1}, std::string("T"), std::int64_t{1},
          std::int64_t{1}}},
        {},
        true},
-      {"a column the right unit lacks", two, names({"f1"}),
+      {"a column the right unit lacks",
+       two,
+       names({"f1"}),
        {row(std::int64_t{1}, {std::int64_t{1}, std::int64_t{2}})},
        {row(std::int64_t{1}, {std::int64_t{1}})},
        true},
-      {"more columns than a sheet has", names(wideNames), names(wideNames),
-       {row(std::int64_t{2}, wide)}, {}, true},
-      {"text that is not UTF-8 after rows that fit", two, two,
+      {"more columns than a sheet has",
+       names(wideNames),
+       names(wideNames),
+       {row(std::int64_t{2}, wide)},
+       {},
+       true},
+      {"text that is not UTF-8 after rows that fit",
+       two,
+       two,
        {row(std::int64_t{1}, {std::int64_t{1}, null}),
         row(std::int64_t{2}, {null, std::string("ab\xff")})},
        {row(std::int64_t{1}, {std::int64_t{1}, null})},
@@ -108,8 +128,7 @@ TEST_F(GridFitTest, FailsWhereWritingIntoTheGridsFailsWithTheSameError) {
     for (bool appended : {false, true}) {
       SCOPED_TRACE(std::string(c.what) + (appended ? ", appended" : ""));
       db::RowSet fillS = rowsOf(c.namesS, c.s, appended), fillD = rowsOf(c.namesD, c.d, appended);
-      db::RowSet checkS = rowsOf(c.namesS, c.s, appended),
-                 checkD = rowsOf(c.namesD, c.d, appended);
+      db::RowSet checkS = rowsOf(c.namesS, c.s, appended), checkD = rowsOf(c.namesD, c.d, appended);
       TSampleData sample;
       const std::string filled = failureOf([&] { form_->FillBooks(fillS, fillD, sample); });
       EXPECT_EQ(failureOf([&] { GridFit::checkRows(checkS, checkD); }), filled);

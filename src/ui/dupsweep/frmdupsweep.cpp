@@ -646,7 +646,8 @@ void TfrmDupsweep::cmdCompareClick() {
         if (pair.sheets[sheet] != Verdict::Identical) continue;
         auto found = std::make_unique<DifferenceData>();
         found->sGroupName = pair.pair.name;
-        found->Sample = *run.samples()[sheet];  // the copying rule: every field but the sheet number
+        // The copying rule: every field but the sheet number.
+        found->Sample = *run.samples()[sheet];
         found->Sample.bRepeated = true;
         found->UnitS = pair.pair[Left];
         found->UnitD = pair.pair[Right];
