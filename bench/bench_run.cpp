@@ -13,7 +13,8 @@
 //
 //   B1  the dialog's run as an operator starts it (real dialog and viewer, offscreen), 100 pairs
 //       x 40 sheets x 200 rows x 20 figure columns, against the floor: the same rows read with
-//       plain prepared SQLite statements into memory
+//       plain prepared SQLite statements into memory; the first press, which also parses the
+//       template that the dialog then keeps, is shown beside it
 //   B2  the batch scanner over the same pairs, against the same floor
 //   B3  FindAllDifferences over 40 sheets x 200 rows x 25 columns with 1% of cells differing
 //   B3b the same over a template whose first sheet also holds one cell at XFD1048576, the last
@@ -317,6 +318,7 @@ void childDialogRun(const fs::path& data, int pairs, bool floor) {
   const fs::path db = scaledDb(data);
   double floorBest = std::numeric_limits<double>::infinity();
   double run = std::numeric_limits<double>::infinity();
+  double first = 0;  // the first press, which also parses the template
   onDialogShown([&](QWidget& dialog) {
     auto* precept = dialog.findChild<QComboBox*>("cmbPrecept");
     const int index = precept->findText(QString("pairs%1").arg(pairs));
@@ -332,7 +334,9 @@ void childDialogRun(const fs::path& data, int pairs, bool floor) {
       }
       const auto start = Clock::now();
       compare->click();
-      run = std::min(run, seconds(start));
+      const double took = seconds(start);
+      if (round == 0) first = took;
+      run = std::min(run, took);
     }
   });
   dupsweep::TfrmDupsweep::Parts parts;
@@ -340,6 +344,7 @@ void childDialogRun(const fs::path& data, int pairs, bool floor) {
   dupsweep::TfrmDupsweep::Execute(conn(db), "01", "", kTask, kLevel, parts);
   if (floor) report("floor", floorBest);
   report("run", run);
+  report("first", first);
 }
 
 // B2: the scanner over the same pairs, twice, each time after a read of the floor.
@@ -711,7 +716,9 @@ int driver(const std::vector<std::string>& args) {
         "", ""}},
       {"B1", {"", "strict floor: the same rows, plain prepared reads", fmt(b1["floor"], " s"), "",
               ""}},
-      {"B1", {"", "B1 / floor", fmt(r1, "", 2), "<= 1.3", verdict(r1 <= 1.3)}},
+      {"B1", {"", "B1 / floor", fmt(r1, "", 2), "<= 1.1", verdict(r1 <= 1.1)}},
+      {"B1", {"", "first press (parses the template) / floor",
+              fmt(b1["first"] / b1["floor"], "", 2), "", ""}},
       {"B2", {"B2", "dupsweep-scan, the same pairs", fmt(b2["run"], " s"), "", ""}},
       {"B2", {"", "strict floor, measured with B2", fmt(b2["floor"], " s"), "", ""}},
       {"B2", {"", "B2 / floor", fmt(r2, "", 2), "<= 1.15", verdict(r2 <= 1.15)}},

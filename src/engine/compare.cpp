@@ -1,9 +1,11 @@
 #include "engine/compare.h"
 
 #include <algorithm>
+#include <bit>
+#include <limits>
 
-#include "model/pairs.h"
 #include "platform/errors.h"
+#include "platform/text/text.h"
 
 namespace dupsweep {
 
@@ -35,27 +37,81 @@ int DifferingCells(const db::RowSet& s, const db::RowSet& d, int limit) {
   return differing;
 }
 
-void ComparisonEngine::ComparePair(SampleList& samples, const TUnitGroup& pair,
-                                   SheetObserver& observer,
-                                   const std::function<void(const TSampleData&)>& onIdentical) {
-  if (isSelfPair(pair))
-    throw Error("The pair " + pair.GroupName + " pairs the unit " + pair.UnitS->sUnitCode +
-                " with itself and is never compared");
-  for (auto& sample : samples) {
-    TSampleData& t = *sample;
-    observer.BeginSheet(t, pair);
-    const std::string table = NumTableName(t);
-    std::unique_ptr<db::RowSet> rowsD = dm_.OpenUnitData(table, pair.UnitD->sUnitCode, t.sPeriodID);
-    std::unique_ptr<db::RowSet> rowsS = dm_.OpenUnitData(table, pair.UnitS->sUnitCode, t.sPeriodID);
-    if (rowsS && rowsD) {
-      observer.FillSheet(*rowsS, *rowsD, t);
-    } else {
-      t.bRepeated = false;  // a table that is not there holds no repeated data
-      observer.TableMissing(t, table);
+int gridRowOf(const db::RowSet& rows) {
+  const std::int64_t nRow = rows.field("nRow").asInteger();
+  if (nRow < 1 || nRow > sheet::kMaxRows)
+    throw sheet::RangeError("The row number " + std::to_string(nRow) +
+                            " in nRow is not a row of the sheet");
+  return static_cast<int>(nRow);
+}
+
+namespace {
+
+// Whether a value is entered into a grid as its own bytes (every other kind becomes a text made
+// here, which is UTF-8).
+bool keepsItsBytes(db::ValueKind kind) noexcept {
+  return kind == db::ValueKind::Text || kind == db::ValueKind::Decimal ||
+         kind == db::ValueKind::DateTime;
+}
+
+// Raises what a grid raises for a cell entered with `value`'s text (after the cell's position).
+void checkEntry(int row, int col, const db::CellView& value) {
+  sheet::checkRow(row);
+  sheet::checkCol(col);
+  if (!keepsItsBytes(value.kind) || text::isValidUtf8(value.bytes)) return;
+  text::utf8ToUtf16(value.bytes);  // raises FormatError naming the offset of the bad byte
+  throw FormatError("Invalid UTF-8 text");
+}
+
+// Whether writing the rows of one unit over `columns` columns surely raises nothing: it has every
+// column, each of its rows an integer nRow within the sheet, each figure a grid column and each
+// text valid UTF-8. False says only that the walk must decide. Where the row set keeps masks of
+// its texts, only those are looked at: decimal and date values are made by the backends of ASCII
+// digits and signs.
+bool surelyFits(const db::RowSet& rows, int columns) {
+  if (rows.rowCount() == 0 || columns <= kFirstFigureColumn) return true;
+  if (rows.columnCount() < columns || columns - 1 - kGridColumnOffset > sheet::kMaxCols)
+    return false;
+  const int nRowColumn = rows.findColumn("nRow");
+  if (nRowColumn < 0) return false;
+  const bool masked = rows.hasMasks();
+  std::uint64_t figures = ~((std::uint64_t{1} << kFirstFigureColumn) - 1);
+  if (columns < 64) figures &= (std::uint64_t{1} << columns) - 1;
+  for (int r = 0; r < rows.rowCount(); ++r) {
+    const db::CellView nRow = rows.view(r, nRowColumn);
+    if (nRow.kind != db::ValueKind::Integer || nRow.integer < 1 || nRow.integer > sheet::kMaxRows)
+      return false;
+    if (masked) {
+      for (std::uint64_t texts = rows.textMask(r) & figures; texts != 0; texts &= texts - 1)
+        if (!text::isValidUtf8(rows.view(r, std::countr_zero(texts)).bytes)) return false;
+      continue;
     }
-    observer.EndSheet(t);
-    if (t.bRepeated && onIdentical) onIdentical(t);
+    for (int k = kFirstFigureColumn; k < columns; ++k) {
+      const db::CellView value = rows.view(r, k);
+      if (keepsItsBytes(value.kind) && !text::isValidUtf8(value.bytes)) return false;
+    }
   }
+  return true;
+}
+
+}  // namespace
+
+void GridFit::checkSheet(std::int32_t sheetOrder) const {
+  // The grids are asked for sheet index sheetOrder - 1, counted in 32 bits, plus one.
+  if (sheetOrder == std::numeric_limits<std::int32_t>::min())
+    throw sheet::RangeError("Sheet index " +
+                            std::to_string(std::numeric_limits<std::int32_t>::max()) +
+                            " is out of range");
+  book_.sheet(sheetOrder);  // raises RangeError for a sheet the template does not have
+}
+
+void GridFit::checkRows(db::RowSet& S, db::RowSet& D) {
+  const int columns = S.columnCount();
+  if (surelyFits(S, columns) && surelyFits(D, columns)) return;
+  S.first();
+  D.first();
+  forEachFigure(
+      S, D, [](Side, int row, int col, const db::CellView& value) { checkEntry(row, col, value); });
 }
 
 }  // namespace dupsweep

@@ -1,17 +1,19 @@
 #pragma once
-// The comparison engine: for one pair of units and a period's sample tables, it opens both units'
-// rows of every table's figures table and decides whether they are identical. It knows no
-// widgets: what a caller adds per table (writing the rows into grids, captions) comes in through
-// SheetObserver, and progress through the caller's own loop over pairs.
+// The comparison of two units' rows of one sheet, and what the viewer's grids can take of them.
+// Nothing here knows a widget: the viewer writes rows with the same walk (forEachFigure) that the
+// run checks them with, so that both fail alike.
 
-#include <functional>
+#include <array>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "data/dmdupsweep.h"
+#include "model/pair.h"
 #include "model/records.h"
 #include "platform/db/db.h"
+#include "platform/spreadsheet/workbook.h"
 
 namespace dupsweep {
 
@@ -29,39 +31,58 @@ bool SameRows(db::RowSet& s, db::RowSet& d);
 // counting as differing); counting stops once it exceeds `limit`. Requires the same row count.
 int DifferingCells(const db::RowSet& s, const db::RowSet& d, int limit);
 
-// What a caller adds to the comparison of one table of one pair.
-class SheetObserver {
- public:
-  virtual ~SheetObserver() = default;
-  // Before the rows are opened.
-  virtual void BeginSheet(const TSampleData& /*sample*/, const TUnitGroup& /*pair*/) {}
-  // With both row sets on their first row; must set `sample.bRepeated`. It may take the rows
-  // over (moving them out), since nothing reads them afterwards. The default runs SameRows.
-  virtual void FillSheet(db::RowSet& s, db::RowSet& d, TSampleData& sample) {
-    sample.bRepeated = SameRows(s, d);
+// What is subtracted from a figure column's index to give its grid column (index 5 is column 1).
+inline constexpr int kGridColumnOffset = kFirstFigureColumn - 1;
+
+// The grid row of the current row of `rows`: its nRow value, which must be a row of a sheet.
+// Raises DatabaseError without an nRow column or for an nRow that is no integer, and
+// sheet::RangeError outside the sheet.
+int gridRowOf(const db::RowSet& rows);
+
+// Walks the rows of S and D together as writing them into the left and right grid does: for every
+// non-NULL figure, write(side, gridRow, gridCol, value), row by row and, within a row, column by
+// column, S before D; as many figure columns as S has. The grid row (gridRowOf) is read once a
+// value of the row is written, so a row of NULL figures needs no row number. The longer row set
+// is walked to its end after the shorter one has ended. Requires both on their first row; leaves
+// both at their ends. A column D lacks raises DatabaseError.
+template <class Write>
+void forEachFigure(db::RowSet& S, db::RowSet& D, Write&& write) {
+  const BySide<db::RowSet*> rows{&S, &D};
+  const int columns = S.columnCount();  // both come from the same data table
+  while (!S.eof() || !D.eof()) {
+    BySide<std::optional<int>> gridRow;
+    for (int k = kFirstFigureColumn; k < columns; ++k) {
+      for (Side side : {Left, Right}) {
+        db::RowSet& unit = *rows[side];
+        if (unit.eof()) continue;
+        const db::CellView value = unit.field(k).view();
+        if (value.kind == db::ValueKind::Null) continue;
+        if (!gridRow[side]) gridRow[side] = gridRowOf(unit);
+        write(side, *gridRow[side], k - kGridColumnOffset, value);
+      }
+    }
+    for (db::RowSet* unit : rows)
+      if (!unit->eof()) unit->next();
   }
-  // When the table `table` of the sheet does not exist (or its name cannot be sent); the sheet
-  // then counts as not identical. Called before EndSheet.
-  virtual void TableMissing(const TSampleData& /*sample*/, const std::string& /*table*/) {}
-  // After the comparison, whatever its outcome, before the row sets are released.
-  virtual void EndSheet(const TSampleData& /*sample*/) {}
-};
+}
 
-class ComparisonEngine {
+// What the viewer's two grids can take over a template workbook: the sheets it has, and the rows
+// and columns of a sheet (sheet::kMaxRows, sheet::kMaxCols). A run that shows nothing checks its
+// rows here, so that it fails where writing them into the grids would have failed, with the same
+// error.
+class GridFit {
  public:
-  explicit ComparisonEngine(TdmDupsweep& dataModule) : dm_(dataModule) {}
-
-  // Compares one pair over every table of `samples`, in list order: opens the second unit's rows,
-  // then the first unit's, and lets `observer` fill and test them. A table that does not exist
-  // counts as not identical (the observer hears of it); every other failure of a read, and every
-  // error of the observer, ends the pair there. Calls `onIdentical` with each table found
-  // identical (its bRepeated set). Throws Error, comparing nothing, for a pair whose two units
-  // have the same code (isSelfPair).
-  void ComparePair(SampleList& samples, const TUnitGroup& pair, SheetObserver& observer,
-                   const std::function<void(const TSampleData&)>& onIdentical);
+  explicit GridFit(const sheet::Workbook& book) : book_(book) {}
+  // Raises what making sheet `sheetOrder` current in the grids raises (sheet::RangeError).
+  void checkSheet(std::int32_t sheetOrder) const;
+  // Raises what writing S into the left grid and D into the right one raises, at the first value
+  // that would fail (see forEachFigure): a missing nRow column or column, an nRow or a column
+  // outside the sheet, a text that is not UTF-8. Rows that fit are looked at without their
+  // cursors; only rows that may not are walked. Leaves the cursors anywhere.
+  static void checkRows(db::RowSet& S, db::RowSet& D);
 
  private:
-  TdmDupsweep& dm_;
+  const sheet::Workbook& book_;
 };
 
 }  // namespace dupsweep

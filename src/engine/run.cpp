@@ -1,45 +1,40 @@
 #include "engine/run.h"
 
+#include <filesystem>
 #include <utility>
 
+#include "model/pairs.h"
 #include "platform/files/files.h"
+#include "platform/spreadsheet/reader.h"
 
 namespace dupsweep {
-namespace {
 
-// Passes every sheet on to the caller's observer, asking the progress sink before each whether
-// to go on.
-class CancellableSheets : public SheetObserver {
- public:
-  CancellableSheets(SheetObserver& inner, ProgressSink& progress)
-      : inner_(inner), progress_(progress) {}
-  void BeginSheet(const TSampleData& sample, const TUnitGroup& pair) override {
-    if (progress_.cancelled()) throw RunCancelled();
-    inner_.BeginSheet(sample, pair);
+const sheet::Workbook& TemplateCache::read(const std::string& path) {
+  std::optional<std::string> bytes;
+  try {
+    bytes = files::readFile(path);
+  } catch (const FileError&) {
+    // Reading the workbook fails too, and says why.
   }
-  void FillSheet(db::RowSet& s, db::RowSet& d, TSampleData& sample) override {
-    inner_.FillSheet(s, d, sample);
-  }
-  void TableMissing(const TSampleData& sample, const std::string& table) override {
-    inner_.TableMissing(sample, table);
-  }
-  void EndSheet(const TSampleData& sample) override { inner_.EndSheet(sample); }
-
- private:
-  SheetObserver& inner_;
-  ProgressSink& progress_;
-};
-
-}  // namespace
+  const std::string extension = std::filesystem::path(path).extension().string();
+  if (book_ && bytes && bytes == bytes_ && extension == extension_) return *book_;
+  book_.reset();
+  book_ = sheet::readWorkbook(std::filesystem::path(path));
+  bytes_ = std::move(bytes);  // none: never matched
+  extension_ = extension;
+  return *book_;
+}
 
 ComparisonRun::ComparisonRun(TdmDupsweep& dataModule, std::string periodId, std::string taskCode,
-                             std::int32_t level)
+                             std::int32_t level, TemplateCache* templates)
     : dm_(dataModule),
       periodId_(std::move(periodId)),
       taskCode_(std::move(taskCode)),
-      level_(level) {}
+      level_(level),
+      templates_(templates ? *templates : ownTemplates_) {}
 
-bool ComparisonRun::loadTemplate(RunObserver& observer, ProgressSink* progress) {
+template <class Extracted>
+bool ComparisonRun::loadTemplate(Extracted&& extracted, const sheet::Workbook** book) {
   templateFailure_.clear();
   const std::string file = dm_.ExtractTemplate(periodId_, taskCode_, level_, &templateFailure_);
   if (file.empty()) return false;
@@ -47,50 +42,88 @@ bool ComparisonRun::loadTemplate(RunObserver& observer, ProgressSink* progress) 
     const std::string& file;
     ~Remove() { files::deleteFileQuietly(file); }
   } remove{file};
-  if (progress) progress->step();
-  observer.TemplateReady(file);
+  extracted();
+  if (book) *book = &templates_.read(file);
   return true;
 }
 
-bool ComparisonRun::Run(const std::vector<RunEntry>& entries, RunObserver& observer,
-                        ProgressSink& progress,
-                        const std::function<void(DifferenceData)>& onFound) {
-  progress.begin(static_cast<int>(entries.size()) + 4);
+BySide<std::unique_ptr<db::RowSet>> ComparisonRun::openRows(const TSampleData& sample,
+                                                            const TUnitGroup& pair) {
+  const std::string table = NumTableName(sample);
+  BySide<std::unique_ptr<db::RowSet>> rows;
+  rows[Right] = dm_.OpenUnitData(table, pair.UnitD->sUnitCode, sample.sPeriodID);
+  rows[Left] = dm_.OpenUnitData(table, pair.UnitS->sUnitCode, sample.sPeriodID);
+  return rows;
+}
+
+namespace {
+
+void refuseSelfPair(const TUnitGroup& pair) {
+  if (isSelfPair(pair))
+    throw Error("The pair " + pair.GroupName + " pairs the unit " + pair.UnitS->sUnitCode +
+                " with itself and is never compared");
+}
+
+}  // namespace
+
+const RunResult& ComparisonRun::Run(const std::vector<RunEntry>& entries, ProgressSink& progress,
+                                    GridCheck check) {
+  result_ = RunResult{};
+  progress.begin(static_cast<int>(entries.size()) + 2);
   samples_ = dm_.GetSampleList(periodId_, taskCode_, level_);
-  if (!loadTemplate(observer, &progress)) return false;
+  const bool checked = check == GridCheck::TemplateGrids;
+  const sheet::Workbook* book = nullptr;
+  if (!loadTemplate([&] { progress.step(); }, checked ? &book : nullptr)) return result_;
+  result_.compared = true;
   progress.step();
 
-  ComparisonEngine engine(dm_);
-  CancellableSheets sheets(observer, progress);
-  for (const RunEntry& entry : entries) {
+  const std::optional<GridFit> grids =
+      checked ? std::optional<GridFit>(std::in_place, *book) : std::nullopt;
+  for (std::size_t e = 0; e < entries.size(); ++e) {
+    const RunEntry& entry = entries[e];
     if (entry.pair && entry.compare) {
       const TUnitGroup& pair = *entry.pair;
-      engine.ComparePair(samples_, pair, sheets, [&](const TSampleData& t) {
-        DifferenceData found;
-        found.sGroupName = pair.GroupName;
-        found.Sample = t;  // the copying rule: every field but the sheet number
-        found.UnitS = *pair.UnitS;
-        found.UnitD = *pair.UnitD;
-        if (onFound) onFound(std::move(found));
-      });
-      observer.PairDone(pair);
+      refuseSelfPair(pair);
+      PairFindings& found = result_.pairs.emplace_back();
+      found.entry = e;
+      found.pair = UnitPair(pair);
+      found.sheets.reserve(samples_.size());
+      for (const auto& sample : samples_) {
+        if (progress.cancelled()) throw RunCancelled();
+        if (grids) grids->checkSheet(sample->nSheetOrder);
+        BySide<std::unique_ptr<db::RowSet>> rows = openRows(*sample, pair);
+        if (!rows[Left] || !rows[Right]) {
+          found.sheets.push_back(Verdict::NoTable);
+          continue;
+        }
+        if (grids) GridFit::checkRows(*rows[Left], *rows[Right]);
+        found.sheets.push_back(SameRows(*rows[Left], *rows[Right]) ? Verdict::Identical
+                                                                   : Verdict::Different);
+      }
     }
     progress.step();
   }
-  observer.PairsDone();
-  progress.step();
-  observer.Finish(entries.empty() ? nullptr : entries.back().pair);
-  progress.step();
-  return true;
+  return result_;
 }
 
-bool ComparisonRun::Show(const TUnitGroup& pair, RunObserver& observer) {
-  if (!loadTemplate(observer, nullptr)) return false;
+std::optional<PairRows> ComparisonRun::Show(const TUnitGroup& pair) {
+  const sheet::Workbook* book = nullptr;
+  if (!loadTemplate([] {}, &book)) return std::nullopt;
+  PairRows shown{book->copy(), {}};
   samples_ = dm_.GetSampleList(periodId_, taskCode_, level_);
-  ComparisonEngine(dm_).ComparePair(samples_, pair, observer, nullptr);
-  observer.PairDone(pair);
-  observer.Finish(&pair);
-  return true;
+  refuseSelfPair(pair);
+  const GridFit grids(shown.book);
+  for (const auto& sample : samples_) {
+    grids.checkSheet(sample->nSheetOrder);
+    ShownSheet& sheet = shown.sheets.emplace_back();
+    sheet.sample = sample.get();
+    sheet.rows = openRows(*sample, pair);
+    if (!sheet.rows[Left] || !sheet.rows[Right]) continue;
+    GridFit::checkRows(*sheet.rows[Left], *sheet.rows[Right]);
+    sheet.rows[Left]->first();
+    sheet.rows[Right]->first();
+  }
+  return shown;
 }
 
 }  // namespace dupsweep

@@ -115,8 +115,8 @@ TEST_F(BadInput, SchemeUnitsAreNamedAsTheDatabaseKnowsTheirCodesAndUnknownCodesA
 
     press("cmdCompare");
     EXPECT_EQ(found(), (Texts{"甲=>乙|J1|Y1|B01", "甲=>乙|J1|Y1|B03"}));
-    EXPECT_EQ(viewer().GroupBox1()->title().toStdString(), "甲[J1]");
-    EXPECT_EQ(viewer().GroupBox2()->title().toStdString(), "乙[Y1]");
+    EXPECT_EQ(dialog->differenceList()->front()->UnitS.sUnitName, "甲");
+    EXPECT_EQ(dialog->differenceList()->front()->UnitD.sUnitName, "乙");
 
     list("lsbDifference")->setCurrentRow(0);
     press("cmdDelRepetition");

@@ -146,10 +146,13 @@ TEST_F(Discovery, FindsWhatTheComparisonRunFindsOverEveryPair) {
   std::vector<RunEntry> entries;
   for (const TUnitGroup& g : groups) entries.push_back({&g, true});
   std::set<Hit> identical;
-  RunObserver nothing;
-  ASSERT_TRUE(ComparisonRun(dm, "P1", "T01", 1).Run(entries, nothing, quiet, [&](DifferenceData d) {
-    identical.insert({d.UnitS.sUnitCode, d.UnitD.sUnitCode, d.Sample.sSampleCode});
-  }));
+  ComparisonRun run(dm, "P1", "T01", 1);
+  ASSERT_TRUE(run.Run(entries, quiet, GridCheck::None).compared);
+  for (const PairFindings& p : run.result().pairs)
+    for (std::size_t i = 0; i < p.sheets.size(); ++i)
+      if (p.sheets[i] == Verdict::Identical)
+        identical.insert({p.pair[Left].sUnitCode, p.pair[Right].sUnitCode,
+                          run.samples()[i]->sSampleCode});
   EXPECT_EQ(identicalOf(found), identical);
 
   std::set<std::pair<std::string, std::string>> common;  // (sheet, unit) of common content

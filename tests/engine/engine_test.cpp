@@ -1,7 +1,8 @@
-// The equality test of two units' rows and the per-pair loop, on real SQLite row sets.
+// The equality test of two units' rows and the verdicts of a run, on real SQLite row sets.
 #include <gtest/gtest.h>
 
 #include "engine/compare.h"
+#include "engine/run.h"
 #include "support/sqlite_file.h"
 
 namespace dupsweep {
@@ -55,37 +56,21 @@ TEST_F(Engine, ValueRuleOfTheEqualityTest) {
   EXPECT_FALSE(same("(4,1,'a',1),(5,1,'a',1)", "(4,2,'a',1),(5,1,'a',1)"));
 }
 
-class Recorder : public SheetObserver {
- public:
-  void BeginSheet(const TSampleData& t, const TUnitGroup&) override { log += "begin " + t.sSampleCode + ";"; }
-  void EndSheet(const TSampleData& t) override { log += "end " + t.sSampleCode + ";"; }
-  std::string log;
-};
-
-TEST_F(Engine, PairLoopCountsUnreadableTablesAsNotIdentical) {
-  db.exec(R"(INSERT INTO DataNumT01_B02_1 VALUES ('2024N','A',1,'T01',1),('2024N','B',1,'T01',1);)");
-  SampleList samples;
-  for (const char* code : {"B01", "B02", "B03"}) {
-    auto t = std::make_unique<TSampleData>();
-    t->sSampleCode = code;
-    t->sTaskCode = "T01";
-    t->nSampleLevel = 1;
-    t->sPeriodID = "2024N";
-    t->bRepeated = true;  // stale outcome of an earlier pair: every table is tested anew
-    samples.push_back(std::move(t));
-  }
+TEST_F(Engine, RunCountsSheetsWithoutRowsOrWithoutATableAsNotIdentical) {
+  db.exec(R"(
+    INSERT INTO DataNumT01_B02_1 VALUES ('2024N','A',1,'T01',1),('2024N','B',1,'T01',1);
+    INSERT INTO PeriodTable VALUES ('2024N','T01',1,'B01','一',1,1),('2024N','T01',1,'B02','二',2,0),
+                                   ('2024N','T01',1,'B03','三',3,0);
+    INSERT INTO SampleTableVts VALUES ('2024N','T01',1,1,NULL,X'00');)");
   TUnitData a{1, "A", 0, "甲"}, b{2, "B", 0, "乙"};
   TUnitGroup pair(a, b);
-  Recorder recorder;
-  std::vector<std::string> identical;
-  ComparisonEngine(dm).ComparePair(samples, pair, recorder, [&](const TSampleData& t) {
-    identical.push_back(t.sSampleCode);
-  });
+  ProgressSink quiet;
+  ComparisonRun run(dm, "2024N", "T01", 1);
+  const RunResult& result = run.Run({{&pair, true}}, quiet, GridCheck::None);
   // B01 has no rows for either unit, B02 has only key columns (identical), B03 has no table.
-  EXPECT_EQ(identical, std::vector<std::string>{"B02"});
-  EXPECT_FALSE(samples[0]->bRepeated);
-  EXPECT_FALSE(samples[2]->bRepeated);
-  EXPECT_EQ(recorder.log, "begin B01;end B01;begin B02;end B02;begin B03;end B03;");
+  ASSERT_EQ(result.pairs.size(), 1u);
+  EXPECT_EQ(result.pairs[0].sheets,
+            (std::vector<Verdict>{Verdict::Different, Verdict::Identical, Verdict::NoTable}));
 }
 
 }  // namespace

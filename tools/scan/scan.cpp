@@ -8,7 +8,6 @@
 #include <charconv>
 #include <deque>
 #include <filesystem>
-#include <map>
 #include <ostream>
 
 #include "data/dmdupsweep.h"
@@ -30,32 +29,24 @@ struct PairResult {
   std::string skipped;  // why the pair was not compared; empty when it was
 };
 
-// Collects the sheets whose figures table does not exist, once per table: the run counts them as
-// not identical, and the report says so instead of passing over them in silence. Also knows the
-// place (in the scanner's list) of the pair being compared.
-class MissingTables : public RunObserver {
- public:
-  explicit MissingTables(const std::deque<TUnitGroup>& pairs) {
-    for (std::size_t i = 0; i < pairs.size(); ++i) places_[&pairs[i]] = i;
-  }
-  void BeginSheet(const TSampleData&, const TUnitGroup& pair) override {
-    current_ = places_.at(&pair);
-  }
-  std::size_t currentPair() const noexcept { return current_; }
-  void TableMissing(const TSampleData& sample, const std::string& table) override {
-    if (std::find(tables_.begin(), tables_.end(), table) != tables_.end()) return;
-    tables_.push_back(table);
-    warnings_.push_back("sheet " + sample.sSampleCode + " " + sample.sSampleName + ": table " +
-                        table + " does not exist or cannot be named; no pair is identical on it");
-  }
-  const std::vector<std::string>& warnings() const noexcept { return warnings_; }
-
- private:
-  std::vector<std::string> tables_;
-  std::vector<std::string> warnings_;
-  std::map<const TUnitGroup*, std::size_t> places_;
-  std::size_t current_ = 0;
-};
+// One line per sheet whose figures table does not exist, once per table, in the order the run met
+// them: the run counts such a sheet as not identical, and the report says so instead of passing
+// over it in silence.
+std::vector<std::string> missingTables(const RunResult& result, const SampleList& samples) {
+  std::vector<std::string> tables;
+  std::vector<std::string> warnings;
+  for (const PairFindings& pair : result.pairs)
+    for (std::size_t i = 0; i < pair.sheets.size(); ++i) {
+      if (pair.sheets[i] != Verdict::NoTable) continue;
+      const TSampleData& sample = *samples[i];
+      const std::string table = NumTableName(sample);
+      if (std::find(tables.begin(), tables.end(), table) != tables.end()) continue;
+      tables.push_back(table);
+      warnings.push_back("sheet " + sample.sSampleCode + " " + sample.sSampleName + ": table " +
+                         table + " does not exist or cannot be named; no pair is identical on it");
+    }
+  return warnings;
+}
 
 // The progress line on a terminal: the pair being compared, counted from the run's steps (two
 // for the template, then one per pair).
@@ -427,12 +418,10 @@ void run(const Options& o, std::ostream& out, std::ostream& progress) {
     entries.push_back({&pairs[i], unknown[i].empty()});
     results.push_back(PairResult{UnitPair(pairs[i]), {}, unknown[i]});
   }
-  MissingTables observer(pairs);
   PairProgress bar(o.progress ? &progress : nullptr, pairs.size());
   ComparisonRun run(dm, period, o.task, o.level);
-  const bool compared = run.Run(entries, observer, bar, [&](DifferenceData found) {
-    results[observer.currentPair()].identical.push_back(std::move(found.Sample));
-  });
+  const RunResult& result = run.Run(entries, bar, GridCheck::None);
+  const bool compared = result.compared;
   // The dialog compares nothing without a template workbook; say so instead of reporting that
   // no pair has identical sheets.
   if (!compared && !run.templateFailure().empty())
@@ -442,8 +431,16 @@ void run(const Options& o, std::ostream& out, std::ostream& progress) {
     throw Error("period " + period + " has no template workbook for task " + o.task +
                 " and level " + std::to_string(o.level));
   const SampleList& samples = run.samples();
+  for (const PairFindings& pair : result.pairs)
+    for (std::size_t i = 0; i < pair.sheets.size(); ++i)
+      if (pair.sheets[i] == Verdict::Identical) {
+        TSampleData identical = *samples[i];
+        identical.bRepeated = true;
+        results[pair.entry].identical.push_back(std::move(identical));
+      }
   if (o.progress) progress << "\r\033[K" << std::flush;
-  warnings.insert(warnings.end(), observer.warnings().begin(), observer.warnings().end());
+  const std::vector<std::string> missing = missingTables(result, samples);
+  warnings.insert(warnings.end(), missing.begin(), missing.end());
 
   if (o.json)
     writeJson(out, o, period, samples, results, warnings);

@@ -89,54 +89,14 @@ const char* const kExportDiscovery = "导出查找结果…";
 constexpr int kInformation = ui::MB_OK | ui::MB_ICONINFORMATION;
 constexpr int kYesNoCancel = ui::MB_YESNOCANCEL | ui::MB_ICONINFORMATION | ui::MB_DEFBUTTON3;
 
-// What the dialog adds to the comparison engine's work on one table of one pair: the viewer
-// shows the table's sheet with the pair's units in its captions, receives both units' rows
-// (FillBooks, whose equality test decides the table), and its difference list is emptied
-// afterwards.
-class ViewerRun : public RunObserver {
- public:
-  ViewerRun(TfrmShowDifference& viewer, std::function<void()> afterSheet,
-            std::function<void()> pairsDone, std::function<void(const TUnitGroup*)> finish)
-      : viewer_(viewer),
-        afterSheet_(std::move(afterSheet)),
-        pairsDone_(std::move(pairsDone)),
-        finish_(std::move(finish)) {}
-
-  void TemplateReady(const std::string& file) override {
-    // The list of the viewer belongs to the template just loaded: lines of an earlier scan name
-    // cells of another workbook.
-    viewer_.LoadTemplateAfresh(file);
-  }
-  void BeginSheet(const TSampleData& sample, const TUnitGroup& pair) override {
-    viewer_.SetSheet(sample.nSheetOrder - 1);
-    viewer_.SetUnitCaptions(*pair.UnitS, *pair.UnitD);
-  }
-  void FillSheet(db::RowSet& s, db::RowSet& d, TSampleData& sample) override {
-    viewer_.FillBooks(s, d, sample);
-  }
-  void EndSheet(const TSampleData&) override {
-    viewer_.ClearDifferences();
-    afterSheet_();
-  }
-  void PairDone(const TUnitGroup&) override { viewer_.SetSheet(0); }
-  void PairsDone() override {
-    if (pairsDone_) pairsDone_();
-  }
-  void Finish(const TUnitGroup* lastPair) override { finish_(lastPair); }
-
- private:
-  TfrmShowDifference& viewer_;
-  std::function<void()> afterSheet_;
-  std::function<void()> pairsDone_;
-  std::function<void(const TUnitGroup*)> finish_;
-};
-
-// The run's steps on the dialog's progress bar.
+// The run's steps on the dialog's progress bar, and two of the dialog's own after them: the lists
+// filled, and the end.
+constexpr int kStepsAfterRun = 2;
 class BarProgress : public ProgressSink {
  public:
   BarProgress(QProgressBar& bar, std::function<void()> step) : bar_(bar), step_(std::move(step)) {}
   void begin(int steps) override {
-    bar_.setRange(0, steps);
+    bar_.setRange(0, steps + kStepsAfterRun);
     bar_.setValue(0);
   }
   void step() override { step_(); }
@@ -331,9 +291,6 @@ void TfrmDupsweep::closeEvent(QCloseEvent* event) {
 void TfrmDupsweep::FormCreate() {
   FDataModule = parts_.dataModule ? parts_.dataModule() : std::make_unique<TdmDupsweep>();
   FShowForm = parts_.viewer ? parts_.viewer() : std::make_unique<TfrmShowDifference>();
-  // The hidden grids receive the rows' text only when something looks at them: a run writes
-  // every value of every pair, and only the last value of each cell is ever seen.
-  FShowForm->DeferFills(true);
   FDifferenceList = std::make_unique<std::vector<std::unique_ptr<DifferenceData>>>();
   LoadSchemeList();
 }
@@ -668,22 +625,37 @@ void TfrmDupsweep::cmdCompareClick() {
       record.pairs.push_back({group.GroupName, *group.UnitS, *group.UnitD});
     }
   }
-  ViewerRun viewer(
-      *FShowForm, [this] { keepPainted(); },
-      [this, &record] {
-        lastRun_ = std::move(record);
-        FillDuplicateUnits();
-      },
-      [this](const TUnitGroup* last) {
-        FShowForm->SetPeriodCaption(ui_->cmbPeriod->currentText().toStdString());
-        if (last) FShowForm->SetPairCaption(last->GroupName);
-        FShowForm->FindAllDifferences();
-      });
+  // The identical sheets, pair by pair in the run's order; after a failure, those found before it.
+  ComparisonRun run(*FDataModule, FPeriodID, FTaskCode, FLevel, &templates_);
+  const auto keepFound = [this, &run] {
+    for (const PairFindings& pair : run.result().pairs)
+      for (std::size_t sheet = 0; sheet < pair.sheets.size(); ++sheet) {
+        if (pair.sheets[sheet] != Verdict::Identical) continue;
+        auto found = std::make_unique<DifferenceData>();
+        found->sGroupName = pair.pair.name;
+        // The copying rule: every field but the sheet number.
+        found->Sample = *run.samples()[sheet];
+        found->Sample.bRepeated = true;
+        found->UnitS = pair.pair[Left];
+        found->UnitD = pair.pair[Right];
+        FDifferenceList->push_back(std::move(found));
+      }
+  };
+  // Nothing is shown while the run goes: it checks the rows against what the viewer's grids can
+  // take, so that it fails where showing them would.
   BarProgress bar(*progress, [this] { stepProgress(); });
-  ComparisonRun(*FDataModule, FPeriodID, FTaskCode, FLevel)
-      .Run(entries, viewer, bar, [this](DifferenceData found) {
-        FDifferenceList->push_back(std::make_unique<DifferenceData>(std::move(found)));
-      });
+  try {
+    run.Run(entries, bar, GridCheck::TemplateGrids);
+  } catch (...) {
+    keepFound();
+    throw;
+  }
+  keepFound();
+  if (run.result().compared) {
+    lastRun_ = std::move(record);
+    FillDuplicateUnits();
+    for (int step = 0; step < kStepsAfterRun; ++step) stepProgress();
+  }
   progress->setValue(0);
   if (!FDifferenceList->empty()) ui_->cmdDelRepetition->setEnabled(true);
 }
@@ -904,19 +876,19 @@ void TfrmDupsweep::btnShowDifferenceClick() {
   // Without a template (no period chosen gives none either) there is nothing to show the
   // pair's sheets over; one that could not be read is not the same as none: the operator hears
   // why.
+  // Nothing is recorded: the run's results stay as they are.
   bool shown = false;
-  ComparisonRun run(*FDataModule, FPeriodID, FTaskCode, FLevel);
+  ComparisonRun run(*FDataModule, FPeriodID, FTaskCode, FLevel, &templates_);
   if (!FPeriodID.empty()) {
     busy_ = true;
     const auto done = qScopeGuard([this] { busy_ = false; });
-    // Nothing is recorded: the run's results stay as they are.
-    ViewerRun viewer(*FShowForm, [this] { keepPainted(); }, nullptr,
-                     [this, entry](const TUnitGroup*) {
-                       FShowForm->FindAllDifferences();
-                       FShowForm->SetPairCaption(entry->group().GroupName);
-                       FShowForm->SetPeriodCaption(ui_->cmbPeriod->currentText().toStdString());
-                     });
-    shown = run.Show(entry->group(), viewer);
+    const TUnitGroup& group = entry->group();
+    if (std::optional<PairRows> rows = run.Show(group)) {
+      FShowForm->FillPair(std::move(*rows), *group.UnitS, *group.UnitD);
+      FShowForm->SetPairCaption(group.GroupName);
+      FShowForm->SetPeriodCaption(ui_->cmbPeriod->currentText().toStdString());
+      shown = true;
+    }
   }
   if (!shown) {
     const std::string& whyNot = run.templateFailure();

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/run.h"
 #include "engine/runreport.h"
 #include "model/records.h"
 
@@ -186,8 +187,8 @@ class TfrmDupsweep : public QDialog {
   // Empties lsbDifference, releasing the sample copies its entries carry.
   void emptyDifferenceBox();
 
-  // The comparison run (ComparisonRun, with the viewer receiving the rows and the progress bar
-  // its steps) and its lists.
+  // The comparison run (ComparisonRun, with the progress bar its steps) and its lists, made of the
+  // run's findings.
   void cmdCompareClick();
   void FillDuplicateUnits();
   void cmbUnitsChange();
@@ -235,6 +236,8 @@ class TfrmDupsweep : public QDialog {
   bool busy_ = false;
   // What the last complete comparison run compared, for the export of its result.
   std::optional<ComparisonRunRecord> lastRun_;
+  // The template the last run or showing read, so that the next one reads the same bytes once.
+  TemplateCache templates_;
 
   std::unique_ptr<TdmDupsweep> FDataModule;
   std::unique_ptr<TfrmShowDifference> FShowForm;

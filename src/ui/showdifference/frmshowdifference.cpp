@@ -241,69 +241,41 @@ TfrmShowDifference::TfrmShowDifference(QWidget* parent)
 
 TfrmShowDifference::~TfrmShowDifference() = default;
 
-void TfrmShowDifference::DeferFills(bool on) {
-  deferFills_ = on;
-  if (!on) settle();
-}
-
-void TfrmShowDifference::enterPendingFills() {
-  if (!pending_.empty()) pending_.enterInto(left(), right());
-}
-
-void TfrmShowDifference::runPendingScan() {
-  if (!scanPending_) return;
-  scanPending_ = false;
-  enterPendingFills();
-  const auto changed = qScopeGuard([this] { listChanged(); });
-  viewer::findAllDifferences(left(), right(), *this);
-}
-
 void TfrmShowDifference::LoadTemplate(const std::string& path) {
-  // A deferred scan lists lines of the workbooks being replaced, which the list keeps.
-  runPendingScan();
-  replaceWorkbooks(path);
+  replaceWorkbooks(sheet::readWorkbook(std::filesystem::path(path)));
 }
 
-void TfrmShowDifference::LoadTemplateAfresh(const std::string& path) {
-  replaceWorkbooks(path);
-  scanPending_ = false;  // its lines would go with the list
-  ClearDifferences();
-}
-
-void TfrmShowDifference::replaceWorkbooks(const std::string& path) {
-  sheet::Workbook book = sheet::readWorkbook(std::filesystem::path(path));
-  // Values kept for the old workbooks would have been overwritten with them.
-  pending_.clear();
+void TfrmShowDifference::replaceWorkbooks(sheet::Workbook book) {
   books_[viewer::kLeft].setWorkbook(book.copy());
   books_[viewer::kRight].setWorkbook(std::move(book));
+}
+
+void TfrmShowDifference::FillPair(PairRows pair, const TUnitData& unitS, const TUnitData& unitD) {
+  // The list belongs to the template being replaced: its lines name cells of another workbook.
+  replaceWorkbooks(std::move(pair.book));
+  ClearDifferences();
+  for (ShownSheet& one : pair.sheets) {
+    SetSheet(one.sample->nSheetOrder - 1);
+    SetUnitCaptions(unitS, unitD);
+    if (one.rows[Left] && one.rows[Right])
+      viewer::fillBooks(*one.rows[Left], *one.rows[Right], left(), right());
+  }
+  SetSheet(0);
+  FindAllDifferences();
 }
 
 void TfrmShowDifference::SetSheet(std::int32_t index) {
   if (index == std::numeric_limits<std::int32_t>::max())
     throw sheet::RangeError("Sheet index " + std::to_string(index) + " is out of range");
-  runPendingScan();  // the scan ends on sheet 1
   left().setSheet(index + 1);
   right().setSheet(index + 1);
 }
 
 void TfrmShowDifference::FillBooks(db::RowSet& S, db::RowSet& D, TSampleData& sample) {
-  runPendingScan();  // the scan compares the grids as they were before these rows
   // Not repeated until the equality test has run to its end.
   sample.bRepeated = false;
-  if (!deferFills_) {
-    viewer::fillBooks(S, D, left(), right());
-    CheckSame(S, D, sample);
-    return;
-  }
-  // The kept fill may take the rows over, so the test comes first; its outcome counts only once
-  // the rows are kept.
+  viewer::fillBooks(S, D, left(), right());
   CheckSame(S, D, sample);
-  const bool repeated = sample.bRepeated;
-  sample.bRepeated = false;
-  S.first();
-  D.first();
-  pending_.fill(S, D, left(), right());
-  sample.bRepeated = repeated;
 }
 
 void TfrmShowDifference::CheckSame(db::RowSet& S, db::RowSet& D, TSampleData& sample) {
@@ -313,19 +285,16 @@ void TfrmShowDifference::CheckSame(db::RowSet& S, db::RowSet& D, TSampleData& sa
 }
 
 void TfrmShowDifference::FindAllDifferences() {
-  runPendingScan();  // one asked for before comes first
-  scanPending_ = true;
-  if (!deferFills_) runPendingScan();
+  const auto changed = qScopeGuard([this] { listChanged(); });
+  viewer::findAllDifferences(left(), right(), *this);
 }
 
 void TfrmShowDifference::FindSheetDifferences() {
-  settle();
   const auto changed = qScopeGuard([this] { listChanged(); });
   viewer::findSheetDifferences(left(), right(), *this);
 }
 
 void TfrmShowDifference::MarkCell(std::int32_t row, std::int32_t col) {
-  settle();
   viewer::markCell(left(), right(), row, col);
 }
 
@@ -364,8 +333,7 @@ void TfrmShowDifference::SetPeriodCaption(const std::string& period) {
 }
 
 void TfrmShowDifference::ClearDifferences() {
-  runPendingScan();  // its marks stay
-  // A run empties the list after every sheet of every pair; an empty list has nothing to redraw.
+  // An empty list has nothing to redraw.
   const bool wasEmpty = ui_->lsvDifferenace->topLevelItemCount() == 0 && navigator_.lines().empty();
   ui_->lsvDifferenace->clear();
   navigator_.clear();
@@ -373,7 +341,6 @@ void TfrmShowDifference::ClearDifferences() {
 }
 
 void TfrmShowDifference::listChanged() {
-  // The number of sheets is the template's; deferred fills need not be entered for it.
   const std::vector<int> counts = navigator_.countsBySheet(books_[viewer::kLeft].NumSheets());
   for (sheet::BookWidget* grid : grids_) grid->setSheetCounts(counts);
   showPosition();
@@ -405,12 +372,10 @@ void TfrmShowDifference::takeStep(const viewer::Step& step) {
 }
 
 void TfrmShowDifference::btnNextDifferenceClick() {
-  settle();
   takeStep(navigator_.next(selectedLine()));
 }
 
 void TfrmShowDifference::btnPrevDifferenceClick() {
-  settle();
   takeStep(navigator_.previous(selectedLine()));
 }
 
@@ -426,7 +391,6 @@ void TfrmShowDifference::btnExportDifferencesClick() {
 }
 
 void TfrmShowDifference::ExportDifferences(const std::string& path) {
-  settle();
   viewer::ExportCaptions captions;
   captions.pair = pairCaption_;
   captions.period = periodCaption_;
@@ -445,7 +409,6 @@ int TfrmShowDifference::ShowModal() {
 }
 
 void TfrmShowDifference::setVisible(bool visible) {
-  if (visible) settle();
   if (visible && !isVisible())
     setWindowState((windowState() & ~(Qt::WindowMinimized | Qt::WindowFullScreen)) |
                    Qt::WindowMaximized);
@@ -481,7 +444,6 @@ void TfrmShowDifference::lsvDifferenaceDblClick() {
   const int row = item->text(2).toInt(&rowOk);
   const int col = item->text(3).toInt(&colOk);
   if (!rowOk || !colOk) throw Error("The difference line names no cell");
-  settle();
   viewer::showDifference(left(), right(), sheet, row, col);
 }
 
@@ -490,7 +452,6 @@ void TfrmShowDifference::F1Book1StartEdit(SheetControl&, const std::string&, std
 }
 
 QTreeWidget* TfrmShowDifference::lsvDifferenace() {
-  settle();
   return ui_->lsvDifferenace;
 }
 

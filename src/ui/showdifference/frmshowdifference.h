@@ -2,10 +2,9 @@
 // TfrmShowDifference: the difference viewer. Two grids side by side, F1Book1 for the first unit
 // of a pair (left) and F1Book2 for the second (right), over the period's template workbook; a
 // tool bar; and below them the list of differing cells, lsvDifferenace. The duplicate-cleanup
-// dialog creates it once, hidden, fills it through LoadTemplate, SetSheet and FillBooks (which
-// also decides whether a sheet is repeated data), lists and marks the differences with
-// FindAllDifferences, and shows it modally for one pair. The grids keep their contents between
-// calls until LoadTemplate replaces them.
+// dialog creates it once, hidden, and fills it only to show one pair (FillPair, with the rows the
+// comparison run hands over), listing and marking the differences, and shows it modally. The
+// grids keep their contents between calls until a template replaces them.
 //
 // The window speaks to its grids only through the spreadsheet control operations (SheetControl);
 // the work over rows and grids lives in comparison.h. Every event handler of the window runs
@@ -27,6 +26,7 @@
 #include <optional>
 #include <string>
 
+#include "engine/run.h"
 #include "model/records.h"
 #include "platform/spreadsheet/f1book.h"
 #include "ui/showdifference/comparison.h"
@@ -66,16 +66,12 @@ class TfrmShowDifference : public QDialog, private viewer::DifferenceSink {
   // workbook, with everything written into it, is replaced by it. Raises the reader's failure
   // (FileError, FormatError) for a file that cannot be read, with nothing replaced.
   void LoadTemplate(const std::string& path);
-  // LoadTemplate followed by ClearDifferences. What was deferred for the workbooks it replaces
-  // (fills, a scan) is dropped rather than done: nothing of it could be seen afterwards.
-  void LoadTemplateAfresh(const std::string& path);
   // Makes sheet index + 1 current in both grids, the left one first. Raises sheet::RangeError
   // for a sheet the workbook does not have.
   void SetSheet(std::int32_t index);
   // Writes S's rows into F1Book1 and D's into F1Book2 (viewer::fillBooks), then runs CheckSame.
-  // Requires both row sets on their first row; leaves both at their ends (while fills are
-  // deferred, the rows may be taken over, leaving both empty). Failures of the grids and row
-  // sets reach the caller, with sample.bRepeated false.
+  // Requires both row sets on their first row; leaves both at their ends. Failures of the grids
+  // and row sets reach the caller, with sample.bRepeated false.
   void FillBooks(db::RowSet& S, db::RowSet& D, TSampleData& sample);
   // Sets sample.bRepeated to whether S and D hold identical figures (SameRows of the comparison
   // engine). A failure leaves bRepeated false and reaches the caller.
@@ -83,9 +79,7 @@ class TfrmShowDifference : public QDialog, private viewer::DifferenceSink {
 
   // ---- differences ----
 
-  // Lists and marks the differing cells of every sheet, then shows sheet 1 in both grids. While
-  // fills are deferred the scan waits as they do, until anything reads, changes or shows the
-  // grids or the list; it then runs on the grids as they stood when it was asked for.
+  // Lists and marks the differing cells of every sheet, then shows sheet 1 in both grids.
   void FindAllDifferences();
   // Appends one line per differing cell of the sheet each grid currently shows, numbered from 1,
   // and marks each such cell.
@@ -94,7 +88,17 @@ class TfrmShowDifference : public QDialog, private viewer::DifferenceSink {
   // left cell's format.
   void MarkCell(std::int32_t row, std::int32_t col);
 
-  // ---- captions and the list, for the dialog's comparison run and pair display ----
+  // ---- showing one pair ----
+
+  // Both grids take the template of `pair` and the list is emptied; then for every sheet, in
+  // order, both grids show its sheet, the group boxes the units' captions, and the sheet's rows
+  // are written (FillBooks without the test; a sheet without a figures table keeps the
+  // template's cells); then every difference is listed and marked, and both grids show sheet 1.
+  // The rows are those the comparison run checked against the grids; a failure still reaches the
+  // caller.
+  void FillPair(PairRows pair, const TUnitData& unitS, const TUnitData& unitD);
+
+  // ---- captions and the list ----
 
   // Captions of GroupBox1 and GroupBox2 as given.
   void SetUnitCaptions(const std::string& captionS, const std::string& captionD);
@@ -145,36 +149,13 @@ class TfrmShowDifference : public QDialog, private viewer::DifferenceSink {
   void setExportFileChooser(ExportFileChooser chooser) { exportFileChooser_ = std::move(chooser); }
 
   // ---- for the dialog and tests ----
-  // The grids, with every deferred fill and scan done first (see DeferFills).
-  sheet::F1Book& F1Book1() {
-    settle();
-    return books_[viewer::kLeft];
-  }
-  sheet::F1Book& F1Book2() {
-    settle();
-    return books_[viewer::kRight];
-  }
-  sheet::BookWidget* grid(viewer::Side side) {
-    settle();
-    return grids_[side];
-  }
-
-  // While on, FillBooks keeps the rows' values typed (viewer::PendingFills) instead of writing
-  // them as text into the hidden grids, and enters them, last value per cell, as soon as
-  // anything reads, scans, marks, exports or shows the grids (or loads a template over them), so
-  // that everything observable is as if every value had been written. The closing scan of a
-  // run (FindAllDifferences) waits in the same way. Turning it off does what is kept.
-  void DeferFills(bool on);
-  // The list, the status bar's panel and what the list holds, with a deferred scan done first.
+  sheet::F1Book& F1Book1() noexcept { return books_[viewer::kLeft]; }
+  sheet::F1Book& F1Book2() noexcept { return books_[viewer::kRight]; }
+  sheet::BookWidget* grid(viewer::Side side) noexcept { return grids_[side]; }
+  // The list, the status bar's panel and what the list holds.
   QTreeWidget* lsvDifferenace();
-  QLabel* statusPanel() {
-    settle();
-    return statusPanel_;
-  }
-  const viewer::DifferenceNavigator& navigator() {
-    settle();
-    return navigator_;
-  }
+  QLabel* statusPanel() noexcept { return statusPanel_; }
+  const viewer::DifferenceNavigator& navigator() const noexcept { return navigator_; }
   QGroupBox* GroupBox1() const noexcept;
   QGroupBox* GroupBox2() const noexcept;
   QToolButton* syncScrollButton() const noexcept;
@@ -189,18 +170,8 @@ class TfrmShowDifference : public QDialog, private viewer::DifferenceSink {
   // DifferenceSink: appends a line to lsvDifferenace.
   void addDifference(const viewer::DifferenceLine& line) override;
 
-  // Enters the values FillBooks kept while fills were deferred.
-  void enterPendingFills();
-  // Runs a deferred FindAllDifferences (entering the kept values first).
-  void runPendingScan();
-  // Reads the workbook at `path` once and gives each grid its own copy, dropping the values kept
-  // for the old ones; a failure to read replaces nothing.
-  void replaceWorkbooks(const std::string& path);
-  // Both: the grids and the list become what doing every call at once would have made them.
-  void settle() {
-    runPendingScan();
-    enterPendingFills();
-  }
+  // Gives each grid its own copy of `book`.
+  void replaceWorkbooks(sheet::Workbook book);
 
   SheetControl& left() noexcept { return controls_[viewer::kLeft]; }
   SheetControl& right() noexcept { return controls_[viewer::kRight]; }
@@ -216,9 +187,6 @@ class TfrmShowDifference : public QDialog, private viewer::DifferenceSink {
 
   std::unique_ptr<Ui::TfrmShowDifference> ui_;
   std::array<sheet::F1Book, 2> books_;
-  viewer::PendingFills pending_;
-  bool deferFills_ = false;
-  bool scanPending_ = false;
   std::array<F1BookControl, 2> controls_;
   std::array<sheet::BookWidget*, 2> grids_{};
   sheet::BookScrollLink* scrollLink_ = nullptr;
