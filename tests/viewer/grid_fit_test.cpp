@@ -129,8 +129,7 @@ TEST_F(GridFitTest, FailsWhereWritingIntoTheGridsFailsWithTheSameError) {
       SCOPED_TRACE(std::string(c.what) + (appended ? ", appended" : ""));
       db::RowSet fillS = rowsOf(c.namesS, c.s, appended), fillD = rowsOf(c.namesD, c.d, appended);
       db::RowSet checkS = rowsOf(c.namesS, c.s, appended), checkD = rowsOf(c.namesD, c.d, appended);
-      TSampleData sample;
-      const std::string filled = failureOf([&] { form_->FillBooks(fillS, fillD, sample); });
+      const std::string filled = failureOf([&] { form_->FillBooks(fillS, fillD); });
       EXPECT_EQ(failureOf([&] { GridFit::checkRows(checkS, checkD); }), filled);
       EXPECT_EQ(filled != "none", c.fails) << filled;
     }

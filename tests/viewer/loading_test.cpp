@@ -8,6 +8,7 @@
 #include <fstream>
 #include <limits>
 
+#include "engine/compare.h"
 #include "platform/errors.h"
 #include "platform/spreadsheet/bookwidget.h"
 #include "platform/spreadsheet/workbook.h"
@@ -22,16 +23,14 @@ class Loading : public ViewerTest {
  protected:
   void SetUp() override { loadTemplate(reportTemplate()); }
 
-  // Writes units A and B of kTable into the grids; returns bRepeated, starting from `before`.
-  bool fill(bool before = true) {
+  // Writes units A and B of kTable into the grids; returns the equality test's verdict on them.
+  bool fill() {
     auto s = rows_.open(kTable, "A");
     auto d = rows_.open(kTable, "B");
-    TSampleData sample;
-    sample.bRepeated = before;
-    form_->FillBooks(*s, *d, sample);
+    form_->FillBooks(*s, *d);
     EXPECT_TRUE(s->eof());
     EXPECT_TRUE(d->eof());
-    return sample.bRepeated;
+    return SameRows(*s, *d);
   }
 };
 
@@ -48,7 +47,7 @@ TEST_F(Loading, TemplateIsReadIntoBothGridsOnSheetOne) {
 TEST_F(Loading, BothUnitsWithoutRowsWriteNothingAndAreNotRepeated) {
   rows_.createTable(kTable, "sF1 TEXT, nF2 INTEGER, nF3 REAL");
   const auto before = contents(left());
-  EXPECT_FALSE(fill(true));
+  EXPECT_FALSE(fill());
   EXPECT_EQ(contents(left()), before);
   EXPECT_EQ(contents(right()), before);
 }
@@ -58,7 +57,7 @@ TEST_F(Loading, DifferentRowCountsWriteEveryRowOfBothUnitsAndAreNotRepeated) {
   rows_.insert(kTable, "A", 3, "NULL, 10");
   rows_.insert(kTable, "A", 4, "NULL, 20");
   for (int r = 3; r <= 6; ++r) rows_.insert(kTable, "B", r, "NULL, " + std::to_string(r * 10 - 20));
-  EXPECT_FALSE(fill(true));
+  EXPECT_FALSE(fill());
   EXPECT_EQ(left().text(3, 2), "10");
   EXPECT_EQ(left().text(4, 2), "20");
   EXPECT_EQ(left().text(5, 2), "");
@@ -76,7 +75,7 @@ TEST_F(Loading, TablesOfAtMostFiveColumnsWriteNothingAndEqualRowCountsAreRepeate
   rows_.insert(kTable, "B", 7, "");
   rows_.insert(kTable, "B", 8, "");
   const auto before = contents(left());
-  EXPECT_TRUE(fill(false));
+  EXPECT_TRUE(fill());
   EXPECT_EQ(contents(left()), before);
   EXPECT_EQ(contents(right()), before);
 
@@ -85,9 +84,8 @@ TEST_F(Loading, TablesOfAtMostFiveColumnsWriteNothingAndEqualRowCountsAreRepeate
   rows_.exec("INSERT INTO Narrow VALUES ('2024N', 'A', 1), ('2024N', 'B', 2)");
   auto s = rows_.open("Narrow", "A");
   auto d = rows_.open("Narrow", "B");
-  TSampleData sample;
-  form_->FillBooks(*s, *d, sample);
-  EXPECT_TRUE(sample.bRepeated);
+  form_->FillBooks(*s, *d);
+  EXPECT_TRUE(SameRows(*s, *d));
 }
 
 TEST_F(Loading, SameFiguresUnderOtherRowNumbersAreRepeatedAndShownAtTheirOwnRows) {
@@ -99,7 +97,7 @@ TEST_F(Loading, SameFiguresUnderOtherRowNumbersAreRepeatedAndShownAtTheirOwnRows
     rows_.insert(kTable, "A", nRowA[i], figures[i]);
     rows_.insert(kTable, "B", nRowB[i], figures[i]);
   }
-  EXPECT_TRUE(fill(false));
+  EXPECT_TRUE(fill());
   EXPECT_EQ(left().text(5, 2), "3");
   EXPECT_EQ(left().text(5, 3), "z");
   EXPECT_EQ(right().text(5, 2), "");
@@ -122,9 +120,8 @@ TEST_F(Loading, NullEqualsOnlyNull) {
     rows_.insert(table, "B", 3, "'label', " + c.b);
     auto s = rows_.open(table, "A");
     auto d = rows_.open(table, "B");
-    TSampleData sample;
-    form_->FillBooks(*s, *d, sample);
-    EXPECT_EQ(sample.bRepeated, c.same) << c.a << " against " << c.b;
+    form_->FillBooks(*s, *d);
+    EXPECT_EQ(SameRows(*s, *d), c.same) << c.a << " against " << c.b;
   }
 }
 
@@ -143,9 +140,8 @@ TEST_F(Loading, TextsCompareByteForByteAndAreWrittenAsTheyStand) {
     rows_.insert(table, "B", 4, "NULL, '" + c.b + "'");
     auto s = rows_.open(table, "A");
     auto d = rows_.open(table, "B");
-    TSampleData sample;
-    form_->FillBooks(*s, *d, sample);
-    EXPECT_EQ(sample.bRepeated, c.same) << '"' << c.a << "\" against \"" << c.b << '"';
+    form_->FillBooks(*s, *d);
+    EXPECT_EQ(SameRows(*s, *d), c.same) << '"' << c.a << "\" against \"" << c.b << '"';
     EXPECT_EQ(left().text(4, 2), c.a);
     EXPECT_EQ(right().text(4, 2), c.b);
   }
@@ -155,7 +151,7 @@ TEST_F(Loading, NumbersCompareByValueAndShowTheSameTextForBothUnits) {
   rows_.createTable(kTable, "sF1 TEXT, nF2 INTEGER, nF3 REAL, nF4 REAL");
   rows_.insert(kTable, "A", 3, "NULL, 100, 1234.5, 0.1");
   rows_.insert(kTable, "B", 3, "NULL, 100, 1234.5, 0.1");
-  EXPECT_TRUE(fill(false));
+  EXPECT_TRUE(fill());
   EXPECT_EQ(left().text(3, 2), "100");
   EXPECT_EQ(left().text(3, 3), "1234.5");
   EXPECT_EQ(right().text(3, 4), "0.1");
@@ -171,9 +167,8 @@ TEST_F(Loading, NumbersCompareByValueAndShowTheSameTextForBothUnits) {
   auto check = [&](const char* a, const char* b) {
     auto s = rows_.open("Typed", a);
     auto d = rows_.open("Typed", b);
-    TSampleData sample;
-    form_->FillBooks(*s, *d, sample);
-    return sample.bRepeated;
+    form_->FillBooks(*s, *d);
+    return SameRows(*s, *d);
   };
   EXPECT_TRUE(check("A", "B"));
   EXPECT_FALSE(check("C", "D"));
@@ -185,19 +180,19 @@ TEST_F(Loading, NullLeavesTheTemplateTextOrAnEarlierValueAndDoesNotAffectTheTest
   rows_.insert(kTable, "B", 3, "NULL, NULL");
   rows_.insert(kTable, "A", 4, "NULL, '7'");
   rows_.insert(kTable, "B", 4, "NULL, '7'");
-  EXPECT_TRUE(fill(false));
+  EXPECT_TRUE(fill());
   EXPECT_EQ(left().text(3, 2), "模板值");  // the template's text stays under NULL
   EXPECT_EQ(right().text(3, 2), "模板值");
   EXPECT_EQ(left().text(4, 2), "7");
 
   // A later sheet's NULL leaves what the earlier call wrote.
   rows_.exec(std::string("UPDATE ") + kTable + " SET sF2 = NULL");
-  EXPECT_TRUE(fill(false));
+  EXPECT_TRUE(fill());
   EXPECT_EQ(left().text(4, 2), "7");
   EXPECT_EQ(right().text(4, 2), "7");
   // The grids differ from the data (template text against NULL) without changing the outcome.
   rows_.exec(std::string("UPDATE ") + kTable + " SET sF2 = 'x' WHERE sUnitCode = 'B'");
-  EXPECT_FALSE(fill(true));
+  EXPECT_FALSE(fill());
   EXPECT_EQ(left().text(3, 2), "模板值");
   EXPECT_EQ(right().text(3, 2), "x");
 }
@@ -209,7 +204,7 @@ TEST_F(Loading, SetSheetSelectsTheSameSheetInBothGridsAndFillingUsesIt) {
   rows_.createTable(kTable, "sF1 TEXT, sF2 TEXT");
   rows_.insert(kTable, "A", 2, "NULL, 'left'");
   rows_.insert(kTable, "B", 2, "NULL, 'right'");
-  EXPECT_FALSE(fill(true));
+  EXPECT_FALSE(fill());
   EXPECT_EQ(left().text(2, 2), "left");
   EXPECT_EQ(right().text(2, 2), "right");
 
@@ -246,17 +241,17 @@ TEST_F(Loading, LoadingAnotherTemplateReplacesEverythingWrittenAndAnUnreadableFi
   EXPECT_EQ(contents(right()), before);
 }
 
-TEST_F(Loading, FailuresReachTheCallerAndNeverLeaveASheetCountedAsRepeated) {
+TEST_F(Loading, FailuresReachTheCaller) {
   // A row without a row number.
   rows_.createTable(kTable, "sF1 TEXT, sF2 TEXT");
   rows_.exec(std::string("INSERT INTO ") + kTable +
              " VALUES ('2024N', 'A', NULL, 'T01', 1, NULL, 'x')");
   rows_.insert(kTable, "B", 3, "NULL, 'x'");
-  EXPECT_THROW(fill(true), DatabaseError);
+  EXPECT_THROW(fill(), DatabaseError);
 
   // A row number that is no row of a sheet.
   rows_.exec(std::string("UPDATE ") + kTable + " SET nRow = 0 WHERE sUnitCode = 'A'");
-  EXPECT_THROW(fill(true), sheet::RangeError);
+  EXPECT_THROW(fill(), sheet::RangeError);
 
   // The second unit's rows lack a column that the first unit's have.
   rows_.createTable("Short", "sF1 TEXT");
@@ -264,32 +259,8 @@ TEST_F(Loading, FailuresReachTheCallerAndNeverLeaveASheetCountedAsRepeated) {
   rows_.exec(std::string("UPDATE ") + kTable + " SET nRow = 3");
   auto s = rows_.open(kTable, "A");
   auto d = rows_.open("Short", "B");
-  TSampleData sample;
-  sample.bRepeated = true;
-  EXPECT_THROW(form_->FillBooks(*s, *d, sample), DatabaseError);
-  EXPECT_FALSE(sample.bRepeated);
-  s->first();
-  d->first();
-  sample.bRepeated = true;
-  form_->CheckSame(*s, *d, sample);  // the missing column is a difference, not a failure
-  EXPECT_FALSE(sample.bRepeated);
-}
-
-TEST_F(Loading, CheckSameRunsOnItsOwnAndSetsTheOutcomeAnew) {
-  rows_.createTable(kTable, "sF1 TEXT, sF2 TEXT");
-  rows_.insert(kTable, "A", 3, "NULL, 'x'");
-  rows_.insert(kTable, "B", 3, "NULL, 'x'");
-  auto s = rows_.open(kTable, "A");
-  auto d = rows_.open(kTable, "B");
-  s->next();  // anywhere: the test starts from the first rows itself
-  const auto before = contents(left());
-  TSampleData sample;
-  form_->CheckSame(*s, *d, sample);
-  EXPECT_TRUE(sample.bRepeated);
-  EXPECT_TRUE(s->eof());
-  EXPECT_TRUE(d->eof());
-  EXPECT_EQ(contents(left()), before);  // the test writes nothing
-  EXPECT_EQ(contents(right()), before);
+  EXPECT_THROW(form_->FillBooks(*s, *d), DatabaseError);
+  EXPECT_FALSE(SameRows(*s, *d));  // for the equality test the missing column is a difference
 }
 
 TEST_F(Loading, TypingIntoEitherGridIsRefused) {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "engine/compare.h"
 #include "model/records.h"
 #include "ui/showdifference/frmshowdifference.h"
 
@@ -86,9 +87,9 @@ std::vector<std::pair<std::string, bool>> fillPair(TfrmShowDifference& viewer, T
     std::unique_ptr<db::RowSet> rowsS =
         data.OpenUnitData(table, unitS.sUnitCode, sample->sPeriodID);
     if (!rowsS || !rowsD) throw std::runtime_error("no rows for " + table);
-    viewer.FillBooks(*rowsS, *rowsD, *sample);
+    viewer.FillBooks(*rowsS, *rowsD);
     viewer.ClearDifferences();
-    outcome.emplace_back(sample->sSampleCode, sample->bRepeated);
+    outcome.emplace_back(sample->sSampleCode, SameRows(*rowsS, *rowsD));
   }
   viewer.SetSheet(0);
   viewer.FindAllDifferences();

@@ -75,7 +75,7 @@ namespace dupsweep::testing {
 // Fills the viewer for one pair as the dialog's pair display does: the period's template into
 // both grids, every sample table's rows of both units written and tested (the list emptied after
 // each), sheet 1 selected, every difference listed and marked, the captions set. Returns each
-// sample code with its bRepeated outcome, in list order. Throws when the period has no template
+// sample code with the equality test's verdict, in list order. Throws when the period has no template
 // or a table's rows cannot be opened.
 std::vector<std::pair<std::string, bool>> fillPair(TfrmShowDifference& viewer, TdmDupsweep& data,
                                                    const TUnitData& unitS, const TUnitData& unitD,

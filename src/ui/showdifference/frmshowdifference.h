@@ -60,7 +60,7 @@ class TfrmShowDifference : public QDialog, private viewer::DifferenceSink {
   explicit TfrmShowDifference(QWidget* parent = nullptr);
   ~TfrmShowDifference() override;
 
-  // ---- loading and the equality test ----
+  // ---- loading ----
 
   // Both grids read the workbook file at `path` (UTF-8): it is read once and each grid's
   // workbook, with everything written into it, is replaced by it. Raises the reader's failure
@@ -69,13 +69,10 @@ class TfrmShowDifference : public QDialog, private viewer::DifferenceSink {
   // Makes sheet index + 1 current in both grids, the left one first. Raises sheet::RangeError
   // for a sheet the workbook does not have.
   void SetSheet(std::int32_t index);
-  // Writes S's rows into F1Book1 and D's into F1Book2 (viewer::fillBooks), then runs CheckSame.
-  // Requires both row sets on their first row; leaves both at their ends. Failures of the grids
-  // and row sets reach the caller, with sample.bRepeated false.
-  void FillBooks(db::RowSet& S, db::RowSet& D, TSampleData& sample);
-  // Sets sample.bRepeated to whether S and D hold identical figures (SameRows of the comparison
-  // engine). A failure leaves bRepeated false and reaches the caller.
-  void CheckSame(db::RowSet& S, db::RowSet& D, TSampleData& sample);
+  // Writes S's rows into F1Book1 and D's into F1Book2 (viewer::fillBooks). Whether they are
+  // identical is the comparison run's verdict, not the viewer's. Requires both row sets on their
+  // first row; leaves both at their ends. Failures of the grids and row sets reach the caller.
+  void FillBooks(db::RowSet& S, db::RowSet& D);
 
   // ---- differences ----
 
@@ -92,7 +89,7 @@ class TfrmShowDifference : public QDialog, private viewer::DifferenceSink {
 
   // Both grids take the template of `pair` and the list is emptied; then for every sheet, in
   // order, both grids show its sheet, the group boxes the units' captions, and the sheet's rows
-  // are written (FillBooks without the test; a sheet without a figures table keeps the
+  // are written (FillBooks; a sheet without a figures table keeps the
   // template's cells); then every difference is listed and marked, and both grids show sheet 1.
   // The rows are those the comparison run checked against the grids; a failure still reaches the
   // caller.
