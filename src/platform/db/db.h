@@ -129,14 +129,9 @@ class Field {
   int column_;
 };
 
-// A fully read result. Cursor operations never touch the database, so a row set stays valid
-// while its connection runs other statements and after the connection is closed.
-//
-// A backend that reads views of its values fills the row set value by value (append, endRow),
-// and the row set keeps them compactly: per value its kind and its number or bytes. Reading them
-// as views (view, kind, Field's view, isNull, asText and asInteger) costs nothing more; the typed
-// Values (at, and Field's value and asBytes) are made of all of them the first time one is asked
-// for, and kept.
+// A fully read result; cursor operations never touch the database, so it outlives its connection.
+// A row set filled by appending views keeps them compactly and reads them as views at no cost;
+// its typed Values (at, Field::value, Field::asBytes) are all made when one is first asked for.
 class RowSet {
  public:
   RowSet(std::vector<std::string> columnNames, std::vector<Value> cells);
@@ -159,10 +154,8 @@ class RowSet {
     return *this;
   }
 
-  // Appends the next value of the row being filled, copied from its view. Inline, since a
-  // backend appends every value it reads. Rows are complete once endRow() says so. Throws
-  // DatabaseError for a row set made from Values or without columns, and for a value of 4 GiB
-  // or more.
+  // Appends the next value of the row being filled; endRow() completes the row. Throws
+  // DatabaseError for a row set made from Values or without columns, or a value of 4 GiB or more.
   void append(const CellView& v) {
     if (!fillable_) notFillable();
     storage_.append(v);
@@ -243,7 +236,7 @@ class RowSet {
   // filled by appending; harmless outside the result (a prefetch never faults).
   void prefetch(int row, int column) const noexcept {
     storage_.prefetch(static_cast<std::size_t>(row) * names_.size() +
-                     static_cast<std::size_t>(column));
+                      static_cast<std::size_t>(column));
   }
   // The same value seen in place, without making it: valid while the row set lives unchanged.
   CellView view(int row, int column) const {

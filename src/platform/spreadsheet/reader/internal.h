@@ -99,17 +99,11 @@ struct ScannedCell {
 // cells, while a huge repeat of a non-empty cell would only exhaust memory.
 constexpr long long kMaxRepeatedCells = 1 << 16;
 
-// liborcus 0.17 reads OpenDocument tables without their covered cells (the cells hidden under a
-// merged cell): it neither reports the merged ranges nor counts the covered cells' columns, so
-// every value to the right of a merged cell would land too far to the left. This pass over
-// content.xml finds, per table, the merged ranges and the columns of the covered cells of each
-// row; the sheet sink moves the columns orcus gives back to the true ones.
-//
-// The same pass takes each cell's displayed text, which the file itself carries in its
-// paragraphs: liborcus 0.17 reads only float, date and string cells (percentage, currency, time
-// and boolean cells come out empty), drops the spaces of <text:s>, keeps only the last of
-// several paragraphs and does not repeat a row's cells over number-rows-repeated. Paragraphs are
-// joined by a line feed; a cell without a paragraph shows its value attribute.
+// What liborcus 0.17 gets wrong in an OpenDocument table: it skips covered cells (merged ranges
+// are lost and values right of them land too far left) and shows only float, date and string
+// cells, without <text:s> spaces, earlier paragraphs or rows repeated by number-rows-repeated.
+// Our pass gives the merges, each row's covered columns and each cell's shown text (paragraphs
+// joined by a line feed; the value attribute when there is no paragraph).
 struct OdsTableLayout {
   std::vector<CellRange> merges;
   std::unordered_map<int, std::vector<int>> covered;  // 1-based row -> ascending covered columns
@@ -138,10 +132,8 @@ std::vector<OdsTableLayout> scanOdsLayout(std::string_view bytes);
 
 // ---- xlsx cells liborcus leaves out (xlsxcells.cpp) --------------------------------------------
 
-// The cells of each sheet of an xlsx package's bytes that liborcus leaves out (inline strings,
-// strings without a formula, error values, ISO dates), in sheet order. Throws on a broken archive
-// or XML (the caller reports it as an unreadable file); a package whose parts cannot be found
-// gives no cells.
+// Per sheet, in sheet order, the xlsx cells liborcus leaves out (see xlsxcells.cpp); none when
+// the package's parts cannot be found. Throws on a broken archive or XML.
 std::vector<std::vector<ScannedCell>> scanXlsxCells(std::string_view bytes);
 
 }  // namespace dupsweep::sheet::reader

@@ -102,10 +102,8 @@ class SheetSink final : public iface::import_sheet, public iface::import_sheet_p
   // Cells that a pass of our own found (see XlsxCellScanner); they replace what the filter put.
   void setScannedCells(std::vector<ScannedCell> cells) { scanned_ = std::move(cells); }
 
-  // Applies what could only be settled once the whole file was read: merged ranges of an
-  // OpenDocument file, range formats (clipped to the sheet's extent), number formats (`styles`,
-  // dates counted by `dates`), the cell texts of our own passes, hidden columns and rows, and the
-  // renumbering of formats (`xfMap`: cell format record -> index in the workbook's format table).
+  // Applies what can be settled only once the whole file is read. `xfMap` maps the file's cell
+  // format records to the workbook's format table.
   void finish(const std::vector<FormatId>& xfMap, const Styles& styles, DateSystem dates) {
     if (odsLayout_) {
       for (const CellRange& range : odsLayout_->merges) {

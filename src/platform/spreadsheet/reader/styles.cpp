@@ -243,6 +243,8 @@ class StyleSink final : public Styles {
 
 }  // namespace
 
-std::unique_ptr<Styles> makeStyles() { return std::make_unique<StyleSink>(); }
+std::unique_ptr<Styles> makeStyles() {
+  return std::make_unique<StyleSink>();
+}
 
 }  // namespace dupsweep::sheet::reader

@@ -13,10 +13,9 @@
 namespace dupsweep::sheet::reader {
 namespace {
 
-// liborcus 0.17 reads the xlsx cells of types "s" (shared string), "n" and "b" (and formula
-// results), and drops the others without a word: inline strings ("inlineStr", text in <is>),
-// strings without a formula ("str"), error values ("e", "#N/A") and ISO dates ("d"). This pass
-// over a worksheet part takes those cells; cells of the types liborcus reads are left to it.
+// liborcus 0.17 silently drops xlsx cells other than "s", "n", "b" and formula results: inline
+// strings ("inlineStr"), strings without a formula ("str"), errors ("e") and ISO dates ("d").
+// This pass over a worksheet part takes those cells only.
 class XlsxCellScanner : public orcus::sax_handler {
  public:
   std::vector<ScannedCell> cells;
