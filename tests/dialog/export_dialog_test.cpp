@@ -7,10 +7,10 @@
 #include <QMenu>
 
 #include "dialog/run_harness.h"
-#include "engine/discoveryreport.h"
-#include "engine/runreport.h"
 #include "platform/spreadsheet/reader.h"
 #include "support/temp_dir.h"
+#include "ui/dupsweep/discoveryreport.h"
+#include "ui/dupsweep/runreport.h"
 
 namespace dupsweep {
 namespace {

@@ -13,12 +13,12 @@
 #include "data/dmdupsweep.h"
 #include "engine/compare.h"
 #include "engine/discovery.h"
-#include "engine/discoveryreport.h"
 #include "engine/run.h"
 #include "engine/unitcheck.h"
 #include "model/pair.h"
 #include "platform/errors.h"
 #include "scheme/scheme.h"
+#include "ui/dupsweep/discoveryreport.h"
 
 namespace dupsweep::scan {
 namespace {

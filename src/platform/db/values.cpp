@@ -10,6 +10,7 @@
 
 #include "platform/db/db.h"
 #include "platform/db/numbers.h"
+#include "platform/db/rowstorage.h"
 #include "platform/text/text.h"
 
 namespace dupsweep::db {
@@ -324,13 +325,14 @@ RowSet::RowSet(std::vector<std::string> columnNames, std::vector<Value> cells)
 }
 
 void RowSet::endRow() {
-  if (packed_.size() != (static_cast<std::size_t>(rowCount_) + 1) * names_.size())
+  if (storage_.packed.size() != (static_cast<std::size_t>(rowCount_) + 1) * names_.size())
     incompleteRow();
   if (rowCount_ == std::numeric_limits<int>::max()) tooManyRows();
-  RowMasks masks;
-  const Packed* row = packed_.data() + static_cast<std::size_t>(rowCount_) * names_.size();
+  detail::RowMasks masks;
+  const detail::Packed* row =
+      storage_.packed.data() + static_cast<std::size_t>(rowCount_) * names_.size();
   for (std::size_t c = 0; c < names_.size(); ++c) masks.add(c, row[c].kind);
-  keepMasks(masks);
+  storage_.keepMasks(masks, names_.size());
   ++rowCount_;
 }
 
@@ -344,21 +346,21 @@ void RowSet::notFillable() {
   throw DatabaseError("Rows can be appended only to a row set with columns read as views.");
 }
 
-void RowSet::tooLong() { throw DatabaseError("A value of the result is too long."); }
+void detail::valueTooLong() { throw DatabaseError("A value of the result is too long."); }
 
 bool RowSet::sameValues(int row, const RowSet& other, int otherRow, int from, int to) const {
   if (from >= to) return true;
   index(row, to - 1);
   other.index(otherRow, to - 1);
   bool same = true;
-  if (packed_.empty() || other.packed_.empty()) {
+  if (storage_.empty() || other.storage_.empty()) {
     for (int k = from; k < to; ++k)
       if (!sameValue(view(row, k), other.view(otherRow, k))) same = false;
     return same;
   }
   // Two integers or two doubles, most figures, compare in place; every other pair as views.
-  const Packed* a = &packed_[index(row, from)];
-  const Packed* b = &other.packed_[other.index(otherRow, from)];
+  const detail::Packed* a = &storage_.packed[index(row, from)];
+  const detail::Packed* b = &other.storage_.packed[other.index(otherRow, from)];
   for (int k = from; k < to; ++k, ++a, ++b) {
     if (a->kind == b->kind) {
       switch (a->kind) {
@@ -385,25 +387,25 @@ void RowSet::kinds(int row, int from, int to, ValueKind* out) const {
   index(row, to - 1);  // range check of the last column
   const std::size_t first = index(row, from);
   const std::size_t end = first + static_cast<std::size_t>(to - from);
-  if (packed_.empty()) {
+  if (storage_.empty()) {
     for (std::size_t i = first; i < end; ++i) *out++ = kindOf(cells_[i]);
   } else {
-    for (std::size_t i = first; i < end; ++i) *out++ = packed_[i].kind;
+    for (std::size_t i = first; i < end; ++i) *out++ = storage_.packed[i].kind;
   }
 }
 
 void RowSet::reserve(std::size_t rows, std::size_t bytes) {
-  packed_.reserve(rows * names_.size());
-  bytes_.reserve(bytes);
+  storage_.packed.reserve(rows * names_.size());
+  storage_.bytes.reserve(bytes);
   if (names_.size() <= kMaskColumns) {
-    nullMasks_.reserve(rows);
-    textMasks_.reserve(rows);
+    storage_.nullMasks.reserve(rows);
+    storage_.textMasks.reserve(rows);
   }
 }
 
 void RowSet::makeValues() const {
   cells_.clear();
-  cells_.reserve(packed_.size());
+  cells_.reserve(storage_.packed.size());
   for (int r = 0; r < rowCount_; ++r)
     for (int c = 0; c < columnCount(); ++c) cells_.push_back(valueOf(view(r, c)));
 }

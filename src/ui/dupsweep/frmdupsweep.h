@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "engine/run.h"
-#include "engine/runreport.h"
 #include "model/records.h"
+#include "ui/dupsweep/runreport.h"
 
 class QCloseEvent;
 class QKeyEvent;

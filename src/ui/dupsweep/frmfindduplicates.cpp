@@ -10,9 +10,9 @@
 #include <QTableWidgetItem>
 #include <QTimer>
 
-#include "engine/discoveryreport.h"
 #include "platform/ui/handler.h"
 #include "platform/ui/messages.h"
+#include "ui/dupsweep/discoveryreport.h"
 #include "ui_frmfindduplicates.h"
 
 namespace dupsweep {

@@ -1,4 +1,4 @@
-#include "engine/runreport.h"
+#include "ui/dupsweep/runreport.h"
 
 #include <algorithm>
 

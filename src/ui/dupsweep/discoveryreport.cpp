@@ -1,4 +1,4 @@
-#include "engine/discoveryreport.h"
+#include "ui/dupsweep/discoveryreport.h"
 
 #include "platform/spreadsheet/xlsxexport.h"
 
