@@ -63,7 +63,7 @@ class TdmDupsweep::Link : public db::Connection {
     try {
       return f(get());
     } catch (const DatabaseError& e) {
-      if (e.sqlState().rfind("08", 0) == 0) inner_.reset();
+      if (e.kind() == DatabaseError::Kind::LinkLost) inner_.reset();
       throw;
     }
   }
@@ -222,7 +222,7 @@ std::unique_ptr<db::RowSet> TdmDupsweep::OpenUnitData(const std::string& tableNa
   } catch (const DatabaseError& e) {
     // Only a table the database does not have is an absent result; a damaged file, a lost link
     // or a lock held too long must never pass for rows that are not there.
-    if (db::isMissingTable(e)) return nullptr;
+    if (e.kind() == DatabaseError::Kind::MissingTable) return nullptr;
     throw;
   }
 }
@@ -262,7 +262,7 @@ bool TdmDupsweep::StreamSheetData(const std::string& tableName, const std::strin
     return true;
   } catch (const DatabaseError& e) {
     // As for one unit's rows: only a table the database does not have is an absent result.
-    if (db::isMissingTable(e)) return false;
+    if (e.kind() == DatabaseError::Kind::MissingTable) return false;
     throw;
   }
 }
@@ -392,7 +392,7 @@ constexpr const char* kStatusTable = "Status";
 [[noreturn]] void lockedBy(const DatabaseError& e, const char* nothingDone) {
   throw DatabaseError(std::string("另一个删除或恢复正在进行，数据库暂时被锁定，请稍后再试；") +
                           nothingDone + "（" + e.what() + "）",
-                      e.sqlState());
+                      e);
 }
 
 // Whether `now` (the rows read as a deletion reads them) are exactly the saved rows of `saved`:
@@ -570,7 +570,7 @@ std::int64_t TdmDupsweep::DeleteRepeatedCopy(const TSampleData& sample, const st
     rollback();
     // A link lost while committing leaves the outcome unknown: the entry stays pending, which a
     // restore treats like a done one (its check for rows already there guards either way).
-    const bool unknown = committing && e.sqlState().rfind("08", 0) == 0;
+    const bool unknown = committing && e.kind() == DatabaseError::Kind::LinkLost;
     if (id && !unknown) {
       try {
         log->markRolledBack(*id);
@@ -578,7 +578,7 @@ std::int64_t TdmDupsweep::DeleteRepeatedCopy(const TSampleData& sample, const st
         // The entry stays pending; the failure reported is the deletion's.
       }
     }
-    if (db::isLocked(e)) lockedBy(e, "没有删除任何数据。");
+    if (e.kind() == DatabaseError::Kind::Locked) lockedBy(e, "没有删除任何数据。");
     throw;
   } catch (...) {
     rollback();
@@ -648,7 +648,7 @@ std::int64_t TdmDupsweep::RestoreDeletion(std::int64_t id) {
       try {
         now = connection().query(sql::joined(keptLines(t)));
       } catch (const DatabaseError& e) {
-        if (!db::isMissingTable(e)) throw;
+        if (e.kind() != DatabaseError::Kind::MissingTable) throw;
         if (t.savedRows == 0) continue;  // nothing to put into a table that is gone
         throw RestoreRefused("数据库中已经没有表 " + t.name + "，" + what + "无法恢复，没有恢复任何数据。");
       }
@@ -713,7 +713,7 @@ std::int64_t TdmDupsweep::RestoreDeletion(std::int64_t id) {
     throw;
   } catch (const DatabaseError& e) {
     rollback();
-    if (db::isLocked(e)) lockedBy(e, "没有恢复任何数据。");
+    if (e.kind() == DatabaseError::Kind::Locked) lockedBy(e, "没有恢复任何数据。");
     throw;
   } catch (...) {
     rollback();

@@ -4,7 +4,7 @@
 // (every other statement). Both share one connection, opened from the connection string on the
 // first statement and reopened after SetConnection; a bad connection string therefore shows only
 // as a failed statement. A statement that fails because the link to the database is gone
-// (SQLSTATE class 08) drops the connection, so the next statement connects afresh.
+// drops the connection, so the next statement connects afresh.
 //
 // SQL Server receives the statement texts exactly as the host's reporting system knows them; a
 // SQLite database receives the equivalent statement of its own grammar. Text values are placed

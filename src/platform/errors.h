@@ -16,16 +16,32 @@ class Error : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// A statement or connection failure. `sqlState` holds the driver's five-character SQLSTATE when
-// there is one (empty otherwise). Messages never contain a connection's password.
+// A statement or connection failure: the database's message (never with a connection's
+// password), the driver's five-character SQLSTATE when there is one (empty otherwise), and the
+// kind of failure, which the database layer decides so that nobody above it reads states or
+// messages.
 class DatabaseError : public Error {
  public:
-  explicit DatabaseError(const std::string& message, std::string sqlState = {})
-      : Error(message), sqlState_(std::move(sqlState)) {}
+  enum class Kind {
+    MissingTable,  // the statement named a table the database does not have
+    LinkLost,      // the link to the database is gone, or could not be made
+    Locked,        // gave up waiting for a lock another connection holds, or lost a deadlock
+    Damaged,       // the database file is damaged or is not a database
+    Constraint,    // a constraint of the database refused the change
+    Other
+  };
+  explicit DatabaseError(const std::string& message, std::string sqlState = {},
+                         Kind kind = Kind::Other)
+      : Error(message), sqlState_(std::move(sqlState)), kind_(kind) {}
+  // The failure `cause` told with another message (one that names what was being done).
+  DatabaseError(const std::string& message, const DatabaseError& cause)
+      : Error(message), sqlState_(cause.sqlState_), kind_(cause.kind_) {}
   const std::string& sqlState() const noexcept { return sqlState_; }
+  Kind kind() const noexcept { return kind_; }
 
  private:
   std::string sqlState_;
+  Kind kind_;
 };
 
 // A file could not be created, read, written or removed.
