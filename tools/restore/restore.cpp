@@ -3,6 +3,7 @@
 #include <charconv>
 #include <ostream>
 
+#include "cleanup/cleanup.h"
 #include "data/dmdupsweep.h"
 #include "journal/journal.h"
 #include "platform/errors.h"
@@ -137,9 +138,8 @@ void run(const Options& options, std::ostream& out) {
         conn = log.get(options.id).database;
       }
       TdmDupsweep dm;
-      dm.SetJournalPath(path);
       dm.SetConnection(conn);
-      const std::int64_t rows = dm.RestoreDeletion(options.id);
+      const std::int64_t rows = Cleanup(dm, path).RestoreDeletion(options.id);
       out << "entry " << options.id << ": " << rows << " rows restored\n";
       return;
     }

@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "cleanup/cleanup.h"
 #include "data/dmdupsweep.h"
 #include "engine/compare.h"
 #include "engine/run.h"
@@ -872,8 +873,9 @@ void TfrmDupsweep::cmdDelRepetitionClick() {
   }();
 
   const TUnitData& other = answer == ui::IDYES ? found.UnitD : found.UnitS;
+  Cleanup cleanup(*FDataModule);
   try {
-    const std::int64_t total = FDataModule->DeleteRepeatedCopy(
+    const std::int64_t total = cleanup.DeleteRepeatedCopy(
         t, unit.sUnitCode, lastOfPair, FTaskCode, FLevel,
         {unit.sUnitName, found.sGroupName, other.sUnitCode, other.sUnitName}, SameRows);
     if (total < 0) {

@@ -5,7 +5,6 @@
 #include <QPushButton>
 #include <QTreeWidget>
 
-#include "data/dmdupsweep.h"
 #include "platform/ui/handler.h"
 #include "platform/ui/messages.h"
 #include "ui_frmrestore.h"
@@ -29,7 +28,7 @@ QString localTime(const std::string& utc) {
 }  // namespace
 
 TfrmRestore::TfrmRestore(TdmDupsweep& dataModule, QWidget* parent)
-    : QDialog(parent), ui_(std::make_unique<Ui::TfrmRestore>()), dataModule_(dataModule) {
+    : QDialog(parent), ui_(std::make_unique<Ui::TfrmRestore>()), cleanup_(dataModule) {
   ui_->setupUi(this);
   for (QPushButton* button : findChildren<QPushButton*>()) button->setAutoDefault(false);
   ui_->lsvDeletions->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
@@ -44,7 +43,7 @@ TfrmRestore::TfrmRestore(TdmDupsweep& dataModule, QWidget* parent)
 TfrmRestore::~TfrmRestore() = default;
 
 void TfrmRestore::LoadEntries() {
-  const std::vector<journal::Entry> entries = dataModule_.DeletionEntries();
+  const std::vector<journal::Entry> entries = cleanup_.DeletionEntries();
   QTreeWidget* list = ui_->lsvDeletions;
   list->clear();
   for (auto e = entries.rbegin(); e != entries.rend(); ++e) {
@@ -77,7 +76,7 @@ void TfrmRestore::btnRestoreClick() {
   const std::int64_t id = item->data(0, kIdRole).toLongLong();
   std::int64_t rows = 0;
   try {
-    rows = dataModule_.RestoreDeletion(id);
+    rows = cleanup_.RestoreDeletion(id);
   } catch (const DeletionNeverTookEffect& e) {
     // Nothing to put back: the entry is now marked rolled back, which the list shows.
     ui::MessageBox(e.what(), kPrompt, ui::MB_OK | ui::MB_ICONINFORMATION);
