@@ -9,11 +9,6 @@
 namespace dupsweep {
 namespace {
 
-// A journal failure before anything was deleted says so.
-[[noreturn]] void nothingDeleted(const JournalError& e) {
-  throw JournalError(std::string(e.what()) + "；数据没有删除。");
-}
-
 bool sameColumns(const std::vector<std::string>& a, const std::vector<std::string>& b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
@@ -26,21 +21,7 @@ bool sameColumns(const std::vector<std::string>& a, const std::vector<std::strin
   return true;
 }
 
-std::string joinedNames(const std::vector<std::string>& names) {
-  std::string out;
-  for (const std::string& n : names) out += (out.empty() ? "" : ", ") + n;
-  return out;
-}
-
 constexpr const char* kStatusTable = "Status";
-
-// A database locked by another writer: in practice another operator's deletion or restore whose
-// transaction is still open. The database's own message follows.
-[[noreturn]] void lockedBy(const DatabaseError& e, const char* nothingDone) {
-  throw DatabaseError(std::string("另一个删除或恢复正在进行，数据库暂时被锁定，请稍后再试；") +
-                          nothingDone + "（" + e.what() + "）",
-                      e);
-}
 
 // Whether `now` (the rows read as a deletion reads them) are exactly the saved rows of `saved`:
 // the same columns, and each saved row once, value for value and of the same kind, in any order,
@@ -117,7 +98,7 @@ std::int64_t Cleanup::DeleteRepeatedCopy(const TSampleData& sample, const std::s
   try {
     log.emplace(JournalPath(), journal::Journal::Mode::ReadWrite);
   } catch (const JournalError& e) {
-    nothingDeleted(e);
+    throw e.after(JournalError::Aftermath::NothingDeleted);
   }
   journal::Entry entry;
   entry.database = journal::withoutSecrets(data_.ConnectionString());
@@ -153,14 +134,12 @@ std::int64_t Cleanup::DeleteRepeatedCopy(const TSampleData& sample, const std::s
                                       : data_.OpenUnitData(num, notes.otherUnitCode, period);
       if (!mine || !others || mine->rowCount() == 0 || others->rowCount() == 0 ||
           !stillIdentical(*mine, *others))
-        throw CopyChanged("单位 " + unitCode + " 与 " + notes.otherUnitCode + " 在表 " +
-                          sample.sSampleName + "（" + num + "，期间 " + period +
-                          "）中的数据在比对后已经改变，不再相同；没有删除任何数据。");
+        throw CopyChanged({unitCode, notes.otherUnitCode, sample.sSampleName, num, period});
     }
     try {
       id = log->add(entry);
     } catch (const JournalError& e) {
-      nothingDeleted(e);
+      throw e.after(JournalError::Aftermath::NothingDeleted);
     }
     counts.push_back(data_.DeleteTableData(num, unitCode, period));
     counts.push_back(data_.DeleteTableData(balance, unitCode, period));
@@ -190,7 +169,6 @@ std::int64_t Cleanup::DeleteRepeatedCopy(const TSampleData& sample, const std::s
         // The entry stays pending; the failure reported is the deletion's.
       }
     }
-    if (e.kind() == DatabaseError::Kind::Locked) lockedBy(e, "没有删除任何数据。");
     throw;
   } catch (...) {
     rollback();
@@ -223,20 +201,18 @@ std::int64_t Cleanup::RestoreDeletion(std::int64_t id) {
   const std::filesystem::path path = JournalPath();
   std::error_code ec;
   if (!std::filesystem::exists(path, ec))
-    throw JournalError("删除日志 " + path.string() + " 不存在，没有可以恢复的数据");
+    throw JournalError(JournalError::Reason::NoJournal, {.file = path.string()});
   journal::Journal log(path, journal::Journal::Mode::ReadWrite);
   const journal::Entry entry = log.get(id);
-  const std::string what = "编号为 " + std::to_string(id) + " 的删除记录";
+  using Refusal = RestoreRefused::Reason;
   if (entry.state == journal::State::Restored)
-    throw RestoreRefused(what + "已经在 " + entry.restoredWhen + " 恢复过，不能再次恢复。");
+    throw RestoreRefused(Refusal::AlreadyRestored, {.id = id, .when = entry.restoredWhen});
   if (entry.state == journal::State::RolledBack)
-    throw RestoreRefused(what + "的删除没有生效（已回滚），数据仍在数据库中，不需要恢复。");
+    throw RestoreRefused(Refusal::RolledBack, {.id = id});
   for (const journal::SavedTable& t : entry.tables)
     if (t.name != kStatusTable && !sql::isSafeTableName(t.name))
-      throw RestoreRefused(what + "中的表名 " + t.name + " 无效，没有恢复任何数据。");
+      throw RestoreRefused(Refusal::BadTableName, {.id = id, .table = t.name});
 
-  const std::string unit =
-      entry.unitName.empty() ? entry.unitCode : entry.unitName + "（" + entry.unitCode + "）";
   const auto rollback = [this]() noexcept {
     try {
       data_.Rollback();
@@ -262,8 +238,7 @@ std::int64_t Cleanup::RestoreDeletion(std::int64_t id) {
       } catch (const DatabaseError& e) {
         if (e.kind() != DatabaseError::Kind::MissingTable) throw;
         if (t.savedRows == 0) continue;  // nothing to put into a table that is gone
-        throw RestoreRefused("数据库中已经没有表 " + t.name + "，" + what +
-                             "无法恢复，没有恢复任何数据。");
+        throw RestoreRefused(Refusal::TableGone, {.id = id, .table = t.name});
       }
     }
     // A pending entry may be one whose deletion was rolled back when the program ended before
@@ -284,26 +259,23 @@ std::int64_t Cleanup::RestoreDeletion(std::int64_t id) {
                                                  entry.periodId, entry.taskCode, entry.level),
                                     t);
       }
-      if (allThere)
-        throw DeletionNeverTookEffect(what + "的删除没有生效：它的 " +
-                                      std::to_string(entry.savedRows()) +
-                                      " 行数据都还在数据库中，不需要恢复。删除日志中已记为"
-                                      "未删除（已回滚）。");
+      if (allThere) throw DeletionNeverTookEffect({.id = id, .rows = entry.savedRows()});
     }
     for (std::size_t i = 0; i < entry.tables.size(); ++i) {
       const journal::SavedTable& t = entry.tables[i];
       const std::unique_ptr<db::RowSet>& now = current[i];
       if (!now) continue;
       if (now->rowCount() > 0)
-        throw RestoreRefused(unit + "在期间 " + entry.periodId + " 的表 " + t.name + " 中已经有 " +
-                             std::to_string(now->rowCount()) +
-                             " 行数据，恢复会与它们冲突；没有恢复任何数据。");
+        throw RestoreRefused(Refusal::RowsPresent, {.table = t.name,
+                                                    .unitName = entry.unitName,
+                                                    .unitCode = entry.unitCode,
+                                                    .periodId = entry.periodId,
+                                                    .rows = now->rowCount()});
       std::vector<std::string> columns;
       for (int c = 0; c < now->columnCount(); ++c) columns.push_back(now->columnName(c));
       if (t.savedRows > 0 && !sameColumns(columns, t.columns))
-        throw RestoreRefused("表 " + t.name + " 的列与删除时不同（删除时：" +
-                             joinedNames(t.columns) + "；现在：" + joinedNames(columns) +
-                             "），没有恢复任何数据。");
+        throw RestoreRefused(Refusal::ColumnsChanged,
+                             {.table = t.name, .savedColumns = t.columns, .columns = columns});
     }
     for (const journal::SavedTable& t : entry.tables) {
       if (t.rows.empty()) continue;
@@ -321,13 +293,8 @@ std::int64_t Cleanup::RestoreDeletion(std::int64_t id) {
     try {
       log.markRolledBack(id);
     } catch (const JournalError& e) {
-      throw JournalError(what + "的删除没有生效，数据都还在数据库中，但无法在删除日志中记下：" +
-                         std::string(e.what()));
+      throw e.after(JournalError::Aftermath::NeverTookEffectNotNoted, id);
     }
-    throw;
-  } catch (const DatabaseError& e) {
-    rollback();
-    if (e.kind() == DatabaseError::Kind::Locked) lockedBy(e, "没有恢复任何数据。");
     throw;
   } catch (...) {
     rollback();
@@ -336,7 +303,7 @@ std::int64_t Cleanup::RestoreDeletion(std::int64_t id) {
   try {
     log.markRestored(id);
   } catch (const JournalError& e) {
-    throw JournalError("数据已经恢复，但无法在删除日志中记下：" + std::string(e.what()));
+    throw e.after(JournalError::Aftermath::RestoredNotNoted);
   }
   return restored;
 }

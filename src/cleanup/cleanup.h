@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "data/dmdupsweep.h"
@@ -21,14 +22,30 @@ namespace dupsweep {
 // since the comparison): nothing was deleted and no journal entry was written.
 class CopyChanged : public Error {
  public:
-  using Error::Error;
+  struct Facts {
+    std::string unitCode;
+    std::string otherUnitCode;
+    std::string sampleName;
+    std::string table;
+    std::string periodId;
+  };
+  explicit CopyChanged(Facts facts)
+      : Error("The rows of units " + facts.unitCode + " and " + facts.otherUnitCode + " in " +
+              facts.table + " (period " + facts.periodId +
+              ") are no longer identical; nothing was deleted"),
+        facts_(std::move(facts)) {}
+  const Facts& facts() const noexcept { return facts_; }
+
+ private:
+  Facts facts_;
 };
 
 // A restore of a pending entry whose rows are all still in the database exactly as saved: its
 // deletion never took effect. The entry has been marked rolled back; nothing was changed.
 class DeletionNeverTookEffect : public RestoreRefused {
  public:
-  using RestoreRefused::RestoreRefused;
+  explicit DeletionNeverTookEffect(Facts facts)
+      : RestoreRefused(Reason::NeverTookEffect, std::move(facts)) {}
 };
 
 class Cleanup {
@@ -67,12 +84,13 @@ class Cleanup {
   // Nothing is deleted without its journal entry: inside the transaction the rows the statements
   // will remove are read first and written to the journal, durably, before the first deletion
   // statement runs; the entry is marked done once the transaction has committed, and rolled back
-  // when it did not. A journal that cannot be written throws JournalError and sends no deletion.
+  // when it did not. A journal that cannot be written throws JournalError (its aftermath
+  // NothingDeleted) and sends no deletion.
   // A negative sum (a statement reported a negative count) rolls everything back and is
   // returned; a statement the database refuses, or a count that differs from the rows read for
   // that table (rows changed in between), rolls everything back and throws DatabaseError.
-  // Nothing of a failed deletion stays done. A database locked by another writer (another
-  // deletion, as a rule) gives a DatabaseError saying so, followed by the database's own message.
+  // Nothing of a failed deletion stays done; a database locked by another writer (another
+  // deletion, as a rule) gives its DatabaseError of kind Locked.
   std::int64_t DeleteRepeatedCopy(const TSampleData& sample, const std::string& unitCode,
                                   bool withStatus, const std::string& taskCode, std::int32_t level,
                                   const DeletionNotes& notes, const SameCopyTest& stillIdentical);
@@ -91,8 +109,8 @@ class Cleanup {
   // still in its tables, value for value and nothing else with them, never took effect (the
   // deletion was rolled back when the program ended): it is marked rolled back and
   // DeletionNeverTookEffect is thrown. A statement the database refuses rolls everything back
-  // and throws DatabaseError (one locked by another writer says so first); a journal that cannot
-  // be read throws JournalError.
+  // and throws DatabaseError; a journal that cannot be read throws JournalError (NoJournal when
+  // there is none), and one that cannot note the outcome JournalError with that aftermath.
   std::int64_t RestoreDeletion(std::int64_t id);
 
  private:

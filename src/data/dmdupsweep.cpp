@@ -436,13 +436,18 @@ TdmDupsweep::KeptRows TdmDupsweep::readKept(const KeptRoute& route, const std::s
         continue;
       }
       const db::CellView cell = rows->view(r, c);
+      JournalError::Facts facts{.table = table,
+                                .column = kept.columns[std::size_t(c)],
+                                .row = r + 1,
+                                .problem = KeptValueProblem::NotText};
+      if (cell.kind != db::ValueKind::Text)
+        throw JournalError(JournalError::Reason::ValueNotKept, facts);
       try {
-        if (cell.kind != db::ValueKind::Text) throw DatabaseError("不是文字");
         row.push_back(sql::typedKeptValue(cell.bytes, route.utf16));
-      } catch (const DatabaseError& e) {
-        throw JournalError("表 " + table + " 第 " + std::to_string(r + 1) + " 行的列 " +
-                           kept.columns[std::size_t(c)] + " 的值无法原样保存到删除日志中（" +
-                           e.what() + "）；数据没有删除。");
+      } catch (const sql::KeptValueError& e) {
+        facts.detail = e.value();
+        facts.problem = e.problem();
+        throw JournalError(JournalError::Reason::ValueNotKept, std::move(facts));
       }
     }
     kept.rows.push_back(std::move(row));

@@ -20,6 +20,7 @@
 #include "support/sqlite_file.h"
 #include "support/table_dump.h"
 #include "support/temp_dir.h"
+#include "ui/texts.h"
 
 namespace dupsweep {
 namespace {
@@ -165,14 +166,16 @@ TEST_F(JournaledDeletion, APendingEntryWhoseRowsAreAllThereNeverTookEffect) {
   } catch (const DeletionNeverTookEffect& e) {
     FAIL() << e.what();
   } catch (const RestoreRefused& e) {
-    EXPECT_NE(std::string(e.what()).find("冲突"), std::string::npos) << e.what();
+    const std::string text = texts::restoreRefusal(e);
+    EXPECT_NE(text.find("冲突"), std::string::npos) << text;
   }
   host.exec("UPDATE Status SET sTaskCode = 'T01' WHERE sUnitCode = 'U1' AND nLevel = 1");
   try {
     cleanup.RestoreDeletion(entry.id);
     FAIL() << "restored rows that are there";
   } catch (const DeletionNeverTookEffect& e) {
-    EXPECT_NE(std::string(e.what()).find("删除没有生效"), std::string::npos) << e.what();
+    const std::string text = texts::restoreRefusal(e);
+    EXPECT_NE(text.find("删除没有生效"), std::string::npos) << text;
   }
   EXPECT_EQ(dump(), before);
   journal::Journal log(journalFile, journal::Journal::Mode::ReadOnly);
@@ -210,12 +213,13 @@ TEST_F(JournaledDeletion, ADatabaseLockedByAnotherDeletionSaysSo) {
   sqlite3* other = nullptr;
   ASSERT_EQ(sqlite3_open(host.path().c_str(), &other), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
-  const auto saysLocked = [](const std::function<void()>& attempt, const char* nothingDone) {
+  const auto saysLocked = [](const std::function<void()>& attempt, texts::Operation operation,
+                             const char* nothingDone) {
     try {
       attempt();
       ADD_FAILURE() << "went ahead under another deletion's lock";
     } catch (const DatabaseError& e) {
-      const std::string text = e.what();
+      const std::string text = texts::cleanupFailure(e, operation);
       EXPECT_EQ(text.rfind("另一个删除或恢复正在进行", 0), 0u) << text;
       EXPECT_NE(text.find(nothingDone), std::string::npos) << text;
       EXPECT_NE(text.find("database is locked"), std::string::npos) << text;
@@ -227,8 +231,9 @@ TEST_F(JournaledDeletion, ADatabaseLockedByAnotherDeletionSaysSo) {
           module->DeleteRepeatedCopy(sheet, "U2", false, "T01", 1, {"乙", "乙=>丙", "U3", "丙"},
                                      SameRows);
         },
-        "没有删除任何数据");
-    saysLocked([&] { module->RestoreDeletion(done); }, "没有恢复任何数据");
+        texts::Operation::Deletion, "没有删除任何数据");
+    saysLocked([&] { module->RestoreDeletion(done); }, texts::Operation::Restore,
+               "没有恢复任何数据");
   }
   sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
   sqlite3_close(other);
@@ -262,7 +267,8 @@ TEST_F(JournaledDeletion, AJournalThatCannotBeWrittenStopsTheDeletionBeforeItSta
     deleteU1();
     FAIL() << "deleted without a journal";
   } catch (const JournalError& e) {
-    EXPECT_NE(std::string(e.what()).find("数据没有删除"), std::string::npos) << e.what();
+    const std::string text = texts::journalFailure(e);
+    EXPECT_NE(text.find("数据没有删除"), std::string::npos) << text;
   }
   EXPECT_EQ(dump(), before);
   for (const std::string& text : faults->texts) EXPECT_FALSE(text.starts_with("Delete")) << text;
@@ -293,8 +299,8 @@ TEST_F(JournaledDeletion, ARestoreIsWholeOrNothingAndRefusesWhatItCannotDoSafely
     cleanup.RestoreDeletion(id);
     FAIL() << "restored into changed columns";
   } catch (const RestoreRefused& e) {
-    EXPECT_NE(std::string(e.what()).find("DataBalanceT01_B01_1 的列与删除时不同"),
-              std::string::npos) << e.what();
+    const std::string text = texts::restoreRefusal(e);
+    EXPECT_NE(text.find("DataBalanceT01_B01_1 的列与删除时不同"), std::string::npos) << text;
   }
   host.exec("ALTER TABLE DataBalanceT01_B01_1 DROP COLUMN nExtra");
   EXPECT_EQ(dump(), deleted);
@@ -307,7 +313,8 @@ TEST_F(JournaledDeletion, ARestoreIsWholeOrNothingAndRefusesWhatItCannotDoSafely
     cleanup.RestoreDeletion(id);
     FAIL() << "restored twice";
   } catch (const RestoreRefused& e) {
-    EXPECT_NE(std::string(e.what()).find("已经在"), std::string::npos) << e.what();
+    const std::string text = texts::restoreRefusal(e);
+    EXPECT_NE(text.find("已经在"), std::string::npos) << text;
   }
   EXPECT_EQ(dump(), deleted);
 }

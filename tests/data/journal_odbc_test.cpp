@@ -13,6 +13,7 @@
 #include "support/sqlite_file.h"
 #include "support/table_dump.h"
 #include "support/temp_dir.h"
+#include "ui/texts.h"
 
 namespace dupsweep {
 namespace {
@@ -107,7 +108,7 @@ TEST(JournalThroughOdbc, AValueTheJournalCannotKeepStopsTheDeletion) {
                                SameRows);
     FAIL() << "deleted a value the journal cannot keep";
   } catch (const JournalError& e) {
-    const std::string what = e.what();
+    const std::string what = texts::journalFailure(e);
     EXPECT_NE(what.find("fReal"), std::string::npos) << what;
     EXPECT_NE(what.find("NaN"), std::string::npos) << what;
     EXPECT_NE(what.find("数据没有删除"), std::string::npos) << what;

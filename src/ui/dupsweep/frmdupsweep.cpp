@@ -33,9 +33,10 @@
 #include "platform/ui/messages.h"
 #include "scheme/scheme.h"
 #include "ui/dupsweep/execute.h"
-#include "ui/dupsweep/frmrestore.h"
 #include "ui/dupsweep/frmfindduplicates.h"
+#include "ui/dupsweep/frmrestore.h"
 #include "ui/showdifference/frmshowdifference.h"
+#include "ui/texts.h"
 #include "ui_frmdupsweep.h"
 
 // The dialog's resources live in this static library; they are registered explicitly since the
@@ -887,6 +888,8 @@ void TfrmDupsweep::cmdDelRepetitionClick() {
     // The finding is stale: the sheet is no longer repeated data, so it leaves the lists as if
     // the run had not found it.
     ui::MessageBox(kCopyChanged, kPrompt, kInformation);
+  } catch (const Error& e) {
+    throw Error(texts::cleanupFailure(e, texts::Operation::Deletion));
   }
 
   // The table leaves the run's result for this pair (every entry of it, when the pair was listed

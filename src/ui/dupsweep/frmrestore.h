@@ -25,7 +25,7 @@ class TfrmRestore : public QDialog {
   ~TfrmRestore() override;
 
   // Fills lsvDeletions with the journal's entries of the database, newest first; each item
-  // carries its entry's id. Throws JournalError when the journal cannot be read.
+  // carries its entry's id. Throws Error with the reason when the journal cannot be read.
   void LoadEntries();
 
  private:
