@@ -8,6 +8,7 @@
 
 #include "data/VarStreamConvert.h"
 #include "data/statements.h"
+#include "platform/db/forwarding_connection.h"
 #include "platform/files/files.h"
 #include "platform/text/text.h"
 
@@ -56,66 +57,48 @@ std::string BalanceTableName(const TSampleData& sample) { return tableName("Data
 // The module's one connection: opened on the first statement, and dropped when a statement
 // finds the link to the database gone, so that the next statement connects afresh instead of
 // failing for the rest of the dialog's life.
-class TdmDupsweep::Link : public db::Connection {
-  // Runs `f` on the open connection; a lost link drops it before the error goes on.
-  template <class F>
-  auto guarded(F&& f) const {
-    try {
-      return f(get());
-    } catch (const DatabaseError& e) {
-      if (e.kind() == DatabaseError::Kind::LinkLost) inner_.reset();
-      throw;
-    }
-  }
-
+class TdmDupsweep::Link : public db::ForwardingConnection {
  public:
   explicit Link(ConnectionFactory factory) : factory_(std::move(factory)) {}
 
   void reset(const std::string& connectionString) {
     if (connectionString != connectionString_) {
-      inner_.reset();
+      connection_.reset();
       openFailure_.reset();
     }
     connectionString_ = connectionString;
   }
-  db::Connection& get() const {
-    if (!inner_) {
+  // Why the last attempt to open the connection failed, while no connection is open.
+  const std::optional<std::string>& openFailure() const noexcept { return openFailure_; }
+
+  // Rows are handed on as they come, not read whole first.
+  void stream(std::string_view sql, db::RowSink& sink) override {
+    forward([&](db::Connection& c) { c.stream(sql, sink); });
+  }
+
+ protected:
+  db::Connection& inner() const override {
+    if (!connection_) {
       try {
-        inner_ = factory_(connectionString_);
+        connection_ = factory_(connectionString_);
         openFailure_.reset();
       } catch (const DatabaseError& e) {
         openFailure_ = e.what();
         throw;
       }
     }
-    return *inner_;
+    return *connection_;
   }
-  // Why the last attempt to open the connection failed, while no connection is open.
-  const std::optional<std::string>& openFailure() const noexcept { return openFailure_; }
-
-  db::Dialect dialect() const override {
-    return guarded([](db::Connection& c) { return c.dialect(); });
+  // A lost link drops the connection before the error goes on.
+  void failed(const DatabaseError& e) const override {
+    if (e.kind() == DatabaseError::Kind::LinkLost) connection_.reset();
   }
-  std::unique_ptr<db::RowSet> query(std::string_view sql) override {
-    return guarded([&](db::Connection& c) { return c.query(sql); });
-  }
-  void stream(std::string_view sql, db::RowSink& sink) override {
-    guarded([&](db::Connection& c) { c.stream(sql, sink); });
-  }
-  std::int64_t execute(std::string_view sql) override {
-    return guarded([&](db::Connection& c) { return c.execute(sql); });
-  }
-  std::int64_t executeWith(std::string_view sql, const std::vector<db::Value>& params) override {
-    return guarded([&](db::Connection& c) { return c.executeWith(sql, params); });
-  }
-  void begin() override { guarded([](db::Connection& c) { c.begin(); }); }
-  void commit() override { guarded([](db::Connection& c) { c.commit(); }); }
-  void rollback() override { guarded([](db::Connection& c) { c.rollback(); }); }
 
  private:
   ConnectionFactory factory_;
   std::string connectionString_;
-  mutable std::unique_ptr<db::Connection> inner_;  // opened on first use, even from const calls
+  mutable std::unique_ptr<db::Connection>
+      connection_;  // opened on first use, even from const calls
   mutable std::optional<std::string> openFailure_;
 };
 

@@ -9,7 +9,7 @@
 #include "cleanup/cleanup.h"
 #include "data/dmdupsweep.h"
 #include "engine/compare.h"
-#include "support/forwarding_connection.h"
+#include "platform/db/forwarding_connection.h"
 #include "support/sqlite_file.h"
 #include "support/table_dump.h"
 #include "support/temp_dir.h"
@@ -72,7 +72,7 @@ TEST(JournalThroughOdbc, EveryValueComesBackExactly) {
 }
 
 // A driver that hands over a double NaN, which SQLite (and so the journal) would keep as NULL.
-class NaNFigures : public testing::ForwardingConnection {
+class NaNFigures : public db::ForwardingConnection {
  public:
   explicit NaNFigures(const std::string& connectionString)
       : ForwardingConnection(db::open(connectionString)) {}

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/db/db.h"
-#include "support/forwarding_connection.h"
+#include "platform/db/forwarding_connection.h"
 
 namespace dupsweep::testing {
 
@@ -38,7 +38,7 @@ struct Faults {
   }
 };
 
-class FaultyConnection : public ForwardingConnection {
+class FaultyConnection : public db::ForwardingConnection {
  public:
   FaultyConnection(std::unique_ptr<db::Connection> inner, std::shared_ptr<Faults> faults)
       : ForwardingConnection(std::move(inner)), faults_(std::move(faults)) {}
