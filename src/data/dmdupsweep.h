@@ -4,7 +4,7 @@
 // (every other statement). Both share one connection, opened from the connection string on the
 // first statement and reopened after SetConnection; a bad connection string therefore shows only
 // as a failed statement. A statement that fails because the link to the database is gone
-// (SQLSTATE class 08) drops the connection, so the next statement connects afresh.
+// drops the connection, so the next statement connects afresh.
 //
 // SQL Server receives the statement texts exactly as the host's reporting system knows them; a
 // SQLite database receives the equivalent statement of its own grammar. Text values are placed
@@ -20,7 +20,6 @@
 #include <vector>
 
 #include "data/query.h"
-#include "journal/journal.h"
 #include "model/records.h"
 #include "platform/db/db.h"
 
@@ -43,20 +42,6 @@ std::string BalanceTableName(const TSampleData& sample);
 struct ClassificationUnit {
   TUnitData unit;
   std::optional<std::string> parentCode;
-};
-
-// A deletion that found the two units' rows of the sheet no longer identical (changed, or gone,
-// since the comparison): nothing was deleted and no journal entry was written.
-class CopyChanged : public Error {
- public:
-  using Error::Error;
-};
-
-// A restore of a pending entry whose rows are all still in the database exactly as saved: its
-// deletion never took effect. The entry has been marked rolled back; nothing was changed.
-class DeletionNeverTookEffect : public RestoreRefused {
- public:
-  using RestoreRefused::RestoreRefused;
 };
 
 class TdmDupsweep {
@@ -161,63 +146,48 @@ class TdmDupsweep {
   std::int32_t DeleteStatus(const std::string& periodId, const std::string& unitCode,
                             const std::string& taskCode, std::int32_t level);
 
-  // What the journal records of a deletion besides what the deletion itself is given: the
-  // unit's name, and the pair the sheet was found identical in, with its other unit.
-  struct DeletionNotes {
-    std::string unitName;
-    std::string pairName;
-    std::string otherUnitCode;
-    std::string otherUnitName;
+  // How the rows a deletion removes are read on this connection. A SQLite database reached
+  // through ODBC: the SQLite ODBC driver hands every value over as a text it has made of it
+  // (reals to 15 digits, texts to their first NUL, blobs as X'..', any value of a column without
+  // a declared type as text), which does not keep it; the rows are read with each value's storage
+  // class and exact bytes instead, texts in the database's encoding (`utf16`: "le", "be", or
+  // empty for UTF-8). Learnt once per deletion: KeptRouteOf() opens the connection when needed.
+  struct KeptRoute {
+    bool typed = false;
+    std::string utf16;
+  };
+  KeptRoute KeptRouteOf();
+
+  // Rows exactly as a deletion keeps them: the columns in their order and each value of its
+  // own kind.
+  struct KeptRows {
+    std::vector<std::string> columns;
+    std::vector<std::vector<db::Value>> rows;
   };
 
-  // The comparison's equality test of two units' rows of one sheet, each as OpenUnitData gives
-  // them: true when the two copies are identical.
-  using SameCopyTest = std::function<bool(db::RowSet& unitRows, db::RowSet& otherRows)>;
+  // The unit's rows of `tableName` for the period (DeleteTableData's rows), and its Status rows
+  // of the period, task and level (DeleteStatus's rows), read whole by `route`. Throws
+  // DatabaseError when the statement fails, and JournalError naming the table, row and column of
+  // a value that cannot be kept exactly.
+  KeptRows ReadKeptTableRows(const KeptRoute& route, const std::string& tableName,
+                             const std::string& unitCode, const std::string& periodId);
+  KeptRows ReadKeptStatusRows(const KeptRoute& route, const std::string& periodId,
+                              const std::string& unitCode, const std::string& taskCode,
+                              std::int32_t level);
+  // The same rows as the connection reads them. Throws DatabaseError (of kind MissingTable for
+  // a table that is gone).
+  std::unique_ptr<db::RowSet> OpenKeptTableRows(const std::string& tableName,
+                                                const std::string& unitCode,
+                                                const std::string& periodId);
+  std::unique_ptr<db::RowSet> OpenKeptStatusRows(const std::string& periodId,
+                                                 const std::string& unitCode,
+                                                 const std::string& taskCode, std::int32_t level);
 
-  // Deletes one unit's copy of a repeated sheet as one operation: its rows of the sheet's DataNum
-  // and DataBalance tables for the sheet's period, and, when `withStatus`, its Status row of that
-  // period, task and level, in that order and in one transaction. Returns the sum of the
-  // affected-row counts.
-  //
-  // The copy is deleted only while it is still repeated data: inside the transaction, before the
-  // journal entry is written, both the unit's and `notes.otherUnitCode`'s rows of the DataNum
-  // table are read again and must pass `stillIdentical`. When they do not (a figure changed since
-  // the comparison, either unit's rows or the table are gone), the transaction is rolled back
-  // with nothing deleted and no entry written, and CopyChanged is thrown.
-  //
-  // Nothing is deleted without its journal entry: inside the transaction the rows the statements
-  // will remove are read first and written to the journal (JournalPath()), durably, before the
-  // first deletion statement runs; the entry is marked done once the transaction has committed,
-  // and rolled back when it did not. A journal that cannot be written throws JournalError and
-  // sends no deletion. A negative sum (a statement reported a negative count) rolls everything
-  // back and is returned; a statement the database refuses, or a count that differs from the
-  // rows read for that table (rows changed in between), rolls everything back and throws
-  // DatabaseError. Nothing of a failed deletion stays done. A database locked by another
-  // writer (another deletion, as a rule) gives a DatabaseError saying so, followed by the
-  // database's own message.
-  std::int64_t DeleteRepeatedCopy(const TSampleData& sample, const std::string& unitCode,
-                                  bool withStatus, const std::string& taskCode, std::int32_t level,
-                                  const DeletionNotes& notes, const SameCopyTest& stillIdentical);
-
-  // The deletion journal's file: the one set, else journal::defaultPath() (read at each use).
-  void SetJournalPath(std::filesystem::path path);
-  std::filesystem::path JournalPath() const;
-
-  // The journal's entries of this module's database (the connection string without secrets),
-  // oldest first, without their rows; none when there is no journal yet. Throws JournalError.
-  std::vector<journal::Entry> DeletionEntries();
-
-  // Puts the rows of journal entry `id` back into this module's database in one transaction, each
-  // value bound as a parameter of its saved kind, marks the entry restored and returns the rows
-  // put back. Refuses with RestoreRefused, changing nothing, when the entry was restored before or
-  // was rolled back, when the unit already has rows of the entry's period in one of its tables
-  // (for Status: of its period, task and level), or when a table's columns are no longer the
-  // saved ones (or the table is gone). A pending entry whose saved rows are all still in its
-  // tables, value for value and nothing else with them, never took effect (the deletion was
-  // rolled back when the program ended): it is marked rolled back and DeletionNeverTookEffect is
-  // thrown. A statement the database refuses rolls everything back and throws DatabaseError (one
-  // locked by another writer says so first); a journal that cannot be read throws JournalError.
-  std::int64_t RestoreDeletion(std::int64_t id);
+  // Puts one row back into `tableName`: `values` bound in the order of `columns`, each as a
+  // parameter of its own kind. Returns the affected-row count. Throws DatabaseError when the
+  // database refuses.
+  std::int64_t InsertRow(const std::string& tableName, const std::vector<std::string>& columns,
+                         const std::vector<db::Value>& values);
 
   // A transaction on the module's connection, so that several deletions take effect together
   // or not at all. Each throws DatabaseError when the database refuses.
@@ -233,24 +203,11 @@ class TdmDupsweep {
   class Link;
   db::Connection& connection();
 
-  // How the rows a deletion removes are read on this connection. A SQLite database reached
-  // through ODBC: the SQLite ODBC driver hands every value over as a text it has made of it
-  // (reals to 15 digits, texts to their first NUL, blobs as X'..', any value of a column without
-  // a declared type as text), which does not keep it; the rows are read with each value's storage
-  // class and exact bytes instead, texts in the database's encoding (`utf16`: "le", "be", or
-  // empty for UTF-8).
-  struct KeptRoute {
-    bool typed = false;
-    std::string utf16;
-  };
-  KeptRoute keptRoute();
-
-  // The rows a deletion statement will remove: `lines` run on the connection, read whole.
-  journal::SavedTable readKept(const KeptRoute& route, const std::string& table,
-                               const std::vector<std::string>& lines);
+  // The rows `lines` select, read whole by `route`.
+  KeptRows readKept(const KeptRoute& route, const std::string& table,
+                    const std::vector<std::string>& lines);
 
   std::string connectionString_;
-  std::optional<std::filesystem::path> journalPath_;
   std::unique_ptr<Link> link_;
 };
 

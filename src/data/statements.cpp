@@ -274,20 +274,21 @@ Lines keptRowsTyped(const Lines& kept, const std::vector<std::string>& columns) 
 }
 
 db::Value typedKeptValue(std::string_view cell, std::string_view utf16) {
-  const auto invalid = [cell](const char* why) -> DatabaseError {
-    return DatabaseError("值 \"" + text::utf8Prefix(cell, 40) + "\" " + why);
+  const auto invalid = [cell](KeptValueProblem why) {
+    return KeptValueError(why, text::utf8Prefix(cell, 40));
   };
-  if (cell.empty()) throw invalid("没有存储类别");
+  if (cell.empty()) throw invalid(KeptValueProblem::NoStorageClass);
   const char tag = cell.front();
   const std::string_view body = cell.substr(1);
   const auto hexBytes = [&]() {
     std::string out;
-    if (body.size() % 2 != 0) throw invalid("的十六进制字节不完整");
+    if (body.size() % 2 != 0) throw invalid(KeptValueProblem::IncompleteHex);
     out.reserve(body.size() / 2);
     for (std::size_t i = 0; i < body.size(); i += 2) {
       unsigned byte = 0;
       const auto r = std::from_chars(body.data() + i, body.data() + i + 2, byte, 16);
-      if (r.ec != std::errc() || r.ptr != body.data() + i + 2) throw invalid("不是十六进制字节");
+      if (r.ec != std::errc() || r.ptr != body.data() + i + 2)
+        throw invalid(KeptValueProblem::NotHex);
       out += static_cast<char>(byte);
     }
     return out;
@@ -300,15 +301,15 @@ db::Value typedKeptValue(std::string_view cell, std::string_view utf16) {
       std::int64_t v = 0;
       const auto r = std::from_chars(body.data(), body.data() + body.size(), v);
       if (r.ec == std::errc() && r.ptr == body.data() + body.size() && !body.empty()) return v;
-      throw invalid("不是一个 64 位整数");
+      throw invalid(KeptValueProblem::NotInteger);
     }
     case 'r':
       if (const auto d = db::doubleFromSqlitePrintf(body)) return *d;
-      throw invalid("不能准确地读成一个双精度数");
+      throw invalid(KeptValueProblem::InexactReal);
     case 't': {
       std::string bytes = hexBytes();
       if (utf16.empty()) return bytes;
-      if (bytes.size() % 2 != 0) throw invalid("不是完整的 UTF-16 文字");
+      if (bytes.size() % 2 != 0) throw invalid(KeptValueProblem::IncompleteUtf16);
       std::u16string units(bytes.size() / 2, u'\0');
       for (std::size_t i = 0; i < units.size(); ++i) {
         const auto lo = static_cast<unsigned char>(bytes[2 * i + (utf16 == "be" ? 1 : 0)]);
@@ -318,7 +319,7 @@ db::Value typedKeptValue(std::string_view cell, std::string_view utf16) {
       try {
         return text::utf16ToUtf8(units);
       } catch (const Error&) {
-        throw invalid("不是有效的 UTF-16 文字");
+        throw invalid(KeptValueProblem::InvalidUtf16);
       }
     }
     case 'b': {
@@ -328,7 +329,7 @@ db::Value typedKeptValue(std::string_view cell, std::string_view utf16) {
     default:
       break;
   }
-  throw invalid("的存储类别不明");
+  throw invalid(KeptValueProblem::UnknownStorageClass);
 }
 
 }  // namespace dupsweep::sql

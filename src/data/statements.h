@@ -102,9 +102,25 @@ Lines keptRowsTyped(const Lines& kept, const std::vector<std::string>& columns);
 
 // The value a text of keptRowsTyped stands for, with the kind of its storage class (Null,
 // Integer, Floating, Text, Bytes). `utf16` names the byte order of a database that keeps its
-// texts in UTF-16 ("le" or "be"); empty for UTF-8. Throws DatabaseError, saying why, for a text
+// texts in UTF-16 ("le" or "be"); empty for UTF-8. Throws KeptValueError, saying why, for a text
 // that does not give back exactly one value.
 db::Value typedKeptValue(std::string_view cell, std::string_view utf16 = {});
+
+// A text of keptRowsTyped that does not give back exactly one value: why, and the start of the
+// text (up to 40 bytes).
+class KeptValueError : public DatabaseError {
+ public:
+  KeptValueError(KeptValueProblem problem, std::string value)
+      : DatabaseError("The kept value \"" + value + "\" cannot be read back exactly"),
+        problem_(problem),
+        value_(std::move(value)) {}
+  KeptValueProblem problem() const noexcept { return problem_; }
+  const std::string& value() const noexcept { return value_; }
+
+ private:
+  KeptValueProblem problem_;
+  std::string value_;
+};
 
 // Puts one row back: the table named as tableName() does, the columns in the given order (each
 // bare when isBareName, else delimited the same way), one '?' marker per column for the row's

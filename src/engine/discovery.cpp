@@ -609,7 +609,7 @@ DiscoveryResult DuplicateDiscovery::Run(ProgressSink& progress) {
       // The database's own message names neither (say, a column the statement orders by).
       throw DatabaseError("sheet " + sheet.sSampleCode + " " + sheet.sSampleName + ", table " +
                               table + ": " + e.what(),
-                          e.sqlState());
+                          e);
     }
     if (streamed)
       SheetAnalysis(rows, static_cast<int>(s), settings_, pace)

@@ -84,11 +84,37 @@ class Statement {
   int rc_ = SQLITE_OK;
 };
 
-State stateOf(const std::string& name) {
-  if (name == "done") return State::Done;
-  if (name == "rolledback") return State::RolledBack;
-  if (name == "restored") return State::Restored;
+// The state as the file keeps it, in sState.
+std::string stateToken(State state) {
+  switch (state) {
+    case State::Pending:
+      return "pending";
+    case State::Done:
+      return "done";
+    case State::RolledBack:
+      return "rolledback";
+    case State::Restored:
+      return "restored";
+  }
+  return "pending";
+}
+
+State stateOf(const std::string& token) {
+  if (token == "done") return State::Done;
+  if (token == "rolledback") return State::RolledBack;
+  if (token == "restored") return State::Restored;
   return State::Pending;
+}
+
+using Reason = JournalError::Reason;
+using Action = JournalError::Action;
+
+[[noreturn]] void refuse(Reason reason, const std::filesystem::path& file,
+                         std::string detail = {}) {
+  JournalError::Facts facts;
+  facts.file = file.string();
+  facts.detail = std::move(detail);
+  throw JournalError(reason, std::move(facts));
 }
 
 // Stores a value with the storage class of its kind; the kind itself is kept beside it.
@@ -187,7 +213,7 @@ void makePrivateDirectories(const std::filesystem::path& dir) {
   }
   const int error = errno;
   if (error != EEXIST || !std::filesystem::is_directory(dir, ec))
-    throw JournalError("无法建立删除日志的目录 " + dir.string() + "：" + std::strerror(error));
+    refuse(Reason::CannotMakeDirectory, dir, std::strerror(error));
 }
 
 // The application id in the header of the SQLite file at `file`, read without SQLite (which
@@ -210,26 +236,6 @@ bool isUnfinishedWrite(int rc) {
 
 }  // namespace
 
-std::string stateName(State state) {
-  switch (state) {
-    case State::Pending: return "pending";
-    case State::Done: return "done";
-    case State::RolledBack: return "rolledback";
-    case State::Restored: return "restored";
-  }
-  return "pending";
-}
-
-std::string stateText(State state) {
-  switch (state) {
-    case State::Pending: return "待确认";
-    case State::Done: return "已删除";
-    case State::RolledBack: return "未删除（已回滚）";
-    case State::Restored: return "已恢复";
-  }
-  return "待确认";
-}
-
 std::int64_t Entry::savedRows() const noexcept {
   std::int64_t n = 0;
   for (const SavedTable& t : tables) n += t.savedRows;
@@ -241,8 +247,7 @@ std::filesystem::path defaultPath() {
   if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data == '/')
     return std::filesystem::path(data) / "dupsweep" / "journal.db";
   const char* home = std::getenv("HOME");
-  if (!home || !*home)
-    throw JournalError("找不到删除日志的位置：DUPSWEEP_JOURNAL、XDG_DATA_HOME 和 HOME 都没有设置");
+  if (!home || !*home) refuse(Reason::NoPlace, {});
   return std::filesystem::path(home) / ".local" / "share" / "dupsweep" / "journal.db";
 }
 
@@ -270,15 +275,13 @@ Journal::Journal(std::filesystem::path path, Mode mode) : path_(std::move(path))
   std::error_code ec;
   const bool exists = std::filesystem::exists(path_, ec);
   if (!exists && mode_ == Mode::ReadOnly) return;  // no deletion journaled yet
-  if (exists && std::filesystem::is_directory(path_, ec))
-    throw JournalError("删除日志 " + path_.string() + " 是一个目录，不是日志文件");
+  if (exists && std::filesystem::is_directory(path_, ec)) refuse(Reason::IsDirectory, path_);
   // SQLite finishes a write left unfinished (rolls it back) on the first read: another
   // program's database is refused before that, so that it stays exactly as it is.
   if (exists && (std::filesystem::exists(path_.string() + "-journal", ec) ||
                  std::filesystem::exists(path_.string() + "-wal", ec))) {
     if (const auto appId = applicationIdOf(path_); appId && *appId != kApplicationId)
-      throw JournalError("文件 " + path_.string() +
-                         " 不是 dupsweep 的删除日志，它保持原样，不会被改写");
+      refuse(Reason::Foreign, path_);
   }
   const bool created = mode_ == Mode::ReadWrite && prepareToWrite(exists);
   try {
@@ -293,7 +296,7 @@ Journal::Journal(std::filesystem::path path, Mode mode) : path_(std::move(path))
       open();
       rc = sqlite3_exec(db_, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
     }
-    if (rc != SQLITE_OK) fail(rc, "读取");
+    if (rc != SQLITE_OK) fail(rc, Action::Read);
     check();
   } catch (...) {
     sqlite3_close_v2(db_);
@@ -308,7 +311,7 @@ Journal::~Journal() { sqlite3_close_v2(db_); }
 void Journal::open() {
   const int flags = mode_ == Mode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
   const int rc = sqlite3_open_v2(path_.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr);
-  if (rc != SQLITE_OK) fail(rc, "打开");
+  if (rc != SQLITE_OK) fail(rc, Action::Open);
   sqlite3_extended_result_codes(db_, 1);
   sqlite3_busy_timeout(db_, kBusyTimeoutMs);
 }
@@ -329,7 +332,7 @@ bool Journal::prepareToWrite(bool exists) {
   const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) {
     if (errno == EEXIST) return false;  // another program made it just now
-    throw JournalError("无法建立删除日志 " + path_.string() + "：" + std::strerror(errno));
+    refuse(Reason::CannotCreate, path_, std::strerror(errno));
   }
   ::fchmod(fd, 0600);
   ::close(fd);
@@ -340,15 +343,9 @@ void Journal::requireWritableByOwnerOnly() const {
   const std::filesystem::path dir = path_.has_parent_path() ? path_.parent_path() : ".";
   struct stat st {};
   if (::stat(dir.c_str(), &st) == 0 && (st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
-    throw JournalError("删除日志所在的目录 " + dir.string() + " 允许同组或其他用户写入（权限 " +
-                       modeText(st.st_mode) +
-                       "），他们可以替换或改动删除日志，因此不写入；请把目录改为只有本人可写" +
-                       "（如 chmod 700），或把删除日志放到别处");
+    refuse(Reason::DirectoryWritableByOthers, dir, modeText(st.st_mode));
   if (::stat(path_.c_str(), &st) == 0 && (st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
-    throw JournalError("删除日志 " + path_.string() + " 允许同组或其他用户写入（权限 " +
-                       modeText(st.st_mode) +
-                       "），其中的记录可能已被改动，因此不写入；请把它改为只有本人可读写" +
-                       "（chmod 600）后再试");
+    refuse(Reason::WritableByOthers, path_, modeText(st.st_mode));
 }
 
 void Journal::finishInterruptedWrite(int readOnlyRc) {
@@ -368,55 +365,64 @@ void Journal::finishInterruptedWrite(int readOnlyRc) {
   const int primary = rc & 0xff;
   const bool cannotWrite =
       primary == SQLITE_READONLY || primary == SQLITE_PERM || primary == SQLITE_CANTOPEN;
-  throw JournalError(describe(cannotWrite ? readOnlyRc : rc, "读取") + "（" + reason + "）");
+  throw JournalError(failure(cannotWrite ? readOnlyRc : rc, Action::Read, reason));
 }
 
-std::string Journal::describe(int rc, std::string_view doing) const {
-  const std::string file = path_.string();
+JournalError Journal::failure(int rc, Action action, std::string reason) const {
+  JournalError::Facts facts;
+  facts.file = path_.string();
+  facts.detail = std::move(reason);
+  facts.action = action;
   if (isUnfinishedWrite(rc)) {
-    const bool wal = rc != SQLITE_READONLY_ROLLBACK;
-    return "删除日志 " + file + " 的上一次写入没有完成（程序被中止或磁盘已满），留下了 " + file +
-           (wal ? "-wal" : "-journal") +
-           "；要先撤销这次未完成的写入才能读取它，而现在不能写入该文件或它所在的目录";
+    facts.wal = rc != SQLITE_READONLY_ROLLBACK;
+    return JournalError(Reason::UnfinishedWrite, std::move(facts));
   }
+  Reason why = Reason::Failed;
   switch (rc & 0xff) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-      return "删除日志 " + file + " 正被另一个程序锁定，请稍后再试";
+      why = Reason::Locked;
+      break;
     case SQLITE_FULL:
-      return "删除日志 " + file + " 所在的磁盘已满，无法写入";
+      why = Reason::DiskFull;
+      break;
     case SQLITE_READONLY:
     case SQLITE_PERM:
-      return "删除日志 " + file + " 不能写入（文件或文件系统是只读的）";
+      why = Reason::ReadOnly;
+      break;
     case SQLITE_CANTOPEN:
-      return "无法" + std::string(doing) + "删除日志 " + file;
+      why = Reason::CannotOpen;
+      break;
     case SQLITE_CORRUPT:
     case SQLITE_NOTADB:
-      return "删除日志 " + file + " 已损坏或不是删除日志文件，它保持原样，不会被改写";
+      why = Reason::Damaged;
+      break;
     case SQLITE_IOERR:
-      return std::string(doing) + "删除日志 " + file + " 时发生输入输出错误";
+      why = Reason::IoError;
+      break;
     default:
-      return std::string(doing) + "删除日志 " + file + " 时出错";
+      break;
   }
+  return JournalError(why, std::move(facts));
 }
 
-void Journal::fail(int rc, std::string_view doing) const {
+void Journal::fail(int rc, Action action) const {
   std::string reason = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
   if (db_ && sqlite3_errcode(db_) == SQLITE_OK) reason = sqlite3_errstr(rc);
-  throw JournalError(describe(rc, doing) + "（" + reason + "）");
+  throw failure(rc, action, std::move(reason));
 }
 
-void Journal::exec(const char* sql, std::string_view doing) {
+void Journal::exec(const char* sql, Action action) {
   const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
-  if (rc != SQLITE_OK) fail(rc, doing);
+  if (rc != SQLITE_OK) fail(rc, action);
 }
 
 void Journal::check() {
   const auto pragma = [this](const char* sql) {
     Statement st(db_, sql);
-    if (st.prepared() != SQLITE_OK) fail(st.prepared(), "读取");
+    if (st.prepared() != SQLITE_OK) fail(st.prepared(), Action::Read);
     const int rc = st.step();
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE) fail(rc, "读取");
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) fail(rc, Action::Read);
     return rc == SQLITE_ROW ? st.columnText(0) : std::string();
   };
   const std::string appId = pragma("PRAGMA application_id");
@@ -432,17 +438,14 @@ void Journal::check() {
     }
     return;
   }
-  if (appId != std::to_string(kApplicationId))
-    throw JournalError("文件 " + path_.string() + " 不是 dupsweep 的删除日志，它保持原样，不会被改写");
+  if (appId != std::to_string(kApplicationId)) refuse(Reason::Foreign, path_);
   if (std::atoi(pragma("PRAGMA user_version").c_str()) > kVersion)
-    throw JournalError("删除日志 " + path_.string() + " 由更新版本的程序写成，无法读取");
+    refuse(Reason::NewerVersion, path_);
   // A damaged page anywhere refuses the file before anything is written into it.
   const std::string integrity = pragma("PRAGMA quick_check");
-  if (integrity != "ok")
-    throw JournalError("删除日志 " + path_.string() + " 已损坏，它保持原样，不会被改写（" +
-                       integrity + "）");
+  if (integrity != "ok") refuse(Reason::FailedCheck, path_, integrity);
   requireLayout();
-  if (mode_ == Mode::ReadWrite) exec("PRAGMA synchronous = FULL", "打开");
+  if (mode_ == Mode::ReadWrite) exec("PRAGMA synchronous = FULL", Action::Open);
 }
 
 void Journal::requireLayout() {
@@ -451,10 +454,10 @@ void Journal::requireLayout() {
     std::vector<std::string> columns;
     Statement st(db, "SELECT m.name || '.' || p.name FROM sqlite_master m "
                      "JOIN pragma_table_info(m.name) p WHERE m.type = 'table' ORDER BY 1");
-    if (st.prepared() != SQLITE_OK) fail(st.prepared(), "读取");
+    if (st.prepared() != SQLITE_OK) fail(st.prepared(), Action::Read);
     int rc;
     while ((rc = st.step()) == SQLITE_ROW) columns.push_back(st.columnText(0));
-    if (rc != SQLITE_DONE) fail(rc, "读取");
+    if (rc != SQLITE_DONE) fail(rc, Action::Read);
     return columns;
   };
   sqlite3* layout = nullptr;
@@ -463,7 +466,7 @@ void Journal::requireLayout() {
       sqlite3_exec(layout, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK) {
     const std::string reason = layout ? sqlite3_errmsg(layout) : "out of memory";
     sqlite3_close_v2(layout);
-    throw JournalError("无法检查删除日志 " + path_.string() + " 的格式（" + reason + "）");
+    refuse(Reason::CannotCheckLayout, path_, reason);
   }
   std::vector<std::string> expected;
   try {
@@ -479,39 +482,36 @@ void Journal::requireLayout() {
   for (const std::string& column : expected)
     if (!std::binary_search(present.begin(), present.end(), column))
       missing += (missing.empty() ? "" : "、") + column;
-  if (!missing.empty())
-    throw JournalError("文件 " + path_.string() + " 不是这种格式的删除日志（缺少 " + missing +
-                       "），它保持原样，不会被改写");
+  if (!missing.empty()) refuse(Reason::OtherLayout, path_, missing);
 }
 
 void Journal::create() {
   // Another program may be making the same file a journal: the write lock is taken first and
   // the file looked at again under it.
-  exec("BEGIN IMMEDIATE", "写入");
+  exec("BEGIN IMMEDIATE", Action::Write);
   try {
     Statement st(db_, "SELECT count(*) FROM sqlite_master");
     if (st.step() == SQLITE_ROW && st.columnInteger(0) == 0) {
-      exec(kSchema, "写入");
-      exec(("PRAGMA application_id = " + std::to_string(kApplicationId)).c_str(), "写入");
-      exec(("PRAGMA user_version = " + std::to_string(kVersion)).c_str(), "写入");
+      exec(kSchema, Action::Write);
+      exec(("PRAGMA application_id = " + std::to_string(kApplicationId)).c_str(), Action::Write);
+      exec(("PRAGMA user_version = " + std::to_string(kVersion)).c_str(), Action::Write);
     }
-    exec("COMMIT", "写入");
+    exec("COMMIT", Action::Write);
   } catch (const JournalError&) {
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     throw;
   }
-  exec("PRAGMA synchronous = FULL", "打开");
+  exec("PRAGMA synchronous = FULL", Action::Open);
 }
 
 std::int64_t Journal::add(const Entry& entry) {
-  if (!db_ || mode_ != Mode::ReadWrite)
-    throw JournalError("删除日志 " + path_.string() + " 是以只读方式打开的");
-  exec("BEGIN IMMEDIATE", "写入");
+  if (!db_ || mode_ != Mode::ReadWrite) refuse(Reason::OpenedReadOnly, path_);
+  exec("BEGIN IMMEDIATE", Action::Write);
   try {
     const auto run = [this](Statement& st) {
-      if (st.prepared() != SQLITE_OK) fail(st.prepared(), "写入");
+      if (st.prepared() != SQLITE_OK) fail(st.prepared(), Action::Write);
       const int rc = st.step();
-      if (rc != SQLITE_DONE) fail(rc, "写入");
+      if (rc != SQLITE_DONE) fail(rc, Action::Write);
       st.reset();
     };
     Statement head(db_,
@@ -548,21 +548,23 @@ std::int64_t Journal::add(const Entry& entry) {
       for (size_t r = 0; r < saved.rows.size(); ++r) {
         const std::vector<db::Value>& row = saved.rows[r];
         if (row.size() != saved.columns.size())
-          throw JournalError("删除日志的记录有误：表 " + saved.name + " 的一行与它的列数不符");
+          throw JournalError(Reason::RowWidth, {.file = path_.string(), .table = saved.name});
         for (size_t c = 0; c < row.size(); ++c) {
           value.integer(1, id).integer(2, std::int64_t(t)).integer(3, std::int64_t(r));
           // SQLite keeps a NaN as NULL: such a value would not come back.
           if (const double* d = std::get_if<double>(&row[c]); d && *d != *d)
-            throw JournalError("删除日志无法原样保存表 " + saved.name + " 第 " +
-                               std::to_string(r + 1) + " 行的列 " + saved.columns[c] +
-                               " 的值（NaN）");
+            throw JournalError(Reason::NaNValue, {.file = path_.string(),
+                                                  .table = saved.name,
+                                                  .column = saved.columns[c],
+                                                  .row = std::int64_t(r + 1)});
           value.integer(4, std::int64_t(c)).integer(5, static_cast<int>(db::kindOf(row[c])));
-          if (const int rc = bindValue(value.get(), 6, row[c]); rc != SQLITE_OK) fail(rc, "写入");
+          if (const int rc = bindValue(value.get(), 6, row[c]); rc != SQLITE_OK)
+            fail(rc, Action::Write);
           run(value);
         }
       }
     }
-    exec("COMMIT", "写入");
+    exec("COMMIT", Action::Write);
     return id;
   } catch (const JournalError&) {
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -571,31 +573,29 @@ std::int64_t Journal::add(const Entry& entry) {
 }
 
 void Journal::setState(std::int64_t id, State state, const std::string& restoredWhen) {
-  if (!db_ || mode_ != Mode::ReadWrite)
-    throw JournalError("删除日志 " + path_.string() + " 是以只读方式打开的");
+  if (!db_ || mode_ != Mode::ReadWrite) refuse(Reason::OpenedReadOnly, path_);
   Statement st(db_, "UPDATE Deletion SET sState = ?, sRestoredWhen = ? WHERE nID = ?");
-  if (st.prepared() != SQLITE_OK) fail(st.prepared(), "写入");
-  st.text(1, stateName(state)).integer(3, id);
+  if (st.prepared() != SQLITE_OK) fail(st.prepared(), Action::Write);
+  st.text(1, stateToken(state)).integer(3, id);
   if (!restoredWhen.empty()) st.text(2, restoredWhen);
-  if (const int rc = st.step(); rc != SQLITE_DONE) fail(rc, "写入");
+  if (const int rc = st.step(); rc != SQLITE_DONE) fail(rc, Action::Write);
   if (sqlite3_changes(db_) != 1)
-    throw JournalError("删除日志中没有编号为 " + std::to_string(id) + " 的记录");
+    throw JournalError(Reason::NoSuchEntryToMark, {.file = path_.string(), .id = id});
 }
 
 void Journal::markDone(std::int64_t id, const std::vector<std::int64_t>& deletedRows) {
-  if (!db_ || mode_ != Mode::ReadWrite)
-    throw JournalError("删除日志 " + path_.string() + " 是以只读方式打开的");
-  exec("BEGIN IMMEDIATE", "写入");
+  if (!db_ || mode_ != Mode::ReadWrite) refuse(Reason::OpenedReadOnly, path_);
+  exec("BEGIN IMMEDIATE", Action::Write);
   try {
     Statement st(db_, "UPDATE DeletedTable SET nDeleted = ? WHERE nID = ? AND nTable = ?");
-    if (st.prepared() != SQLITE_OK) fail(st.prepared(), "写入");
+    if (st.prepared() != SQLITE_OK) fail(st.prepared(), Action::Write);
     for (size_t t = 0; t < deletedRows.size(); ++t) {
       st.integer(1, deletedRows[t]).integer(2, id).integer(3, std::int64_t(t));
-      if (const int rc = st.step(); rc != SQLITE_DONE) fail(rc, "写入");
+      if (const int rc = st.step(); rc != SQLITE_DONE) fail(rc, Action::Write);
       st.reset();
     }
     setState(id, State::Done, {});
-    exec("COMMIT", "写入");
+    exec("COMMIT", Action::Write);
   } catch (const JournalError&) {
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     throw;
@@ -617,7 +617,7 @@ std::vector<Entry> Journal::entries(const std::optional<std::string>& database,
                "SELECT nID, sWhen, sDatabase, sPeriodID, sTaskCode, nLevel, sUnitCode, sUnitName, "
                "sPairName, sOtherUnitCode, sOtherUnitName, sSampleCode, sSampleName, sState, "
                "sRestoredWhen FROM Deletion WHERE ?1 IS NULL OR nID = ?1 ORDER BY nID");
-  if (st.prepared() != SQLITE_OK) fail(st.prepared(), "读取");
+  if (st.prepared() != SQLITE_OK) fail(st.prepared(), Action::Read);
   if (id) st.integer(1, *id);
   // An entry names its database by the connection string of its deletion; another string may
   // reach the same database, so databases are compared by what they are, once per string.
@@ -649,14 +649,14 @@ std::vector<Entry> Journal::entries(const std::optional<std::string>& database,
     e.restoredWhen = st.columnText(14);
     entries.push_back(std::move(e));
   }
-  if (rc != SQLITE_DONE) fail(rc, "读取");
+  if (rc != SQLITE_DONE) fail(rc, Action::Read);
 
   Statement tables(db_, "SELECT nTable, sName, nSaved, nDeleted FROM DeletedTable WHERE nID = ? "
                         "ORDER BY nTable");
   Statement columns(db_, "SELECT sName FROM DeletedColumn WHERE nID = ? AND nTable = ? "
                          "ORDER BY nColumn");
-  if (tables.prepared() != SQLITE_OK) fail(tables.prepared(), "读取");
-  if (columns.prepared() != SQLITE_OK) fail(columns.prepared(), "读取");
+  if (tables.prepared() != SQLITE_OK) fail(tables.prepared(), Action::Read);
+  if (columns.prepared() != SQLITE_OK) fail(columns.prepared(), Action::Read);
   for (Entry& e : entries) {
     tables.integer(1, e.id);
     while ((rc = tables.step()) == SQLITE_ROW) {
@@ -667,11 +667,11 @@ std::vector<Entry> Journal::entries(const std::optional<std::string>& database,
       columns.integer(1, e.id).integer(2, tables.columnInteger(0));
       int crc;
       while ((crc = columns.step()) == SQLITE_ROW) t.columns.push_back(columns.columnText(0));
-      if (crc != SQLITE_DONE) fail(crc, "读取");
+      if (crc != SQLITE_DONE) fail(crc, Action::Read);
       columns.reset();
       e.tables.push_back(std::move(t));
     }
-    if (rc != SQLITE_DONE) fail(rc, "读取");
+    if (rc != SQLITE_DONE) fail(rc, Action::Read);
     tables.reset();
   }
   return entries;
@@ -679,18 +679,15 @@ std::vector<Entry> Journal::entries(const std::optional<std::string>& database,
 
 Entry Journal::get(std::int64_t id) {
   std::vector<Entry> found = entries(std::nullopt, id);
-  if (found.empty())
-    throw JournalError("删除日志 " + path_.string() + " 中没有编号为 " + std::to_string(id) +
-                       " 的记录");
+  if (found.empty()) throw JournalError(Reason::NoSuchEntry, {.file = path_.string(), .id = id});
   Entry entry = std::move(found.front());
   Statement st(db_, "SELECT nTable, nRow, nColumn, nKind, vValue FROM DeletedValue WHERE nID = ? "
                     "ORDER BY nTable, nRow, nColumn");
-  if (st.prepared() != SQLITE_OK) fail(st.prepared(), "读取");
+  if (st.prepared() != SQLITE_OK) fail(st.prepared(), Action::Read);
   st.integer(1, id);
   for (SavedTable& t : entry.tables) t.rows.assign(static_cast<size_t>(t.savedRows), {});
   const auto damaged = [this, id] {
-    return JournalError("删除日志 " + path_.string() + " 中编号为 " + std::to_string(id) +
-                        " 的记录已损坏，无法恢复");
+    return JournalError(Reason::DamagedEntry, {.file = path_.string(), .id = id});
   };
   int rc;
   while ((rc = st.step()) == SQLITE_ROW) {
@@ -703,7 +700,7 @@ Entry Journal::get(std::int64_t id) {
     if (!v) throw damaged();
     table.rows[size_t(r)].push_back(std::move(*v));
   }
-  if (rc != SQLITE_DONE) fail(rc, "读取");
+  if (rc != SQLITE_DONE) fail(rc, Action::Read);
   for (const SavedTable& t : entry.tables)
     for (const auto& row : t.rows)
       if (row.size() != t.columns.size()) throw damaged();
@@ -711,12 +708,10 @@ Entry Journal::get(std::int64_t id) {
 }
 
 int Journal::prune(const std::string& date) {
-  if (!isDate(date))
-    throw JournalError("日期 " + date + " 不是一个有效的日期，应为 YYYY-MM-DD（如 2024-01-31）");
+  if (!isDate(date)) refuse(Reason::BadDate, path_, date);
   if (!db_) return 0;
-  if (mode_ != Mode::ReadWrite)
-    throw JournalError("删除日志 " + path_.string() + " 是以只读方式打开的");
-  exec("BEGIN IMMEDIATE", "写入");
+  if (mode_ != Mode::ReadWrite) refuse(Reason::OpenedReadOnly, path_);
+  exec("BEGIN IMMEDIATE", Action::Write);
   try {
     int removed = 0;
     for (const char* sql :
@@ -725,12 +720,12 @@ int Journal::prune(const std::string& date) {
           "DELETE FROM DeletedTable WHERE nID IN (SELECT nID FROM Deletion WHERE sWhen < ?)",
           "DELETE FROM Deletion WHERE sWhen < ?"}) {
       Statement st(db_, sql);
-      if (st.prepared() != SQLITE_OK) fail(st.prepared(), "写入");
+      if (st.prepared() != SQLITE_OK) fail(st.prepared(), Action::Write);
       st.text(1, date);
-      if (const int rc = st.step(); rc != SQLITE_DONE) fail(rc, "写入");
+      if (const int rc = st.step(); rc != SQLITE_DONE) fail(rc, Action::Write);
       removed = sqlite3_changes(db_);
     }
-    exec("COMMIT", "写入");
+    exec("COMMIT", Action::Write);
     return removed;
   } catch (const JournalError&) {
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);

@@ -7,7 +7,7 @@
 //
 // The file is written with full synchronisation: an entry that add() returns is on the disk. A
 // file that is damaged or belongs to another program is never written to: opening it fails, and
-// it stays as it is. Every failure is a JournalError whose message names the file and says why.
+// it stays as it is. Every failure is a JournalError carrying its reason and the file.
 
 #include <cstdint>
 #include <filesystem>
@@ -28,11 +28,6 @@ namespace dupsweep::journal {
 //   Done: the host's deletion committed.  RolledBack: it was rolled back; nothing was deleted.
 //   Restored: its rows were put back.
 enum class State { Pending, Done, RolledBack, Restored };
-
-// "pending", "done", "rolledback", "restored": the name kept in the file and printed by tools.
-std::string stateName(State state);
-// The state as the operator reads it: 待确认, 已删除, 未删除（已回滚）, 已恢复.
-std::string stateText(State state);
 
 // One table's removed rows.
 struct SavedTable {
@@ -144,10 +139,10 @@ class Journal {
   void requireLayout();
   void create();
   void setState(std::int64_t id, State state, const std::string& restoredWhen);
-  // The operator's message for SQLite's code `rc` met while `doing` (打开, 读取, 写入).
-  std::string describe(int rc, std::string_view doing) const;
-  [[noreturn]] void fail(int rc, std::string_view doing) const;
-  void exec(const char* sql, std::string_view doing);
+  // The failure SQLite's code `rc` stands for, met while `action`, with SQLite's `reason`.
+  JournalError failure(int rc, JournalError::Action action, std::string reason) const;
+  [[noreturn]] void fail(int rc, JournalError::Action action) const;
+  void exec(const char* sql, JournalError::Action action);
 
   std::filesystem::path path_;
   Mode mode_;

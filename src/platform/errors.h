@@ -1,12 +1,15 @@
 #pragma once
-// The component's one error currency: every failure is an exception of this small hierarchy,
-// carrying a message fit to show an operator. Failures are caught only where the component's
-// design says so: in the window framework's handler wrapper, at the COM boundary, and in the
-// data-module operations that turn a failure into an empty result.
+// The component's one error currency: every failure is an exception of this small hierarchy.
+// Failures the operator must understand carry their kind or reason and the facts that tell it;
+// the words are composed by the windows and the tools. Failures are caught only where the
+// component's design says so: in the window framework's handler wrapper, at the COM boundary,
+// and in the data-module operations that turn a failure into an empty result.
 
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace dupsweep {
 
@@ -16,16 +19,32 @@ class Error : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// A statement or connection failure. `sqlState` holds the driver's five-character SQLSTATE when
-// there is one (empty otherwise). Messages never contain a connection's password.
+// A statement or connection failure: the database's message (never with a connection's
+// password), the driver's five-character SQLSTATE when there is one (empty otherwise), and the
+// kind of failure, which the database layer decides so that nobody above it reads states or
+// messages.
 class DatabaseError : public Error {
  public:
-  explicit DatabaseError(const std::string& message, std::string sqlState = {})
-      : Error(message), sqlState_(std::move(sqlState)) {}
+  enum class Kind {
+    MissingTable,  // the statement named a table the database does not have
+    LinkLost,      // the link to the database is gone, or could not be made
+    Locked,        // gave up waiting for a lock another connection holds, or lost a deadlock
+    Damaged,       // the database file is damaged or is not a database
+    Constraint,    // a constraint of the database refused the change
+    Other
+  };
+  explicit DatabaseError(const std::string& message, std::string sqlState = {},
+                         Kind kind = Kind::Other)
+      : Error(message), sqlState_(std::move(sqlState)), kind_(kind) {}
+  // The failure `cause` told with another message (one that names what was being done).
+  DatabaseError(const std::string& message, const DatabaseError& cause)
+      : Error(message), sqlState_(cause.sqlState_), kind_(cause.kind_) {}
   const std::string& sqlState() const noexcept { return sqlState_; }
+  Kind kind() const noexcept { return kind_; }
 
  private:
   std::string sqlState_;
+  Kind kind_;
 };
 
 // A file could not be created, read, written or removed.
@@ -41,19 +60,134 @@ class FormatError : public Error {
   using Error::Error;
 };
 
-// The deletion journal cannot be opened, read or written: a damaged file or one that is not a
-// journal, a file locked by another program, a full or read-only file system. The message names
-// the file and says why.
-class JournalError : public Error {
- public:
-  using Error::Error;
+// A value of the rows a deletion removes that the journal cannot keep exactly, and why.
+enum class KeptValueProblem {
+  NotText,              // the exact form of the value did not come as a text
+  NoStorageClass,       // the exact form is empty
+  IncompleteHex,        // its hexadecimal bytes are cut short
+  NotHex,               // they are not hexadecimal bytes
+  NotInteger,           // not a 64-bit integer
+  InexactReal,          // not readable as exactly one double
+  IncompleteUtf16,      // not whole UTF-16 text
+  InvalidUtf16,         // not valid UTF-16 text
+  UnknownStorageClass,  // a storage class SQLite does not have
 };
 
-// A restore that could not put the rows back safely and changed nothing: the entry was restored
-// before or never took effect, the unit has rows again, or a table's columns changed.
+// The deletion journal cannot be opened, read or written, or a deletion cannot keep what it
+// removes in it: the reason, with the facts that tell it (the file, the database's or the
+// system's own words...). The words the operator reads are composed by the windows and tools.
+class JournalError : public Error {
+ public:
+  enum class Reason {
+    NoPlace,                    // neither DUPSWEEP_JOURNAL, XDG_DATA_HOME nor HOME is set
+    CannotMakeDirectory,        // file: the directory; detail: the system's reason
+    CannotCreate,               // detail: the system's reason
+    IsDirectory,                // the journal's path names a directory
+    Foreign,                    // the file is not this component's journal
+    DirectoryWritableByOthers,  // file: the directory; detail: its mode ("0775")
+    WritableByOthers,           // detail: the file's mode
+    // SQLite's refusals while `action`; detail: SQLite's message.
+    UnfinishedWrite,  // a write left unfinished cannot be rolled back; `wal` names its side file
+    Locked,
+    DiskFull,
+    ReadOnly,
+    CannotOpen,
+    Damaged,
+    IoError,
+    Failed,
+    // Checks of the file.
+    FailedCheck,        // detail: SQLite's integrity report
+    NewerVersion,       // written by a newer program
+    CannotCheckLayout,  // detail: SQLite's message
+    OtherLayout,        // detail: the missing tables and columns
+    OpenedReadOnly,     // a write asked of a journal opened for reading
+    // Entries.
+    RowWidth,           // table: a row whose values are not one per column
+    NaNValue,           // table, row, column: a NaN, which SQLite would keep as NULL
+    NoSuchEntryToMark,  // id
+    NoSuchEntry,        // id
+    DamagedEntry,       // id: a saved value is not of its recorded kind
+    BadDate,            // detail: the date given, not YYYY-MM-DD
+    NoJournal,          // a restore finds no journal at the file
+    ValueNotKept,       // table, row, column, problem; detail: the start of the value
+  };
+  enum class Action { Open, Read, Write };
+  // What the failure left behind, when it ended a deletion or a restore.
+  enum class Aftermath {
+    None,
+    NothingDeleted,           // the deletion stopped before anything was deleted
+    RestoredNotNoted,         // the rows went back, but the entry is not marked restored
+    NeverTookEffectNotNoted,  // id: the deletion never took effect, which cannot be noted
+  };
+  struct Facts {
+    std::string file;
+    std::string detail;
+    std::string table;
+    std::string column;
+    std::int64_t id = 0;
+    std::int64_t row = 0;  // counted from 1
+    Action action = Action::Read;
+    bool wal = false;
+    KeptValueProblem problem = KeptValueProblem::NotText;
+    Aftermath aftermath = Aftermath::None;
+  };
+
+  JournalError(Reason reason, Facts facts)
+      : Error("deletion journal " + facts.file + ": failure " +
+              std::to_string(static_cast<int>(reason)) +
+              (facts.detail.empty() ? "" : " (" + facts.detail + ")")),
+        reason_(reason),
+        facts_(std::move(facts)) {}
+  Reason reason() const noexcept { return reason_; }
+  const Facts& facts() const noexcept { return facts_; }
+  // The same failure, known to have left `aftermath` (for NeverTookEffectNotNoted, of entry `id`).
+  JournalError after(Aftermath aftermath, std::int64_t id = 0) const {
+    JournalError e = *this;
+    e.facts_.aftermath = aftermath;
+    if (aftermath == Aftermath::NeverTookEffectNotNoted) e.facts_.id = id;
+    return e;
+  }
+
+ private:
+  Reason reason_;
+  Facts facts_;
+};
+
+// A restore that could not put the rows back safely and changed nothing, with the reason and
+// the facts that tell it.
 class RestoreRefused : public Error {
  public:
-  using Error::Error;
+  enum class Reason {
+    AlreadyRestored,  // id, when
+    RolledBack,       // id: the deletion was rolled back
+    BadTableName,     // id, table
+    TableGone,        // id, table
+    NeverTookEffect,  // id, rows: every saved row is still there
+    RowsPresent,      // unitName, unitCode, periodId, table, rows: the unit has rows again
+    ColumnsChanged,   // table, savedColumns, columns
+  };
+  struct Facts {
+    std::int64_t id = 0;
+    std::string when;
+    std::string table;
+    std::string unitName;
+    std::string unitCode;
+    std::string periodId;
+    std::int64_t rows = 0;
+    std::vector<std::string> savedColumns;
+    std::vector<std::string> columns;
+  };
+  RestoreRefused(Reason reason, Facts facts)
+      : Error("restore refused: reason " + std::to_string(static_cast<int>(reason)) + ", entry " +
+              std::to_string(facts.id) + (facts.table.empty() ? "" : ", table " + facts.table)),
+        reason_(reason),
+        facts_(std::move(facts)) {}
+  Reason reason() const noexcept { return reason_; }
+  const Facts& facts() const noexcept { return facts_; }
+
+ private:
+  Reason reason_;
+  Facts facts_;
 };
 
 // A failed COM call; `hresult` is the code it returned.

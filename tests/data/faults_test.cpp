@@ -5,6 +5,7 @@
 #include <chrono>
 #include <thread>
 
+#include "cleanup/cleanup.h"
 #include "data/dmdupsweep.h"
 #include "engine/compare.h"
 #include "support/faulty_connection.h"
@@ -109,17 +110,18 @@ TEST_F(Faulty, ADeletionThatFailsAtAnyStatementLeavesEveryRow) {
                      "(SELECT count(*) FROM Status)");
   };
   ASSERT_EQ(rows(), 411);
-  const TdmDupsweep::DeletionNotes notes{"", "", "U2", ""};
+  const Cleanup::DeletionNotes notes{"", "", "U2", ""};
+  Cleanup cleanup(dm);
   // After the three reads for the journal and the two of both units' figures: the DataBalance
   // statement, then the Status statement.
   for (int failing : {7, 8}) {
     faults->failNext(failing);
-    EXPECT_THROW(dm.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1, notes, SameRows),
+    EXPECT_THROW(cleanup.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1, notes, SameRows),
                  DatabaseError);
     EXPECT_EQ(rows(), 411) << failing;
   }
   // No Status statement.
-  EXPECT_EQ(dm.DeleteRepeatedCopy(sheet, "U1", false, "T01", 1, notes, SameRows), 3);
+  EXPECT_EQ(cleanup.DeleteRepeatedCopy(sheet, "U1", false, "T01", 1, notes, SameRows), 3);
   EXPECT_EQ(rows(), 201);
 }
 

@@ -12,6 +12,7 @@
 #include <functional>
 #include <sstream>
 
+#include "cleanup/cleanup.h"
 #include "data/dmdupsweep.h"
 #include "data/statements.h"
 #include "engine/compare.h"
@@ -19,6 +20,7 @@
 #include "support/sqlite_file.h"
 #include "support/table_dump.h"
 #include "support/temp_dir.h"
+#include "ui/texts.h"
 
 namespace dupsweep {
 namespace {
@@ -77,12 +79,11 @@ class JournaledDeletion : public ::testing::Test {
     sheet.nSampleLevel = 1;
     sheet.sPeriodID = "2024N";
     dm.SetConnection(host.connectionString());
-    dm.SetJournalPath(journalFile);
   }
   std::vector<std::string> dump() { return testing::dumpTables(host.path(), kTables); }
   std::int64_t deleteU1() {
-    return dm.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1, {"甲", "甲=>乙", "U2", "乙"},
-                                 SameRows);
+    return cleanup.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1, {"甲", "甲=>乙", "U2", "乙"},
+                                      SameRows);
   }
   journal::Entry onlyEntry() {
     journal::Journal log(journalFile, journal::Journal::Mode::ReadOnly);
@@ -96,6 +97,7 @@ class JournaledDeletion : public ::testing::Test {
   std::filesystem::path journalFile = dir / "journal.db";
   std::shared_ptr<Faults> faults = std::make_shared<Faults>();
   TdmDupsweep dm{testing::faultyFactory(faults)};
+  Cleanup cleanup{dm, journalFile};
   TSampleData sheet;
 };
 
@@ -115,7 +117,7 @@ TEST_F(JournaledDeletion, TheEntryHoldsTheRemovedRowsAndRestoresThemExactly) {
                                        std::string("T01"), std::int64_t{1}}}));
   EXPECT_EQ(host.scalar("SELECT count(*) FROM DataNumT01_B01_1 WHERE sUnitCode='U1'"), 1);
 
-  EXPECT_EQ(dm.RestoreDeletion(entry.id), 5);
+  EXPECT_EQ(cleanup.RestoreDeletion(entry.id), 5);
   EXPECT_EQ(dump(), before);
   EXPECT_EQ(onlyEntry().state, journal::State::Restored);
 }
@@ -152,26 +154,28 @@ TEST_F(JournaledDeletion, APendingEntryWhoseRowsAreAllThereNeverTookEffect) {
   {
     journal::Journal log(journalFile, journal::Journal::Mode::ReadWrite);
     entry = log.get(onlyEntry().id);
-    ASSERT_EQ(dm.RestoreDeletion(entry.id), 5);
+    ASSERT_EQ(cleanup.RestoreDeletion(entry.id), 5);
     entry.id = log.add(entry);
   }
   const auto before = dump();
   // One value differs from the saved one: that is a conflict, not a deletion that never happened.
   host.exec("UPDATE Status SET sTaskCode = 'T02' WHERE sUnitCode = 'U1' AND nLevel = 1");
   try {
-    dm.RestoreDeletion(entry.id);
+    cleanup.RestoreDeletion(entry.id);
     FAIL() << "restored over other rows";
   } catch (const DeletionNeverTookEffect& e) {
     FAIL() << e.what();
   } catch (const RestoreRefused& e) {
-    EXPECT_NE(std::string(e.what()).find("冲突"), std::string::npos) << e.what();
+    const std::string text = texts::restoreRefusal(e);
+    EXPECT_NE(text.find("冲突"), std::string::npos) << text;
   }
   host.exec("UPDATE Status SET sTaskCode = 'T01' WHERE sUnitCode = 'U1' AND nLevel = 1");
   try {
-    dm.RestoreDeletion(entry.id);
+    cleanup.RestoreDeletion(entry.id);
     FAIL() << "restored rows that are there";
   } catch (const DeletionNeverTookEffect& e) {
-    EXPECT_NE(std::string(e.what()).find("删除没有生效"), std::string::npos) << e.what();
+    const std::string text = texts::restoreRefusal(e);
+    EXPECT_NE(text.find("删除没有生效"), std::string::npos) << text;
   }
   EXPECT_EQ(dump(), before);
   journal::Journal log(journalFile, journal::Journal::Mode::ReadOnly);
@@ -183,12 +187,13 @@ TEST_F(JournaledDeletion, APendingEntryWhoseRowsAreAllThereNeverTookEffect) {
 TEST_F(JournaledDeletion, APendingEntryThatNeverTookEffectIsKnownThroughOdbc) {
   TdmDupsweep odbc;
   odbc.SetConnection("Provider=MSDASQL;Driver=SQLite3;Database=" + host.path().string());
-  odbc.SetJournalPath(journalFile);
-  odbc.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1, {"甲", "甲=>乙", "U2", "乙"}, SameRows);
+  Cleanup odbcCleanup(odbc, journalFile);
+  odbcCleanup.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1, {"甲", "甲=>乙", "U2", "乙"},
+                                 SameRows);
   journal::Journal log(journalFile, journal::Journal::Mode::ReadWrite);
   const journal::Entry entry = log.get(onlyEntry().id);
-  ASSERT_EQ(odbc.RestoreDeletion(entry.id), 5);
-  EXPECT_THROW(odbc.RestoreDeletion(log.add(entry)), DeletionNeverTookEffect);
+  ASSERT_EQ(odbcCleanup.RestoreDeletion(entry.id), 5);
+  EXPECT_THROW(odbcCleanup.RestoreDeletion(log.add(entry)), DeletionNeverTookEffect);
 }
 
 TEST_F(JournaledDeletion, ADatabaseLockedByAnotherDeletionSaysSo) {
@@ -202,31 +207,33 @@ TEST_F(JournaledDeletion, ADatabaseLockedByAnotherDeletionSaysSo) {
   TdmDupsweep odbc;
   odbc.SetConnection("Provider=MSDASQL;Driver=SQLite3;Timeout=50;Database=" +
                      host.path().string());
-  odbc.SetJournalPath(journalFile);
+  Cleanup odbcCleanup(odbc, journalFile);
   const auto before = dump();
   // Another deletion's transaction holds the database's write lock.
   sqlite3* other = nullptr;
   ASSERT_EQ(sqlite3_open(host.path().c_str(), &other), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
-  const auto saysLocked = [](const std::function<void()>& attempt, const char* nothingDone) {
+  const auto saysLocked = [](const std::function<void()>& attempt, texts::Operation operation,
+                             const char* nothingDone) {
     try {
       attempt();
       ADD_FAILURE() << "went ahead under another deletion's lock";
     } catch (const DatabaseError& e) {
-      const std::string text = e.what();
+      const std::string text = texts::cleanupFailure(e, operation);
       EXPECT_EQ(text.rfind("另一个删除或恢复正在进行", 0), 0u) << text;
       EXPECT_NE(text.find(nothingDone), std::string::npos) << text;
       EXPECT_NE(text.find("database is locked"), std::string::npos) << text;
     }
   };
-  for (TdmDupsweep* module : {&dm, &odbc}) {
+  for (Cleanup* module : {&cleanup, &odbcCleanup}) {
     saysLocked(
         [&] {
           module->DeleteRepeatedCopy(sheet, "U2", false, "T01", 1, {"乙", "乙=>丙", "U3", "丙"},
                                      SameRows);
         },
-        "没有删除任何数据");
-    saysLocked([&] { module->RestoreDeletion(done); }, "没有恢复任何数据");
+        texts::Operation::Deletion, "没有删除任何数据");
+    saysLocked([&] { module->RestoreDeletion(done); }, texts::Operation::Restore,
+               "没有恢复任何数据");
   }
   sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
   sqlite3_close(other);
@@ -248,7 +255,7 @@ TEST_F(JournaledDeletion, AFailureAfterTheEntryRollsTheHostBackAndMarksTheEntry)
   for (const journal::Entry& e : entries) {
     EXPECT_EQ(e.state, journal::State::RolledBack);
     EXPECT_EQ(e.savedRows(), 5);
-    EXPECT_THROW(dm.RestoreDeletion(e.id), RestoreRefused);
+    EXPECT_THROW(cleanup.RestoreDeletion(e.id), RestoreRefused);
   }
   EXPECT_EQ(dump(), before);
 }
@@ -260,7 +267,8 @@ TEST_F(JournaledDeletion, AJournalThatCannotBeWrittenStopsTheDeletionBeforeItSta
     deleteU1();
     FAIL() << "deleted without a journal";
   } catch (const JournalError& e) {
-    EXPECT_NE(std::string(e.what()).find("数据没有删除"), std::string::npos) << e.what();
+    const std::string text = texts::journalFailure(e);
+    EXPECT_NE(text.find("数据没有删除"), std::string::npos) << text;
   }
   EXPECT_EQ(dump(), before);
   for (const std::string& text : faults->texts) EXPECT_FALSE(text.starts_with("Delete")) << text;
@@ -277,35 +285,36 @@ TEST_F(JournaledDeletion, ARestoreIsWholeOrNothingAndRefusesWhatItCannotDoSafely
 
   // Three reads, then one insertion per row: the second insertion fails.
   faults->failNext(5);
-  EXPECT_THROW(dm.RestoreDeletion(id), DatabaseError);
+  EXPECT_THROW(cleanup.RestoreDeletion(id), DatabaseError);
   EXPECT_EQ(dump(), deleted);
   EXPECT_EQ(onlyEntry().state, journal::State::Done);
 
   // A row the unit has again, in any of the tables, is a conflict.
   host.exec("INSERT INTO Status VALUES ('2024N','U1','T01',1)");
-  EXPECT_THROW(dm.RestoreDeletion(id), RestoreRefused);
+  EXPECT_THROW(cleanup.RestoreDeletion(id), RestoreRefused);
   host.exec("DELETE FROM Status WHERE sUnitCode='U1' AND nLevel=1");
   // Columns that are not the saved ones.
   host.exec("ALTER TABLE DataBalanceT01_B01_1 ADD COLUMN nExtra INTEGER");
   try {
-    dm.RestoreDeletion(id);
+    cleanup.RestoreDeletion(id);
     FAIL() << "restored into changed columns";
   } catch (const RestoreRefused& e) {
-    EXPECT_NE(std::string(e.what()).find("DataBalanceT01_B01_1 的列与删除时不同"),
-              std::string::npos) << e.what();
+    const std::string text = texts::restoreRefusal(e);
+    EXPECT_NE(text.find("DataBalanceT01_B01_1 的列与删除时不同"), std::string::npos) << text;
   }
   host.exec("ALTER TABLE DataBalanceT01_B01_1 DROP COLUMN nExtra");
   EXPECT_EQ(dump(), deleted);
 
-  EXPECT_EQ(dm.RestoreDeletion(id), 5);
+  EXPECT_EQ(cleanup.RestoreDeletion(id), 5);
   EXPECT_EQ(dump(), before);
   // A second restore is refused whatever the tables hold now.
   deleteU1();
   try {
-    dm.RestoreDeletion(id);
+    cleanup.RestoreDeletion(id);
     FAIL() << "restored twice";
   } catch (const RestoreRefused& e) {
-    EXPECT_NE(std::string(e.what()).find("已经在"), std::string::npos) << e.what();
+    const std::string text = texts::restoreRefusal(e);
+    EXPECT_NE(text.find("已经在"), std::string::npos) << text;
   }
   EXPECT_EQ(dump(), deleted);
 }
@@ -314,12 +323,12 @@ TEST_F(JournaledDeletion, TheRoundTripHoldsThroughTheOdbcDriverManager) {
   const auto before = dump();
   TdmDupsweep odbc;
   odbc.SetConnection("Provider=MSDASQL;Driver=SQLite3;Database=" + host.path().string());
-  odbc.SetJournalPath(journalFile);
-  EXPECT_EQ(
-      odbc.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1, {"甲", "甲=>乙", "U2", "乙"}, SameRows),
-      5);
+  Cleanup odbcCleanup(odbc, journalFile);
+  EXPECT_EQ(odbcCleanup.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1,
+                                           {"甲", "甲=>乙", "U2", "乙"}, SameRows),
+            5);
   EXPECT_NE(dump(), before);
-  EXPECT_EQ(odbc.RestoreDeletion(onlyEntry().id), 5);
+  EXPECT_EQ(odbcCleanup.RestoreDeletion(onlyEntry().id), 5);
   EXPECT_EQ(dump(), before);
 }
 

@@ -6,12 +6,14 @@
 
 #include <cmath>
 
+#include "cleanup/cleanup.h"
 #include "data/dmdupsweep.h"
 #include "engine/compare.h"
-#include "support/forwarding_connection.h"
+#include "platform/db/forwarding_connection.h"
 #include "support/sqlite_file.h"
 #include "support/table_dump.h"
 #include "support/temp_dir.h"
+#include "ui/texts.h"
 
 namespace dupsweep {
 namespace {
@@ -56,21 +58,21 @@ TEST(JournalThroughOdbc, EveryValueComesBackExactly) {
     testing::TempDir dir;
     TdmDupsweep odbc;
     odbc.SetConnection("Provider=MSDASQL;Driver=SQLite3;Database=" + host.path().string());
-    odbc.SetJournalPath(dir / "journal.db");
+    Cleanup cleanup(odbc, dir / "journal.db");
     const TSampleData sheet = sheetB01();
-    ASSERT_EQ(odbc.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1, {"甲", "甲=>乙", "U2", "乙"},
-                                      SameRows),
+    ASSERT_EQ(cleanup.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1, {"甲", "甲=>乙", "U2", "乙"},
+                                         SameRows),
               6 + 2 + 1);
     EXPECT_EQ(host.scalar("SELECT count(*) FROM DataNumT01_B01_1 WHERE sUnitCode = 'U1'"), 0);
-    const auto entries = odbc.DeletionEntries();
+    const auto entries = cleanup.DeletionEntries();
     ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(odbc.RestoreDeletion(entries.front().id), 6 + 2 + 1);
+    EXPECT_EQ(cleanup.RestoreDeletion(entries.front().id), 6 + 2 + 1);
     EXPECT_EQ(testing::dumpTables(host.path(), tables), before);
   }
 }
 
 // A driver that hands over a double NaN, which SQLite (and so the journal) would keep as NULL.
-class NaNFigures : public testing::ForwardingConnection {
+class NaNFigures : public db::ForwardingConnection {
  public:
   explicit NaNFigures(const std::string& connectionString)
       : ForwardingConnection(db::open(connectionString)) {}
@@ -99,19 +101,20 @@ TEST(JournalThroughOdbc, AValueTheJournalCannotKeepStopsTheDeletion) {
   testing::TempDir dir;
   TdmDupsweep dm([](const std::string& s) { return std::make_unique<NaNFigures>(s); });
   dm.SetConnection(host.connectionString());
-  dm.SetJournalPath(dir / "journal.db");
+  Cleanup cleanup(dm, dir / "journal.db");
   const TSampleData sheet = sheetB01();
   try {
-    dm.DeleteRepeatedCopy(sheet, "U1", false, "T01", 1, {"甲", "甲=>乙", "U2", "乙"}, SameRows);
+    cleanup.DeleteRepeatedCopy(sheet, "U1", false, "T01", 1, {"甲", "甲=>乙", "U2", "乙"},
+                               SameRows);
     FAIL() << "deleted a value the journal cannot keep";
   } catch (const JournalError& e) {
-    const std::string what = e.what();
+    const std::string what = texts::journalFailure(e);
     EXPECT_NE(what.find("fReal"), std::string::npos) << what;
     EXPECT_NE(what.find("NaN"), std::string::npos) << what;
     EXPECT_NE(what.find("数据没有删除"), std::string::npos) << what;
   }
   EXPECT_EQ(testing::dumpTable(host.path(), "DataNumT01_B01_1"), before);
-  EXPECT_TRUE(dm.DeletionEntries().empty());
+  EXPECT_TRUE(cleanup.DeletionEntries().empty());
 }
 
 }  // namespace

@@ -257,13 +257,28 @@ TEST_P(BackendTest, RollbackUndoesAndCommitKeeps) {
   EXPECT_THROW(conn_->commit(), DatabaseError);
 }
 
-TEST_P(BackendTest, FailuresCarryTheDriversMessage) {
+TEST_P(BackendTest, FailuresCarryTheDriversMessageAndTheirKind) {
   try {
     conn_->query("SELECT * FROM NoSuchTable");
     FAIL();
   } catch (const DatabaseError& e) {
     EXPECT_NE(std::string(e.what()).find("NoSuchTable"), std::string::npos) << e.what();
     EXPECT_FALSE(e.sqlState().empty());
+    EXPECT_EQ(e.kind(), DatabaseError::Kind::MissingTable);
+  }
+  host_.exec("CREATE TABLE U(nId INTEGER PRIMARY KEY)");
+  conn_->execute("INSERT INTO U VALUES (1)");
+  try {
+    conn_->execute("INSERT INTO U VALUES (1)");
+    FAIL();
+  } catch (const DatabaseError& e) {
+    EXPECT_EQ(e.kind(), DatabaseError::Kind::Constraint) << e.what();
+  }
+  try {
+    conn_->query("SELECT nId FROM T WHERE");
+    FAIL();
+  } catch (const DatabaseError& e) {
+    EXPECT_EQ(e.kind(), DatabaseError::Kind::Other) << e.what();
   }
   EXPECT_THROW(conn_->execute("DELETE FROM NoSuchTable"), DatabaseError);
   EXPECT_THROW(conn_->execute("   "), DatabaseError);

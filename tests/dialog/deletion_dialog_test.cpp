@@ -29,7 +29,7 @@ ui::Message question(const std::string& nameS, const std::string& nameD) {
 
 // A connection that reports a negative count for every statement that deletes, as a driver
 // that cannot tell the count does.
-class NegativeCounts : public testing::ForwardingConnection {
+class NegativeCounts : public db::ForwardingConnection {
  public:
   using ForwardingConnection::ForwardingConnection;
   std::int64_t execute(std::string_view sql) override {

@@ -25,8 +25,8 @@
 #include "data/dmdupsweep.h"
 #include "dialog/qt_environment.h"
 #include "platform/db/db.h"
+#include "platform/db/forwarding_connection.h"
 #include "platform/errors.h"
-#include "support/forwarding_connection.h"
 #include "support/scripted_messages.h"
 #include "support/sqlite_file.h"
 #include "ui/dupsweep/frmdupsweep.h"
@@ -41,7 +41,7 @@ struct StatementLog {
 };
 
 // A real connection that records every statement before passing it on.
-class CountingConnection : public testing::ForwardingConnection {
+class CountingConnection : public db::ForwardingConnection {
  public:
   CountingConnection(std::unique_ptr<db::Connection> inner, StatementLog& log)
       : ForwardingConnection(std::move(inner)), log_(log) {}

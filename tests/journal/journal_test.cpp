@@ -15,6 +15,7 @@
 #include "support/faulty_vfs.h"
 #include "support/sqlite_file.h"
 #include "support/temp_dir.h"
+#include "ui/texts.h"
 
 namespace dupsweep::journal {
 namespace {
@@ -142,9 +143,9 @@ TEST(Journal, PrivateWhateverTheUmaskAndNeverWrittenWhereOthersMayWrite) {
       Journal log(file, Journal::Mode::ReadWrite);
       ADD_FAILURE() << "wrote where others may write: " << path;
     } catch (const JournalError& e) {
-      EXPECT_NE(std::string(e.what()).find(path.string() + " 允许同组或其他用户写入"),
+      EXPECT_NE(texts::journalFailure(e).find(path.string() + " 允许同组或其他用户写入"),
                 std::string::npos)
-          << e.what();
+          << texts::journalFailure(e);
     }
     EXPECT_EQ(modeOf(path), mode);
     EXPECT_EQ(Journal(file, Journal::Mode::ReadOnly).list().size(), 1u);
@@ -162,8 +163,10 @@ class BadJournal : public ::testing::Test {
         Journal log(file, mode);
         ADD_FAILURE() << "opened";
       } catch (const JournalError& e) {
-        EXPECT_NE(std::string(e.what()).find(expected), std::string::npos) << e.what();
-        EXPECT_NE(std::string(e.what()).find(file.string()), std::string::npos) << e.what();
+        EXPECT_NE(texts::journalFailure(e).find(expected), std::string::npos)
+            << texts::journalFailure(e);
+        EXPECT_NE(texts::journalFailure(e).find(file.string()), std::string::npos)
+            << texts::journalFailure(e);
       }
     }
     EXPECT_EQ(bytesOf(file), before);
@@ -236,8 +239,9 @@ TEST(JournalFaults, AWriteCutShortIsRolledBackAlsoForReading) {
         Journal log(cut, mode);
         ADD_FAILURE() << "read a journal with a write left unfinished";
       } catch (const JournalError& e) {
-        EXPECT_NE(std::string(e.what()).find("上一次写入没有完成"), std::string::npos) << e.what();
-        EXPECT_NE(std::string(e.what()).find(cut.string() + "-journal"), std::string::npos);
+        EXPECT_NE(texts::journalFailure(e).find("上一次写入没有完成"), std::string::npos)
+            << texts::journalFailure(e);
+        EXPECT_NE(texts::journalFailure(e).find(cut.string() + "-journal"), std::string::npos);
       }
     }
   }
@@ -258,7 +262,7 @@ TEST(JournalFaults, ALockedJournalSaysSo) {
     Journal log(dir / "journal.db", Journal::Mode::ReadWrite);
     ADD_FAILURE() << "opened a locked journal";
   } catch (const JournalError& e) {
-    EXPECT_NE(std::string(e.what()).find("锁定"), std::string::npos) << e.what();
+    EXPECT_NE(texts::journalFailure(e).find("锁定"), std::string::npos) << texts::journalFailure(e);
   }
   sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
   sqlite3_close(other);
@@ -277,7 +281,7 @@ TEST(JournalFaults, AReadOnlyOrFullFileSystemWritesNothingAndKeepsWhatIsThere) {
     log.add(sampleEntry());
     ADD_FAILURE() << "wrote to a read-only journal";
   } catch (const JournalError& e) {
-    EXPECT_NE(std::string(e.what()).find("只读"), std::string::npos) << e.what();
+    EXPECT_NE(texts::journalFailure(e).find("只读"), std::string::npos) << texts::journalFailure(e);
   }
   EXPECT_THROW(Journal(dir / "new.db", Journal::Mode::ReadWrite), JournalError);
 
@@ -288,7 +292,8 @@ TEST(JournalFaults, AReadOnlyOrFullFileSystemWritesNothingAndKeepsWhatIsThere) {
       log.add(sampleEntry());
       ADD_FAILURE() << "wrote to a full disk";
     } catch (const JournalError& e) {
-      EXPECT_NE(std::string(e.what()).find("磁盘已满"), std::string::npos) << e.what();
+      EXPECT_NE(texts::journalFailure(e).find("磁盘已满"), std::string::npos)
+          << texts::journalFailure(e);
     }
   }
   disk.mode = testing::FaultyVfs::Mode::Working;

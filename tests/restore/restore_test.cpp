@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "cleanup/cleanup.h"
 #include "data/dmdupsweep.h"
 #include "support/sqlite_file.h"
 #include "support/table_dump.h"
@@ -53,7 +54,6 @@ class RestoreProgram : public ::testing::Test {
     sheet.nSampleLevel = 1;
     sheet.sPeriodID = "2024N";
     dm.SetConnection(host.connectionString());
-    dm.SetJournalPath(journal);
   }
   std::vector<std::string> dump() {
     return testing::dumpTables(host.path(), {"DataNumT01_B01_1", "DataBalanceT01_B01_1", "Status"});
@@ -66,6 +66,7 @@ class RestoreProgram : public ::testing::Test {
   testing::TempDir dir;
   std::filesystem::path journal = dir / "journal.db";
   TdmDupsweep dm;
+  Cleanup cleanup{dm, journal};
   TSampleData sheet;
 };
 
@@ -74,8 +75,8 @@ TEST_F(RestoreProgram, ListShowRestoreOnceAndPrune) {
   // Only the rows the comparison's test still finds identical are deleted; these have four
   // columns, none of them a figure, so every pair of units with rows is identical.
   const auto same = [](db::RowSet& a, db::RowSet& b) { return a.rowCount() == b.rowCount(); };
-  dm.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1, {"甲", "甲=>乙", "U2", "乙"}, same);
-  dm.DeleteRepeatedCopy(sheet, "U2", false, "T01", 1, {"乙", "乙=>丙", "U3", "丙"}, same);
+  cleanup.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1, {"甲", "甲=>乙", "U2", "乙"}, same);
+  cleanup.DeleteRepeatedCopy(sheet, "U2", false, "T01", 1, {"乙", "乙=>丙", "U3", "丙"}, same);
 
   const ProgramResult list = runProgram(tool("list"));
   EXPECT_EQ(list.status, 0) << list.output;
@@ -150,7 +151,7 @@ TEST_F(RestoreProgram, ADamagedJournalIsOneLineAndStaysAsItWas) {
 // entry names it by the string of its deletion.
 TEST_F(RestoreProgram, ADatabaseIsKnownByAnyStringThatReachesIt) {
   const auto same = [](db::RowSet& a, db::RowSet& b) { return a.rowCount() == b.rowCount(); };
-  dm.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1, {"甲", "甲=>乙", "U2", "乙"}, same);
+  cleanup.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1, {"甲", "甲=>乙", "U2", "乙"}, same);
   const std::string path = host.path().string();
   std::filesystem::create_symlink(host.path(), dir / "link.db");
   const std::string dotted = (host.dir() / "." / host.path().filename()).string();
@@ -162,15 +163,13 @@ TEST_F(RestoreProgram, ADatabaseIsKnownByAnyStringThatReachesIt) {
         "Provider=MSDASQL;Driver=SQLite3;Database=" + path,
         "Provider=MSDASQL;Extended Properties=\"DRIVER=SQLite3;Database=" + dotted + "\""}) {
     TdmDupsweep other;
-    other.SetJournalPath(journal);
     other.SetConnection(conn);
-    EXPECT_EQ(other.DeletionEntries().size(), 1u) << conn;
+    EXPECT_EQ(Cleanup(other, journal).DeletionEntries().size(), 1u) << conn;
   }
   testing::SqliteFile another;
   TdmDupsweep other;
-  other.SetJournalPath(journal);
   other.SetConnection(another.connectionString());
-  EXPECT_TRUE(other.DeletionEntries().empty());
+  EXPECT_TRUE(Cleanup(other, journal).DeletionEntries().empty());
 }
 
 }  // namespace

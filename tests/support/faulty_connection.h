@@ -14,9 +14,13 @@
 #include <vector>
 
 #include "platform/db/db.h"
-#include "support/forwarding_connection.h"
+#include "platform/db/forwarding_connection.h"
 
 namespace dupsweep::testing {
+
+inline DatabaseError linkFailure() {
+  return DatabaseError("Communication link failure", "08S01", DatabaseError::Kind::LinkLost);
+}
 
 struct Faults {
   enum class Kind { Error, Dropped, Busy, OutOfMemory };
@@ -34,7 +38,7 @@ struct Faults {
   }
 };
 
-class FaultyConnection : public ForwardingConnection {
+class FaultyConnection : public db::ForwardingConnection {
  public:
   FaultyConnection(std::unique_ptr<db::Connection> inner, std::shared_ptr<Faults> faults)
       : ForwardingConnection(std::move(inner)), faults_(std::move(faults)) {}
@@ -52,11 +56,11 @@ class FaultyConnection : public ForwardingConnection {
     return inner().executeWith(sql, params);
   }
   void commit() override {
-    if (dropped_) throw DatabaseError("Communication link failure", "08S01");
+    if (dropped_) throw linkFailure();
     inner().commit();
   }
   void rollback() override {
-    if (dropped_) throw DatabaseError("Communication link failure", "08S01");
+    if (dropped_) throw linkFailure();
     inner().rollback();
   }
 
@@ -65,7 +69,7 @@ class FaultyConnection : public ForwardingConnection {
     Faults& f = *faults_;
     ++f.statements;
     f.texts.emplace_back(sql);
-    if (dropped_) throw DatabaseError("Communication link failure", "08S01");
+    if (dropped_) throw linkFailure();
     if (f.failAt == 0 || f.statements != f.failAt) return;
     switch (f.kind) {
       case Faults::Kind::Error:
@@ -73,9 +77,9 @@ class FaultyConnection : public ForwardingConnection {
                             "HY000");
       case Faults::Kind::Dropped:
         dropped_ = true;
-        throw DatabaseError("Communication link failure", "08S01");
+        throw linkFailure();
       case Faults::Kind::Busy:
-        throw DatabaseError("database is locked", "HYT00");
+        throw DatabaseError("database is locked", "HYT00", DatabaseError::Kind::Locked);
       case Faults::Kind::OutOfMemory:
         throw std::bad_alloc();
     }
@@ -89,7 +93,8 @@ class FaultyConnection : public ForwardingConnection {
 inline auto faultyFactory(std::shared_ptr<Faults> faults) {
   return [faults](const std::string& connectionString) -> std::unique_ptr<db::Connection> {
     ++faults->opens;
-    if (faults->failOpen) throw DatabaseError("Unable to open the database", "08001");
+    if (faults->failOpen) throw DatabaseError("Unable to open the database", "08001",
+                                                DatabaseError::Kind::LinkLost);
     return std::make_unique<FaultyConnection>(db::open(connectionString), faults);
   };
 }

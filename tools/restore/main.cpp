@@ -13,10 +13,7 @@ int main(int argc, char** argv) {
     dupsweep::restore::run(dupsweep::restore::parseArguments(args), std::cout);
     return 0;
   } catch (const std::exception& e) {
-    std::string message = e.what();
-    for (char& c : message)
-      if (c == '\n' || c == '\r') c = ' ';
-    std::cerr << "dupsweep-restore: " << message << "\n";
+    std::cerr << "dupsweep-restore: " << dupsweep::restore::failureText(e) << "\n";
     return 1;
   }
 }

@@ -3,9 +3,11 @@
 #include <charconv>
 #include <ostream>
 
+#include "cleanup/cleanup.h"
 #include "data/dmdupsweep.h"
 #include "journal/journal.h"
 #include "platform/errors.h"
+#include "ui/texts.h"
 
 namespace dupsweep::restore {
 namespace {
@@ -22,11 +24,34 @@ std::filesystem::path journalOf(const Options& options) {
   return options.journal.empty() ? journal::defaultPath() : std::filesystem::path(options.journal);
 }
 
+// The state as the tool prints it.
+const char* stateName(journal::State state) {
+  switch (state) {
+    case journal::State::Pending:
+      return "pending";
+    case journal::State::Done:
+      return "done";
+    case journal::State::RolledBack:
+      return "rolledback";
+    case journal::State::Restored:
+      return "restored";
+  }
+  return "pending";
+}
+
 std::string unitOf(const journal::Entry& e) {
   return e.unitName.empty() ? e.unitCode : e.unitName + " (" + e.unitCode + ")";
 }
 
 }  // namespace
+
+std::string failureText(const std::exception& error) {
+  const auto* own = dynamic_cast<const Error*>(&error);
+  std::string message = own ? texts::cleanupFailure(*own, texts::Operation::Restore) : error.what();
+  for (char& c : message)
+    if (c == '\n' || c == '\r') c = ' ';
+  return message;
+}
 
 std::string usage() {
   return "usage: dupsweep-restore [--journal FILE] list\n"
@@ -96,8 +121,8 @@ void run(const Options& options, std::ostream& out) {
         return;
       }
       for (const journal::Entry& e : entries)
-        out << e.id << "\t" << e.when << "\t" << journal::stateName(e.state) << "\t"
-            << e.periodId << "\t" << e.pairName << "\t" << unitOf(e) << "\t"
+        out << e.id << "\t" << e.when << "\t" << stateName(e.state) << "\t" << e.periodId << "\t"
+            << e.pairName << "\t" << unitOf(e) << "\t"
             << (e.sampleName.empty() ? e.sampleCode : e.sampleName) << "\t" << e.savedRows()
             << " rows\t" << e.database << "\n";
       return;
@@ -105,13 +130,12 @@ void run(const Options& options, std::ostream& out) {
     case Options::Command::Show: {
       journal::Journal log(path, journal::Journal::Mode::ReadOnly);
       const journal::Entry e = log.get(options.id);
-      out << "entry " << e.id << " (" << journal::stateName(e.state) << ")\n"
+      out << "entry " << e.id << " (" << stateName(e.state) << ")\n"
           << "when      " << e.when << "\n"
           << "database  " << e.database << "\n"
-          << "period    " << e.periodId << ", task " << e.taskCode << ", level " << e.level
-          << "\n"
-          << "pair      " << e.pairName << " (kept: " << e.otherUnitName << " "
-          << e.otherUnitCode << ")\n"
+          << "period    " << e.periodId << ", task " << e.taskCode << ", level " << e.level << "\n"
+          << "pair      " << e.pairName << " (kept: " << e.otherUnitName << " " << e.otherUnitCode
+          << ")\n"
           << "unit      " << unitOf(e) << "\n"
           << "sheet     " << e.sampleName << " (" << e.sampleCode << ")\n";
       if (!e.restoredWhen.empty()) out << "restored  " << e.restoredWhen << "\n";
@@ -137,9 +161,8 @@ void run(const Options& options, std::ostream& out) {
         conn = log.get(options.id).database;
       }
       TdmDupsweep dm;
-      dm.SetJournalPath(path);
       dm.SetConnection(conn);
-      const std::int64_t rows = dm.RestoreDeletion(options.id);
+      const std::int64_t rows = Cleanup(dm, path).RestoreDeletion(options.id);
       out << "entry " << options.id << ": " << rows << " rows restored\n";
       return;
     }
@@ -147,7 +170,7 @@ void run(const Options& options, std::ostream& out) {
       // A mistyped path must not become a new, empty journal.
       std::error_code ec;
       if (!std::filesystem::exists(path, ec))
-        throw JournalError("删除日志 " + path.string() + " 不存在，没有可以删除的记录");
+        throw Error("删除日志 " + path.string() + " 不存在，没有可以删除的记录");
       journal::Journal log(path, journal::Journal::Mode::ReadWrite);
       const int removed = log.prune(options.before);
       out << removed << " entries made before " << options.before << " removed\n";

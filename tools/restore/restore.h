@@ -9,6 +9,7 @@
 //   dupsweep-restore [--journal FILE] prune --before YYYY-MM-DD
 
 #include <cstdint>
+#include <exception>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -29,9 +30,12 @@ struct Options {
 Options parseArguments(const std::vector<std::string>& args);
 
 // Runs the command and writes its report to `out`. Throws dupsweep::Error (JournalError,
-// RestoreRefused, DatabaseError…) with the reason when it cannot be done; a refused or failed
-// restore has changed nothing.
+// RestoreRefused, DatabaseError…) with the reason when it cannot be done (failureText tells it);
+// a refused or failed restore has changed nothing.
 void run(const Options& options, std::ostream& out);
+
+// The one line that tells why the command failed with `error`.
+std::string failureText(const std::exception& error);
 
 // The usage text.
 std::string usage();

@@ -6,8 +6,23 @@ namespace dupsweep::db {
 
 namespace detail {
 
+DatabaseError::Kind kindOfState(std::string_view sqlState) noexcept {
+  using Kind = DatabaseError::Kind;
+  if (sqlState == "42S02") return Kind::MissingTable;
+  if (sqlState.starts_with("08")) return Kind::LinkLost;
+  if (sqlState == "HYT00" || sqlState == "HY008" || sqlState == "40001") return Kind::Locked;
+  if (sqlState.starts_with("23")) return Kind::Constraint;
+  return Kind::Other;
+}
+
 void fail(std::string_view message, std::string sqlState, std::string_view password) {
-  throw DatabaseError(scrubPassword(message, password), std::move(sqlState));
+  const DatabaseError::Kind kind = kindOfState(sqlState);
+  fail(message, std::move(sqlState), password, kind);
+}
+
+void fail(std::string_view message, std::string sqlState, std::string_view password,
+          DatabaseError::Kind kind) {
+  throw DatabaseError(scrubPassword(message, password), std::move(sqlState), kind);
 }
 
 }  // namespace detail
@@ -38,17 +53,6 @@ void RowSink::cells(const std::vector<CellView>& row) {
   values.reserve(row.size());
   for (const CellView& cell : row) values.push_back(valueOf(cell));
   this->row(values);
-}
-
-bool isMissingTable(const DatabaseError& error) noexcept {
-  if (error.sqlState() == "42S02") return true;
-  // The SQLite ODBC driver reports every statement failure as HY000 with SQLite's own text.
-  return error.sqlState() == "HY000" &&
-         std::string_view(error.what()).find("no such table:") != std::string_view::npos;
-}
-
-bool isLocked(const DatabaseError& error) noexcept {
-  return error.sqlState() == "HYT00" || error.sqlState() == "40001";
 }
 
 }  // namespace dupsweep::db

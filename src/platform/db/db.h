@@ -3,7 +3,7 @@
 // that return fully read (materialised) row sets, statements that report affected-row counts,
 // and transactions. Backends: SQLite (libsqlite3) and ODBC (unixODBC; SQL Server through FreeTDS
 // or another driver). All text crossing this interface is UTF-8. The layer never changes the
-// process locale. Every failure is a DatabaseError carrying the driver's message and SQLSTATE;
+// process locale. Every failure is a DatabaseError carrying the driver's message, SQLSTATE and kind;
 // no message ever contains the connection's password.
 
 #include <cstdint>
@@ -331,15 +331,5 @@ std::unique_ptr<Connection> open(std::string_view oledbConnectionString);
 
 // Opens a connection to an already parsed target; fails as open(string) does.
 std::unique_ptr<Connection> open(const ConnectionTarget& target);
-
-// True when `error` says that a statement named a table the database does not have (SQLSTATE
-// 42S02, or the SQLite ODBC driver's "no such table" text under its generic state). Every other
-// failure (corruption, I/O, a lost link, a lock held past the time-out) gives false.
-bool isMissingTable(const DatabaseError& error) noexcept;
-
-// True when `error` says that the statement gave up waiting for a lock another connection holds
-// (SQLSTATE HYT00: SQLite's SQLITE_BUSY and SQLITE_LOCKED by either route, a time-out of SQL
-// Server) or was chosen to end a deadlock (40001).
-bool isLocked(const DatabaseError& error) noexcept;
 
 }  // namespace dupsweep::db

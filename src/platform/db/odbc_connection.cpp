@@ -798,10 +798,33 @@ class OdbcConnection final : public Connection {
     if (!SQL_SUCCEEDED(rc)) raise(handle);
   }
 
+  // The kind of a failure of this connection: its SQLSTATE's, except that the SQLite driver
+  // reports every failure as HY000 with SQLite's result code as the native error (constraint,
+  // lock, damaged file) and a missing table only in SQLite's own text.
+  DatabaseError::Kind failureKind(std::string_view state, SQLINTEGER native,
+                             std::string_view message) const {
+    using Kind = DatabaseError::Kind;
+    if (state != "HY000") return kindOfState(state);
+    if (message.find("no such table:") != std::string_view::npos) return Kind::MissingTable;
+    if (dialect_ == Dialect::SQLite) {
+      switch (native & 0xff) {
+        case 19:  // SQLITE_CONSTRAINT
+          return Kind::Constraint;
+        case 11:  // SQLITE_CORRUPT
+        case 26:  // SQLITE_NOTADB
+          return Kind::Damaged;
+        default:
+          break;
+      }
+    }
+    return Kind::Other;
+  }
+
   // Throws the handle's diagnostic records (all of them, one a line) as one DatabaseError.
   [[noreturn]] void raise(const Handle& handle, std::string_view prefix = {}) {
     std::string message;
     std::string state;
+    SQLINTEGER stateNative = 0;  // the native error of the record whose state is kept
     std::vector<std::string> texts;
     for (SQLSMALLINT record = 1;; ++record) {
       std::string recordState, recordText;
@@ -843,6 +866,7 @@ class OdbcConnection final : public Connection {
       // The first error state (class 01 is a warning that may precede it).
       if (state.empty() || (state.starts_with("01") && !recordState.starts_with("01"))) {
         state = recordState;
+        stateNative = native;
         // The SQLite driver reports every failure as HY000 with SQLite's result code as the
         // native error: a lock (SQLITE_BUSY, SQLITE_LOCKED) gets the time-out state the direct
         // route gives it.
@@ -856,7 +880,7 @@ class OdbcConnection final : public Connection {
       message += recordText;
     }
     if (message.empty()) message = "The ODBC driver reported a failure without a message.";
-    fail(std::string(prefix) + message, state, password_);
+    fail(std::string(prefix) + message, state, password_, failureKind(state, stateNative, message));
   }
 
   std::string password_;

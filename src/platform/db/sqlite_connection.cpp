@@ -191,17 +191,27 @@ class SqliteConnection final : public Connection {
 
  private:
   [[noreturn]] void raise(int rc) {
+    using Kind = DatabaseError::Kind;
     const int primary = rc & 0xff;
     std::string state = "HY000";
-    if (primary == SQLITE_CONSTRAINT)
+    Kind kind = Kind::Other;
+    if (primary == SQLITE_CONSTRAINT) {
       state = "23000";
-    else if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED)
+      kind = Kind::Constraint;
+    } else if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) {
       state = "HYT00";
+      kind = Kind::Locked;
+    } else if (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB) {
+      kind = Kind::Damaged;
+    }
     const std::string_view message = sqlite3_errmsg(db_);
     // SQLite gives a missing table only as the text of a generic error; the ODBC state "base
-    // table or view not found" lets callers tell it from every other failure.
-    if (primary == SQLITE_ERROR && message.starts_with("no such table:")) state = "42S02";
-    fail(message, std::move(state), password_);
+    // table or view not found" goes with it, as through the ODBC driver.
+    if (primary == SQLITE_ERROR && message.starts_with("no such table:")) {
+      state = "42S02";
+      kind = Kind::MissingTable;
+    }
+    fail(message, std::move(state), password_, kind);
   }
 
   // Binds one value with the storage class of its kind: the exact decimal, the date and time as

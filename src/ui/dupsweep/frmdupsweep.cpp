@@ -20,6 +20,7 @@
 #include <QTreeWidgetItem>
 #include <algorithm>
 
+#include "cleanup/cleanup.h"
 #include "data/dmdupsweep.h"
 #include "data/units.h"
 #include "engine/compare.h"
@@ -32,9 +33,10 @@
 #include "platform/ui/messages.h"
 #include "scheme/scheme.h"
 #include "ui/dupsweep/execute.h"
-#include "ui/dupsweep/frmrestore.h"
 #include "ui/dupsweep/frmfindduplicates.h"
+#include "ui/dupsweep/frmrestore.h"
 #include "ui/showdifference/frmshowdifference.h"
+#include "ui/texts.h"
 #include "ui_frmdupsweep.h"
 
 // The dialog's resources live in this static library; they are registered explicitly since the
@@ -831,8 +833,9 @@ void TfrmDupsweep::cmdDelRepetitionClick() {
   }();
 
   const TUnitData& other = answer == ui::IDYES ? found.UnitD : found.UnitS;
+  Cleanup cleanup(*FDataModule);
   try {
-    const std::int64_t total = FDataModule->DeleteRepeatedCopy(
+    const std::int64_t total = cleanup.DeleteRepeatedCopy(
         t, unit.sUnitCode, lastOfPair, FTaskCode, FLevel,
         {unit.sUnitName, found.sGroupName, other.sUnitCode, other.sUnitName}, SameRows);
     if (total < 0) {
@@ -844,6 +847,8 @@ void TfrmDupsweep::cmdDelRepetitionClick() {
     // The finding is stale: the sheet is no longer repeated data, so it leaves the lists as if
     // the run had not found it.
     ui::MessageBox(kCopyChanged, kPrompt, kInformation);
+  } catch (const Error& e) {
+    throw Error(texts::cleanupFailure(e, texts::Operation::Deletion));
   }
 
   // The table leaves the run's result for this pair (every entry of it, when the pair was listed

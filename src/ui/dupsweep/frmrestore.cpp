@@ -5,9 +5,9 @@
 #include <QPushButton>
 #include <QTreeWidget>
 
-#include "data/dmdupsweep.h"
 #include "platform/ui/handler.h"
 #include "platform/ui/messages.h"
+#include "ui/texts.h"
 #include "ui_frmrestore.h"
 
 namespace dupsweep {
@@ -29,7 +29,7 @@ QString localTime(const std::string& utc) {
 }  // namespace
 
 TfrmRestore::TfrmRestore(TdmDupsweep& dataModule, QWidget* parent)
-    : QDialog(parent), ui_(std::make_unique<Ui::TfrmRestore>()), dataModule_(dataModule) {
+    : QDialog(parent), ui_(std::make_unique<Ui::TfrmRestore>()), cleanup_(dataModule) {
   ui_->setupUi(this);
   for (QPushButton* button : findChildren<QPushButton*>()) button->setAutoDefault(false);
   ui_->lsvDeletions->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
@@ -44,7 +44,12 @@ TfrmRestore::TfrmRestore(TdmDupsweep& dataModule, QWidget* parent)
 TfrmRestore::~TfrmRestore() = default;
 
 void TfrmRestore::LoadEntries() {
-  const std::vector<journal::Entry> entries = dataModule_.DeletionEntries();
+  std::vector<journal::Entry> entries;
+  try {
+    entries = cleanup_.DeletionEntries();
+  } catch (const JournalError& e) {
+    throw Error(texts::journalFailure(e));
+  }
   QTreeWidget* list = ui_->lsvDeletions;
   list->clear();
   for (auto e = entries.rbegin(); e != entries.rend(); ++e) {
@@ -57,7 +62,7 @@ void TfrmRestore::LoadEntries() {
     item->setText(3, QString::fromStdString(e->sampleName.empty() ? e->sampleCode
                                                                   : e->sampleName));
     item->setText(4, QString::number(e->savedRows()));
-    item->setText(5, QString::fromStdString(journal::stateText(e->state)));
+    item->setText(5, QString::fromStdString(texts::stateText(e->state)));
     item->setData(0, kIdRole, QVariant::fromValue<qlonglong>(e->id));
     item->setData(0, kRestorableRole, e->state == journal::State::Done ||
                                           e->state == journal::State::Pending);
@@ -77,12 +82,14 @@ void TfrmRestore::btnRestoreClick() {
   const std::int64_t id = item->data(0, kIdRole).toLongLong();
   std::int64_t rows = 0;
   try {
-    rows = dataModule_.RestoreDeletion(id);
+    rows = cleanup_.RestoreDeletion(id);
   } catch (const DeletionNeverTookEffect& e) {
     // Nothing to put back: the entry is now marked rolled back, which the list shows.
-    ui::MessageBox(e.what(), kPrompt, ui::MB_OK | ui::MB_ICONINFORMATION);
+    ui::MessageBox(texts::restoreRefusal(e), kPrompt, ui::MB_OK | ui::MB_ICONINFORMATION);
     LoadEntries();
     return;
+  } catch (const Error& e) {
+    throw Error(texts::cleanupFailure(e, texts::Operation::Restore));
   }
   ui::MessageBox("已经恢复 " + std::to_string(rows) + " 行数据", kPrompt,
                  ui::MB_OK | ui::MB_ICONINFORMATION);

@@ -1,19 +1,19 @@
 #pragma once
 // TfrmRestore: the window that lists the deletion journal's entries of the dialog's database
 // (when, pair, unit, sheet, rows, state) and puts the rows of the chosen entry back with "恢复".
-// It translates the operator's actions into calls of the data module and holds no statement
+// It translates the operator's actions into calls of Cleanup and holds no statement
 // text and no journal format.
 
 #include <QDialog>
 #include <memory>
+
+#include "cleanup/cleanup.h"
 
 namespace Ui {
 class TfrmRestore;
 }
 
 namespace dupsweep {
-
-class TdmDupsweep;
 
 class TfrmRestore : public QDialog {
   Q_OBJECT
@@ -25,7 +25,7 @@ class TfrmRestore : public QDialog {
   ~TfrmRestore() override;
 
   // Fills lsvDeletions with the journal's entries of the database, newest first; each item
-  // carries its entry's id. Throws JournalError when the journal cannot be read.
+  // carries its entry's id. Throws Error with the reason when the journal cannot be read.
   void LoadEntries();
 
  private:
@@ -36,7 +36,7 @@ class TfrmRestore : public QDialog {
   void lsvDeletionsChange();
 
   std::unique_ptr<Ui::TfrmRestore> ui_;
-  TdmDupsweep& dataModule_;
+  Cleanup cleanup_;
 };
 
 }  // namespace dupsweep
