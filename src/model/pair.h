@@ -1,15 +1,33 @@
 #pragma once
-// The pair of units every part of the component speaks of: the left unit (the first of a pair,
-// key suffix "S" in scheme files, the left grid of the viewer) and the right one ("D", the right
-// grid). Whatever is kept per side is kept in a BySide array indexed by Side.
+// A reporting unit, and the pair of units every part of the component speaks of: the left unit
+// (the first of a pair, key suffix "S" in scheme files, the left grid of the viewer) and the right
+// one ("D", the right grid). Whatever is kept per side is kept in a BySide array indexed by Side.
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
-
-#include "model/records.h"
+#include <utility>
 
 namespace dupsweep {
+
+// One reporting unit, as loaded into the unit tree or from a scheme file.
+struct TUnitData {
+  std::int32_t nUnitID = 0;
+  std::string sUnitCode;
+  std::int32_t nLevel = 0;
+  std::string sUnitName;
+};
+
+// A pair of units to compare. Refers to the two units (their owners are the tree nodes or the
+// scheme that loaded them); `GroupName` is composed once, at construction.
+struct TUnitGroup {
+  TUnitGroup(const TUnitData& unitS, const TUnitData& unitD)
+      : UnitS(&unitS), UnitD(&unitD), GroupName(unitS.sUnitName + "=>" + unitD.sUnitName) {}
+  const TUnitData* UnitS;
+  const TUnitData* UnitD;
+  std::string GroupName;
+};
 
 enum Side : std::size_t { Left = 0, Right = 1, SideCount = 2 };
 

@@ -10,8 +10,8 @@ namespace dupsweep {
 // Whether two findings of a comparison run belong to the same pair: the same name and the same
 // two unit codes, which the deletion acts on.
 inline bool samePair(const DifferenceData& a, const DifferenceData& b) {
-  return a.sGroupName == b.sGroupName && a.UnitS.sUnitCode == b.UnitS.sUnitCode &&
-         a.UnitD.sUnitCode == b.UnitD.sUnitCode;
+  return a.sGroupName == b.sGroupName && a.pair[Left].sUnitCode == b.pair[Left].sUnitCode &&
+         a.pair[Right].sUnitCode == b.pair[Right].sUnitCode;
 }
 
 // Whether two findings stand for the same repeated sheet: the same pair, the same sheet name and

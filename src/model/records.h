@@ -5,29 +5,13 @@
 #include <cstdint>
 #include <string>
 
+#include "model/pair.h"
+
 namespace dupsweep {
 
 // A data table's rows carry five key columns (indexes 0 to 4); the figures start at index 5.
 // Only figures are compared, shown and fingerprinted.
 inline constexpr int kFirstFigureColumn = 5;
-
-// One reporting unit, as loaded into the unit tree or from a scheme file.
-struct TUnitData {
-  std::int32_t nUnitID = 0;
-  std::string sUnitCode;
-  std::int32_t nLevel = 0;
-  std::string sUnitName;
-};
-
-// A pair of units to compare. Refers to the two units (their owners are the tree nodes or the
-// scheme that loaded them); `GroupName` is composed once, at construction.
-struct TUnitGroup {
-  TUnitGroup(const TUnitData& unitS, const TUnitData& unitD)
-      : UnitS(&unitS), UnitD(&unitD), GroupName(unitS.sUnitName + "=>" + unitD.sUnitName) {}
-  const TUnitData* UnitS;
-  const TUnitData* UnitD;
-  std::string GroupName;
-};
 
 // One sample table (report sheet) of a period, with the outcome of comparing it for one pair.
 struct TSampleData {
@@ -58,15 +42,14 @@ struct TSampleData {
   std::string TablePrefix;
 };
 
-// One repeated sheet found by a comparison run: the pair's name and a copy of the sheet's record.
+// One repeated sheet found by a comparison run: the pair's name, a copy of the sheet's record and
+// the pair it was found identical for, its units as they stood at the run. The deletion takes its
+// units from here, so that pairs of one name are told apart and a pair taken off the pair list
+// after the run can still be cleaned.
 struct DifferenceData {
   std::string sGroupName;
   TSampleData Sample;
-  // The pair the sheet was found identical for, as its two units stood at the run. The deletion
-  // takes its units from here, so that two pairs with the same name are told apart and a pair
-  // taken off the pair list after the run can still be cleaned.
-  TUnitData UnitS;
-  TUnitData UnitD;
+  UnitPair pair;
 };
 
 // One period the dialog can choose: its key and its composed display name.

@@ -115,8 +115,8 @@ TEST_F(BadInput, SchemeUnitsAreNamedAsTheDatabaseKnowsTheirCodesAndUnknownCodesA
 
     press("cmdCompare");
     EXPECT_EQ(found(), (Texts{"甲=>乙|J1|Y1|B01", "甲=>乙|J1|Y1|B03"}));
-    EXPECT_EQ(dialog->differenceList()->front()->UnitS.sUnitName, "甲");
-    EXPECT_EQ(dialog->differenceList()->front()->UnitD.sUnitName, "乙");
+    EXPECT_EQ(dialog->differenceList()->front()->pair[Left].sUnitName, "甲");
+    EXPECT_EQ(dialog->differenceList()->front()->pair[Right].sUnitName, "乙");
 
     list("lsbDifference")->setCurrentRow(0);
     press("cmdDelRepetition");

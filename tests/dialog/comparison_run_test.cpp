@@ -46,7 +46,8 @@ TEST_F(ComparisonRunTest, FindsTheIdenticalSheetsOfEveryPairAndListsThemPerPair)
       EXPECT_TRUE(entry->Sample.bRepeated);
       EXPECT_EQ(entry->Sample.nSheetOrder, 0);  // a copy keeps no sheet number
       EXPECT_EQ(entry->Sample.sPeriodID, "2024N");
-      EXPECT_EQ(entry->UnitS.sUnitName + "=>" + entry->UnitD.sUnitName, entry->sGroupName);
+      EXPECT_EQ(entry->pair[Left].sUnitName + "=>" + entry->pair[Right].sUnitName,
+                entry->sGroupName);
     }
     // The pair identical on nothing is not offered; the first pair is chosen and listed.
     EXPECT_EQ(comboTexts("cmbUnits"), (Texts{"甲=>乙", "丙=>丁"}));

@@ -283,8 +283,8 @@ class RunHarness : public DialogHarness {
   std::vector<std::string> found() const {
     std::vector<std::string> entries;
     for (const auto& entry : *dialog->differenceList())
-      entries.push_back(entry->sGroupName + "|" + entry->UnitS.sUnitCode + "|" +
-                        entry->UnitD.sUnitCode + "|" + entry->Sample.sSampleCode);
+      entries.push_back(entry->sGroupName + "|" + entry->pair[Left].sUnitCode + "|" +
+                        entry->pair[Right].sUnitCode + "|" + entry->Sample.sSampleCode);
     return entries;
   }
   // The units and table the entry of lsbDifference at `row` stands for, as in found().
@@ -292,7 +292,7 @@ class RunHarness : public DialogHarness {
     const auto* entry = dynamic_cast<const SampleEntry*>(list("lsbDifference")->item(row));
     if (!entry) return "(none)";
     const DifferenceData& f = entry->found();
-    return f.sGroupName + "|" + f.UnitS.sUnitCode + "|" + f.UnitD.sUnitCode + "|" +
+    return f.sGroupName + "|" + f.pair[Left].sUnitCode + "|" + f.pair[Right].sUnitCode + "|" +
            f.Sample.sSampleCode;
   }
   // The lines of the viewer's difference list as "sheet!row,col:left/right".

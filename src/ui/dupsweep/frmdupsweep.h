@@ -4,11 +4,8 @@
 // actions into calls of the data module; it holds no statement text and no file format.
 
 #include <QDialog>
-#include <QElapsedTimer>
 #include <QIcon>
-#include <QListWidgetItem>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -17,7 +14,11 @@
 
 #include "engine/run.h"
 #include "model/records.h"
+#include "ui/dupsweep/pairlist.h"
+#include "ui/dupsweep/resultmenu.h"
+#include "ui/dupsweep/runpresenter.h"
 #include "ui/dupsweep/runreport.h"
+#include "ui/dupsweep/schemebox.h"
 
 class QCloseEvent;
 class QKeyEvent;
@@ -33,44 +34,6 @@ namespace dupsweep {
 class TdmDupsweep;
 class TfrmShowDifference;
 using SampleList = std::vector<std::unique_ptr<TSampleData>>;
-
-// An entry of the pair list lsbSelectUnit: the entry's text and the pair it owns. Removing the
-// entry from the list (deleting the item) releases the pair; the pair's units belong to the
-// dialog.
-class PairEntry : public QListWidgetItem {
- public:
-  PairEntry(const QString& text, std::unique_ptr<TUnitGroup> group)
-      : QListWidgetItem(text, nullptr, QListWidgetItem::UserType), group_(std::move(group)) {}
-  const TUnitGroup& group() const noexcept { return *group_; }
-
-  // Why the pair can be neither compared nor deleted from (its two units are one unit, or a
-  // unit is not in the host's classification); empty for a usable pair.
-  const std::string& problem() const noexcept { return problem_; }
-  bool usable() const noexcept { return problem_.empty(); }
-  // Marks the pair unusable: greyed out, the reason as its tooltip; the text stays as it is.
-  void markUnusable(const std::string& reason);
-
- private:
-  std::unique_ptr<TUnitGroup> group_;
-  std::string problem_;
-};
-
-// An entry of the list of repeated sheets lsbDifference: the sheet's name, and a copy of what the
-// run found (the sheet's sample record and the pair it was found identical for), which the entry
-// owns; removing the entry or emptying the list releases it.
-class SampleEntry : public QListWidgetItem {
- public:
-  explicit SampleEntry(const DifferenceData& found)
-      : QListWidgetItem(QString::fromStdString(found.Sample.sSampleName), nullptr,
-                        QListWidgetItem::UserType + 1),
-        found_(found) {}
-  const TSampleData& sample() const noexcept { return found_.Sample; }
-  // The repeated sheet this entry stands for, with the pair's two units.
-  const DifferenceData& found() const noexcept { return found_; }
-
- private:
-  DifferenceData found_;
-};
 
 class TfrmDupsweep : public QDialog {
   Q_OBJECT
@@ -121,8 +84,7 @@ class TfrmDupsweep : public QDialog {
 
   // Asks the operator for the workbook file the result of the last run is exported to, starting
   // from `suggested`; returns the chosen path, or the empty text when the operator cancels.
-  using ExportFileChooser =
-      std::function<std::string(QWidget* parent, const std::string& suggested)>;
+  using ExportFileChooser = dupsweep::ExportFileChooser;
   // Installs the chooser every dialog asks (a save dialog of QFileDialog when empty) and returns
   // the one it replaces. Tests install their own so that no file dialog waits for an operator.
   static ExportFileChooser setExportFileChooser(ExportFileChooser chooser);
@@ -165,6 +127,8 @@ class TfrmDupsweep : public QDialog {
   void appendPair(const TUnitData& unitS, const TUnitData& unitD);
   void cmdRemoveClick();
   void RemoveSelectedPair();
+  // Enables or disables cmdAdd, cmdRemove and cmdCompare.
+  void setPairButtons(bool add, bool remove, bool compare);
 
   // Schemes.
   void LoadSchemeList();
@@ -174,19 +138,6 @@ class TfrmDupsweep : public QDialog {
   // The scheme name in cmbPrecept, for saving and deleting: nullopt, after telling the operator,
   // when it is not a bare file name; the caller then does nothing.
   std::optional<std::string> schemeNameToChange() const;
-  // Replaces the entries of lsbSelectUnit by the pairs of the scheme file at `path`. Each pair's
-  // units are looked up by code in the host's classification (one statement): a found unit's
-  // current name, identifier and level replace what the file says; a pair of one unit with
-  // itself, or with a code the classification does not have, is listed but marked unusable.
-  // Returns one line per marked pair ("section: reason"); `dropped` gets one line per pair the
-  // file loses to a later section of the same name ("section（code/code）").
-  std::vector<std::string> loadPairs(const std::string& path, std::vector<std::string>& dropped);
-  // The entry `row` of lsbSelectUnit; null when there is no such entry.
-  const PairEntry* entryAt(int row) const;
-
-  // Empties lsbDifference, releasing the sample copies its entries carry.
-  void emptyDifferenceBox();
-
   // The comparison run (ComparisonRun, with the progress bar its steps) and its lists, made of the
   // run's findings.
   void cmdCompareClick();
@@ -196,8 +147,6 @@ class TfrmDupsweep : public QDialog {
   // The context menu of cmbUnits and lsbDifference, at `global` (screen coordinates): the export
   // of the last run's result, disabled while there is none, and the restore of deleted data.
   void showResultMenu(const QPoint& global);
-  // Asks for a file name and writes every pair of the last run with its identical sheets there.
-  void exportComparisonClick();
   // Opens TfrmRestore over the journal's entries of this database.
   void restoreDeletedClick();
 
@@ -214,24 +163,16 @@ class TfrmDupsweep : public QDialog {
   // Showing one pair's differences.
   void btnShowDifferenceClick();
 
-  // Advances ProgressBar1 by one step and paints it at once.
-  void stepProgress();
-  // Lets the window system paint while a long handler runs: everything but the operator's input
-  // is dispatched.
-  void keepPainted();
-  QElapsedTimer paintClock_;  // since the window was last given the chance to paint
-
   std::unique_ptr<Ui::TfrmDupsweep> ui_;
   Parts parts_;
   QIcon nodeImage_;  // the one image of ImageList1
-  // The unit records of the tree's nodes and of the pairs loaded from schemes; they live as long
+  // The pair list, with the unit records of the tree's nodes and of the pairs; they live as long
   // as the dialog, so that every pair may refer to them.
-  std::deque<TUnitData> units_;
+  std::unique_ptr<PairList> pairs_;
+  // The run's result as cmbUnits and lsbDifference show it.
+  std::unique_ptr<RunPresenter> presenter_;
   std::vector<std::unique_ptr<TPeriod>> periods_;  // parallel to the entries of cmbPeriod
-  // While cmbPrecept's edit field reports the end of typing: whether it does, and the entry
-  // chosen before.
-  bool typingEnds_ = false;
-  int chosenBeforeTyping_ = -1;
+  std::unique_ptr<SchemeBox> schemes_;             // cmbPrecept
   // Set while a comparison run or a filling of the viewer is under way.
   bool busy_ = false;
   // What the last complete comparison run compared, for the export of its result.

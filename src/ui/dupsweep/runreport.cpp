@@ -17,8 +17,9 @@ bool samePair(const Pair& a, const Pair& b) {
 }
 
 bool foundFor(const DifferenceData& found, const Pair& pair) {
-  return found.sGroupName == pair.sGroupName && found.UnitS.sUnitCode == pair.UnitS.sUnitCode &&
-         found.UnitD.sUnitCode == pair.UnitD.sUnitCode;
+  return found.sGroupName == pair.sGroupName &&
+         found.pair[Left].sUnitCode == pair.UnitS.sUnitCode &&
+         found.pair[Right].sUnitCode == pair.UnitD.sUnitCode;
 }
 
 // Two findings of one pair stand for the same table when they name the same sheet and data table.

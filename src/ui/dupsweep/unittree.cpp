@@ -6,6 +6,44 @@
 #include <algorithm>
 
 namespace dupsweep {
+namespace {
+
+// Where a node keeps the address of its unit record.
+constexpr int kUnitRole = Qt::UserRole;
+// Set on a node once its children have been asked for.
+constexpr int kLoadedRole = Qt::UserRole + 1;
+
+}  // namespace
+
+void UnitTree::addUnit(QTreeWidgetItem* parent, TUnitData& unit, const QIcon& icon) {
+  auto* node = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(this);
+  node->setText(0, QString::fromStdString(unit.sUnitName));
+  node->setIcon(0, icon);
+  node->setData(0, kUnitRole, QVariant::fromValue(static_cast<void*>(&unit)));
+  node->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
+}
+
+TUnitData* UnitTree::unitOf(const QTreeWidgetItem* node) {
+  if (!node) return nullptr;
+  return static_cast<TUnitData*>(node->data(0, kUnitRole).value<void*>());
+}
+
+std::int32_t UnitTree::depthOf(const QTreeWidgetItem* node) {
+  std::int32_t depth = 0;
+  for (const QTreeWidgetItem* up = node->parent(); up; up = up->parent()) ++depth;
+  return depth;
+}
+
+bool UnitTree::firstExpansion(QTreeWidgetItem* node) {
+  if (!node || node->childCount() > 0 || node->data(0, kLoadedRole).toBool()) return false;
+  node->setData(0, kLoadedRole, true);
+  return true;
+}
+
+void UnitTree::noChildren(QTreeWidgetItem* node) {
+  node->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicator);
+  node->setExpanded(false);
+}
 
 UnitTree::UnitTree(QWidget* parent) : QTreeWidget(parent) {
   // Several nodes can be selected; which ones is decided by selectionCommand alone.

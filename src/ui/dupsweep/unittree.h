@@ -10,7 +10,10 @@
 // so that a click on A and a Ctrl+click on B give the list B, A.
 
 #include <QTreeWidget>
+#include <cstdint>
 #include <vector>
+
+#include "model/pair.h"
 
 namespace dupsweep {
 
@@ -23,6 +26,19 @@ class UnitTree : public QTreeWidget {
   // The selected nodes, the most recently selected first. Always holds exactly the nodes that are
   // selected, however the selection changed (clicks, keys, or code selecting items).
   const std::vector<QTreeWidgetItem*>& selectionList() const noexcept { return selectionList_; }
+
+  // Adds a node for `unit` as the last child of `parent` (as the last top-level node when null):
+  // the unit's name as its text, `icon`, the record (owned elsewhere) as its data, and the
+  // expand button shown before anyone knows whether it has children.
+  void addUnit(QTreeWidgetItem* parent, TUnitData& unit, const QIcon& icon);
+  // The unit record of a node made by addUnit; null for another item or none.
+  static TUnitData* unitOf(const QTreeWidgetItem* node);
+  // The depth of a node: 0 for a top-level node.
+  static std::int32_t depthOf(const QTreeWidgetItem* node);
+  // True once for a node without children: the first time its children are to be asked for.
+  static bool firstExpansion(QTreeWidgetItem* node);
+  // Hides the expand button of a node found to have no children.
+  static void noChildren(QTreeWidgetItem* node);
 
  protected:
   QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
