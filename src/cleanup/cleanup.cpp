@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "data/statements.h"
+#include "engine/compare.h"
 
 namespace dupsweep {
 namespace {
@@ -75,9 +76,7 @@ journal::SavedTable Cleanup::readKept(const TdmDupsweep::KeptRoute& route, const
 
 std::int64_t Cleanup::DeleteRepeatedCopy(const TSampleData& sample, const std::string& unitCode,
                                          bool withStatus, const std::string& taskCode,
-                                         std::int32_t level, const DeletionNotes& notes,
-                                         const SameCopyTest& stillIdentical) {
-  if (!stillIdentical) throw Error("A deletion needs the comparison's equality test");
+                                         std::int32_t level, const DeletionNotes& notes) {
   // A failure of the rollback itself is passed over: the failure being reported is the one that
   // stopped the deletion (a lost link has rolled it back already).
   const auto rollback = [this]() noexcept {
@@ -127,15 +126,8 @@ std::int64_t Cleanup::DeleteRepeatedCopy(const TSampleData& sample, const std::s
     // The comparison that found the copy repeated may be old: a resubmission can have changed
     // either unit's figures since. Read under the same transaction as the deletion, both copies
     // must still be identical.
-    {
-      const std::unique_ptr<db::RowSet> mine = data_.OpenUnitData(num, unitCode, period);
-      const std::unique_ptr<db::RowSet> others =
-          notes.otherUnitCode.empty() ? nullptr
-                                      : data_.OpenUnitData(num, notes.otherUnitCode, period);
-      if (!mine || !others || mine->rowCount() == 0 || others->rowCount() == 0 ||
-          !stillIdentical(*mine, *others))
-        throw CopyChanged({unitCode, notes.otherUnitCode, sample.sSampleName, num, period});
-    }
+    if (!StillIdentical(data_, num, unitCode, notes.otherUnitCode, period))
+      throw CopyChanged({unitCode, notes.otherUnitCode, sample.sSampleName, num, period});
     try {
       id = log->add(entry);
     } catch (const JournalError& e) {

@@ -66,10 +66,6 @@ class Cleanup {
     std::string otherUnitName;
   };
 
-  // The comparison's equality test of two units' rows of one sheet, each as OpenUnitData gives
-  // them: true when the two copies are identical.
-  using SameCopyTest = std::function<bool(db::RowSet& unitRows, db::RowSet& otherRows)>;
-
   // Deletes one unit's copy of a repeated sheet as one operation: its rows of the sheet's DataNum
   // and DataBalance tables for the sheet's period, and, when `withStatus`, its Status row of that
   // period, task and level, in that order and in one transaction. Returns the sum of the
@@ -77,7 +73,7 @@ class Cleanup {
   //
   // The copy is deleted only while it is still repeated data: inside the transaction, before the
   // journal entry is written, both the unit's and `notes.otherUnitCode`'s rows of the DataNum
-  // table are read again and must pass `stillIdentical`. When they do not (a figure changed since
+  // table are read again and must still be identical (StillIdentical). When they do not (a figure changed since
   // the comparison, either unit's rows or the table are gone), the transaction is rolled back
   // with nothing deleted and no entry written, and CopyChanged is thrown.
   //
@@ -93,7 +89,7 @@ class Cleanup {
   // deletion, as a rule) gives its DatabaseError of kind Locked.
   std::int64_t DeleteRepeatedCopy(const TSampleData& sample, const std::string& unitCode,
                                   bool withStatus, const std::string& taskCode, std::int32_t level,
-                                  const DeletionNotes& notes, const SameCopyTest& stillIdentical);
+                                  const DeletionNotes& notes);
 
   // The journal's entries of the data module's database (the connection string without
   // secrets), oldest first, without their rows; none when there is no journal yet. Throws

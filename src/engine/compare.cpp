@@ -26,6 +26,14 @@ bool SameRows(db::RowSet& s, db::RowSet& d) {
   return same;
 }
 
+bool StillIdentical(TdmDupsweep& dataModule, const std::string& table, const std::string& unitCode,
+                    const std::string& otherCode, const std::string& period) {
+  if (otherCode.empty()) return false;
+  const std::unique_ptr<db::RowSet> mine = dataModule.OpenUnitData(table, unitCode, period);
+  const std::unique_ptr<db::RowSet> others = dataModule.OpenUnitData(table, otherCode, period);
+  return mine && others && SameRows(*mine, *others);  // no rows on either side is no copy
+}
+
 int DifferingCells(const db::RowSet& s, const db::RowSet& d, int limit) {
   int differing = 0;
   const int columns = s.columnCount();

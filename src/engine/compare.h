@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "data/dmdupsweep.h"
 #include "model/pair.h"
 #include "model/records.h"
 #include "platform/db/db.h"
@@ -25,6 +26,12 @@ using SampleList = std::vector<std::unique_ptr<TSampleData>>;
 // of comparing every row and column; values after the first difference are not compared, since
 // comparing them can neither fail nor change it.
 bool SameRows(db::RowSet& s, db::RowSet& d);
+
+// Whether two units' copies of the sheet whose figures table is `table` are identical now, read
+// afresh through `dataModule` for `period`: false when the table or either unit's rows are gone,
+// or `otherCode` is empty. A deletion asks it inside its transaction, before removing a copy.
+bool StillIdentical(TdmDupsweep& dataModule, const std::string& table, const std::string& unitCode,
+                    const std::string& otherCode, const std::string& period);
 
 // The number of figure cells in which two units' rows of one sheet differ, by the rule of SameRows
 // (rows paired by position, columns from index 5 on compared by db::sameValue, a column D lacks

@@ -7,7 +7,6 @@
 
 #include "cleanup/cleanup.h"
 #include "data/dmdupsweep.h"
-#include "engine/compare.h"
 #include "support/faulty_connection.h"
 #include "support/sqlite_file.h"
 
@@ -116,12 +115,12 @@ TEST_F(Faulty, ADeletionThatFailsAtAnyStatementLeavesEveryRow) {
   // statement, then the Status statement.
   for (int failing : {7, 8}) {
     faults->failNext(failing);
-    EXPECT_THROW(cleanup.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1, notes, SameRows),
+    EXPECT_THROW(cleanup.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1, notes),
                  DatabaseError);
     EXPECT_EQ(rows(), 411) << failing;
   }
   // No Status statement.
-  EXPECT_EQ(cleanup.DeleteRepeatedCopy(sheet, "U1", false, "T01", 1, notes, SameRows), 3);
+  EXPECT_EQ(cleanup.DeleteRepeatedCopy(sheet, "U1", false, "T01", 1, notes), 3);
   EXPECT_EQ(rows(), 201);
 }
 

@@ -15,7 +15,6 @@
 #include "cleanup/cleanup.h"
 #include "data/dmdupsweep.h"
 #include "data/statements.h"
-#include "engine/compare.h"
 #include "support/faulty_connection.h"
 #include "support/sqlite_file.h"
 #include "support/table_dump.h"
@@ -82,8 +81,7 @@ class JournaledDeletion : public ::testing::Test {
   }
   std::vector<std::string> dump() { return testing::dumpTables(host.path(), kTables); }
   std::int64_t deleteU1() {
-    return cleanup.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1, {"甲", "甲=>乙", "U2", "乙"},
-                                      SameRows);
+    return cleanup.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1, {"甲", "甲=>乙", "U2", "乙"});
   }
   journal::Entry onlyEntry() {
     journal::Journal log(journalFile, journal::Journal::Mode::ReadOnly);
@@ -188,8 +186,7 @@ TEST_F(JournaledDeletion, APendingEntryThatNeverTookEffectIsKnownThroughOdbc) {
   TdmDupsweep odbc;
   odbc.SetConnection("Provider=MSDASQL;Driver=SQLite3;Database=" + host.path().string());
   Cleanup odbcCleanup(odbc, journalFile);
-  odbcCleanup.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1, {"甲", "甲=>乙", "U2", "乙"},
-                                 SameRows);
+  odbcCleanup.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1, {"甲", "甲=>乙", "U2", "乙"});
   journal::Journal log(journalFile, journal::Journal::Mode::ReadWrite);
   const journal::Entry entry = log.get(onlyEntry().id);
   ASSERT_EQ(odbcCleanup.RestoreDeletion(entry.id), 5);
@@ -228,8 +225,7 @@ TEST_F(JournaledDeletion, ADatabaseLockedByAnotherDeletionSaysSo) {
   for (Cleanup* module : {&cleanup, &odbcCleanup}) {
     saysLocked(
         [&] {
-          module->DeleteRepeatedCopy(sheet, "U2", false, "T01", 1, {"乙", "乙=>丙", "U3", "丙"},
-                                     SameRows);
+          module->DeleteRepeatedCopy(sheet, "U2", false, "T01", 1, {"乙", "乙=>丙", "U3", "丙"});
         },
         texts::Operation::Deletion, "没有删除任何数据");
     saysLocked([&] { module->RestoreDeletion(done); }, texts::Operation::Restore,
@@ -325,7 +321,7 @@ TEST_F(JournaledDeletion, TheRoundTripHoldsThroughTheOdbcDriverManager) {
   odbc.SetConnection("Provider=MSDASQL;Driver=SQLite3;Database=" + host.path().string());
   Cleanup odbcCleanup(odbc, journalFile);
   EXPECT_EQ(odbcCleanup.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1,
-                                           {"甲", "甲=>乙", "U2", "乙"}, SameRows),
+                                           {"甲", "甲=>乙", "U2", "乙"}),
             5);
   EXPECT_NE(dump(), before);
   EXPECT_EQ(odbcCleanup.RestoreDeletion(onlyEntry().id), 5);

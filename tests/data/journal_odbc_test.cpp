@@ -8,7 +8,6 @@
 
 #include "cleanup/cleanup.h"
 #include "data/dmdupsweep.h"
-#include "engine/compare.h"
 #include "platform/db/forwarding_connection.h"
 #include "support/sqlite_file.h"
 #include "support/table_dump.h"
@@ -60,8 +59,7 @@ TEST(JournalThroughOdbc, EveryValueComesBackExactly) {
     odbc.SetConnection("Provider=MSDASQL;Driver=SQLite3;Database=" + host.path().string());
     Cleanup cleanup(odbc, dir / "journal.db");
     const TSampleData sheet = sheetB01();
-    ASSERT_EQ(cleanup.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1, {"甲", "甲=>乙", "U2", "乙"},
-                                         SameRows),
+    ASSERT_EQ(cleanup.DeleteRepeatedCopy(sheet, "U1", true, "T01", 1, {"甲", "甲=>乙", "U2", "乙"}),
               6 + 2 + 1);
     EXPECT_EQ(host.scalar("SELECT count(*) FROM DataNumT01_B01_1 WHERE sUnitCode = 'U1'"), 0);
     const auto entries = cleanup.DeletionEntries();
@@ -104,8 +102,7 @@ TEST(JournalThroughOdbc, AValueTheJournalCannotKeepStopsTheDeletion) {
   Cleanup cleanup(dm, dir / "journal.db");
   const TSampleData sheet = sheetB01();
   try {
-    cleanup.DeleteRepeatedCopy(sheet, "U1", false, "T01", 1, {"甲", "甲=>乙", "U2", "乙"},
-                               SameRows);
+    cleanup.DeleteRepeatedCopy(sheet, "U1", false, "T01", 1, {"甲", "甲=>乙", "U2", "乙"});
     FAIL() << "deleted a value the journal cannot keep";
   } catch (const JournalError& e) {
     const std::string what = texts::journalFailure(e);

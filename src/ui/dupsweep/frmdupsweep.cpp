@@ -18,7 +18,6 @@
 #include "cleanup/cleanup.h"
 #include "data/dmdupsweep.h"
 #include "data/units.h"
-#include "engine/compare.h"
 #include "engine/run.h"
 #include "platform/errors.h"
 #include "platform/files/files.h"
@@ -549,7 +548,7 @@ void TfrmDupsweep::cmdDelRepetitionClick() {
   try {
     const std::int64_t total = cleanup.DeleteRepeatedCopy(
         t, unit.sUnitCode, lastOfPair, FTaskCode, FLevel,
-        {unit.sUnitName, found.sGroupName, other.sUnitCode, other.sUnitName}, SameRows);
+        {unit.sUnitName, found.sGroupName, other.sUnitCode, other.sUnitName});
     if (total < 0) {
       ui::MessageBox(kDeletionFailed, kPrompt, kInformation);
       return;
