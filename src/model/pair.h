@@ -68,4 +68,10 @@ inline bool isSelfPair(const TUnitGroup& group) noexcept {
   return isSelfPair(*group.UnitS, *group.UnitD);
 }
 
+// A pair is known by its name and its units' codes, as the deletion tells pairs apart.
+inline bool samePair(const UnitPair& a, const UnitPair& b) {
+  return a.name == b.name && a[Left].sUnitCode == b[Left].sUnitCode &&
+         a[Right].sUnitCode == b[Right].sUnitCode;
+}
+
 }  // namespace dupsweep

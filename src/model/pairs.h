@@ -10,8 +10,7 @@ namespace dupsweep {
 // Whether two findings of a comparison run belong to the same pair: the same name and the same
 // two unit codes, which the deletion acts on.
 inline bool samePair(const DifferenceData& a, const DifferenceData& b) {
-  return a.sGroupName == b.sGroupName && a.pair[Left].sUnitCode == b.pair[Left].sUnitCode &&
-         a.pair[Right].sUnitCode == b.pair[Right].sUnitCode;
+  return a.sGroupName == b.sGroupName && samePair(a.pair, b.pair);
 }
 
 // Whether two findings stand for the same repeated sheet: the same pair, the same sheet name and

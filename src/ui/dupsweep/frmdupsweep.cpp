@@ -440,7 +440,7 @@ void TfrmDupsweep::cmdCompareClick() {
   ComparisonRunRecord record{FPeriodID, ui_->cmbPeriod->currentText().toStdString(), {}};
   for (const RunEntry& entry : entries)
     if (entry.pair && entry.compare)
-      record.pairs.push_back({entry.pair->GroupName, *entry.pair->UnitS, *entry.pair->UnitD});
+      record.pairs.emplace_back(*entry.pair);
   ComparisonRun run(*FDataModule, FPeriodID, FTaskCode, FLevel, &templates_);
   BarProgress bar(*progress, kStepsAfterRun);
   if (RunPresenter::compare(run, entries, bar, *FDifferenceList)) {

@@ -8,18 +8,8 @@
 namespace dupsweep {
 namespace {
 
-using Pair = ComparisonRunRecord::Pair;
-
-// A pair is known by its name and its units' codes, as the deletion tells pairs apart.
-bool samePair(const Pair& a, const Pair& b) {
-  return a.sGroupName == b.sGroupName && a.UnitS.sUnitCode == b.UnitS.sUnitCode &&
-         a.UnitD.sUnitCode == b.UnitD.sUnitCode;
-}
-
-bool foundFor(const DifferenceData& found, const Pair& pair) {
-  return found.sGroupName == pair.sGroupName &&
-         found.pair[Left].sUnitCode == pair.UnitS.sUnitCode &&
-         found.pair[Right].sUnitCode == pair.UnitD.sUnitCode;
+bool foundFor(const DifferenceData& found, const UnitPair& pair) {
+  return found.sGroupName == pair.name && samePair(found.pair, pair);
 }
 
 // Two findings of one pair stand for the same table when they name the same sheet and data table.
@@ -40,15 +30,15 @@ const std::vector<std::string>& comparisonColumns() {
 std::vector<std::vector<std::string>> comparisonRows(
     const ComparisonRunRecord& run, const std::vector<std::unique_ptr<DifferenceData>>& found) {
   std::vector<std::vector<std::string>> rows;
-  std::vector<const Pair*> listed;
-  for (const Pair& pair : run.pairs) {
+  std::vector<const UnitPair*> listed;
+  for (const UnitPair& pair : run.pairs) {
     if (std::any_of(listed.begin(), listed.end(),
-                    [&pair](const Pair* done) { return samePair(*done, pair); }))
+                    [&pair](const UnitPair* done) { return samePair(*done, pair); }))
       continue;
     listed.push_back(&pair);
     const std::vector<std::string> start = {
-        pair.sGroupName,      pair.UnitS.sUnitName, pair.UnitS.sUnitCode, pair.UnitD.sUnitName,
-        pair.UnitD.sUnitCode, run.sPeriodName,      run.sPeriodID};
+        pair.name,        pair[Left].sUnitName, pair[Left].sUnitCode, pair[Right].sUnitName,
+        pair[Right].sUnitCode, run.sPeriodName,     run.sPeriodID};
     std::vector<const TSampleData*> tables;
     for (const auto& entry : found) {
       if (!entry || !foundFor(*entry, pair)) continue;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "model/pair.h"
 #include "model/records.h"
 
 namespace dupsweep {
@@ -14,14 +15,9 @@ namespace dupsweep {
 // What a comparison run compared: the period and the pairs, each with its units as they stood at
 // the run, in the order they were compared.
 struct ComparisonRunRecord {
-  struct Pair {
-    std::string sGroupName;
-    TUnitData UnitS;
-    TUnitData UnitD;
-  };
   std::string sPeriodID;
   std::string sPeriodName;  // as the period list showed it
-  std::vector<Pair> pairs;
+  std::vector<UnitPair> pairs;
 };
 
 // The titles of the result table's columns: 单位组, 单位1, 单位1代码, 单位2, 单位2代码, 期间,
