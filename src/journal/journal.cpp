@@ -84,20 +84,6 @@ class Statement {
   int rc_ = SQLITE_OK;
 };
 
-// The state as the file keeps it, in sState.
-std::string stateToken(State state) {
-  switch (state) {
-    case State::Pending:
-      return "pending";
-    case State::Done:
-      return "done";
-    case State::RolledBack:
-      return "rolledback";
-    case State::Restored:
-      return "restored";
-  }
-  return "pending";
-}
 
 State stateOf(const std::string& token) {
   if (token == "done") return State::Done;
@@ -235,6 +221,20 @@ bool isUnfinishedWrite(int rc) {
 }
 
 }  // namespace
+
+std::string stateToken(State state) {
+  switch (state) {
+    case State::Pending:
+      return "pending";
+    case State::Done:
+      return "done";
+    case State::RolledBack:
+      return "rolledback";
+    case State::Restored:
+      return "restored";
+  }
+  return "pending";
+}
 
 std::int64_t Entry::savedRows() const noexcept {
   std::int64_t n = 0;

@@ -29,6 +29,9 @@ namespace dupsweep::journal {
 //   Restored: its rows were put back.
 enum class State { Pending, Done, RolledBack, Restored };
 
+// The state as the file keeps it in sState ("pending", "done", "rolledback", "restored").
+std::string stateToken(State state);
+
 // One table's removed rows.
 struct SavedTable {
   std::string name;                          // as named in the host's database

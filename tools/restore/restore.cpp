@@ -24,21 +24,6 @@ std::filesystem::path journalOf(const Options& options) {
   return options.journal.empty() ? journal::defaultPath() : std::filesystem::path(options.journal);
 }
 
-// The state as the tool prints it.
-const char* stateName(journal::State state) {
-  switch (state) {
-    case journal::State::Pending:
-      return "pending";
-    case journal::State::Done:
-      return "done";
-    case journal::State::RolledBack:
-      return "rolledback";
-    case journal::State::Restored:
-      return "restored";
-  }
-  return "pending";
-}
-
 std::string unitOf(const journal::Entry& e) {
   return e.unitName.empty() ? e.unitCode : e.unitName + " (" + e.unitCode + ")";
 }
@@ -121,8 +106,8 @@ void run(const Options& options, std::ostream& out) {
         return;
       }
       for (const journal::Entry& e : entries)
-        out << e.id << "\t" << e.when << "\t" << stateName(e.state) << "\t" << e.periodId << "\t"
-            << e.pairName << "\t" << unitOf(e) << "\t"
+        out << e.id << "\t" << e.when << "\t" << journal::stateToken(e.state) << "\t" << e.periodId
+            << "\t" << e.pairName << "\t" << unitOf(e) << "\t"
             << (e.sampleName.empty() ? e.sampleCode : e.sampleName) << "\t" << e.savedRows()
             << " rows\t" << e.database << "\n";
       return;
@@ -130,7 +115,7 @@ void run(const Options& options, std::ostream& out) {
     case Options::Command::Show: {
       journal::Journal log(path, journal::Journal::Mode::ReadOnly);
       const journal::Entry e = log.get(options.id);
-      out << "entry " << e.id << " (" << stateName(e.state) << ")\n"
+      out << "entry " << e.id << " (" << journal::stateToken(e.state) << ")\n"
           << "when      " << e.when << "\n"
           << "database  " << e.database << "\n"
           << "period    " << e.periodId << ", task " << e.taskCode << ", level " << e.level << "\n"
