@@ -198,4 +198,17 @@ std::string cleanupFailure(const Error& error, Operation operation) {
   return error.what();
 }
 
+std::string deletionQuestion(const std::string& nameS, const std::string& nameD) {
+  return "数据删除后将无法恢复，你确认继续操作吗？，点是删除" + nameS + "的数据，点否删除" + nameD +
+         "数据？";
+}
+
+std::string listedLines(const std::string& header, const std::vector<std::string>& lines) {
+  constexpr std::size_t kListed = 10;
+  std::string text = header;
+  for (std::size_t i = 0; i < lines.size() && i < kListed; ++i) text += "\n" + lines[i];
+  if (lines.size() > kListed) text += "\n……另有 " + std::to_string(lines.size() - kListed) + " 组";
+  return text;
+}
+
 }  // namespace dupsweep::texts

@@ -4,6 +4,7 @@
 // states. Without Qt, so that the windows and the command-line tools share them.
 
 #include <string>
+#include <vector>
 
 #include "journal/journal.h"
 #include "platform/errors.h"
@@ -26,5 +27,42 @@ std::string restoreRefusal(const RestoreRefused& error);
 // journal and refusals, a database locked by another writer named as such (followed by the
 // database's own message), and every other failure's own message.
 std::string cleanupFailure(const Error& error, Operation operation);
+
+// The caption of every information box of the windows.
+inline constexpr char kPrompt[] = "系统提示";
+
+// The dialog's messages.
+inline constexpr char kTwoUnitsNeeded[] =
+    "必须选择两个单位,请按下Ctrl 键在单位树上选择两个单位然后点 >> 按纽，"
+    "将这一组添加到单位选择列表里面";
+inline constexpr char kSchemeSaved[] = "方案保存完毕";
+inline constexpr char kSchemeRenamed[] =
+    "以下单位组与前面的单位组同名，保存时在名称后加上了两个单位的代码：";
+inline constexpr char kSchemeDropped[] = "方案文件中以下单位组与后面的单位组同名，没有载入：";
+inline constexpr char kBadSchemeName[] = "方案名称不能包含路径分隔符或控制字符";
+inline constexpr char kNoPeriod[] = "没有选择期间，请选择以后再执行操作";
+inline constexpr char kNoUnitChosen[] = "请选择要删除的单位";
+inline constexpr char kNoTableChosen[] = "请选择需要删除的数据表！";
+inline constexpr char kDeletionFailed[] = "删除数据时发生了错误";
+inline constexpr char kDeleted[] = "重复记录已经删除";
+inline constexpr char kCopyChanged[] =
+    "该表的数据在比对后已经改变，不再相同，没有删除任何数据。请重新比对数据。";
+inline constexpr char kNoPairSelected[] = "请选择对比单位!";
+inline constexpr char kErrorCaption[] = "错误";
+inline constexpr char kNoTemplate[] = "所选期间没有报表模板，无法显示对比结果";
+inline constexpr char kTemplateUnreadable[] = "无法读取所选期间的报表模板，无法显示对比结果：";
+inline constexpr char kSelfPairAdded[] = "两个单位的代码相同，是同一个单位，不能组成一组比对：";
+inline constexpr char kUnusablePairs[] = "方案中以下单位组不能比对，也不会从中删除数据：";
+inline constexpr char kUnusablePair[] = "该单位组不能比对：";
+inline constexpr char kNoDatabase[] = "无法打开数据库，单位和期间都无法读取：";
+inline constexpr char kFindDuplicates[] = "查找重复数据单位…";
+inline constexpr char kExportDiscovery[] = "导出查找结果…";
+
+// The deletion's question: Yes deletes `nameS`'s copy, No `nameD`'s.
+std::string deletionQuestion(const std::string& nameS, const std::string& nameD);
+
+// `header` and the lines below it, one a line, cut short after ten so that a message box fits
+// the screen.
+std::string listedLines(const std::string& header, const std::vector<std::string>& lines);
 
 }  // namespace dupsweep::texts

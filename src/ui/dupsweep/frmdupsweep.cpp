@@ -15,7 +15,6 @@
 #include <QStyle>
 #include <QTreeWidgetItem>
 
-#include "cleanup/cleanup.h"
 #include "data/dmdupsweep.h"
 #include "data/units.h"
 #include "engine/run.h"
@@ -45,34 +44,8 @@ namespace {
 constexpr int kClientWidth = 652;
 constexpr int kClientHeight = 495;
 
-const char* const kTwoUnitsNeeded =
-    "必须选择两个单位,请按下Ctrl 键在单位树上选择两个单位然后点 >> 按纽，"
-    "将这一组添加到单位选择列表里面";
-const char* const kSchemeCaption = "系统提示";
-const char* const kSchemeSaved = "方案保存完毕";
-const char* const kSchemeRenamed =
-    "以下单位组与前面的单位组同名，保存时在名称后加上了两个单位的代码：";
-const char* const kSchemeDropped = "方案文件中以下单位组与后面的单位组同名，没有载入：";
-const char* const kBadSchemeName = "方案名称不能包含路径分隔符或控制字符";
+using namespace texts;
 
-const char* const kPrompt = "系统提示";
-const char* const kNoPeriod = "没有选择期间，请选择以后再执行操作";
-const char* const kNoUnitChosen = "请选择要删除的单位";
-const char* const kNoTableChosen = "请选择需要删除的数据表！";
-const char* const kDeletionFailed = "删除数据时发生了错误";
-const char* const kDeleted = "重复记录已经删除";
-const char* const kCopyChanged =
-    "该表的数据在比对后已经改变，不再相同，没有删除任何数据。请重新比对数据。";
-const char* const kNoPairSelected = "请选择对比单位!";
-const char* const kErrorCaption = "错误";
-const char* const kNoTemplate = "所选期间没有报表模板，无法显示对比结果";
-const char* const kTemplateUnreadable = "无法读取所选期间的报表模板，无法显示对比结果：";
-const char* const kSelfPairAdded = "两个单位的代码相同，是同一个单位，不能组成一组比对：";
-const char* const kUnusablePairs = "方案中以下单位组不能比对，也不会从中删除数据：";
-const char* const kUnusablePair = "该单位组不能比对：";
-const char* const kNoDatabase = "无法打开数据库，单位和期间都无法读取：";
-const char* const kFindDuplicates = "查找重复数据单位…";
-const char* const kExportDiscovery = "导出查找结果…";
 // Information icon; Yes, No and Cancel with Cancel preselected.
 constexpr int kInformation = ui::MB_OK | ui::MB_ICONINFORMATION;
 constexpr int kYesNoCancel = ui::MB_YESNOCANCEL | ui::MB_ICONINFORMATION | ui::MB_DEFBUTTON3;
@@ -88,16 +61,6 @@ QFont dialogFont() {
   font.setPointSize(9);
   font.setFamilies({font.family(), QStringLiteral("Noto Sans CJK SC")});
   return font;
-}
-
-// `header` and the lines below it, one a line; a long list is cut short so that a message box
-// fits the screen.
-std::string listedLines(const std::string& header, const std::vector<std::string>& lines) {
-  constexpr std::size_t kListed = 10;
-  std::string text = header;
-  for (std::size_t i = 0; i < lines.size() && i < kListed; ++i) text += "\n" + lines[i];
-  if (lines.size() > kListed) text += "\n……另有 " + std::to_string(lines.size() - kListed) + " 组";
-  return text;
 }
 
 // Calls `show` with the screen position of every context menu asked for over `widget`, which
@@ -367,7 +330,7 @@ std::optional<std::string> TfrmDupsweep::schemeNameToChange() const {
   std::string name = schemes_->name();
   if (scheme::isBlankName(name)) return std::nullopt;
   if (!scheme::isValidSchemeName(name)) {
-    ui::MessageBox(kBadSchemeName, kSchemeCaption, ui::MB_OK | ui::MB_ICONINFORMATION);
+    ui::MessageBox(kBadSchemeName, kPrompt, kInformation);
     return std::nullopt;
   }
   return name;
@@ -383,7 +346,7 @@ void TfrmDupsweep::cmdSaveClick() {
   schemes_->addName(*name);
   std::string saved = kSchemeSaved;
   if (!renamed.empty()) saved += "\n" + listedLines(kSchemeRenamed, renamed);
-  ui::MessageBox(saved, kSchemeCaption, ui::MB_OK);
+  ui::MessageBox(saved, kPrompt, ui::MB_OK);
 }
 
 void TfrmDupsweep::cmbPreceptClick() {
@@ -435,16 +398,12 @@ void TfrmDupsweep::cmdCompareClick() {
   presenter_->clearSheets();
   ui_->cmdDelRepetition->setEnabled(false);
 
-  // A pair marked unusable when its scheme was loaded is passed over (and still counted).
-  const std::vector<RunEntry> entries = pairs_->runEntries();
-  ComparisonRunRecord record{FPeriodID, ui_->cmbPeriod->currentText().toStdString(), {}};
-  for (const RunEntry& entry : entries)
-    if (entry.pair && entry.compare)
-      record.pairs.emplace_back(*entry.pair);
   ComparisonRun run(*FDataModule, FPeriodID, FTaskCode, FLevel, &templates_);
   BarProgress bar(*progress, kStepsAfterRun);
-  if (RunPresenter::compare(run, entries, bar, *FDifferenceList)) {
-    lastRun_ = std::move(record);
+  lastRun_ = RunPresenter::compare(run, pairs_->runEntries(), FPeriodID,
+                                   ui_->cmbPeriod->currentText().toStdString(), bar,
+                                   *FDifferenceList);
+  if (lastRun_) {
     FillDuplicateUnits();
     for (int step = 0; step < kStepsAfterRun; ++step) bar.step();
   }
@@ -531,37 +490,17 @@ void TfrmDupsweep::cmdDelRepetitionClick() {
   const DifferenceData& found = current->found();
   if (isSelfPair(found.pair))
     throw Error("The pair " + found.sGroupName + " pairs a unit with itself; nothing is deleted");
-  const std::string question = "数据删除后将无法恢复，你确认继续操作吗？，点是删除" +
-                               found.pair[Left].sUnitName + "的数据，点否删除" +
-                               found.pair[Right].sUnitName + "数据？";
-  const int answer = ui::MessageBox(question, kPrompt, kYesNoCancel);
+  const int answer = ui::MessageBox(
+      deletionQuestion(found.pair[Left].sUnitName, found.pair[Right].sUnitName), kPrompt,
+      kYesNoCancel);
   if (answer != ui::IDYES && answer != ui::IDNO) return;
-  const TUnitData& unit = answer == ui::IDYES ? found.pair[Left] : found.pair[Right];
-  const TSampleData& t = found.Sample;  // its period is the one the table was compared in
-
   // The unit's Status row goes with the table when no other listed entry stands for the pair.
   const int row = sheets->row(current);
-  const bool lastOfPair = presenter_->lastOfPair(row);
-
-  const TUnitData& other = answer == ui::IDYES ? found.pair[Right] : found.pair[Left];
-  Cleanup cleanup(*FDataModule);
-  try {
-    const std::int64_t total = cleanup.DeleteRepeatedCopy(
-        t, unit.sUnitCode, lastOfPair, FTaskCode, FLevel,
-        {unit.sUnitName, found.sGroupName, other.sUnitCode, other.sUnitName});
-    if (total < 0) {
-      ui::MessageBox(kDeletionFailed, kPrompt, kInformation);
-      return;
-    }
-    ui::MessageBox(kDeleted, kPrompt, kInformation);
-  } catch (const CopyChanged&) {
-    // The finding is stale: the sheet is no longer repeated data, so it leaves the lists as if
-    // the run had not found it.
-    ui::MessageBox(kCopyChanged, kPrompt, kInformation);
-  } catch (const Error& e) {
-    throw Error(texts::cleanupFailure(e, texts::Operation::Deletion));
-  }
-
+  const DeletionOutcome outcome =
+      RunPresenter::deleteCopy(*FDataModule, found, answer == ui::IDYES ? Left : Right,
+                               presenter_->lastOfPair(row), FTaskCode, FLevel);
+  ui::MessageBox(outcome.message, kPrompt, kInformation);
+  if (!outcome.leavesList) return;
   // The table leaves the run's result for this pair, then the list, and the pair's name once
   // nothing of it is listed.
   presenter_->removeSheet(row, *FDifferenceList);
@@ -579,22 +518,16 @@ void TfrmDupsweep::btnShowDifferenceClick() {
   }
   if (!FDataModule || !FShowForm) return;
 
-  // Without a template (no period chosen gives none either) there is nothing to show the
-  // pair's sheets over; one that could not be read is not the same as none: the operator hears
-  // why.
-  // Nothing is recorded: the run's results stay as they are.
-  bool shown = false;
+  // Without a template (no period chosen gives none either) there is nothing to show the pair
+  // over; one that could not be read is not the same as none: the operator hears why. The run's
+  // results stay as they are.
   ComparisonRun run(*FDataModule, FPeriodID, FTaskCode, FLevel, &templates_);
+  bool shown = false;
   if (!FPeriodID.empty()) {
     busy_ = true;
     const auto done = qScopeGuard([this] { busy_ = false; });
-    const TUnitGroup& group = entry->group();
-    if (std::optional<PairRows> rows = run.Show(group)) {
-      FShowForm->FillPair(std::move(*rows), *group.UnitS, *group.UnitD);
-      FShowForm->SetPairCaption(group.GroupName);
-      FShowForm->SetPeriodCaption(ui_->cmbPeriod->currentText().toStdString());
-      shown = true;
-    }
+    shown = RunPresenter::show(run, entry->group(), ui_->cmbPeriod->currentText().toStdString(),
+                               *FShowForm);
   }
   if (!shown) {
     const std::string& whyNot = run.templateFailure();

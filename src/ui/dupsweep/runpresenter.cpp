@@ -6,8 +6,11 @@
 #include <QProgressBar>
 #include <algorithm>
 
+#include "cleanup/cleanup.h"
 #include "model/pairs.h"
 #include "platform/errors.h"
+#include "ui/showdifference/frmshowdifference.h"
+#include "ui/texts.h"
 
 namespace dupsweep {
 
@@ -42,8 +45,16 @@ void appendFindings(const ComparisonRun& run, FindingList& found) {
 
 }  // namespace
 
-bool RunPresenter::compare(ComparisonRun& run, const std::vector<RunEntry>& entries,
-                           ProgressSink& progress, FindingList& found) {
+std::optional<ComparisonRunRecord> RunPresenter::compare(ComparisonRun& run,
+                                                        const std::vector<RunEntry>& entries,
+                                                        std::string periodId,
+                                                        std::string periodText,
+                                                        ProgressSink& progress,
+                                                        FindingList& found) {
+  // A pair marked unusable when its scheme was loaded is passed over (and still counted).
+  ComparisonRunRecord record{std::move(periodId), std::move(periodText), {}};
+  for (const RunEntry& entry : entries)
+    if (entry.pair && entry.compare) record.pairs.emplace_back(*entry.pair);
   try {
     run.Run(entries, progress, GridCheck::TemplateGrids);
   } catch (...) {
@@ -51,7 +62,39 @@ bool RunPresenter::compare(ComparisonRun& run, const std::vector<RunEntry>& entr
     throw;
   }
   appendFindings(run, found);
-  return run.result().compared;
+  if (!run.result().compared) return std::nullopt;
+  return record;
+}
+
+bool RunPresenter::show(ComparisonRun& run, const TUnitGroup& group, const std::string& periodText,
+                        TfrmShowDifference& viewer) {
+  std::optional<PairRows> rows = run.Show(group);
+  if (!rows) return false;
+  viewer.FillPair(std::move(*rows), *group.UnitS, *group.UnitD);
+  viewer.SetPairCaption(group.GroupName);
+  viewer.SetPeriodCaption(periodText);
+  return true;
+}
+
+DeletionOutcome RunPresenter::deleteCopy(TdmDupsweep& dataModule, const DifferenceData& found,
+                                         Side side, bool withStatus, const std::string& taskCode,
+                                         std::int32_t level) {
+  const TUnitData& unit = found.pair[side];
+  const TUnitData& other = found.pair[side == Left ? Right : Left];
+  try {
+    // The sample's period is the one the table was compared in.
+    const std::int64_t total = Cleanup(dataModule).DeleteRepeatedCopy(
+        found.Sample, unit.sUnitCode, withStatus, taskCode, level,
+        {unit.sUnitName, found.sGroupName, other.sUnitCode, other.sUnitName});
+    if (total < 0) return {texts::kDeletionFailed, false};
+    return {texts::kDeleted, true};
+  } catch (const CopyChanged&) {
+    // The finding is stale: the sheet is no longer repeated data, so it leaves the lists as if
+    // the run had not found it.
+    return {texts::kCopyChanged, true};
+  } catch (const Error& e) {
+    throw Error(texts::cleanupFailure(e, texts::Operation::Deletion));
+  }
 }
 
 void RunPresenter::fillUnits(const FindingList& found) {

@@ -5,17 +5,24 @@
 // there, from which the deletion learns whether a sheet is the last one listed for its pair.
 
 #include <QListWidgetItem>
+#include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "engine/run.h"
 #include "model/records.h"
+#include "ui/dupsweep/runreport.h"
 
 class QComboBox;
 class QListWidget;
 class QProgressBar;
 
 namespace dupsweep {
+
+class TdmDupsweep;
+class TfrmShowDifference;
 
 using FindingList = std::vector<std::unique_ptr<DifferenceData>>;
 
@@ -48,6 +55,13 @@ class BarProgress : public ProgressSink {
   int extraSteps_;
 };
 
+// What a deletion asked for by the operator came to: the message to show, and whether the sheet
+// leaves the run's result (deleted, or no longer identical).
+struct DeletionOutcome {
+  std::string message;
+  bool leavesList = false;
+};
+
 class RunPresenter {
  public:
   RunPresenter(QComboBox& units, QListWidget& sheets) : units_(units), sheets_(sheets) {}
@@ -56,12 +70,28 @@ class RunPresenter {
   // that it fails where showing them would; nothing is shown while it goes. Appends to `found`
   // one entry per sheet found identical, pair by pair in the run's order, each with the pair and
   // a copy of the sheet's record; after a failure, which then propagates, those found before it.
-  // Returns whether the run compared (false without a template).
-  static bool compare(ComparisonRun& run, const std::vector<RunEntry>& entries,
-                      ProgressSink& progress, FindingList& found);
+  // Runs `run` over `entries` and appends its identical sheets to `found`, also those found
+  // before a failure (which is rethrown). Returns the record of what was compared in the period
+  // `periodId` shown as `periodText`, or nothing when the run compared nothing (no template).
+  static std::optional<ComparisonRunRecord> compare(ComparisonRun& run,
+                                                    const std::vector<RunEntry>& entries,
+                                                    std::string periodId, std::string periodText,
+                                                    ProgressSink& progress, FindingList& found);
+  // Fills `viewer` with `group`'s sheets over the period's template, captioned with the pair and
+  // `periodText`; false when the period has no readable template (run.templateFailure() says
+  // why, empty when there is none).
+  static bool show(ComparisonRun& run, const TUnitGroup& group, const std::string& periodText,
+                   TfrmShowDifference& viewer);
 
   // Lists each pair name of `found` once in cmbUnits (names that differ only in letter case
   // count as one, as the combo box's exact-string search has it) and chooses the first.
+  // Deletes `side`'s copy of `found`'s sheet, with the unit's Status row when `withStatus`,
+  // journaled and re-checked. A failure other than a changed copy propagates in the operator's
+  // words.
+  static DeletionOutcome deleteCopy(TdmDupsweep& dataModule, const DifferenceData& found,
+                                    Side side, bool withStatus, const std::string& taskCode,
+                                    std::int32_t level);
+
   void fillUnits(const FindingList& found);
   // Lists in lsbDifference every entry of `found` whose pair name is the text of cmbUnits, letter
   // case significant; nothing when `found` is null.
