@@ -53,9 +53,8 @@ constexpr int kYesNoCancel = ui::MB_YESNOCANCEL | ui::MB_ICONINFORMATION | ui::M
 // The dialog's own steps on the progress bar after the run's: the lists filled, and the end.
 constexpr int kStepsAfterRun = 2;
 
-// The dialog's font. The layout was made for an 8-point font whose Chinese text renders in a
-// 12-pixel font; the application's default family at 9 points (12 pixels at 96 dpi) gives the
-// same text widths, with Noto Sans CJK SC behind it for the Chinese captions.
+// The layout was made for Chinese text 12 pixels high: the default family at 9 points (at 96 dpi),
+// with Noto Sans CJK SC behind it, gives the same text widths.
 QFont dialogFont() {
   QFont font = QApplication::font();
   font.setPointSize(9);
@@ -111,8 +110,7 @@ TfrmDupsweep::TfrmDupsweep(Parts parts)
           ui::guarded(this, &TfrmDupsweep::cmbPeriodClick));
   connect(ui_->tvUnit, &QTreeWidget::itemExpanded, this,
           ui::guarded(this, &TfrmDupsweep::tvUnitExpanding));
-  // A choice the operator makes in cmbUnits (mouse or keys); a choice made by the program raises
-  // nothing.
+  // Only the operator's choices in cmbUnits (mouse or keys) raise the event, not the program's.
   connect(ui_->cmbUnits, &QComboBox::activated, this,
           ui::guarded(this, &TfrmDupsweep::cmbUnitsChange));
   // Both lists of the run's result offer its export from their context menu; the unit tree and
@@ -302,8 +300,7 @@ void TfrmDupsweep::RemoveSelectedPair() {
     ui_->cmdCompare->setEnabled(true);
     ui_->cmdAdd->setEnabled(true);
   }
-  // With no pair left there is nothing to compare, and pairs can be added again, as after
-  // loading an empty scheme.
+  // With no pair left, pairs can be added again, as after loading an empty scheme.
   if (pairs_->count() == 0) setPairButtons(true, false, false);
 }
 
@@ -382,8 +379,7 @@ void TfrmDupsweep::cmdCompareClick() {
     ui::MessageBox(kNoPeriod, kPrompt, kInformation);
     return;
   }
-  // With no pair there is nothing to compare and no pair to name the viewer after (the button is
-  // disabled then); a dialog whose creation failed has nothing to compare with.
+  // No pair (the button is disabled then) or a dialog whose creation failed: nothing to compare.
   if (pairs_->count() == 0 || !FDataModule || !FShowForm || !FDifferenceList) return;
 
   busy_ = true;
@@ -452,16 +448,10 @@ void TfrmDupsweep::findDuplicatesClick() {
     return;
   }
   if (!FDataModule) return;
-  TfrmFindDuplicates::Context context;
-  context.dataModule = FDataModule.get();
-  context.periodId = FPeriodID;
-  context.taskCode = FTaskCode;
-  context.level = FLevel;
-  context.unitClsCode = FUnitClsCode;
+  TfrmFindDuplicates::Context context{FDataModule.get(), FPeriodID, FTaskCode, FLevel, FUnitClsCode};
   context.addPairs = [this](const std::vector<UnitPair>& found) {
     for (const UnitPair& pair : found) {
-      // The records live as long as the dialog, as the tree's do, so that the pair may refer to
-      // them.
+      // The records live as long as the dialog, as the tree's do, so that pairs may refer to them.
       appendPair(pairs_->keep(pair[Left]), pairs_->keep(pair[Right]));
     }
   };
@@ -501,8 +491,7 @@ void TfrmDupsweep::cmdDelRepetitionClick() {
                                presenter_->lastOfPair(row), FTaskCode, FLevel);
   ui::MessageBox(outcome.message, kPrompt, kInformation);
   if (!outcome.leavesList) return;
-  // The table leaves the run's result for this pair, then the list, and the pair's name once
-  // nothing of it is listed.
+  // The table leaves the run's result, the list, and the pair's name once nothing of it is listed.
   presenter_->removeSheet(row, *FDifferenceList);
 }
 
@@ -518,9 +507,8 @@ void TfrmDupsweep::btnShowDifferenceClick() {
   }
   if (!FDataModule || !FShowForm) return;
 
-  // Without a template (no period chosen gives none either) there is nothing to show the pair
-  // over; one that could not be read is not the same as none: the operator hears why. The run's
-  // results stay as they are.
+  // Without a template (also without a period) there is nothing to show the pair over; one that
+  // could not be read is not the same as none: the operator hears why.
   ComparisonRun run(*FDataModule, FPeriodID, FTaskCode, FLevel, &templates_);
   bool shown = false;
   if (!FPeriodID.empty()) {

@@ -55,11 +55,9 @@ class TfrmDupsweep : public QDialog {
   explicit TfrmDupsweep(Parts parts = {});
   ~TfrmDupsweep() override;
 
-  // The entry operation: creates a dialog, stores the host's values, hands the connection string
-  // to the data module, loads the top level of the unit tree, shows the dialog modally and
-  // destroys it when the modal loop ends (also when something fails). Failures outside the
-  // dialog's event handlers propagate: Error when there is no QApplication or the data module
-  // could not be created, a failure of loading the tree, a failure of FormClose.
+  // The entry operation: a dialog over `conn`, its unit tree's top level loaded, shown modally and
+  // destroyed afterwards. Failures outside its event handlers propagate (no QApplication, no data
+  // module, loading the tree, FormClose).
   static void Execute(const std::string& conn, const std::string& unitClsCode,
                       const std::string& periodId, const std::string& taskCode, std::int32_t level,
                       Parts parts = {});
@@ -76,7 +74,7 @@ class TfrmDupsweep : public QDialog {
   // nothing when the data module is missing or the statement fails.
   void LoadUnitNodes(QTreeWidgetItem* parent, const std::string& unitClsCode, std::int32_t level);
 
-  // The unit record carried by a node of tvUnit (owned by the dialog); null for another item.
+  // The unit record of a node of tvUnit (owned by the dialog); null for another item.
   static TUnitData* unitOf(const QTreeWidgetItem* node);
 
   // The pair carried by entry `row` of lsbSelectUnit; null when there is no such entry.
@@ -122,8 +120,7 @@ class TfrmDupsweep : public QDialog {
   void tvUnitExpanding(QTreeWidgetItem* node);
   void cmdAddClick();
   void AddUnitPair(QTreeWidgetItem* first, QTreeWidgetItem* second);
-  // What ">>" does once it has the pair's two units: appends the pair (UnitS, UnitD) under its
-  // GroupName and enables cmdRemove and cmdCompare.
+  // Appends the pair (UnitS, UnitD), as ">>" does, and enables cmdRemove and cmdCompare.
   void appendPair(const TUnitData& unitS, const TUnitData& unitD);
   void cmdRemoveClick();
   void RemoveSelectedPair();
@@ -138,8 +135,7 @@ class TfrmDupsweep : public QDialog {
   // The scheme name in cmbPrecept, for saving and deleting: nullopt, after telling the operator,
   // when it is not a bare file name; the caller then does nothing.
   std::optional<std::string> schemeNameToChange() const;
-  // The comparison run (ComparisonRun, with the progress bar its steps) and its lists, made of the
-  // run's findings.
+  // The comparison run and its lists, made of the run's findings.
   void cmdCompareClick();
   void FillDuplicateUnits();
   void cmbUnitsChange();
@@ -173,7 +169,6 @@ class TfrmDupsweep : public QDialog {
   std::unique_ptr<RunPresenter> presenter_;
   std::vector<std::unique_ptr<TPeriod>> periods_;  // parallel to the entries of cmbPeriod
   std::unique_ptr<SchemeBox> schemes_;             // cmbPrecept
-  // Set while a comparison run or a filling of the viewer is under way.
   bool busy_ = false;
   // What the last complete comparison run compared, for the export of its result.
   std::optional<ComparisonRunRecord> lastRun_;
