@@ -7,11 +7,12 @@
 #include "ui/dupsweep/runreport.h"
 #include "platform/ui/handler.h"
 #include "platform/ui/messages.h"
+#include "ui/texts.h"
 
 namespace dupsweep {
 namespace {
 
-const char* const kPrompt = "系统提示";
+using texts::kPrompt;
 const char* const kExportResult = "导出比对结果…";
 const char* const kExportNeedsRun = "请先比对数据，才能导出比对结果";
 const char* const kExported = "比对结果已经导出到：";
