@@ -1,7 +1,6 @@
 #pragma once
-// TStreamVariantConvert: turns a database byte-array value into a memory stream. The value is
-// seen as a one-dimensional array with bounds, as the database driver hands it over; the stream
-// takes upper - lower + 1 bytes from it.
+// TStreamVariantConvert: a database byte-array value, seen with its bounds as the driver hands it,
+// into a memory stream of upper - lower + 1 bytes.
 
 #include <cstdint>
 #include <vector>
@@ -10,18 +9,16 @@
 
 namespace dupsweep {
 
-// A one-dimensional byte array with its bounds (inclusive), over bytes it does not own.
+// Bounds inclusive; over bytes it does not own.
 struct ByteArrayView {
   std::int64_t lowerBound = 0;
   std::int64_t upperBound = -1;
   const unsigned char* data = nullptr;
 
-  // The array view of a byte-array value (lower bound 0). Throws FormatError for a value that is
-  // not a byte array, NULL included.
+  // Lower bound 0. Throws FormatError for a value that is not a byte array, NULL included.
   static ByteArrayView of(const db::Value& value);
 };
 
-// A growable block of bytes with a position.
 struct TMemoryStream {
   std::vector<unsigned char> bytes;
   std::size_t position = 0;
@@ -29,8 +26,8 @@ struct TMemoryStream {
 
 class TStreamVariantConvert {
  public:
-  // Replaces the stream's content by the array's upper - lower + 1 bytes and leaves it positioned
-  // at 0. Throws FormatError when the bounds are inverted by more than one (a negative size).
+  // Leaves the stream at position 0. Throws FormatError when the bounds are inverted by more than
+  // one.
   static void VariantToStream(const ByteArrayView& value, TMemoryStream& stream);
 };
 

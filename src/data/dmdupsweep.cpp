@@ -22,8 +22,7 @@ std::string tableName(const char* stem, const TSampleData& s) {
   return name;
 }
 
-// Whether a bUseTarget value equals the number 1. NULL never does; a boolean true counts as 1
-// (the flag means the tables carry the prefix); text is read as a number first.
+// NULL never equals 1; true counts as 1 (the tables carry the prefix); text is read as a number.
 bool equalsOne(const db::Value& v) {
   struct Visitor {
     bool operator()(const db::Null&) const { return false; }
@@ -55,9 +54,8 @@ bool equalsOne(const db::Value& v) {
 std::string NumTableName(const TSampleData& sample) { return tableName("DataNum", sample); }
 std::string BalanceTableName(const TSampleData& sample) { return tableName("DataBalance", sample); }
 
-// The module's one connection: opened on the first statement, and dropped when a statement
-// finds the link to the database gone, so that the next statement connects afresh instead of
-// failing for the rest of the dialog's life.
+// Opened on the first statement and dropped when the link is found gone, so the next statement
+// connects afresh instead of failing for the rest of the dialog's life.
 class TdmDupsweep::Link : public db::ForwardingConnection {
  public:
   explicit Link(ConnectionFactory factory) : factory_(std::move(factory)) {}
@@ -69,7 +67,6 @@ class TdmDupsweep::Link : public db::ForwardingConnection {
     }
     connectionString_ = connectionString;
   }
-  // Why the last attempt to open the connection failed, while no connection is open.
   const std::optional<std::string>& openFailure() const noexcept { return openFailure_; }
 
   // Rows are handed on as they come, not read whole first.
@@ -119,8 +116,7 @@ db::Dialect TdmDupsweep::Dialect() { return connection().dialect(); }
 void TdmDupsweep::SetConnection(const std::string& connectionString) {
   qryUnit.Close();
   qryData.Close();
-  // A new string means a new database: the next statement opens a connection to it. The same
-  // string keeps the connection that is open.
+  // The next statement opens a connection to the new string; the same string keeps it.
   link_->reset(connectionString);
   connectionString_ = connectionString;
 }
@@ -198,14 +194,12 @@ std::vector<std::unique_ptr<TSampleData>> TdmDupsweep::GetSampleList(const std::
 std::unique_ptr<db::RowSet> TdmDupsweep::OpenUnitData(const std::string& tableName,
                                                       const std::string& unitCode,
                                                       const std::string& periodId) {
-  // Only names of ASCII letters, digits, '_' and '-' are ever sent; one that cannot stand bare (a
-  // negative level's "_-1", a leading digit) is delimited in the dialect's way.
   if (!sql::isSafeTableName(tableName)) return nullptr;
   try {
     return connection().query(sql::joined(sql::unitData(Dialect(), tableName, unitCode, periodId)));
   } catch (const DatabaseError& e) {
-    // Only a table the database does not have is an absent result; a damaged file, a lost link
-    // or a lock held too long must never pass for rows that are not there.
+    // Only a missing table is an absent result; a damaged file, a lost link or a lock must never
+    // pass for rows that are not there.
     if (e.kind() == DatabaseError::Kind::MissingTable) return nullptr;
     throw;
   }
@@ -236,7 +230,7 @@ bool TdmDupsweep::StreamSheetData(const std::string& tableName, const std::strin
     connection().stream(text, sink);
     return true;
   } catch (const DatabaseError& e) {
-    // As for one unit's rows: only a table the database does not have is an absent result.
+    // Only a missing table is an absent result.
     if (e.kind() == DatabaseError::Kind::MissingTable) return false;
     throw;
   }
@@ -255,8 +249,8 @@ std::vector<TUnitData> TdmDupsweep::FindUnits(const std::string& unitClsCode,
 }
 
 std::optional<std::string> TdmDupsweep::ConnectionFailure() {
-  // The failure of the last attempt serves when there was one: trying again would make the
-  // operator wait for another connect time-out only to hear the same reason.
+  // Trying again would make the operator wait for another connect time-out only to hear the same
+  // reason.
   if (link_->openFailure()) return link_->openFailure();
   try {
     Dialect();
@@ -297,8 +291,7 @@ std::string TdmDupsweep::ExtractTemplate(const std::string& periodId, const std:
     reserved.kept = true;
     return file.string();
   } catch (const Error& e) {
-    // The callers take the empty name as the template's absence; the reason goes to those who
-    // show one.
+    // The callers take the empty name as the template's absence.
     if (whyNot) *whyNot = e.what();
     return {};
   }
@@ -307,8 +300,6 @@ std::string TdmDupsweep::ExtractTemplate(const std::string& periodId, const std:
 std::int32_t TdmDupsweep::DeleteTableData(const std::string& tableName,
                                           const std::string& unitCode,
                                           const std::string& periodId) {
-  // Only names of ASCII letters, digits, '_' and '-' are ever sent (delimited when they cannot
-  // stand bare); anything else is refused before it is sent.
   if (!sql::isSafeTableName(tableName))
     throw DatabaseError("Invalid table name: " + tableName);
   qryData.Close();

@@ -1,15 +1,7 @@
 #pragma once
-// TdmDupsweep: the data module. It holds every statement the component sends to the host's
-// database and owns the two query components `qryUnit` (the unit-tree statement) and `qryData`
-// (every other statement). Both share one connection, opened from the connection string on the
-// first statement and reopened after SetConnection; a bad connection string therefore shows only
-// as a failed statement. A statement that fails because the link to the database is gone
-// drops the connection, so the next statement connects afresh.
-//
-// SQL Server receives the statement texts exactly as the host's reporting system knows them; a
-// SQLite database receives the equivalent statement of its own grammar. Text values are placed
-// between apostrophes with every apostrophe doubled, so a value can never change a statement's
-// structure (ordinary values give the same texts).
+// TdmDupsweep: the data module; it holds every statement sent to the host's database. `qryUnit`
+// (the unit tree) and `qryData` share one connection, opened on the first statement, so a bad
+// connection string shows as a failed statement; a lost link drops it, to reconnect next time.
 
 #include <cstdint>
 #include <filesystem>
@@ -25,20 +17,16 @@
 
 namespace dupsweep {
 
-// One entry of the period list: the display text and the period it stands for.
 struct PeriodEntry {
   std::string text;
   std::unique_ptr<TPeriod> period;
 };
 
-// Names of a sample table's figures ("DataNum...") and balance ("DataBalance...") tables:
-// stem + sTaskCode + "_" + sSampleCode + "_" + nSampleLevel, then "_" + TablePrefix when the
-// prefix is not empty.
+// stem + sTaskCode + "_" + sSampleCode + "_" + nSampleLevel [+ "_" + TablePrefix when not empty].
 std::string NumTableName(const TSampleData& sample);
 std::string BalanceTableName(const TSampleData& sample);
 
-// One row of a unit classification: the unit as the tree would load it (nLevel is the row's
-// level) and its parent's code (none for a NULL parent).
+// A unit as the tree would load it (nLevel is the row's level), with its parent's code.
 struct ClassificationUnit {
   TUnitData unit;
   std::optional<std::string> parentCode;
@@ -46,8 +34,7 @@ struct ClassificationUnit {
 
 class TdmDupsweep {
  public:
-  // Opens a connection from a connection string; replaceable so that tests can watch or break
-  // the statements sent.
+  // Replaceable so that tests can watch or break the statements sent.
   using ConnectionFactory = std::function<std::unique_ptr<db::Connection>(const std::string&)>;
 
   TdmDupsweep();
@@ -59,123 +46,96 @@ class TdmDupsweep {
   TQuery qryUnit;
   TQuery qryData;
 
-  // Closes both queries and takes the connection string for the next statement. Never fails.
+  // Closes both queries and takes the string for the next statement. Never fails.
   void SetConnection(const std::string& connectionString);
   const std::string& ConnectionString() const noexcept { return connectionString_; }
 
-  // The lines of the unit-tree statement for one level in the given dialect (SQL Server's texts by
-  // default). Level 0 asks for units without a parent; any other level for the parent code given.
+  // SQL Server's texts by default. Level 0 asks for units without a parent.
   std::vector<std::string> BuildUnitSQL(const std::string& unitClsCode,
                                         const std::string& parentCode, std::int32_t level,
                                         db::Dialect dialect = db::Dialect::SqlServer) const;
 
-  // Runs the unit-tree statement on qryUnit and returns it open on its first row (columns nUnitID,
-  // sUnitName, nLevel, sUnitCode), or nullptr when the statement failed for any reason.
+  // Open on its first row (nUnitID, sUnitName, nLevel, sUnitCode), or nullptr when it failed.
   TQuery* GetSpecifyUnitList(const std::string& unitClsCode, const std::string& parentCode,
                              std::int32_t level);
 
-  // The lines of the period statement in the given dialect.
   std::vector<std::string> BuildPeriodSQL(const std::string& taskCode, std::int32_t level,
                                           db::Dialect dialect = db::Dialect::SqlServer) const;
 
-  // The periods the task can be compared in for the level, in the statement's order; nullopt
-  // when the statement failed. A NULL period name reads as the empty text.
+  // In the statement's order; nullopt when it failed. A NULL period name reads as empty.
   std::optional<std::vector<PeriodEntry>> GetPeriodList(const std::string& taskCode,
                                                         std::int32_t level);
 
-  // The period's sample tables (samples whose code begins with "^" left out), in the database's
-  // order, each with its data-table prefix. Throws DatabaseError when the statement fails or a
-  // row holds NULL in sSampleCode, sSampleName or nSheetOrder; no partial list is returned.
+  // Samples whose code begins with "^" left out, each with its data-table prefix. Throws
+  // DatabaseError when the statement fails or a row holds NULL in sSampleCode, sSampleName or
+  // nSheetOrder.
   std::vector<std::unique_ptr<TSampleData>> GetSampleList(const std::string& periodId,
                                                           const std::string& taskCode,
                                                           std::int32_t level);
 
-  // One unit's rows of a data table for a period, in nRow order, positioned on the first row;
-  // nullptr when the table does not exist, or when its name holds a character other than ASCII
-  // letters, digits, '_' and '-' (sql::isSafeTableName; nothing is sent then). A name that cannot
-  // stand bare is delimited (sql::tableName). Throws
-  // DatabaseError for every other failure (a damaged database, a lost link, a lock held past the
-  // time-out, a value that cannot be sent). The row set is fully read: it stays valid while
-  // qryData runs other statements.
+  // In nRow order, fully read. nullptr when the table does not exist or its name is not
+  // sql::isSafeTableName (nothing is sent); throws DatabaseError for every other failure.
   std::unique_ptr<db::RowSet> OpenUnitData(const std::string& tableName,
                                            const std::string& unitCode,
                                            const std::string& periodId);
 
-  // The units of the classification whose codes are among `unitCodes`, read with one statement,
-  // in the database's order (a code listed under several levels comes once per row). Columns:
-  // nUnitID, sUnitName, nLevel, sUnitCode as the unit tree reads them; an empty `unitClsCode`
-  // looks in every classification. An empty list sends nothing. Throws DatabaseError when the
-  // statement fails.
+  // One statement, in the database's order (a code under several levels comes once per row); an
+  // empty `unitClsCode` looks in every classification, an empty list sends nothing. Throws
+  // DatabaseError.
   std::vector<TUnitData> FindUnits(const std::string& unitClsCode,
                                    const std::vector<std::string>& unitCodes);
 
-  // Every unit of the classification at level 0 or deeper, with its parent code, read with one
-  // statement, ordered by level and code. Throws DatabaseError when the statement fails or a row
-  // has an identifier or level beyond 32 bits.
+  // Ordered by level and code. Throws DatabaseError when the statement fails or an identifier or
+  // level exceeds 32 bits.
   std::vector<ClassificationUnit> GetClassificationUnits(const std::string& unitClsCode);
 
-  // Hands every unit's rows of a data table for a period to `sink` (all columns, ordered by unit
-  // code and nRow), read with one statement and never kept whole. Returns false, having sent
-  // nothing or found no table, when the table does not exist or its name is not safe (as
-  // OpenUnitData). Throws DatabaseError for every other failure, and whatever the sink throws.
+  // Every unit's rows, ordered by unit code and nRow, never kept whole. False when the table does
+  // not exist or its name is not safe; throws DatabaseError, and whatever the sink throws.
   bool StreamSheetData(const std::string& tableName, const std::string& periodId,
                        db::RowSink& sink);
 
-  // Why the connection cannot be opened (the database's message, without the password), or
-  // nullopt when it opens. The reason of the last failed attempt serves when there was one;
-  // otherwise the connection is opened when it is not open yet.
+  // The database's message (without the password) of the last failed attempt, else of opening
+  // now; nullopt when it opens.
   std::optional<std::string> ConnectionFailure();
 
-  // Writes the period's template workbook to a new temporary file (prefix "tmp") and returns its
-  // full path; the caller deletes the file. Returns the empty string, leaving no file behind, when
-  // there is no template row, its value is NULL or not a byte array, the statement fails or the
-  // file cannot be written. `whyNot`, when given, receives the reason of a failure (the
-  // database's or the file system's message), and stays empty when there simply is no template.
+  // Writes the template to a new temporary file ("tmp...") the caller deletes; "" and no file when
+  // there is none, it is not bytes, or a step fails. `whyNot` gets the reason of a failure and
+  // stays empty when there simply is no template.
   std::string ExtractTemplate(const std::string& periodId, const std::string& taskCode,
                               std::int32_t level, std::string* whyNot = nullptr);
 
-  // Deletes one unit's rows of a data table for a period; returns the affected-row count (0 when
-  // nothing matched). The table is named as sql::tableName() does. Throws DatabaseError when the
-  // table name is not safe (sql::isSafeTableName; it is never sent) or the database refuses the
-  // statement.
+  // Returns the affected-row count. Throws DatabaseError when the table name is not safe (it is
+  // never sent) or the database refuses.
   std::int32_t DeleteTableData(const std::string& tableName, const std::string& unitCode,
                                const std::string& periodId);
 
-  // Deletes the unit's Status row of a period, task and level; returns the affected-row count.
-  // Throws DatabaseError when the database refuses the statement.
+  // Returns the affected-row count; throws DatabaseError when the database refuses.
   std::int32_t DeleteStatus(const std::string& periodId, const std::string& unitCode,
                             const std::string& taskCode, std::int32_t level);
 
-  // How the rows a deletion removes are read on this connection. A SQLite database reached
-  // through ODBC: the SQLite ODBC driver hands every value over as a text it has made of it
-  // (reals to 15 digits, texts to their first NUL, blobs as X'..', any value of a column without
-  // a declared type as text), which does not keep it; the rows are read with each value's storage
-  // class and exact bytes instead, texts in the database's encoding (`utf16`: "le", "be", or
-  // empty for UTF-8). Learnt once per deletion: KeptRouteOf() opens the connection when needed.
+  // How a deletion reads the rows it removes. The SQLite ODBC driver hands values over as texts
+  // that lose them (reals to 15 digits, texts to a NUL), so there rows are read with their storage
+  // class and exact bytes (`utf16`: "le", "be", or empty for UTF-8). KeptRouteOf() may connect.
   struct KeptRoute {
     bool typed = false;
     std::string utf16;
   };
   KeptRoute KeptRouteOf();
 
-  // Rows exactly as a deletion keeps them: the columns in their order and each value of its
-  // own kind.
+  // The columns in their order and each value of its own kind.
   struct KeptRows {
     std::vector<std::string> columns;
     std::vector<std::vector<db::Value>> rows;
   };
 
-  // The unit's rows of `tableName` for the period (DeleteTableData's rows), and its Status rows
-  // of the period, task and level (DeleteStatus's rows), read whole by `route`. Throws
-  // DatabaseError when the statement fails, and JournalError naming the table, row and column of
-  // a value that cannot be kept exactly.
+  // DeleteTableData's and DeleteStatus's rows, read whole by `route`. Throws DatabaseError, and
+  // JournalError naming the table, row and column of a value that cannot be kept exactly.
   KeptRows ReadKeptTableRows(const KeptRoute& route, const std::string& tableName,
                              const std::string& unitCode, const std::string& periodId);
   KeptRows ReadKeptStatusRows(const KeptRoute& route, const std::string& periodId,
                               const std::string& unitCode, const std::string& taskCode,
                               std::int32_t level);
-  // The same rows as the connection reads them. Throws DatabaseError (of kind MissingTable for
-  // a table that is gone).
+  // Throws DatabaseError (MissingTable for a table that is gone).
   std::unique_ptr<db::RowSet> OpenKeptTableRows(const std::string& tableName,
                                                 const std::string& unitCode,
                                                 const std::string& periodId);
@@ -183,27 +143,23 @@ class TdmDupsweep {
                                                  const std::string& unitCode,
                                                  const std::string& taskCode, std::int32_t level);
 
-  // Puts one row back into `tableName`: `values` bound in the order of `columns`, each as a
-  // parameter of its own kind. Returns the affected-row count. Throws DatabaseError when the
-  // database refuses.
+  // `values` bound in the order of `columns`, each of its own kind. Returns the affected-row
+  // count; throws DatabaseError when the database refuses.
   std::int64_t InsertRow(const std::string& tableName, const std::vector<std::string>& columns,
                          const std::vector<db::Value>& values);
 
-  // A transaction on the module's connection, so that several deletions take effect together
-  // or not at all. Each throws DatabaseError when the database refuses.
+  // So that several deletions take effect together or not at all. Throw DatabaseError.
   void StartTransaction();
   void Commit();
   void Rollback();
 
-  // The dialect of the connection, opening it when needed. Throws DatabaseError when it cannot
-  // be opened.
+  // Opens the connection when needed; throws DatabaseError when it cannot.
   db::Dialect Dialect();
 
  private:
   class Link;
   db::Connection& connection();
 
-  // The rows `lines` select, read whole by `route`.
   KeptRows readKept(const KeptRoute& route, const std::string& table,
                     const std::vector<std::string>& lines);
 

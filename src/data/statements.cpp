@@ -71,8 +71,7 @@ std::string tableName(db::Dialect d, std::string_view name) {
 
 Lines unitLevel(db::Dialect d, std::string_view unitClsCode, std::string_view parentCode,
                 std::int32_t level) {
-  // SQLite reads "dbo." as the name of an attached database, so its statement names the
-  // tables bare.
+  // SQLite reads "dbo." as the name of an attached database.
   const std::string o = sqlite(d) ? "" : "dbo.";
   Lines lines{
       "SELECT " + o + "Unit.nUnitID,\t" + o + "Unit.sUnitName,\t" + o + "UnitClsAndUnit.nLevel,",

@@ -18,9 +18,8 @@ bool SameRows(db::RowSet& s, db::RowSet& d) {
   // Both row sets come from the same table; a shorter D row is a difference, never a crash.
   const int shared = std::min(columns, d.columnCount());
   if (columns > kFirstFigureColumn && shared < columns) same = false;
-  // Comparing values neither changes nor fails, so once a difference is found the rest of the
-  // rows cannot change the outcome: the cursors still walk on to their ends, the values are no
-  // longer compared.
+  // Comparing neither changes nor fails: after a difference the cursors walk on to their ends
+  // without comparing.
   for (; !s.eof(); s.next(), d.next())
     if (same && !s.sameValues(s.row(), d, d.row(), kFirstFigureColumn, shared)) same = false;
   return same;
@@ -55,8 +54,7 @@ int gridRowOf(const db::RowSet& rows) {
 
 namespace {
 
-// Whether a value is entered into a grid as its own bytes (every other kind becomes a text made
-// here, which is UTF-8).
+// Every other kind becomes a text made here, which is UTF-8.
 bool keepsItsBytes(db::ValueKind kind) noexcept {
   return kind == db::ValueKind::Text || kind == db::ValueKind::Decimal ||
          kind == db::ValueKind::DateTime;
@@ -71,11 +69,9 @@ void checkEntry(int row, int col, const db::CellView& value) {
   throw FormatError("Invalid UTF-8 text");
 }
 
-// Whether writing the rows of one unit over `columns` columns surely raises nothing: it has every
-// column, each of its rows an integer nRow within the sheet, each figure a grid column and each
-// text valid UTF-8. False says only that the walk must decide. Where the row set keeps masks of
-// its texts, only those are looked at: decimal and date values are made by the backends of ASCII
-// digits and signs.
+// True when writing the rows surely raises nothing (every column, integer nRow within the sheet,
+// valid UTF-8); false means the walk must decide. With text masks only texts are looked at:
+// backends make decimals and dates of ASCII.
 bool surelyFits(const db::RowSet& rows, int columns) {
   if (rows.rowCount() == 0 || columns <= kFirstFigureColumn) return true;
   if (rows.columnCount() < columns || columns - 1 - kGridColumnOffset > sheet::kMaxCols)

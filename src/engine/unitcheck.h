@@ -1,6 +1,5 @@
 #pragma once
-// Checking the units of pairs that come from outside the unit tree (scheme files) against the
-// host's classification, for the dialog and the batch scanner alike.
+// Checking units of pairs from outside the unit tree (scheme files) against the classification.
 
 #include <string>
 #include <vector>
@@ -17,12 +16,9 @@ struct PairCheck {
   bool usable() const noexcept { return !selfPair && unknownCodes.empty(); }
 };
 
-// Looks every unit of `pairs` up by code in classification `unitClsCode` (any classification
-// when empty) with one statement, and replaces each unit the database knows by its current
-// record (the lowest level's when a code stands at several), so that names and identifiers are
-// the database's; the pair's name is composed anew from them. A pair of one unit with itself is
-// not looked up. Returns one check per pair, in order. Throws DatabaseError when the statement
-// fails; no pair has been changed then.
+// Replaces every unit by the database's record of its code (the lowest level's; any classification
+// for an empty `unitClsCode`; one statement; self pairs not looked up), the pair's name composed
+// anew. Returns a check per pair. Throws DatabaseError with no pair changed.
 std::vector<PairCheck> checkPairUnits(TdmDupsweep& dataModule, const std::string& unitClsCode,
                                       const std::vector<UnitPair*>& pairs);
 

@@ -1,8 +1,6 @@
 #pragma once
-// The component's public interface, for the programs that host it: the identifiers of its type
-// library, interface and class, and the interface IDupsweep. The type library the module carries
-// (typelib_resource.cpp) describes the same things; a host can also reach the method late-bound
-// through IDispatch.
+// The component's public interface for its hosts: the identifiers of its type library, interface
+// and class, and IDupsweep (also reachable late-bound through IDispatch).
 
 #include "platform/com/com.h"
 
@@ -25,8 +23,8 @@ inline constexpr com::DISPID DISPID_Dupsweep = 201;
 
 // Virtual table: the three IUnknown slots, the four IDispatch slots, then Dupsweep (slot 7).
 struct IDupsweep : com::IDispatch {
-  // Shows the duplicate-cleanup dialog for the host's database and returns when the operator has
-  // closed it. Null strings read as empty.
+  // Shows the duplicate-cleanup dialog and returns once the operator has closed it. Null strings
+  // read as empty.
   virtual com::HRESULT Dupsweep(com::BSTR Conn, com::BSTR UnitClsCode, com::BSTR TaskCode,
                                 com::LONG nLevel) = 0;
 

@@ -1,4 +1,3 @@
-// TDupsweep: the automation object and its one method.
 #include "entry/dupsweep_object.h"
 
 #include "entry/execute_binding.h"

@@ -1,4 +1,3 @@
-// Finding or making the process's QApplication, and checking first that a display can be opened.
 #include "entry/qt_application.h"
 
 #include <sys/socket.h>
@@ -131,8 +130,7 @@ std::string displayProblem() {
       reasons += platform + ": " + problem;
       continue;
     }
-    // Qt starts the first platform that can start. On one without a screen the modal dialog
-    // would wait for an operator who can never see it.
+    // On a platform without a screen the modal dialog would wait for an operator who cannot see it.
     if ((platform == "offscreen" || platform == "minimal") && !hiddenDialogAllowed())
       return "The dialog cannot be shown: the Qt platform \"" + platform +
              "\" (QT_QPA_PLATFORM) shows no window, so the modal dialog would wait for ever; set " +

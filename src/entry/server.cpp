@@ -1,4 +1,3 @@
-// The server object, the class factory, registration and the error boundary.
 #include "entry/server.h"
 
 #include <dlfcn.h>
@@ -34,8 +33,6 @@ std::string versionText(WORD major, WORD minor) {
 
 }  // namespace
 
-// ---- server object ----
-
 ComServer& ComServer::instance() noexcept {
   // Never destroyed: objects a host still holds at process exit may outlive static destructors.
   static ComServer* server = new ComServer;
@@ -67,8 +64,6 @@ std::shared_ptr<const TypeLibInfo> ComServer::typeLib() {
     typeLib_ = std::make_shared<const TypeLibInfo>(loadTypeLibFromModule(modulePath()));
   return typeLib_;
 }
-
-// ---- class factory ----
 
 DupsweepFactory& DupsweepFactory::instance() noexcept {
   static DupsweepFactory* factory = new DupsweepFactory;
@@ -125,14 +120,12 @@ HRESULT DupsweepFactory::CreateInstance(IUnknown* outer, REFIID riid, void** ppv
     resolveTypeInfo();
     object = new TDupsweep(*this);
   } catch (const std::exception& e) {
-    // The platform shows this in a message box; a component must not block its host on a modal
-    // box it cannot guarantee to display, so the message goes to the error information.
+    // A component must not block its host on a modal box; the message goes to error information.
     return errorResult(std::make_exception_ptr(Error(withFinalPeriod(e.what()))), E_UNEXPECTED);
   } catch (...) {
     return errorResult(std::current_exception(), E_UNEXPECTED);
   }
-  // The new object holds one reference; the request adds one when it succeeds, and dropping the
-  // first then leaves exactly the caller's (or destroys an object nobody wants).
+  // The new object holds one reference; dropping it after the request leaves exactly the caller's.
   const HRESULT hr = object->QueryInterface(riid, ppv);
   object->Release();
   return hr;
@@ -156,8 +149,6 @@ HRESULT DupsweepFactory::LockServer(BOOL lock) {
   return S_OK;
 }
 
-// ---- registration ----
-
 HRESULT registerServer() noexcept {
   try {
     ComServer& server = ComServer::instance();
@@ -170,8 +161,7 @@ HRESULT registerServer() noexcept {
     // 1. The type library, from the module's own file; a failure writes no class key.
     registerTypeLib(*lib, module, module.parent_path(), registry);
 
-    // 2. The class keys, in this order. Any key or value that cannot be written stops here; what
-    // is done stays done.
+    // 2. The class keys, in this order; a key that cannot be written stops here, done stays done.
     try {
       const std::string clsidKey = "CLSID\\" + guidToString(CLSID_Dupsweep);
       const std::string& progId = factory.progId();
@@ -200,12 +190,10 @@ HRESULT unregisterServer() noexcept {
     factory.resolveTypeInfo();
     Registry registry(Registry::defaultPath());
 
-    // 1. The type library; what the removal service reports is ignored, but a registry that
-    // cannot be read or written is a failure of the whole removal.
+    // 1. The type library; only a registry that cannot be read or written fails the removal.
     unregisterTypeLib(*server.typeLib(), registry);
 
-    // 2-4. Children before parents; a missing key (or one that still holds other subkeys) is
-    // skipped.
+    // 2-4. Children before parents; missing keys (or ones holding others) are skipped.
     const std::string clsidKey = "CLSID\\" + guidToString(CLSID_Dupsweep);
     const std::string& progId = factory.progId();
     for (const std::string& key :
@@ -217,8 +205,6 @@ HRESULT unregisterServer() noexcept {
     return errorResult(std::current_exception(), E_FAIL);
   }
 }
-
-// ---- error boundary ----
 
 HRESULT errorResult(std::exception_ptr failure, HRESULT otherwise) noexcept {
   try {

@@ -1,7 +1,6 @@
 #pragma once
-// The module's COM server: the server object (live-object and factory-reference counts, the type
-// library loaded from the module's own file), the class factory of Dupsweep, registration and
-// removal, and the conversion of a failure into an HRESULT with error information.
+// The module's COM server: object and factory counts, the type library, the class factory,
+// registration, and failures turned into HRESULTs with error information.
 
 #include <atomic>
 #include <exception>
@@ -20,23 +19,21 @@ class ComServer {
  public:
   static ComServer& instance() noexcept;
 
-  // A live object was made / destroyed (objects and server locks both count).
+  // Objects and server locks both count.
   void objectCreated() noexcept { ++objects_; }
   void objectDestroyed() noexcept { --objects_; }
-  // A reference on a factory was taken / dropped; returns the new count.
+  // Returns the new count.
   com::ULONG factoryAddRef() noexcept { return static_cast<com::ULONG>(++factoryRefs_); }
   com::ULONG factoryRelease() noexcept;
 
   com::LONG objectCount() const noexcept { return objects_.load(); }
   com::LONG factoryCount() const noexcept { return factoryRefs_.load(); }
-  // True when no object is alive, no server lock is held and no factory is referenced.
   bool canUnloadNow() const noexcept { return objects_.load() == 0 && factoryRefs_.load() == 0; }
 
-  // Full path of the module's file (found with dladdr), absolute. Throws FileError.
+  // Absolute, found with dladdr. Throws FileError.
   std::filesystem::path modulePath() const;
 
-  // The type library embedded in the module's file, read on first use and kept. Throws
-  // FileError or FormatError when the file cannot be read or its type library is malformed.
+  // Read on first use and kept. Throws FileError or FormatError.
   std::shared_ptr<const com::TypeLibInfo> typeLib();
 
  private:
@@ -46,21 +43,20 @@ class ComServer {
   std::shared_ptr<const com::TypeLibInfo> typeLib_;
 };
 
-// The class factory of Dupsweep: multiple instances, apartment threading, error interface
-// IDupsweep. Its AddRef and Release count the server's factory references and never destroy it.
+// Multiple instances, apartment threading. AddRef and Release count the server's factory
+// references and never destroy it.
 class DupsweepFactory final : public com::IClassFactory {
  public:
   static DupsweepFactory& instance() noexcept;
 
-  // Finds the class and its dispatch interface in the type library, once. Throws Error with
-  // "Type information missing for class Dupsweep", "Incorrect type information for class
-  // Dupsweep" or "Dispatch interface missing from class Dupsweep" when they do not match.
+  // Once. Throws Error ("Type information missing for class Dupsweep", "Incorrect type
+  // information...", "Dispatch interface missing...") when the type library does not match.
   void resolveTypeInfo();
 
   // Available once resolveTypeInfo() has succeeded.
   com::ITypeInfo* interfaceTypeInfo() const noexcept { return interfaceInfo_.get(); }
   com::ITypeInfo* classTypeInfo() const noexcept { return classInfo_.get(); }
-  // "Dupsweep", "Dupsweep Object", "ComDupsweepDM.Dupsweep" from the type library.
+  // From the type library.
   const std::string& className() const noexcept { return className_; }
   const std::string& description() const noexcept { return description_; }
   const std::string& progId() const noexcept { return progId_; }
@@ -82,24 +78,18 @@ class DupsweepFactory final : public com::IClassFactory {
   std::atomic<com::LONG> locks_{0};
 };
 
-// DllRegisterServer: the type library, then the class keys in their fixed order. S_OK, or E_FAIL
-// with error information describing the failure.
+// The type library, then the class keys; S_OK or E_FAIL with error information.
 com::HRESULT registerServer() noexcept;
 
-// DllUnregisterServer: the type library, then the class keys, children before parents; keys
-// already missing (or still holding other subkeys) are skipped. S_OK, or E_FAIL with error
-// information when the registry or the module's type library cannot be read or written.
+// Children before parents; keys already missing or still holding others are skipped. S_OK, or
+// E_FAIL with error information.
 com::HRESULT unregisterServer() noexcept;
 
-// Turns the failure `failure` into the result of a call at the COM boundary: installs error
-// information (interface IDupsweep, source ComDupsweepDM.Dupsweep, the failure's message as
-// description) for the calling thread and returns the failure's HRESULT when it is a ComError
-// with a negative code, `otherwise` for any other failure, E_UNEXPECTED when no error
-// information can be made.
+// Installs error information (IDupsweep, ComDupsweepDM.Dupsweep, the message) for the thread and
+// returns a ComError's negative code, else `otherwise`; E_UNEXPECTED when none can be made.
 com::HRESULT errorResult(std::exception_ptr failure, com::HRESULT otherwise) noexcept;
 
-// The operator-facing form of a message: "." appended unless the message already ends in a
-// character at or before "." in byte order.
+// "." appended unless the message ends in a character at or before "." in byte order.
 std::string withFinalPeriod(std::string message);
 
 }  // namespace dupsweep::entry

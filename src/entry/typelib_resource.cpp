@@ -1,6 +1,5 @@
-// The resources the module carries in its own file: the type library (read back from the file
-// when the server first needs it, and registered from there) and the version resource. Each lives
-// in its own ELF section; `used` keeps them although no code refers to them.
+// The type library and the version resource in ELF sections of their own; `used` keeps them
+// although no code refers to them.
 #include "entry/resources.h"
 
 #ifndef DUPSWEEP_MODULE_VERSION

@@ -1,7 +1,6 @@
 #pragma once
-// A reporting unit, and the pair of units every part of the component speaks of: the left unit
-// (the first of a pair, key suffix "S" in scheme files, the left grid of the viewer) and the right
-// one ("D", the right grid). Whatever is kept per side is kept in a BySide array indexed by Side.
+// A reporting unit and the pair of units: the left unit ("S" in scheme files, the left grid) and
+// the right one ("D"). What is kept per side is in a BySide array indexed by Side.
 
 #include <array>
 #include <cstddef>
@@ -11,7 +10,6 @@
 
 namespace dupsweep {
 
-// One reporting unit, as loaded into the unit tree or from a scheme file.
 struct TUnitData {
   std::int32_t nUnitID = 0;
   std::string sUnitCode;
@@ -19,8 +17,8 @@ struct TUnitData {
   std::string sUnitName;
 };
 
-// A pair of units to compare. Refers to the two units (their owners are the tree nodes or the
-// scheme that loaded them); `GroupName` is composed once, at construction.
+// Refers to the two units (owned by the tree nodes or the scheme that loaded them); `GroupName`
+// is composed once, at construction.
 struct TUnitGroup {
   TUnitGroup(const TUnitData& unitS, const TUnitData& unitD)
       : UnitS(&unitS), UnitD(&unitD), GroupName(unitS.sUnitName + "=>" + unitD.sUnitName) {}
@@ -36,8 +34,7 @@ using BySide = std::array<T, SideCount>;
 
 constexpr Side otherSide(Side side) noexcept { return side == Left ? Right : Left; }
 
-// Two units by value, with the pair's name (GroupName: the left unit's name, "=>", the right
-// one's, unless the creator gives another).
+// Two units by value, with GroupName (left name, "=>", right name, unless the creator gives one).
 struct UnitPair {
   UnitPair() = default;
   UnitPair(TUnitData left, TUnitData right)
@@ -55,9 +52,8 @@ struct UnitPair {
   std::string name;
 };
 
-// True when both sides stand for one unit. The host keys every row by unit code, so two records
-// with the same code are the same data: comparing them finds every sheet "identical", and
-// deleting one side deletes the only copy.
+// Both sides stand for one unit: the host keys rows by unit code, so comparing them finds every
+// sheet "identical", and deleting one side deletes the only copy.
 inline bool isSelfPair(const TUnitData& left, const TUnitData& right) noexcept {
   return left.sUnitCode == right.sUnitCode;
 }

@@ -1,6 +1,5 @@
 #pragma once
-// The records that pass between the data module, the dialog and the viewer. Plain data: no
-// behaviour beyond construction and, for the sample table, its copying rule.
+// The plain records that pass between the data module, the dialog and the viewer.
 
 #include <cstdint>
 #include <string>
@@ -9,16 +8,16 @@
 
 namespace dupsweep {
 
-// A data table's rows carry five key columns (indexes 0 to 4); the figures start at index 5.
-// Only figures are compared, shown and fingerprinted.
+// Columns 0 to 4 of a data table's rows are keys; only the figures from here on are compared,
+// shown and fingerprinted.
 inline constexpr int kFirstFigureColumn = 5;
 
-// One sample table (report sheet) of a period, with the outcome of comparing it for one pair.
+// A sample table (report sheet) of a period, with the outcome of comparing it for one pair.
 struct TSampleData {
   TSampleData() = default;
   TSampleData(const TSampleData& other) { *this = other; }
-  // Copies every field but `nSheetOrder`, which keeps its own value (0 in a fresh copy): nothing
-  // that works with a copy needs the sheet's number in the template.
+  // Copies every field but `nSheetOrder` (0 in a fresh copy): nothing that works with a copy needs
+  // the sheet's number in the template.
   TSampleData& operator=(const TSampleData& other) {
     if (this != &other) {
       bRepeated = other.bRepeated;
@@ -42,17 +41,15 @@ struct TSampleData {
   std::string TablePrefix;
 };
 
-// One repeated sheet found by a comparison run: the pair's name, a copy of the sheet's record and
-// the pair it was found identical for, its units as they stood at the run. The deletion takes its
-// units from here, so that pairs of one name are told apart and a pair taken off the pair list
-// after the run can still be cleaned.
+// One repeated sheet: the pair's name, a copy of the sheet's record, and the pair's units as they
+// stood at the run, so that the deletion tells same-named pairs apart and can clean a pair since
+// taken off the list.
 struct DifferenceData {
   std::string sGroupName;
   TSampleData Sample;
   UnitPair pair;
 };
 
-// One period the dialog can choose: its key and its composed display name.
 struct TPeriod {
   std::string sPeriodID;
   std::string sPeriodName;

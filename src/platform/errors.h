@@ -1,9 +1,7 @@
 #pragma once
-// The component's one error currency: every failure is an exception of this small hierarchy.
-// Failures the operator must understand carry their kind or reason and the facts that tell it;
-// the words are composed by the windows and the tools. Failures are caught only where the
-// component's design says so: in the window framework's handler wrapper, at the COM boundary,
-// and in the data-module operations that turn a failure into an empty result.
+// The component's one error currency. Failures carry their kind and facts; the windows and tools
+// compose the words. They are caught only in the handler wrapper, at the COM boundary, and where
+// the data module turns a failure into an empty result.
 
 #include <cstdint>
 #include <stdexcept>
@@ -13,16 +11,13 @@
 
 namespace dupsweep {
 
-// Base of every failure the component raises on purpose.
 class Error : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
-// A statement or connection failure: the database's message (never with a connection's
-// password), the driver's five-character SQLSTATE when there is one (empty otherwise), and the
-// kind of failure, which the database layer decides so that nobody above it reads states or
-// messages.
+// The database's message (never with a password), the SQLSTATE or "", and the kind, which the
+// database layer decides so that nobody above it reads states or messages.
 class DatabaseError : public Error {
  public:
   enum class Kind {
@@ -36,7 +31,7 @@ class DatabaseError : public Error {
   explicit DatabaseError(const std::string& message, std::string sqlState = {},
                          Kind kind = Kind::Other)
       : Error(message), sqlState_(std::move(sqlState)), kind_(kind) {}
-  // The failure `cause` told with another message (one that names what was being done).
+  // `cause` told with a message that names what was being done.
   DatabaseError(const std::string& message, const DatabaseError& cause)
       : Error(message), sqlState_(cause.sqlState_), kind_(cause.kind_) {}
   const std::string& sqlState() const noexcept { return sqlState_; }
@@ -53,14 +48,13 @@ class FileError : public Error {
   using Error::Error;
 };
 
-// Bytes that do not have the expected form: text in a wrong encoding, a corrupt workbook,
-// a malformed connection string or registry file.
+// Bytes without the expected form: a wrong encoding, a corrupt workbook, a malformed string.
 class FormatError : public Error {
  public:
   using Error::Error;
 };
 
-// A value of the rows a deletion removes that the journal cannot keep exactly, and why.
+// Why the journal cannot keep a value of the rows a deletion removes exactly.
 enum class KeptValueProblem {
   NotText,              // the exact form of the value did not come as a text
   NoStorageClass,       // the exact form is empty
@@ -73,9 +67,8 @@ enum class KeptValueProblem {
   UnknownStorageClass,  // a storage class SQLite does not have
 };
 
-// The deletion journal cannot be opened, read or written, or a deletion cannot keep what it
-// removes in it: the reason, with the facts that tell it (the file, the database's or the
-// system's own words...). The words the operator reads are composed by the windows and tools.
+// The journal cannot be opened, read or written, or cannot keep what a deletion removes: the
+// reason with its facts.
 class JournalError : public Error {
  public:
   enum class Reason {
@@ -153,8 +146,7 @@ class JournalError : public Error {
   Facts facts_;
 };
 
-// A restore that could not put the rows back safely and changed nothing, with the reason and
-// the facts that tell it.
+// A restore that could not put the rows back safely and changed nothing.
 class RestoreRefused : public Error {
  public:
   enum class Reason {
@@ -190,7 +182,7 @@ class RestoreRefused : public Error {
   Facts facts_;
 };
 
-// A failed COM call; `hresult` is the code it returned.
+// `hresult` is the code the call returned.
 class ComError : public Error {
  public:
   ComError(const std::string& message, std::int32_t hresult) : Error(message), hresult_(hresult) {}

@@ -17,9 +17,8 @@
 #include "platform/files/files.h"
 #include "platform/text/text.h"
 
-// Only the narrow, case-insensitive reader is used, on UTF-8 text; no wide-character converter.
-// Debian's SimpleIni.h keeps its template bodies behind SI_IMPLEMENTATION (they are otherwise
-// taken from libsimpleini.so); this one file compiles them, as the upstream header-only library.
+// Narrow, case-insensitive reader on UTF-8. Debian's SimpleIni.h keeps its template bodies behind
+// SI_IMPLEMENTATION; this one file compiles them.
 #define SI_NO_CONVERSION
 #define SI_IMPLEMENTATION
 #include <SimpleIni.h>
@@ -31,8 +30,7 @@ namespace fs = std::filesystem;
 
 constexpr std::string_view kExtension = ".Unitdata";
 
-// The keys of one side of a pair, as the writer spells them and as the reader asks for them
-// (the spellings differ in letter case only, which INI look-ups ignore).
+// The writer's and the reader's spellings differ in letter case only, which INI look-ups ignore.
 struct SideKeys {
   const char* codeWritten;
   const char* codeRead;
@@ -41,16 +39,15 @@ struct SideKeys {
   const char* level;
 };
 constexpr BySide<SideKeys> kKeys{{
-    {"UnitcodeS", "UnitCodeS", "UnitNameS", "UnitIDS", "nLevelS"},  // the left unit
-    {"UnitcodeD", "UnitCodeD", "UnitNameD", "UnitIDD", "nLevelD"},  // the right unit
+    {"UnitcodeS", "UnitCodeS", "UnitNameS", "UnitIDS", "nLevelS"},
+    {"UnitcodeD", "UnitCodeD", "UnitNameD", "UnitIDD", "nLevelD"},
 }};
 
 char asciiLower(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-// A signed 32-bit decimal integer with an optional sign; anything else (including overflow)
-// gives 0. The reader has already removed surrounding blanks.
+// Optional sign; anything else (overflow included) gives 0. The reader has trimmed the blanks.
 std::int32_t toInt32(const char* value) {
   std::string_view v = value != nullptr ? value : "";
   if (!v.empty() && v.front() == '+') {
@@ -62,11 +59,8 @@ std::int32_t toInt32(const char* value) {
   return ec == std::errc() && end == v.data() + v.size() ? result : 0;
 }
 
-// The text of a scheme file as UTF-8, or nothing, with `why` saying so, when the file cannot be
-// a scheme file: missing, not a regular file, unreadable, too large, beginning with a byte-order
-// mark, containing NUL bytes (binary) or not GB18030. The text is parsed after conversion so that
-// the reader's bracket, '=' and letter-case handling never applies to the second byte of a
-// double-byte character.
+// The file's text as UTF-8, or nothing with `why` when it cannot be a scheme file. Converting
+// before parsing keeps the reader's bracket, '=' and case handling off second bytes of GB18030.
 std::optional<std::string> readSchemeText(const std::string& path, std::string* why) noexcept {
   static constexpr const char* kTooLarge = "it is larger than the limit of 16 MiB";
   static_assert(kMaxSchemeFileSize == 16u * 1024u * 1024u, "the message names the limit");
@@ -90,8 +84,7 @@ std::optional<std::string> readSchemeText(const std::string& path, std::string* 
       return refuse("it cannot be read");
     }
     if (bytes.size() > kMaxSchemeFileSize) return refuse(kTooLarge);
-    // A byte-order mark is no GB18030 text: read as such it swallows the first section header,
-    // and that pair would vanish without a word.
+    // Read as GB18030, a byte-order mark swallows the first section header and its pair.
     if (bytes.starts_with("\xEF\xBB\xBF"))
       return refuse("it begins with a UTF-8 byte-order mark; scheme files are GB18030 text");
     if (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF"))
@@ -114,8 +107,7 @@ bool isIniSpace(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-// A section name as the reader compares it: blanks around it removed, as SimpleIni does, and
-// ASCII letters in lower case, as its look-ups ignore their case.
+// As SimpleIni compares it: trimmed, ASCII letters in lower case.
 std::string sectionKey(std::string_view name) {
   while (!name.empty() && isIniSpace(name.front())) name.remove_prefix(1);
   while (!name.empty() && isIniSpace(name.back())) name.remove_suffix(1);
@@ -124,13 +116,9 @@ std::string sectionKey(std::string_view name) {
   return key;
 }
 
-// The writer puts a GroupName between '[' and the end of the line, and a GroupName may hold ']'
-// (a unit named "甲[一]"); SimpleIni ends a section name at its first ']', which would cut such
-// names short and merge the pairs whose names agree up to there. So every section header is
-// handed to SimpleIni as a numbered placeholder, the name being everything up to the line's last
-// ']' (blanks around it removed, as SimpleIni does); `names` maps each placeholder back. Each
-// header gets a placeholder of its own, also when its name repeats an earlier one, so that
-// SimpleIni never merges two sections' keys and the loader sees every section the file has.
+// SimpleIni ends a section name at its first ']', but a GroupName may hold one ("甲[一]"). So each
+// header goes to SimpleIni as its own numbered placeholder (also a repeated one, so no sections
+// merge), the name being up to the line's last ']', trimmed; `names` maps placeholders back.
 std::string withPlaceholderSections(std::string_view text,
                                     std::vector<std::pair<std::string, std::string>>& names) {
   std::string out;
@@ -155,7 +143,6 @@ std::string withPlaceholderSections(std::string_view text,
     }
     out.append(line);
     text.remove_prefix(end);
-    // the line break itself
     const std::size_t breakLength = text.starts_with("\r\n") ? 2 : (text.empty() ? 0 : 1);
     out.append(text.substr(0, breakLength));
     text.remove_prefix(breakLength);
@@ -163,8 +150,7 @@ std::string withPlaceholderSections(std::string_view text,
   return out;
 }
 
-// Loads `path` into `ini`, its section names replaced as withPlaceholderSections describes;
-// false when the file cannot be a scheme file (see readSchemeText).
+// Section names replaced as withPlaceholderSections says; false when not a scheme file.
 bool loadIni(const std::string& path, CSimpleIniA& ini,
              std::vector<std::pair<std::string, std::string>>& names,
              std::string* why = nullptr) noexcept {
@@ -180,7 +166,6 @@ bool loadIni(const std::string& path, CSimpleIniA& ini,
   }
 }
 
-// The section name that placeholder `section` ("#<index>") stands for.
 std::string realSectionName(const char* section,
                             const std::vector<std::pair<std::string, std::string>>& names) {
   std::size_t index = 0;
@@ -193,8 +178,7 @@ std::string realSectionName(const char* section,
   return std::string(text);
 }
 
-// The section names in file order. Keys before the first section header (and a "[]" header)
-// land in a section without a name, which is not a section of the file: it is left out.
+// Keys before the first header (and a "[]" header) land in an unnamed section, left out.
 std::vector<const char*> sectionsInFileOrder(const CSimpleIniA& ini) {
   CSimpleIniA::TNamesDepend names;
   ini.GetAllSections(names);
@@ -215,7 +199,6 @@ TUnitData readUnit(const CSimpleIniA& ini, const char* section, const SideKeys& 
   return unit;
 }
 
-// Text that would end the line early and so change the file's structure on reading.
 bool breaksLine(std::string_view text) {
   return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
@@ -227,7 +210,6 @@ void appendUnit(std::string& out, const TUnitData& unit, const SideKeys& keys) {
   out.append(keys.level).append("=").append(std::to_string(unit.nLevel)).append("\r\n");
 }
 
-// `directory` with a trailing separator.
 std::string withSeparator(const std::string& directory) {
   return directory.empty() || directory.back() == '/' ? directory : directory + '/';
 }
@@ -344,10 +326,8 @@ std::vector<std::string> saveScheme(const std::string& path, const std::vector<U
     return {};
   }
 
-  // One section per pair, named by its GroupName. Units of different places may share names, so
-  // two pairs can share a GroupName (or have names the reader would take for the same, differing
-  // in blanks at either end or in ASCII letter case): a later one is written under its GroupName
-  // with its two codes appended, which the reader takes as a section name of its own.
+  // Units of different places may share names: a later pair whose name the reader would take for
+  // an earlier one is written with its two codes appended, a section of its own.
   std::vector<std::string> renamed;
   std::unordered_set<std::string> taken;
   std::string content;

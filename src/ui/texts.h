@@ -1,7 +1,6 @@
 #pragma once
-// The operator's texts for the failures and states the layers below report as kinds: the
-// journal's failures, refused restores, a database locked by another deletion, and the journal
-// states. Without Qt, so that the windows and the command-line tools share them.
+// The operator's texts for the failures and states the layers below report as kinds. Without Qt,
+// so that the windows and the command-line tools share them.
 
 #include <string>
 #include <vector>
@@ -11,21 +10,19 @@
 
 namespace dupsweep::texts {
 
-// What failed to be done when a failure reached the operator.
 enum class Operation { Deletion, Restore };
 
 // A journal state as the restore window shows it: 待确认, 已删除, 未删除（已回滚）, 已恢复.
 std::string stateText(journal::State state);
 
-// The journal's failure, naming the file and saying why.
+// Naming the file and saying why.
 std::string journalFailure(const JournalError& error);
 
 // Why a restore was refused (DeletionNeverTookEffect included).
 std::string restoreRefusal(const RestoreRefused& error);
 
-// Any failure of a deletion or a restore as the operator reads it: the texts above for the
-// journal and refusals, a database locked by another writer named as such (followed by the
-// database's own message), and every other failure's own message.
+// The texts above for the journal and refusals, a database locked by another writer named as such
+// (then its own message), and every other failure's own message.
 std::string cleanupFailure(const Error& error, Operation operation);
 
 // The caption of every information box of the windows.

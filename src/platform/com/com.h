@@ -1,19 +1,7 @@
 #pragma once
-// The portable COM binary interface shared by the component and the programs that host it.
-//
-// The names are the platform's own (GUID, HRESULT, IUnknown, IClassFactory, IDispatch, ITypeInfo,
-// BSTR, VARIANT, DISPPARAMS, ...) and so are the HRESULT values, the structure layouts and the
-// order of the virtual functions, so that a host written against the platform's interfaces reads
-// the same here. They live in namespace dupsweep::com rather than at global scope: a namespace
-// changes neither a virtual table nor a structure layout, and the server's four entry points have
-// C linkage, so the binary interface is the platform's while the names cannot collide with another
-// library of the process. Host code may write `using namespace dupsweep::com;`.
-//
-// Interfaces are abstract classes whose only members are pure virtual functions in the platform's
-// slot order (QueryInterface, AddRef, Release first). They have no virtual destructor (that would
-// add slots); objects are destroyed by their own Release. Linux x86-64 has one calling
-// convention, so there is no __stdcall. No C++ exception ever leaves a function of this binary
-// interface: every implementation catches at its boundary and answers with an HRESULT.
+// The portable COM binary interface: the platform's names, HRESULTs, layouts and slot order, in
+// namespace dupsweep::com (which changes no layout) so they cannot collide with another library.
+// Interfaces have no virtual destructor (it would add slots); no C++ exception crosses them.
 
 #include <cstddef>
 #include <cstdint>
@@ -45,13 +33,12 @@ using VARIANT_BOOL = std::int16_t;
 using OLECHAR = char16_t;
 using LPOLESTR = OLECHAR*;
 using LPCOLESTR = const OLECHAR*;
-// A length-prefixed UTF-16 string: see oleauto.h.
+// Length-prefixed UTF-16 (see oleauto.h).
 using BSTR = OLECHAR*;
 
 inline constexpr VARIANT_BOOL VARIANT_TRUE = -1;
 inline constexpr VARIANT_BOOL VARIANT_FALSE = 0;
 
-// ---- HRESULT values (the platform's) ----
 inline constexpr HRESULT S_OK = 0;
 inline constexpr HRESULT S_FALSE = 1;
 inline constexpr HRESULT E_NOTIMPL = static_cast<HRESULT>(0x80004001u);
@@ -88,10 +75,8 @@ constexpr bool FAILED(HRESULT hr) noexcept {
   return hr < 0;
 }
 
-// "0x80004005": the form in which programs and messages show an HRESULT.
 std::string hresultToString(HRESULT hr);
 
-// ---- GUID ----
 struct GUID {
   std::uint32_t Data1;
   std::uint16_t Data2;
@@ -112,11 +97,10 @@ using REFGUID = const GUID&;
 using REFIID = const IID&;
 using REFCLSID = const CLSID&;
 
-// The registry form "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", upper-case hex digits.
+// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", upper-case hex digits.
 std::string guidToString(const GUID& guid);
 
-// Parses a GUID written with or without braces, hex digits of either case. Returns nullopt for
-// any other text.
+// With or without braces, either case; nullopt for any other text.
 std::optional<GUID> parseGuid(std::string_view text) noexcept;
 
 inline constexpr IID IID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
@@ -133,11 +117,10 @@ inline constexpr IID IID_IErrorInfo = {
     0x1CF2B120, 0x547D, 0x101B, {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
 inline constexpr IID IID_ICreateErrorInfo = {
     0x22F03340, 0x547D, 0x101B, {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
-// The automation marshaler, the proxy/stub class of every OLE-automation interface.
+// The proxy/stub class of every OLE-automation interface.
 inline constexpr CLSID CLSID_PSOAInterface = {
     0x00020424, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
-// ---- VARIANT and the structures of IDispatch ----
 enum VARENUM : VARTYPE {
   VT_EMPTY = 0,
   VT_NULL = 1,
@@ -234,7 +217,6 @@ inline constexpr DISPID DISPID_UNKNOWN = -1;
 inline constexpr DISPID DISPID_PROPERTYPUT = -3;
 inline constexpr MEMBERID MEMBERID_NIL = -1;
 
-// ---- type information structures ----
 enum TYPEKIND : int {
   TKIND_ENUM = 0,
   TKIND_RECORD,
@@ -333,9 +315,7 @@ struct FUNCDESC {
   WORD wFuncFlags;
 };
 
-// ---- interfaces ----
-// Each interface lists its functions in the platform's slot order. The protected destructor keeps
-// callers from deleting an object through an interface pointer without adding a slot.
+// The protected destructor keeps callers from deleting through an interface pointer.
 
 struct IUnknown {
   virtual HRESULT QueryInterface(REFIID riid, void** ppvObject) = 0;
@@ -433,7 +413,7 @@ struct ICreateErrorInfo : IUnknown {
   ~ICreateErrorInfo() = default;
 };
 
-// ---- the four entry points of an in-process server (C linkage, found with dlsym) ----
+// The four entry points of an in-process server (C linkage, found with dlsym).
 using DllGetClassObjectFunction = HRESULT (*)(REFCLSID rclsid, REFIID riid, void** ppv);
 using DllCanUnloadNowFunction = HRESULT (*)();
 using DllRegisterServerFunction = HRESULT (*)();

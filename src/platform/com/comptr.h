@@ -1,7 +1,5 @@
 #pragma once
-// Owning wrappers for C++ code on either side of the binary interface: ComPtr holds one reference
-// on an interface, BString owns a BSTR, Variant owns a VARIANT. They never cross the interface
-// themselves.
+// Owning wrappers on either side of the binary interface; they never cross it themselves.
 
 #include <string_view>
 #include <utility>
@@ -10,7 +8,6 @@
 
 namespace dupsweep::com {
 
-// One reference on an interface pointer, released on destruction.
 template <typename T>
 class ComPtr {
  public:
@@ -33,7 +30,7 @@ class ComPtr {
   void reset() noexcept {
     if (p_) std::exchange(p_, nullptr)->Release();
   }
-  // Releases the current pointer and returns the slot for an out parameter.
+  // Releases the current pointer; the slot for an out parameter.
   T** put() noexcept {
     reset();
     return &p_;
@@ -45,7 +42,6 @@ class ComPtr {
   T* p_ = nullptr;
 };
 
-// Owns one BSTR.
 class BString {
  public:
   BString() = default;
@@ -66,7 +62,7 @@ class BString {
     return &b_;
   }
   BSTR detach() noexcept { return std::exchange(b_, nullptr); }
-  // The characters (empty for a null BSTR).
+  // Empty for a null BSTR.
   std::u16string_view view() const noexcept { return view(b_); }
   static std::u16string_view view(BSTR b) noexcept { return {b ? b : u"", SysStringLen(b)}; }
 
@@ -74,7 +70,6 @@ class BString {
   BSTR b_ = nullptr;
 };
 
-// Owns one VARIANT, cleared on destruction.
 class Variant {
  public:
   Variant() noexcept { VariantInit(&v_); }

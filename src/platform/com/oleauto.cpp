@@ -1,4 +1,3 @@
-// The automation runtime shared by every module of the process: BSTR, VARIANT, error information.
 #include "platform/com/oleauto.h"
 
 #include <atomic>
@@ -9,8 +8,6 @@
 #include <string>
 
 namespace dupsweep::com {
-
-// ---- BSTR ----
 
 namespace {
 
@@ -62,8 +59,6 @@ UINT SysStringByteLen(BSTR bstr) noexcept {
 UINT SysStringLen(BSTR bstr) noexcept {
   return SysStringByteLen(bstr) / static_cast<UINT>(sizeof(OLECHAR));
 }
-
-// ---- VARIANT ----
 
 namespace {
 
@@ -324,7 +319,6 @@ HRESULT VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHO
                           VARTYPE vt) noexcept {
   if (pvargDest == nullptr || pvarSrc == nullptr) return E_INVALIDARG;
   if (!isSupportedType(pvarSrc->vt) || (vt & VT_BYREF)) return DISP_E_BADVARTYPE;
-  // Read a reference through to the value it points at.
   VARIANT source;
   if (pvarSrc->vt & VT_BYREF) {
     if (pvarSrc->byref == nullptr) return E_INVALIDARG;
@@ -376,8 +370,6 @@ HRESULT VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHO
   *pvargDest = result;
   return S_OK;
 }
-
-// ---- error information ----
 
 namespace {
 

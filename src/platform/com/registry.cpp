@@ -1,4 +1,3 @@
-// The registry store: parsing and writing the export format, locking and atomic replacement.
 #include "platform/com/registry.h"
 
 #include <fcntl.h>
@@ -295,7 +294,6 @@ std::unique_ptr<Key> load(const std::filesystem::path& file) {
   return Parser(file, *text).parse();
 }
 
-// Writes `content` to a new file beside `file` and renames it over `file`.
 void replaceAtomically(const std::filesystem::path& file, const std::string& content) {
   const std::string failure = "Unable to write to " + file.string() + ": ";
   std::random_device random;
@@ -335,7 +333,6 @@ void replaceAtomically(const std::filesystem::path& file, const std::string& con
   }
 }
 
-// Holds the exclusive lock of a registry file for one read-modify-write.
 class FileLock {
  public:
   explicit FileLock(const std::filesystem::path& file) {

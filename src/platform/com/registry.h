@@ -1,24 +1,7 @@
 #pragma once
-// The registry store of HKEY_CLASSES_ROOT: a text file in the registry editor's export format
-//
-//   Windows Registry Editor Version 5.00
-//
-//   [HKEY_CLASSES_ROOT\CLSID\{...}]
-//   @="Dupsweep Object"
-//   "ThreadingModel"="Apartment"
-//
-// with backslash and quote escaped as \\ and \" inside values. The file is UTF-8. Every key is
-// written as its own section, parents before children, subkeys sorted without regard to case.
-// Values other than strings (dword:, hex...:) found in the file are kept as they stand.
-//
-// Key paths are given relative to HKEY_CLASSES_ROOT ("CLSID\{...}\InprocServer32"; a leading
-// "HKEY_CLASSES_ROOT\" is accepted) and compare without regard to ASCII letter case, as do value
-// names. The empty value name is the key's default value (written @).
-//
-// Every change reads, modifies and writes the file under an exclusive lock (flock on "<file>.lock")
-// and replaces the file atomically (temporary file + rename), so concurrent changes from several
-// processes lose nothing and a reader never sees a half-written file. A file that cannot be parsed
-// raises FormatError naming the file and line, and is never overwritten.
+// HKEY_CLASSES_ROOT as a UTF-8 file in the registry editor's export format; key paths relative
+// to it, keys and value names without regard to ASCII case, "" the default value. Every change is
+// made under flock and renamed into place; an unparsable file raises FormatError, never rewritten.
 
 #include <filesystem>
 #include <optional>
@@ -31,42 +14,34 @@ namespace dupsweep::com {
 
 class Registry {
  public:
-  // The registry of this user: $DUPSWEEP_REGISTRY when set and non-empty, else
-  // $XDG_CONFIG_HOME/dupsweep/registry.reg, else ~/.config/dupsweep/registry.reg.
+  // $DUPSWEEP_REGISTRY, else $XDG_CONFIG_HOME or ~/.config, then dupsweep/registry.reg.
   static std::filesystem::path defaultPath();
 
-  // A registry kept in `file`. A missing file is an empty registry; it is created (with its
-  // directory) by the first change.
+  // A missing file is an empty registry, created with its directory by the first change.
   explicit Registry(std::filesystem::path file);
 
   const std::filesystem::path& file() const noexcept { return file_; }
 
-  // Creates the key and any missing parent. Throws FormatError (bad key path or corrupt file) or
-  // FileError (file or lock cannot be read or written).
+  // With any missing parent. Throws FormatError (bad path, corrupt file) or FileError.
   void createKey(std::string_view key);
 
-  // Sets the string value `name` ("" = default) of `key`, creating the key when missing. Values and
-  // names may not contain line breaks (FormatError). Other failures as createKey.
+  // Creates the key when missing. Line breaks give FormatError; otherwise as createKey.
   void setValue(std::string_view key, std::string_view name, std::string_view value);
 
   enum class DeleteResult { kDeleted, kNotFound, kHasSubkeys };
-  // Removes a key with its values. A key that has subkeys is not removed (kHasSubkeys), a missing
-  // key gives kNotFound; the file is then left untouched. Throws as createKey.
+  // A key with subkeys stays (kHasSubkeys); a missing one gives kNotFound. Throws as createKey.
   DeleteResult deleteKey(std::string_view key);
 
-  // The string value `name` of `key`; nullopt when the key or value is missing or the value is
-  // not a string. Throws FormatError or FileError.
+  // nullopt when missing or not a string. Throws FormatError or FileError.
   std::optional<std::string> getValue(std::string_view key, std::string_view name) const;
 
-  // True when the key exists. Throws FormatError or FileError.
+  // Throws FormatError or FileError.
   bool keyExists(std::string_view key) const;
 
-  // Names of the direct subkeys of `key` ("" = the root), sorted without regard to case; empty
-  // when the key is missing. Throws FormatError or FileError.
+  // Direct subkeys ("" = the root), sorted without regard to case. Throws as above.
   std::vector<std::string> subkeys(std::string_view key) const;
 
-  // The string values of `key` as (name, value) pairs in file order ("" = default).
-  // Throws FormatError or FileError.
+  // (name, value) in file order. Throws FormatError or FileError.
   std::vector<std::pair<std::string, std::string>> values(std::string_view key) const;
 
  private:

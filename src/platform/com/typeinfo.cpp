@@ -316,7 +316,6 @@ class TypeInfo final : public ITypeInfo {
     return S_OK;
   }
 
-  // The method failed: describe the failure from the thread's error information.
   static void fillExcepInfo(HRESULT hr, EXCEPINFO& e) {
     std::memset(&e, 0, sizeof e);
     e.scode = hr;

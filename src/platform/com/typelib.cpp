@@ -1,4 +1,3 @@
-// Type library description: the text form, the ELF section that carries it, its registration.
 #include "platform/com/typelib.h"
 
 #include <elf.h>
@@ -266,7 +265,6 @@ class TypeLibParser {
     fail("unknown flag \"" + name + "\"");
   }
 
-  // Checks what can only be checked once everything is read.
   void resolve() {
     for (const auto& cls : lib_.coclasses)
       for (const auto& impl : cls.interfaces)

@@ -1,6 +1,3 @@
-// OLE DB connection strings: parsing, mapping to the SQLite file or to an ODBC connection
-// string, and scrubbing passwords out of messages.
-
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -18,11 +15,8 @@ namespace {
 
 constexpr size_t kShortestScrubbedPassword = 4;
 
-// The SQLite ODBC driver's wait for a lock held by another connection (its Timeout key, in ms)
-// when the host's string names none, instead of the driver's default of 100 s. The driver spends
-// its Timeout twice on a statement that meets another writer's lock (once to begin writing, once
-// more on the statement), and once on opening plus once on a read under an exclusive lock, so
-// half the SQLite provider's busy timeout of 5 s gives the same wait of about 5 s.
+// The SQLite ODBC driver's lock wait (Timeout, ms) when the string names none. The driver may
+// spend it twice on one statement, so half the SQLite provider's 5 s gives the same wait.
 constexpr char kSqliteOdbcLockTimeoutMs[] = "2500";
 
 // OLE DB's default Connect Timeout, in seconds.
@@ -74,9 +68,26 @@ std::string normaliseKey(std::string_view key) {
   throw DatabaseError("The connection string is malformed: " + what + ".");
 }
 
-// Splits OLE DB `key=value;` text. A '=' inside a key is written "=="; a value may be enclosed
-// in double or single quotes, inside which the same quote doubled stands for one. Messages give
-// positions and keys, never values, because a value may be a password.
+// Appends text[i...] to `out` up to a `close` that is not doubled (a doubled one stands for one)
+// and leaves `i` after it; false when the text ends first.
+bool readToClosing(std::string_view text, size_t& i, char close, std::string& out) {
+  while (i < text.size()) {
+    if (text[i] == close) {
+      if (i + 1 < text.size() && text[i + 1] == close) {
+        out += close;
+        i += 2;
+        continue;
+      }
+      ++i;
+      return true;
+    }
+    out += text[i++];
+  }
+  return false;
+}
+
+// A '=' inside a key is written "=="; a quoted value doubles its quote. Messages give positions
+// and keys, never values, because a value may be a password.
 std::vector<Pair> splitPairs(std::string_view text) {
   std::vector<Pair> pairs;
   size_t i = 0;
@@ -107,38 +118,16 @@ std::vector<Pair> splitPairs(std::string_view text) {
     while (i < n && isBlank(text[i])) ++i;
     if (i < n && (text[i] == '"' || text[i] == '\'')) {
       const char quote = text[i++];
-      for (;;) {
-        if (i >= n) malformed("the value of '" + pair.key + "' has no closing quote");
-        if (text[i] == quote) {
-          if (i + 1 < n && text[i + 1] == quote) {
-            pair.value += quote;
-            i += 2;
-            continue;
-          }
-          ++i;
-          break;
-        }
-        pair.value += text[i++];
-      }
+      if (!readToClosing(text, i, quote, pair.value))
+        malformed("the value of '" + pair.key + "' has no closing quote");
       while (i < n && isBlank(text[i])) ++i;
       if (i < n && text[i] != ';')
         malformed("text follows the closing quote of the value of '" + pair.key + "'");
     } else if (i < n && text[i] == '{') {
       // ODBC braces, as written in MSDASQL strings: up to the '}' that is not doubled.
       const size_t start = i++;
-      for (;;) {
-        if (i >= n) malformed("the value of '" + pair.key + "' has no closing brace");
-        if (text[i] == '}') {
-          if (i + 1 < n && text[i + 1] == '}') {
-            pair.value += '}';
-            i += 2;
-            continue;
-          }
-          ++i;
-          break;
-        }
-        pair.value += text[i++];
-      }
+      if (!readToClosing(text, i, '}', pair.value))
+        malformed("the value of '" + pair.key + "' has no closing brace");
       pair.odbcRaw = std::string(text.substr(start, i - start));
       while (i < n && isBlank(text[i])) ++i;
       if (i < n && text[i] != ';')
@@ -234,8 +223,8 @@ ConnectionTarget mapSqlServer(const std::vector<Pair>& pairs) {
   out += '}';
   const std::string serverText = serverName(*server);
   appendOdbc(out, "Server", serverText);
-  // host\instance without a port: the instance's port is looked up before connecting (see
-  // ConnectionTarget::namedInstance). With a port ("host\instance,1500") the drivers use it.
+  // host\instance without a port: the port is looked up before connecting; with one
+  // ("host\instance,1500") the drivers use it.
   const size_t slash = serverText.find('\\');
   if (slash != std::string::npos && slash + 1 < serverText.size() &&
       serverText.find(',') == std::string::npos) {
@@ -289,19 +278,7 @@ std::vector<std::pair<std::string, std::string>> odbcPairs(std::string_view text
     i = eq + 1;
     std::string value;
     if (i < text.size() && text[i] == '{') {
-      ++i;
-      while (i < text.size()) {
-        if (text[i] == '}') {
-          if (i + 1 < text.size() && text[i + 1] == '}') {
-            value += '}';
-            i += 2;
-            continue;
-          }
-          ++i;
-          break;
-        }
-        value += text[i++];
-      }
+      readToClosing(text, ++i, '}', value);
       while (i < text.size() && text[i] != ';') ++i;
     } else {
       const size_t end = std::min(text.find(';', i), text.size());
@@ -321,10 +298,8 @@ std::string odbcPassword(std::string_view text) {
   return found;
 }
 
-// For the SQLite ODBC drivers (named "SQLite3", "SQLite", or by their library file), the keys
-// that make them behave as the SQLite provider does, where the host's string does not set them
-// itself: a bounded wait for another writer's lock (Timeout, in milliseconds) and no new
-// database for a missing file (NoCreat). A DSN's driver is not known here; its own settings apply.
+// For the SQLite ODBC drivers, where the string does not set them: a bounded lock wait (Timeout)
+// and no new database for a missing file (NoCreat), as the SQLite provider behaves.
 void addSqliteOdbcDefaults(std::string& out) {
   const auto pairs = odbcPairs(out);
   const auto has = [&pairs](std::string_view key) {
@@ -357,8 +332,7 @@ ConnectionTarget mapMsdasql(const std::vector<Pair>& pairs) {
       continue;
     }
     const std::string key = odbcKey(p);
-    // The last of repeated keys counts, as everywhere in the string; ODBC drivers take the first
-    // of repeated keys, so the earlier ones are not passed on.
+    // The last of repeated keys counts; ODBC drivers take the first, so earlier ones are dropped.
     const std::string keyNorm = normaliseKey(key);
     if (std::any_of(pairs.begin() + static_cast<std::ptrdiff_t>(i) + 1, pairs.end(),
                     [&](const Pair& later) { return normaliseKey(odbcKey(later)) == keyNorm; }))
@@ -387,9 +361,7 @@ ConnectionTarget mapMsdasql(const std::vector<Pair>& pairs) {
 
 ConnectionTarget parseConnectionString(std::string_view oledb) {
   if (trim(oledb).empty()) throw DatabaseError("The connection string is empty.");
-  // A NUL cannot stand in a connection string: the host's BSTR carries it through, but every C
-  // string made of a value ends there, so the file or server opened would not be the one the
-  // string names.
+  // The host's BSTR may carry a NUL, but every C string made of a value would end there.
   if (oledb.find('\0') != std::string_view::npos)
     throw DatabaseError("The connection string is malformed: it holds a NUL character.");
   const std::vector<Pair> pairs = splitPairs(oledb);
@@ -424,8 +396,8 @@ std::string scrubPassword(std::string_view message, std::string_view password) {
          pos = out.find(what, pos + mask.size()))
       out.replace(pos, what.size(), mask);
   };
-  // A password of one to three characters is too likely to be part of ordinary words of the
-  // message ("x" in "exist"); it is caught where drivers echo it, after PWD= or Password=.
+  // A password under four characters is too likely part of ordinary words ("x" in "exist"):
+  // it is caught only after PWD= or Password=.
   if (password.size() >= kShortestScrubbedPassword) {
     // The longer escaped forms first, so that no part of them survives the plain replacement.
     std::string braced, dq, sq;
@@ -442,7 +414,6 @@ std::string scrubPassword(std::string_view message, std::string_view password) {
     replaceAll(sq);
     replaceAll(password);
   }
-  // Whatever stands after a PWD= or Password= key, whatever the password it belongs to.
   const std::string low = lower(out);
   std::string result;
   size_t copied = 0;
@@ -485,8 +456,7 @@ std::string scrubPassword(std::string_view message, std::string_view password) {
       while (end < out.size() && out[end] != ';' && !isBlank(out[end]) && out[end] != '"' &&
              out[end] != '\'' && out[end] != ']' && out[end] != ')')
         ++end;
-      // A short password may itself hold one of those stop characters ("q\"x"): the whole of it
-      // is masked, not only the part before the stop character.
+      // A short password may itself hold a stop character ("q\"x"): all of it is masked.
       if (!password.empty() && out.compare(j, password.size(), password) == 0)
         end = std::max(end, j + password.size());
     }
@@ -505,8 +475,7 @@ std::string scrubPassword(std::string_view message, std::string_view password) {
 
 namespace {
 
-// The file as the file system reaches it: absolute, symbolic links and "." and ".." resolved as
-// far as the path exists, letter case kept (file names are case-sensitive here).
+// Absolute, symbolic links and "." and ".." resolved as far as the path exists, case kept.
 std::string realPath(std::string_view file) {
   std::error_code ec;
   const std::filesystem::path given{std::string(file)};
@@ -515,9 +484,8 @@ std::string realPath(std::string_view file) {
   return real.string();
 }
 
-// A SQL Server's database: the host and the database name without regard to case, as the
-// server's default collation compares names, and where on the host: the port, else the named
-// instance (a default instance, named or not, listens on 1433).
+// Host and database without regard to case, as the server's default collation compares names;
+// then the port, else the named instance (a default instance listens on 1433).
 std::string sqlServerIdentity(std::string_view dataSource, std::string_view database) {
   const std::string server = lower(serverName(dataSource));
   const size_t sep = server.find_first_of("\\,");
@@ -535,8 +503,8 @@ std::string sqlServerIdentity(std::string_view dataSource, std::string_view data
 }
 
 std::string msdasqlIdentity(const std::vector<Pair>& pairs) {
-  // The keys the driver manager reads, with the OLE DB names mapped; a key of the string itself
-  // comes before one of Extended Properties, which the mapping appends after them.
+  // The keys the driver manager reads, OLE DB names mapped; the string's own keys come before
+  // those of Extended Properties.
   std::vector<std::pair<std::string, std::string>> keys;
   for (auto it = pairs.rbegin(); it != pairs.rend(); ++it) {
     std::string key = it->keyNorm;

@@ -1,17 +1,6 @@
-// The ODBC backend: a connection through the unixODBC driver manager.
-//
-// Text encoding per driver. Drivers with wide entry points (SQL Server through FreeTDS) get
-// statements, column names and text values in UTF-16 through the W functions, so Chinese text is
-// exact whatever the driver's narrow character set. The SQLite ODBC driver has only narrow entry
-// points and stores UTF-8; it gets UTF-8 through the narrow functions, and the driver manager is
-// never asked to convert. The driver is recognised by SQLGetInfo(SQL_DRIVER_NAME) after connecting;
-// the connection itself is made through the narrow function (for FreeTDS the mapped connection
-// string says ClientCharset=UTF-8).
-//
-// Named SQL Server instances. Drivers find the port of `host\instance` by asking the SQL Server
-// Browser themselves, and FreeTDS does so with waits of its own that ignore the login timeout
-// (16 s for a browser that does not answer). The backend asks the browser itself, within the
-// Connect Timeout, connects to host,port, and gives the login what remains of the time-out.
+// The ODBC backend, through unixODBC. Drivers with wide entry points (FreeTDS) get UTF-16 through
+// the W functions; the SQLite ODBC driver, narrow only, gets UTF-8. Named SQL Server instances are
+// looked up here, within the Connect Timeout, since drivers' own look-ups ignore it.
 
 #include <netdb.h>
 #include <poll.h>
@@ -51,8 +40,7 @@ std::string lowerAscii(std::string s) {
   return s;
 }
 
-// UTF-16 from a driver as UTF-8; an unpaired surrogate becomes U+FFFD instead of failing, since
-// this is used for messages and names, which must always be shown.
+// An unpaired surrogate becomes U+FFFD instead of failing: messages and names must always show.
 std::string fromUtf16Lenient(std::u16string_view s) {
   try {
     return text::utf16ToUtf8(s);
@@ -71,8 +59,7 @@ std::string fromUtf16Lenient(std::u16string_view s) {
   }
 }
 
-// A driver's narrow message as UTF-8: UTF-8 as it stands, else read as GB18030 (the code page
-// of the installations served), else with the bad bytes replaced by '?'.
+// A driver's narrow message as UTF-8: as it stands, else as GB18030, else bad bytes as '?'.
 std::string fromNarrowLenient(std::string s) {
   if (text::isValidUtf8(s)) return s;
   try {
@@ -84,7 +71,6 @@ std::string fromNarrowLenient(std::string s) {
   }
 }
 
-// A socket descriptor, closed when the object goes.
 class Socket {
  public:
   explicit Socket(int fd) : fd_(fd) {}
@@ -99,8 +85,8 @@ class Socket {
   int fd_;
 };
 
-// The TCP port in a SQL Server Browser answer (SVR_RESP: byte 0x05, a 16-bit little-endian
-// length, then "key;value;" pairs, one of which is "tcp;PORT"); 0 when it names none.
+// The TCP port in a SQL Server Browser answer (SVR_RESP: 0x05, 16-bit LE length, "key;value;"
+// pairs with "tcp;PORT"); 0 when it names none.
 int portFromBrowserAnswer(const unsigned char* data, size_t size) {
   if (size < 3 || data[0] != 0x05) return 0;
   const size_t length = std::min<size_t>(data[1] | (size_t{data[2]} << 8), size - 3);
@@ -122,12 +108,9 @@ int portFromBrowserAnswer(const unsigned char* data, size_t size) {
   return 0;
 }
 
-// The TCP port of SQL Server's named instance `instance` on `host`, asked of the SQL Server
-// Browser on UDP port `browserPort` (CLNT_UCAST_INST: byte 0x04 and the instance name), the
-// question repeated each second while no answer comes. Waits at most `timeout`; throws
-// DatabaseError naming the instance and the time-out when no answer comes in time (a browser
-// stays silent for an instance it does not know), and DatabaseError for an unknown host, a
-// refused question, or an instance without a TCP port.
+// The TCP port of `instance` on `host`, asked of the SQL Server Browser (CLNT_UCAST_INST) once a
+// second for at most `timeout`. Throws DatabaseError when no answer comes (a browser is silent for
+// an unknown instance), for an unknown host, a refusal, or an instance without a TCP port.
 int instancePort(const std::string& host, const std::string& instance, int browserPort,
                  std::chrono::seconds timeout, const std::string& password) {
   using Clock = std::chrono::steady_clock;
@@ -215,7 +198,6 @@ class Handle {
   SQLHANDLE handle_ = SQL_NULL_HANDLE;
 };
 
-// How a column's values are read.
 enum class Fetch { Integer, Floating, Boolean, Decimal, DateTime, Text, Binary };
 
 Fetch fetchFor(SQLSMALLINT sqlType) {
@@ -252,9 +234,8 @@ Fetch fetchFor(SQLSMALLINT sqlType) {
   }
 }
 
-// A value that the SQLite ODBC driver handed over as text, typed by the column's ODBC type. SQLite
-// columns may hold values of any type whatever their declaration, so a text that does not fit the
-// column's type keeps the kind that it does fit rather than being forced (and truncated).
+// A text from the SQLite ODBC driver, typed by the column's ODBC type. SQLite columns hold any
+// type, so a text that does not fit keeps the kind it does fit rather than being truncated.
 Value typedFromText(std::string text, Fetch fetch) {
   const char* b = text.data();
   const char* e = b + text.size();
@@ -329,8 +310,7 @@ class OdbcConnection final : public Connection {
     connected_ = true;
 
     const std::string driver = lowerAscii(infoText(SQL_DRIVER_NAME));
-    // The SQLite ODBC drivers (libsqlite3odbc.so, sqlite3odbc.so, libsqliteodbc.so) have only
-    // narrow entry points and take and return UTF-8.
+    // The SQLite ODBC drivers have only narrow entry points and take and return UTF-8.
     switch (target.odbcText) {
       case ConnectionTarget::OdbcText::Narrow:
         narrow_ = true;
@@ -454,16 +434,13 @@ class OdbcConnection final : public Connection {
           *dbc_);
   }
 
-  // One bound value: its bytes in the C type it is sent as, and its length or NULL indicator.
   struct Parameter {
     std::vector<char> bytes;
     SQLLEN indicator = 0;
   };
 
-  // Binds `value` to marker `n` as the SQL type of its kind. Text goes as UTF-16 to drivers with
-  // wide entry points and as UTF-8 to the narrow ones; exact decimals as their digits, so that no
-  // binary floating point comes between; dates and times as their ISO text, which the server
-  // converts to the column's type.
+  // Text goes as UTF-16 or UTF-8 as the driver takes it; exact decimals as their digits and dates
+  // as ISO text, so that no binary floating point comes between.
   void bindParameter(const Handle& stmt, SQLUSMALLINT n, const Value& value, Parameter& p) {
     SQLSMALLINT cType = SQL_C_CHAR, sqlType = SQL_VARCHAR, digits = 0;
     SQLULEN size = 1;
@@ -555,7 +532,7 @@ class OdbcConnection final : public Connection {
           stmt);
   }
 
-  // Runs `sql`; true when the driver answered SQL_NO_DATA (no rows affected, no result).
+  // True when the driver answered SQL_NO_DATA (no rows affected, no result).
   bool executeDirect(const Handle& stmt, std::string_view sql) {
     if (sql.find_first_not_of(" \t\r\n") == std::string_view::npos)
       fail("The statement is empty.", "42000", {});
@@ -580,9 +557,8 @@ class OdbcConnection final : public Connection {
     return false;
   }
 
-  // Moves to the statement's next result; false when there is none. `afterNoData`: the statement
-  // answered SQL_NO_DATA, after which a driver may refuse the call as out of sequence (HY010),
-  // which means the same.
+  // False when there is no next result. After SQL_NO_DATA (`afterNoData`) a driver may refuse the
+  // call as out of sequence (HY010), which means the same.
   bool moreResults(const Handle& stmt, bool afterNoData) {
     const SQLRETURN rc = SQLMoreResults(stmt.get());
     if (rc == SQL_NO_DATA) return false;
@@ -602,8 +578,7 @@ class OdbcConnection final : public Connection {
     return std::string(reinterpret_cast<char*>(state), 5);
   }
 
-  // Runs `sql` and reads its first result that has columns through readRows; SQLMoreResults
-  // discards the others. False when no result had columns.
+  // Reads the first result that has columns; false when none had.
   template <class OnColumns, class OnRow>
   bool firstResult(std::string_view sql, OnColumns onColumns, OnRow onRow) {
     Handle stmt(SQL_HANDLE_STMT, dbc_->get());
@@ -624,8 +599,7 @@ class OdbcConnection final : public Connection {
     return haveResult;
   }
 
-  // Describes the result's columns to `onColumns`, then fetches every row into one vector of
-  // values, reused from row to row, and hands it to `onRow`.
+  // One vector of values, reused from row to row, is handed to `onRow`.
   template <class OnColumns, class OnRow>
   void readRows(const Handle& stmt, SQLSMALLINT columns, OnColumns onColumns, OnRow onRow) {
     std::vector<std::string> names;
@@ -665,7 +639,6 @@ class OdbcConnection final : public Connection {
     }
   }
 
-  // The name of column `c`; its SQL type in `type`.
   std::string describe(const Handle& stmt, SQLUSMALLINT c, SQLSMALLINT& type) {
     SQLULEN size = 0;
     SQLSMALLINT digits = 0, nullable = 0, length = 0;
@@ -692,7 +665,7 @@ class OdbcConnection final : public Connection {
         std::u16string_view(reinterpret_cast<const char16_t*>(name.data()), size_t(length)));
   }
 
-  // The declared type name of column `c` (narrow drivers only); empty when unknown.
+  // Narrow drivers only; empty when unknown.
   std::string typeName(const Handle& stmt, SQLUSMALLINT c) {
     char name[128] = {};
     SQLSMALLINT length = 0;
@@ -749,8 +722,7 @@ class OdbcConnection final : public Connection {
     }
   }
 
-  // Reads a whole value of column `c` in chunks (long text and byte arrays of any length,
-  // embedded zero bytes included) and appends it to `out`; false for NULL.
+  // Reads a whole value in chunks (any length, zero bytes included) onto `out`; false for NULL.
   template <class Out>
   bool readLong(const Handle& stmt, SQLUSMALLINT c, SQLSMALLINT cType, Out& out) {
     using Unit = typename Out::value_type;
@@ -820,7 +792,7 @@ class OdbcConnection final : public Connection {
     return Kind::Other;
   }
 
-  // Throws the handle's diagnostic records (all of them, one a line) as one DatabaseError.
+  // All the diagnostic records, one a line, as one DatabaseError.
   [[noreturn]] void raise(const Handle& handle, std::string_view prefix = {}) {
     std::string message;
     std::string state;
@@ -830,18 +802,21 @@ class OdbcConnection final : public Connection {
       std::string recordState, recordText;
       SQLINTEGER native = 0;
       SQLSMALLINT length = 0;
-      SQLRETURN rc;
+      // Reads record `record` into `st` and `text`, asking again with room for a long text.
+      auto diag = [&](auto getDiag, auto* st, auto& text) {
+        SQLRETURN rc = getDiag(handle.type(), handle.get(), record, st, &native, text.data(),
+                               static_cast<SQLSMALLINT>(text.size()), &length);
+        if (SQL_SUCCEEDED(rc) && static_cast<size_t>(length) >= text.size()) {
+          text.resize(static_cast<size_t>(length) + 1);
+          rc = getDiag(handle.type(), handle.get(), record, st, &native, text.data(),
+                       static_cast<SQLSMALLINT>(text.size()), &length);
+        }
+        return SQL_SUCCEEDED(rc);
+      };
       if (narrow_ || !connected_) {
         SQLCHAR st[6] = {};
         std::vector<SQLCHAR> text(1024);
-        rc = SQLGetDiagRec(handle.type(), handle.get(), record, st, &native, text.data(),
-                           static_cast<SQLSMALLINT>(text.size()), &length);
-        if (SQL_SUCCEEDED(rc) && static_cast<size_t>(length) >= text.size()) {
-          text.resize(static_cast<size_t>(length) + 1);
-          rc = SQLGetDiagRec(handle.type(), handle.get(), record, st, &native, text.data(),
-                             static_cast<SQLSMALLINT>(text.size()), &length);
-        }
-        if (!SQL_SUCCEEDED(rc)) break;
+        if (!diag(SQLGetDiagRec, st, text)) break;
         recordState.assign(reinterpret_cast<char*>(st), strnlen(reinterpret_cast<char*>(st), 5));
         recordText =
             fromNarrowLenient(std::string(reinterpret_cast<char*>(text.data()),
@@ -849,14 +824,7 @@ class OdbcConnection final : public Connection {
       } else {
         SQLWCHAR st[6] = {};
         std::vector<SQLWCHAR> text(1024);
-        rc = SQLGetDiagRecW(handle.type(), handle.get(), record, st, &native, text.data(),
-                            static_cast<SQLSMALLINT>(text.size()), &length);
-        if (SQL_SUCCEEDED(rc) && static_cast<size_t>(length) >= text.size()) {
-          text.resize(static_cast<size_t>(length) + 1);
-          rc = SQLGetDiagRecW(handle.type(), handle.get(), record, st, &native, text.data(),
-                              static_cast<SQLSMALLINT>(text.size()), &length);
-        }
-        if (!SQL_SUCCEEDED(rc)) break;
+        if (!diag(SQLGetDiagRecW, st, text)) break;
         std::u16string_view stView(reinterpret_cast<const char16_t*>(st), 5);
         recordState = fromUtf16Lenient(stView.substr(0, stView.find(u'\0')));
         recordText = fromUtf16Lenient(
@@ -867,9 +835,8 @@ class OdbcConnection final : public Connection {
       if (state.empty() || (state.starts_with("01") && !recordState.starts_with("01"))) {
         state = recordState;
         stateNative = native;
-        // The SQLite driver reports every failure as HY000 with SQLite's result code as the
-        // native error: a lock (SQLITE_BUSY, SQLITE_LOCKED) gets the time-out state the direct
-        // route gives it.
+        // The SQLite driver reports a lock (SQLITE_BUSY, SQLITE_LOCKED) as HY000: give it the
+        // time-out state the direct route gives it.
         if (dialect_ == Dialect::SQLite && ((native & 0xff) == 5 || (native & 0xff) == 6))
           state = "HYT00";
       }

@@ -1,5 +1,3 @@
-// Typed values, their comparison and display, and the materialised row set.
-
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -91,7 +89,6 @@ struct Overloaded : Fs... {
 template <class... Fs>
 Overloaded(Fs...) -> Overloaded<Fs...>;
 
-// The integral value of `d` when it has no fraction and fits in 64 bits.
 std::optional<std::int64_t> integralDouble(double d) {
   if (!std::isfinite(d) || std::trunc(d) != d) return std::nullopt;
   // 2^63 is exactly representable; every double below it in magnitude converts exactly.
@@ -144,8 +141,7 @@ bool sameNumber(const CellView& a, const CellView& b) {
   // Two decimals with the same text are the same number; most cells of a repeated sheet are.
   const bool decimals = a.kind == K::Decimal && b.kind == K::Decimal;
   if (decimals && a.bytes == b.bytes) return true;
-  // A decimal is involved: compare canonical decimal texts, a double taken as its shortest
-  // round-trip text (so 0.1 equals the decimal 0.1).
+  // With a decimal, compare canonical decimal texts, a double as its shortest text.
   std::string sa, sb;
   const auto pa = numberParts(a, sa);
   const auto pb = numberParts(b, sb);
@@ -188,8 +184,7 @@ bool sameValue(const Value& a, const Value& b) { return sameValue(viewOf(a), vie
 bool sameValueSlow(const CellView& a, const CellView& b) {
   if (isNumber(a.kind) && isNumber(b.kind)) return sameNumber(a, b);
   if (a.kind != b.kind) return false;
-  // The same kind: NULL equals NULL, texts, bytes and dates (as ISO text) byte for byte, flags by
-  // their value.
+  // The same kind: texts, bytes and dates (ISO text) byte for byte, flags by value.
   switch (a.kind) {
     case ValueKind::Null:
       return true;
@@ -223,8 +218,7 @@ void appendValueKey(const Value& v, std::string& out) { appendValueKey(viewOf(v)
 
 namespace {
 
-// Every key starts with a tag byte and has a fixed size or a length prefix, so the keys of a
-// row's values laid end to end stay apart.
+// A tag byte and a fixed size or length prefix keep a row's keys laid end to end apart.
 void appendBytesKey(char tag, std::string_view data, std::string& out) {
   const auto length = static_cast<std::uint32_t>(data.size());
   char head[1 + sizeof length] = {tag};
@@ -233,9 +227,8 @@ void appendBytesKey(char tag, std::string_view data, std::string& out) {
   out.append(data);
 }
 
-// A decimal equals a double when it is the double's shortest text, which reads back as that
-// double; any two equal decimals read as the same double. Kept apart from the other kinds, whose
-// keys take no text of their own.
+// A decimal equals a double when it is the double's shortest text; any two equal decimals read as
+// the same double.
 [[gnu::noinline]] void appendDecimalKey(std::string_view digits, std::string& out) {
   const auto parts = detail::parseDecimal(digits);
   if (!parts) return appendBytesKey('M', digits, out);
@@ -307,8 +300,6 @@ std::string displayText(const CellView& v) {
   }
   return std::string(v.bytes);
 }
-
-// ---- RowSet ----------------------------------------------------------------------------------
 
 RowSet::RowSet(std::vector<std::string> columnNames, std::vector<Value> cells)
     : names_(std::move(columnNames)), cells_(std::move(cells)) {
@@ -440,8 +431,6 @@ void RowSet::outside(int row, int column) {
   throw DatabaseError("Cell (" + std::to_string(row) + ", " + std::to_string(column) +
                       ") is outside the result.");
 }
-
-// ---- Field -----------------------------------------------------------------------------------
 
 const Value& Field::value() const {
   return rows_->at(rows_->row(), column_);

@@ -20,7 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Closes a descriptor on scope exit unless released.
 class Fd {
  public:
   explicit Fd(int fd) : fd_(fd) {}
@@ -44,8 +43,8 @@ std::string randomHex() {
   return hex;
 }
 
-// Creates `directory`/`prefix` + random hex + ".tmp" with O_CREAT|O_EXCL, trying fresh names
-// while a name is taken. Returns the open descriptor and sets `path`; -1 (errno set) on failure.
+// `directory`/`prefix` + random hex + ".tmp", O_CREAT|O_EXCL, trying fresh names while taken.
+// Returns the descriptor and sets `path`; -1 (errno set) on failure.
 int createUnique(const fs::path& directory, const std::string& prefix, mode_t mode,
                  fs::path& path) {
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -72,15 +71,13 @@ unsigned char lower(char c) {
   return static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
 }
 
-// Length of the character starting at `name[i]`: one byte plus any UTF-8 continuation bytes, so
-// that '?' stands for a whole character of a UTF-8 name.
+// One byte plus any UTF-8 continuation bytes, so that '?' stands for a whole character.
 std::size_t charLength(std::string_view name, std::size_t i) {
   std::size_t n = 1;
   while (i + n < name.size() && (static_cast<unsigned char>(name[i + n]) & 0xC0) == 0x80) ++n;
   return n;
 }
 
-// Wildcard match: '*' any run of characters, '?' one character, ASCII letters without case.
 // Greedy with a single backtrack point for the last '*', which is enough for this grammar.
 bool matches(std::string_view name, std::string_view pattern) {
   std::size_t n = 0, p = 0;
@@ -176,8 +173,7 @@ std::vector<std::string> listFiles(const fs::path& directory, std::string_view p
 void writeFileAtomically(const fs::path& path, std::string_view content) {
   fs::path dir = path.parent_path().empty() ? fs::path(".") : path.parent_path();
   fs::path tempPath;
-  // The temporary name starts with a dot and ends in ".tmp", so that no listing by the target's
-  // extension picks it up while it exists.
+  // A dot first and ".tmp" last, so that no listing by the target's extension picks it up.
   Fd fd(createUnique(dir, "." + path.filename().string() + ".", 0666, tempPath));
   if (fd.get() < 0) throw FileError("Unable to write to " + path.string());
 

@@ -17,8 +17,8 @@ namespace {
 constexpr const char* kUtf16Native =
     std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE";
 
-// One iconv descriptor per direction and thread, opened on first use. iconv_t is not safe to
-// share between threads, and opening one per call would cost more than most conversions.
+// Per direction and thread: iconv_t is not safe to share, and opening one per call costs more
+// than most conversions.
 class Converter {
  public:
   Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {
@@ -31,8 +31,7 @@ class Converter {
   Converter(const Converter&) = delete;
   Converter& operator=(const Converter&) = delete;
 
-  // Converts all of `in`. On an invalid or incomplete sequence returns false with `badOffset`
-  // set to the byte offset of its first byte and `incomplete` telling which it was.
+  // False on an invalid or incomplete sequence, `badOffset` at its first byte.
   bool convert(std::string_view in, std::string& out, std::size_t& badOffset, bool& incomplete) {
     iconv(cd_, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
     out.resize(in.size() + 16);                      // grown on demand
@@ -65,8 +64,7 @@ class Converter {
   iconv_t cd_;
 };
 
-// Length of the well-formed UTF-8 sequence at the start of `s` (RFC 3629: no overlong forms, no
-// surrogates, nothing above U+10FFFF), or 0 when it is not one.
+// RFC 3629 (no overlong forms, no surrogates, nothing above U+10FFFF); 0 when not well-formed.
 std::size_t sequenceLength(std::string_view s) noexcept {
   auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
   auto cont = [&](std::size_t i) { return i < s.size() && (b(i) & 0xC0) == 0x80; };
@@ -89,7 +87,6 @@ std::size_t sequenceLength(std::string_view s) noexcept {
   return 0;
 }
 
-// Byte offset of the first malformed sequence, or npos when `s` is well-formed.
 std::size_t firstInvalidUtf8(std::string_view s) noexcept {
   for (std::size_t i = 0; i < s.size();) {
     // ASCII, most of a report's text, eight bytes at a time.
@@ -160,8 +157,7 @@ std::string utf8ToGb18030(std::string_view utf8) {
   std::size_t offset = 0;
   bool incomplete = false;
   if (!converter.convert(utf8, result, offset, incomplete)) {
-    // GB18030 encodes every Unicode character, but the converter's tables may still lack one;
-    // tell that apart from malformed input.
+    // The converter's tables may lack a character GB18030 encodes: tell that from malformed input.
     if (std::size_t n = sequenceLength(utf8.substr(offset)); n != 0) {
       std::u16string unit = utf8ToUtf16(utf8.substr(offset, n));
       char32_t cp =

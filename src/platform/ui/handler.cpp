@@ -7,8 +7,7 @@
 namespace dupsweep::ui {
 namespace {
 
-// Shows a failure; a failure of the display itself (no memory left for the box) is dropped,
-// since the only place left for it would be Qt's event loop, which must never see an exception.
+// A failure of the display itself is dropped: the only place left for it would be Qt's event loop.
 void showQuietly(const char* message) noexcept {
   try {
     showDefaultError(message);

@@ -18,7 +18,7 @@ constexpr int kButtonMask = 0xF;
 constexpr int kIconMask = 0xF0;
 constexpr int kDefaultMask = 0xF00;
 
-// The translation the message boxes take their button texts from; loaded on first use.
+// Loaded on first use.
 struct ButtonTranslation {
   std::unique_ptr<QTranslator> translator;  // null when no file could be loaded
   bool chosen = false;                      // a file was tried
@@ -34,7 +34,6 @@ const QTranslator* buttonTranslator() {
   return buttonTranslation().translator.get();
 }
 
-// The Qt message boxes.
 class QtMessageService : public MessageService {
  public:
   int show(const Message& message) override {
@@ -47,8 +46,8 @@ class QtMessageService : public MessageService {
     const QTranslator* translator = buttonTranslator();
     for (int id : ids) {
       QPushButton* button = box.addButton(standardButtonOf(id));
-      // Qt's source texts of its standard buttons; the translation adds mnemonics ("是(&Y)").
-      // The button stays the standard button it was made as, so the answer keeps its id.
+      // Qt's source texts; the translation adds mnemonics ("是(&Y)"). The button stays standard,
+      // so the answer keeps its id.
       if (translator) {
         const QString text = translator->translate("QPlatformTheme", sourceTextOf(id));
         if (!text.isEmpty()) button->setText(text);

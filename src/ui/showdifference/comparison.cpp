@@ -22,11 +22,9 @@ void findSheetDifferences(SheetControl& left, SheetControl& right, DifferenceSin
   int number = 1;
   const int lastRow = left.LastRow();
   if (lastRow <= 0) return;
-  // Two empty texts are equal, so only a cell that holds text in either grid can differ. Visiting
-  // just those, in reading order, lists and marks exactly what a visit of every cell of the used
-  // range would, at a cost that follows what the sheets hold: one template cell at XFD1048576
-  // would otherwise make it 17 billion cells. Marking changes formats only, never a text, so the
-  // positions taken before the first mark stay those that hold text.
+  // Only a cell with text in either grid can differ; visiting just those keeps the cost to what
+  // the sheets hold (one cell at XFD1048576 would otherwise mean 17 billion). Marking changes no
+  // text, so these positions stay valid.
   const std::vector<sheet::CellPosition> leftCells = left.textCells(lastRow);
   const std::vector<sheet::CellPosition> rightCells = right.textCells(lastRow);
   std::vector<sheet::CellPosition> cells;
@@ -44,10 +42,8 @@ void findSheetDifferences(SheetControl& left, SheetControl& right, DifferenceSin
     }
     const int col = cell.col;
     if (col > lastCol) continue;
-    // Most cells are equal. Where both controls keep their sheets here, the texts are compared
-    // as kept, in UTF-8, and only differing cells have their texts made: UTF-8 and UTF-16 spell
-    // the same characters, so valid texts are equal in one exactly when they are in the other.
-    // Texts that are not valid UTF-8 are left to text(), which fails on them.
+    // Where both controls keep their sheets here, texts are compared as kept, in UTF-8, which is
+    // equal exactly when UTF-16 is; invalid UTF-8 is left to text(), which fails on it.
     bool differ = false;
     if (leftSheet && rightSheet) {
       const std::string_view leftKept = leftSheet->text(row, col);

@@ -15,13 +15,11 @@ constexpr const char* kListSheet = "差异清单";
 constexpr std::array<const char*, 8> kListColumns{"序号",   "表",     "行",     "列",
                                                   "左边值", "右边值", "单位对", "期间"};
 constexpr std::array<double, 8> kListWidths{6, 20, 8, 8, 24, 24, 30, 16};
-// Width of the empty column between the two copies of a sheet.
 constexpr double kGapWidth = 2;
 
 using Place = std::tuple<int, int, int>;  // sheet, row, col
 
-// Writes every cell of `sheet` that holds text, at its row + 1 and its column + `colOffset`
-// (0-based: grid row r goes to row r, column c to c - 1 + colOffset).
+// Every cell of `sheet` with text, grid row r at row r and column c at c - 1 + colOffset (0-based).
 void writeCopy(sheet::XlsxExport& out, int index, int sheetNumber, const sheet::Worksheet& sheet,
                int colOffset, const std::set<Place>& red) {
   for (const sheet::CellPosition& cell : sheet.textCells(sheet.lastRow())) {

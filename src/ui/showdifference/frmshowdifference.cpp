@@ -29,8 +29,7 @@
 #include "ui/showdifference/differenceexport.h"
 #include "ui_frmshowdifference.h"
 
-// The viewer's images live in this static library; they are registered explicitly since the
-// linker would otherwise drop their unreferenced initialiser.
+// Registered explicitly: the linker would drop the static library's unreferenced initialiser.
 static void initViewerResources() {
   Q_INIT_RESOURCE(showdifference);
 }
@@ -38,7 +37,6 @@ static void initViewerResources() {
 namespace dupsweep {
 namespace {
 
-// Restored bounds of the window.
 constexpr int kLeftPos = 214;
 constexpr int kTopPos = 109;
 constexpr int kWidth = 791;
@@ -55,8 +53,7 @@ constexpr int kSheetRole = Qt::UserRole;
 // Alpha of the tint that selected cells of the grids get.
 constexpr int kSelectionTintAlpha = 48;
 
-// The window's font: the Song typeface of 9 points (12 pixels at 96 dpi), or the closest serif
-// CJK face installed, or the application's font.
+// Song of 9 points (12 pixels at 96 dpi), or the closest serif CJK face, or the application's.
 QFont viewerFont() {
   QFont font = QApplication::font();
   font.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"),
@@ -65,10 +62,8 @@ QFont viewerFont() {
   return font;
 }
 
-// The grids' cell painting in the viewer: a selected cell keeps its own text colour and font, so
-// that a marked cell stays red while it is the active cell; the selection shows as a light tint
-// (the grid's highlight colour, made translucent by the viewer) and a frame, as spreadsheet
-// applications show it.
+// A selected cell keeps its own colour and font, so a marked cell stays red while active; the
+// selection shows as a light tint and a frame, as spreadsheet applications show it.
 class ViewerCellDelegate : public sheet::BookDelegate {
  public:
   ViewerCellDelegate(sheet::BookTableModel& model, QColor frame, QObject* parent)
@@ -101,8 +96,7 @@ std::string toUtf8(const QString& text) {
   return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
-// The file name the export suggests: the pair's caption, with the characters file systems refuse
-// replaced, followed by "差异.xlsx".
+// The pair's caption with the characters file systems refuse replaced, then "差异.xlsx".
 std::string suggestedExportName(const std::string& pairCaption) {
   QString name = fromUtf8(pairCaption);
   for (QChar& c : name) {
@@ -121,8 +115,7 @@ std::string askExportFile(QWidget* parent, const std::string& suggested) {
   return toUtf8(path);
 }
 
-// The tool bar's metrics: no frame and one pixel around its items, so that it sizes itself to
-// its 51-pixel buttons at 53 pixels, as a flat tool bar does.
+// No frame and one pixel around the items, so the bar sizes itself to its 51-pixel buttons at 53.
 class ToolBarStyle : public QProxyStyle {
  public:
   int pixelMetric(PixelMetric metric, const QStyleOption* option,
@@ -148,14 +141,12 @@ TfrmShowDifference::TfrmShowDifference(QWidget* parent)
   initViewerResources();
   ui_->setupUi(this);
   setObjectName(QStringLiteral("frmShowDifference"));
-  // A sizable window with a caption, minimise, maximise and close boxes.
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
   setFont(viewerFont());
   setGeometry(kLeftPos, kTopPos, kWidth, kHeight);
 
-  // The grids: our spreadsheet control filling each group box. Made after the font is set,
-  // since a grid takes its cell font when it is made.
+  // Made after the font is set, since a grid takes its cell font when it is made.
   const std::array<QGroupBox*, 2> boxes{ui_->GroupBox1, ui_->GroupBox2};
   const std::array<const char*, 2> names{"F1Book1", "F1Book2"};
   for (std::size_t side : {viewer::kLeft, viewer::kRight}) {
@@ -177,7 +168,6 @@ TfrmShowDifference::TfrmShowDifference(QWidget* parent)
   toolBarStyle->setParent(ui_->ToolBar1);
   ui_->ToolBar1->setStyle(toolBarStyle);
 
-  // The list: report style, whole-row selection that stays visible without the focus.
   QTreeWidget* list = ui_->lsvDifferenace;
   list->header()->setStretchLastSection(false);
   list->header()->setSectionsMovable(false);
@@ -188,7 +178,6 @@ TfrmShowDifference::TfrmShowDifference(QWidget* parent)
     palette.setBrush(QPalette::Inactive, role, palette.brush(QPalette::Active, role));
   list->setPalette(palette);
 
-  // The grids take all the height the list leaves, and GroupBox2 all the width GroupBox1 leaves.
   ui_->Splitter1->setStretchFactor(0, 1);
   ui_->Splitter1->setStretchFactor(1, 0);
   ui_->Splitter1->setSizes({kHeight, kListHeight});
@@ -290,13 +279,12 @@ void TfrmShowDifference::MarkCell(std::int32_t row, std::int32_t col) {
 }
 
 void TfrmShowDifference::addDifference(const viewer::DifferenceLine& line) {
-  // Made whole before it joins the list, so that the list's model announces one new row rather
-  // than every field set.
+  // Made whole first, so that the list's model announces one new row rather than every field set.
   auto item = std::make_unique<QTreeWidgetItem>(QStringList{
       QString::number(line.number), QString::fromStdU16String(line.sheetName),
       QString::number(line.row), QString::number(line.col),
       QString::fromStdU16String(line.leftText), QString::fromStdU16String(line.rightText)});
-  // The values' whole texts, which their columns may cut short.
+  // The whole texts, which their columns may cut short.
   item->setToolTip(4, item->text(4));
   item->setToolTip(5, item->text(5));
   item->setData(0, kSheetRole, line.sheet);
@@ -324,7 +312,6 @@ void TfrmShowDifference::SetPeriodCaption(const std::string& period) {
 }
 
 void TfrmShowDifference::ClearDifferences() {
-  // An empty list has nothing to redraw.
   const bool wasEmpty = ui_->lsvDifferenace->topLevelItemCount() == 0 && navigator_.lines().empty();
   ui_->lsvDifferenace->clear();
   navigator_.clear();
