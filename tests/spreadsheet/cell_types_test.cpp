@@ -152,7 +152,17 @@ TEST(NumberFormats, NumbersPercentsCurrenciesAndSections) {
       {12345, "##0.0E+0", "12.3E+3"},
       {1, "\"TRUE\";\"TRUE\";\"FALSE\"", "TRUE"},
       {0, "\"TRUE\";\"TRUE\";\"FALSE\"", "FALSE"},
-      {1.5, "# ?/?", "1.5"},  // fractions are not rendered: general text
+      {1.5, "# ?/?", "1 1/2"},
+      {0.5, "# ?/?", " 1/2"},
+      {0.3, "# ??/??", "  3/10"},
+      {0.75, "?/8", "6/8"},
+      // Conditions choose the section; without a match the last one applies.
+      {1, "[>999999]#,,\"M\";[>999]#,\"K\";#", "1"},
+      {1500, "[>999999]#,,\"M\";[>999]#,\"K\";#", "2K"},
+      {2500000, "[>999999]#.0,,\"M\";[>999]#,\"K\";#", "2.5M"},
+      {0, "[=0]?;0%", " "},
+      {1, "[=0]?;0%", "100%"},
+      {-1, "[<0]\"\";0%", ""},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(formattedNumberText(c.value, c.code), c.text) << c.code << " of " << c.value;

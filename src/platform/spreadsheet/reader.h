@@ -1,7 +1,7 @@
 #pragma once
-// Reading workbook files into the workbook model, through liborcus. The format is recognised from
-// the bytes (xlsx, ods, Excel 2003 XML, Gnumeric); a file that none of them claims is read as CSV
-// when its name ends in ".csv". Values, sheet names and order, merged ranges, column widths, row
+// Reading workbook files into the workbook model, through liborcus (libfreexl for legacy .xls).
+// The format is recognised from the bytes (xlsx, ods, Excel 2003 XML, Gnumeric, xls); a file that
+// none of them claims is read as CSV when its name ends in ".csv". Values, sheet names and order, merged ranges, column widths, row
 // heights, fonts, fills, borders and alignment come through.
 
 #include <filesystem>
@@ -11,7 +11,8 @@
 
 namespace dupsweep::sheet {
 
-enum class FileFormat { unknown, xlsx, ods, xlsXml, gnumeric, csv };
+// xls: the legacy binary Excel format (BIFF in a compound document), read through libfreexl.
+enum class FileFormat { unknown, xlsx, ods, xlsXml, gnumeric, csv, xls };
 
 // The format of a workbook file's bytes, or FileFormat::unknown. CSV has no signature: it is
 // never reported here.

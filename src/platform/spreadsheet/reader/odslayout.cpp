@@ -2,8 +2,6 @@
 // the text each cell shows (see OdsTableLayout).
 
 #include <orcus/sax_parser.hpp>
-#include <orcus/zip_archive.hpp>
-#include <orcus/zip_archive_stream.hpp>
 
 #include <algorithm>
 #include <charconv>
@@ -24,6 +22,39 @@ std::optional<std::string> isoDateText(std::string_view value) {
     return dateTimeText(year, month, day, hour, minute, second);
   }
   return std::nullopt;
+}
+
+namespace {
+
+long long daysFromCivil(long long y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const long long era = (y >= 0 ? y : y - 399) / 400;
+  const auto yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<long long>(doe) - 719468;
+}
+
+}  // namespace
+
+std::optional<double> isoDateSerial(std::string_view value, DateSystem system) {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0;
+  double second = 0;
+  const std::string text(value);
+  if (std::sscanf(text.c_str(), "%d-%d-%dT%d:%d:%lf", &year, &month, &day, &hour, &minute,
+                  &second) < 3 ||
+      month < 1 || month > 12 || day < 1 || day > 31)
+    return std::nullopt;
+  const long long days = daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
+  double serial = 0;
+  if (system == DateSystem::from1904) {
+    serial = static_cast<double>(days - daysFromCivil(1904, 1, 1));
+  } else {
+    serial = static_cast<double>(days - daysFromCivil(1899, 12, 30));
+    // Serial numbers count the leap day 1900 never had: days before it are one lower.
+    if (days < daysFromCivil(1900, 3, 1) && days >= daysFromCivil(1900, 1, 1)) serial -= 1;
+  }
+  return serial + (hour * 3600 + minute * 60 + second) / 86400.0;
 }
 
 namespace {
@@ -244,17 +275,10 @@ class OdsLayoutScanner : public orcus::sax_handler {
 
 }  // namespace
 
-std::vector<OdsTableLayout> scanOdsLayout(std::string_view bytes) {
-  orcus::zip_archive_stream_blob stream(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                                        bytes.size());
-  orcus::zip_archive archive(&stream);
-  archive.load();
-  std::vector<unsigned char> entry;
-  if (!archive.read_file_entry("content.xml", entry)) return {};
+std::vector<OdsTableLayout> scanOdsLayout(std::string content) {
   // The parser of liborcus 0.17 reads one character past the end of truncated XML; zero bytes
   // after the text keep that read inside the buffer, and the parser then reports the text as
   // malformed, so that the library's own reader never sees it.
-  std::string content(entry.begin(), entry.end());
   const std::size_t length = content.size();
   content.append(16, '\0');
   OdsLayoutScanner scanner;
