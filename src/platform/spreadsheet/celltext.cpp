@@ -14,11 +14,24 @@ namespace dupsweep::sheet {
 std::string generalNumberText(double value) {
   if (std::isnan(value) || std::isinf(value)) return "#NUM!";
   if (value == 0) return "0";
-  // Spreadsheets show at most 15 significant digits: the value is rounded to them first.
+  // Spreadsheets show at most 15 significant digits: a value whose shortest form has more is
+  // rounded to them first.
   {
-    char digits[64];
-    std::snprintf(digits, sizeof digits, "%.15g", value);
-    value = std::strtod(digits, nullptr);
+    char shortest[64];
+    const auto end = std::to_chars(shortest, shortest + sizeof shortest, value).ptr;
+    int significant = 0;
+    bool leading = true;
+    for (const char* p = shortest; p < end && *p != 'e'; ++p) {
+      if (*p < '0' || *p > '9') continue;
+      if (leading && *p == '0') continue;
+      leading = false;
+      ++significant;
+    }
+    if (significant > 15) {
+      char digits[64];
+      std::snprintf(digits, sizeof digits, "%.15g", value);
+      value = std::strtod(digits, nullptr);
+    }
   }
   const double magnitude = std::fabs(value);
   // Fixed notation of the shortest round-trip digits needs at most 1 + 16 + 1 + 25 characters in
@@ -847,16 +860,31 @@ std::string formattedNumberText(double value, std::string_view code, DateSystem 
   if (code.empty() || equalsIgnoringCase(code, "general") || !std::isfinite(value)) {
     return generalNumberText(value);
   }
-  const auto parts = splitSections(code);
+  // A sheet's cells mostly share a few codes: the sections of the last code are kept.
+  struct Parsed {
+    std::string code;
+    std::vector<std::string> parts;
+    std::vector<Section> sections;
+  };
+  thread_local Parsed cache;
+  if (cache.code != code || cache.parts.empty()) {
+    cache.code = std::string(code);
+    cache.parts.clear();
+    cache.sections.clear();
+    for (std::string_view part : splitSections(code)) {
+      cache.parts.emplace_back(part);
+      cache.sections.push_back(parseSection(part));
+    }
+  }
+  const std::vector<std::string>& parts = cache.parts;
   // Sections: positive (and all); negative; zero; text. A negative value under its own section
   // shows without its sign, which the section writes itself when it wants one. Sections with
   // conditions apply to the values that meet them: the first, else the second, else the next
   // one (the third when the first two both have a condition).
   std::size_t pick = 0;
   bool sign = value < 0;
-  const Section first = parseSection(parts[0]);
-  const std::optional<Section> second =
-      parts.size() >= 2 ? std::optional<Section>(parseSection(parts[1])) : std::nullopt;
+  const Section& first = cache.sections[0];
+  const Section* second = parts.size() >= 2 ? &cache.sections[1] : nullptr;
   if (!first.condition.empty() || (second && !second->condition.empty())) {
     if (first.meets(value)) {
       pick = 0;
@@ -875,7 +903,7 @@ std::string formattedNumberText(double value, std::string_view code, DateSystem 
   } else if (value == 0 && parts.size() >= 3) {
     pick = 2;
   }
-  const Section section = pick == 0 ? first : pick == 1 ? *second : parseSection(parts[pick]);
+  const Section& section = cache.sections[pick];
   if (section.fraction) {
     if (auto text = fractionText(std::fabs(value), parts[pick])) return sign ? "-" + *text : *text;
     return generalNumberText(value);

@@ -143,7 +143,7 @@ bool isZip(std::string_view bytes);
 // named case-insensitively, and relationships may give absolute targets).
 class ZipPackage {
  public:
-  // Throws orcus's errors on a broken archive.
+  // Throws FormatError on a broken archive. `bytes` must outlive this.
   explicit ZipPackage(std::string_view bytes);
   ~ZipPackage();
   ZipPackage(const ZipPackage&) = delete;
@@ -151,7 +151,8 @@ class ZipPackage {
 
   // The archive's own name of entry `name`, or nullopt.
   std::optional<std::string> entryName(std::string_view name) const;
-  // The bytes of entry `name`, or nullopt.
+  // The bytes of entry `name` (UTF-16 text as UTF-8), or nullopt. Throws FormatError when the
+  // entry cannot be read.
   std::optional<std::string> raw(std::string_view name) const;
   // The XML of entry `name`, or nullopt; throws FormatError when it is not safe to parse (see
   // xmlPartHazard).
@@ -175,7 +176,8 @@ std::string decodeXlsxEscapes(std::string_view text);
 // One cell of an xlsx sheet as the file stores it: text (booleans, errors), a string, a number
 // (shown under the number format of its cell format record `xf`) or an ISO 8601 date.
 struct XlsxCell {
-  enum Kind { textValue, stringValue, numberValue, isoDate };  // stringValue: text the user typed
+  // stringValue: text typed in (shown through a text section); styleOnly: no value, a format
+  enum Kind { textValue, stringValue, numberValue, isoDate, styleOnly };
   int row = 1;  // 1-based
   int col = 1;
   std::size_t xf = 0;

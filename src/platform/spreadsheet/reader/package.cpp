@@ -1,9 +1,8 @@
-// The zip packages of xlsx and OpenDocument files: their entries read by name, checked before
-// any XML parser sees them, and the package of checked entries that liborcus reads instead.
+// The zip packages of xlsx and OpenDocument files: their entries read by name (through zlib),
+// checked before any XML parser sees them, and the package of checked entries that liborcus reads
+// instead.
 
 #include <zlib.h>
-#include <orcus/zip_archive.hpp>
-#include <orcus/zip_archive_stream.hpp>
 
 #include <QString>
 #include <algorithm>
@@ -67,19 +66,63 @@ bool isZip(std::string_view bytes) {
   return bytes.starts_with("PK\x03\x04") || bytes.starts_with("PK\x05\x06");
 }
 
+namespace {
+
+std::uint32_t le16(std::string_view b, std::size_t at) {
+  return static_cast<unsigned char>(b[at]) | (static_cast<unsigned char>(b[at + 1]) << 8);
+}
+
+std::uint32_t le32(std::string_view b, std::size_t at) {
+  return le16(b, at) | (le16(b, at + 2) << 16);
+}
+
+[[noreturn]] void broken(const std::string& why) {
+  throw FormatError("the zip archive " + why);
+}
+
+}  // namespace
+
+// The archive's directory: where each entry's data lies, how it is stored and how large it is.
 struct ZipPackage::Archive {
-  explicit Archive(std::string_view bytes)
-      : stream(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()),
-        archive(&stream) {}
-  orcus::zip_archive_stream_blob stream;
-  orcus::zip_archive archive;
+  struct Entry {
+    std::size_t data = 0;
+    std::uint32_t method = 0;
+    std::uint32_t flags = 0;
+    std::uint64_t compressed = 0;
+    std::uint64_t size = 0;
+  };
+  std::string_view bytes;
+  std::unordered_map<std::string, Entry> entries;  // by the archive's own name
 };
 
-ZipPackage::ZipPackage(std::string_view bytes) : archive_(std::make_unique<Archive>(bytes)) {
-  archive_->archive.load();
-  for (std::size_t i = 0; i < archive_->archive.get_file_entry_count(); ++i) {
-    const std::string name(archive_->archive.get_file_entry_name(i));
+ZipPackage::ZipPackage(std::string_view bytes) : archive_(std::make_unique<Archive>()) {
+  archive_->bytes = bytes;
+  const std::size_t end = bytes.rfind("PK\x05\x06");
+  if (end == std::string_view::npos || end + 22 > bytes.size()) broken("has no directory");
+  const std::size_t count = le16(bytes, end + 10);
+  std::size_t at = le32(bytes, end + 16);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (at + 46 > bytes.size() || le32(bytes, at) != 0x02014b50) broken("directory is truncated");
+    Archive::Entry entry;
+    entry.flags = le16(bytes, at + 8);
+    entry.method = le16(bytes, at + 10);
+    entry.compressed = le32(bytes, at + 20);
+    entry.size = le32(bytes, at + 24);
+    const std::size_t nameLength = le16(bytes, at + 28);
+    const std::size_t extraLength = le16(bytes, at + 30);
+    const std::size_t commentLength = le16(bytes, at + 32);
+    const std::size_t local = le32(bytes, at + 42);
+    if (at + 46 + nameLength > bytes.size()) broken("directory is truncated");
+    const std::string name(bytes.substr(at + 46, nameLength));
+    if (local + 30 > bytes.size() || le32(bytes, local) != 0x04034b50)
+      broken("entry " + name + " lies outside the archive");
+    entry.data = local + 30 + le16(bytes, local + 26) + le16(bytes, local + 28);
+    if (entry.size > kMaxZipEntrySize) broken("entry " + name + " is larger than is read");
+    if (entry.data > bytes.size() || entry.compressed > bytes.size() - entry.data)
+      broken("entry " + name + " lies outside the archive");
     names_.try_emplace(lowered(name), name);
+    archive_->entries.try_emplace(name, entry);
+    at += 46 + nameLength + extraLength + commentLength;
   }
 }
 
@@ -95,11 +138,33 @@ std::optional<std::string> ZipPackage::entryName(std::string_view name) const {
 std::optional<std::string> ZipPackage::raw(std::string_view name) const {
   const auto real = entryName(name);
   if (!real) return std::nullopt;
-  std::vector<unsigned char> entry;
-  if (!archive_->archive.read_file_entry(*real, entry)) return std::nullopt;
-  std::string text(entry.begin(), entry.end());
-  // liborcus adds a terminating zero to what it reads.
-  if (!text.empty() && text.back() == '\0') text.pop_back();
+  const Archive::Entry& entry = archive_->entries.at(*real);
+  if (entry.flags & 1) broken("entry " + *real + " is encrypted");
+  const std::string_view data = archive_->bytes.substr(entry.data, entry.compressed);
+  std::string text;
+  // Room for the zero bytes that parsing appends (see parseXml in xlsxcells.cpp).
+  text.reserve(entry.size + 16);
+  if (entry.method == 0) {
+    text.assign(data.substr(0, entry.size));
+  } else if (entry.method == 8) {
+    text.resize(entry.size);
+    z_stream z{};
+    if (inflateInit2(&z, -MAX_WBITS) != Z_OK) throw std::bad_alloc();
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    z.avail_in = static_cast<uInt>(data.size());
+    z.next_out = reinterpret_cast<Bytef*>(text.data());
+    z.avail_out = static_cast<uInt>(text.size());
+    const int rc = inflate(&z, Z_FINISH);
+    const std::size_t produced = text.size() - z.avail_out;
+    // A stream that goes on beyond the size the directory declares is a bomb, or broken.
+    const bool more = rc == Z_BUF_ERROR && z.avail_out == 0 && z.avail_in > 0;
+    inflateEnd(&z);
+    if (more) broken("entry " + *real + " holds more than it declares");
+    if (rc != Z_STREAM_END && rc != Z_BUF_ERROR) broken("entry " + *real + " is corrupt");
+    text.resize(produced);
+  } else {
+    broken("entry " + *real + " is compressed by a method that is not read");
+  }
   return fromUtf16(std::move(text));
 }
 

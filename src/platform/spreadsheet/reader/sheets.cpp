@@ -102,8 +102,8 @@ class SheetSink final : public iface::import_sheet, public iface::import_sheet_p
 
   // The cells of an xlsx sheet as our own pass read them (see readXlsxPackage); the filter's
   // cell values are not taken.
-  void setXlsxCells(std::vector<XlsxCell> cells) {
-    xlsxCells_ = std::move(cells);
+  void setXlsxCells(const std::vector<XlsxCell>* cells) {
+    xlsxCells_ = cells;
     valuesFromScan_ = true;
   }
 
@@ -266,7 +266,8 @@ class SheetSink final : public iface::import_sheet, public iface::import_sheet_p
   }
 
   void putXlsxCells(const Styles& styles, DateSystem dates) {
-    for (const XlsxCell& cell : xlsxCells_) {
+    if (!xlsxCells_) return;
+    for (const XlsxCell& cell : *xlsxCells_) {
       const std::string_view code = styles.numberFormatCode(cell.xf);
       if (cell.xf != 0) sheet_.setFormat(cell.row, cell.col, static_cast<FormatId>(cell.xf));
       switch (cell.kind) {
@@ -280,6 +281,8 @@ class SheetSink final : public iface::import_sheet, public iface::import_sheet_p
           sheet_.setText(cell.row, cell.col,
                          code.empty() ? generalNumberText(cell.number)
                                       : formattedNumberText(cell.number, code, dates));
+          break;
+        case XlsxCell::styleOnly:
           break;
         case XlsxCell::isoDate: {
           // A date the cell stores as such shows under the cell's number format as the day
@@ -303,7 +306,7 @@ class SheetSink final : public iface::import_sheet, public iface::import_sheet_p
   ArrayFormulaSink arrayFormula_;
   std::vector<RangeFormat> rangeFormats_;
   std::vector<Number> numbers_;
-  std::vector<XlsxCell> xlsxCells_;
+  const std::vector<XlsxCell>* xlsxCells_ = nullptr;
   bool valuesFromScan_ = false;
   std::vector<int> hiddenCols_;
   std::vector<int> hiddenRows_;
@@ -436,8 +439,9 @@ class WorkbookBuilder final : public iface::import_factory {
   void setOdsLayout(std::vector<OdsTableLayout> layout) { odsLayout_ = std::move(layout); }
   // Takes the cells of an xlsx file's sheets from our own pass, in sheet order (see
   // readXlsxPackage), and its date system.
-  void setXlsxCells(std::vector<std::vector<XlsxCell>> cells, DateSystem dates) {
-    xlsxCells_ = std::move(cells);
+  // `cells` must outlive finish().
+  void setXlsxCells(const std::vector<std::vector<XlsxCell>>* cells, DateSystem dates) {
+    xlsxCells_ = cells;
     xlsxDates_ = dates;
   }
 
@@ -466,7 +470,8 @@ class WorkbookBuilder final : public iface::import_factory {
     Worksheet& sheet = workbook_.addSheet(toModelText(name));
     sheets_.push_back(std::make_unique<SheetSink>(sheet, strings_));
     if (index < odsLayout_.size()) sheets_.back()->setOdsLayout(&odsLayout_[index]);
-    if (index < xlsxCells_.size()) sheets_.back()->setXlsxCells(std::move(xlsxCells_[index]));
+    if (xlsxCells_ && index < xlsxCells_->size())
+      sheets_.back()->setXlsxCells(&(*xlsxCells_)[index]);
     return sheets_.back().get();
   }
   iface::import_sheet* get_sheet(std::string_view name) override {
@@ -490,7 +495,7 @@ class WorkbookBuilder final : public iface::import_factory {
   std::unique_ptr<Styles> styles_ = makeStyles();
   A1Resolver resolver_;
   std::vector<OdsTableLayout> odsLayout_;
-  std::vector<std::vector<XlsxCell>> xlsxCells_;
+  const std::vector<std::vector<XlsxCell>>* xlsxCells_ = nullptr;
   std::optional<DateSystem> xlsxDates_;
   std::vector<std::unique_ptr<SheetSink>> sheets_;
 };
@@ -576,7 +581,7 @@ Workbook readXlsx(std::string_view bytes, const std::string& prefix) {
   XlsxWorkbook xlsx = readXlsxPackage(zip);
   if (xlsx.sheetNames.empty()) throw FormatError(prefix + " contains no sheet");
   auto builder = std::make_unique<WorkbookBuilder>();
-  builder->setXlsxCells(xlsx.cells, xlsx.dates);
+  builder->setXlsxCells(&xlsx.cells, xlsx.dates);
   try {
     orcus::orcus_xlsx filter(builder.get());
     filter.read_stream(xlsx.package);
@@ -587,7 +592,7 @@ Workbook readXlsx(std::string_view bytes, const std::string& prefix) {
   // The sheets without their layout; the cells keep their number formats where the styles can
   // be read.
   builder = std::make_unique<WorkbookBuilder>();
-  builder->setXlsxCells(xlsx.cells, xlsx.dates);
+  builder->setXlsxCells(&xlsx.cells, xlsx.dates);
   try {
     orcus::orcus_xlsx filter(builder.get());
     filter.read_stream(xlsx.stylesPackage);
@@ -596,7 +601,7 @@ Workbook readXlsx(std::string_view bytes, const std::string& prefix) {
   } catch (const orcus::invalid_arg_error&) {
   }
   builder = std::make_unique<WorkbookBuilder>();
-  builder->setXlsxCells(std::move(xlsx.cells), xlsx.dates);
+  builder->setXlsxCells(&xlsx.cells, xlsx.dates);
   for (const std::string& name : xlsx.sheetNames) builder->append_sheet(0, name);
   return builder->finish();
 }

@@ -87,12 +87,18 @@ constexpr std::size_t kMaxCellText = std::size_t{64} << 20;
 // Parses `content` into `handler`; zero bytes after the text keep the parser inside the buffer
 // (see scanOdsLayout in odslayout.cpp). Throws on malformed XML.
 template <typename Handler>
-void parseXml(std::string content, Handler& handler) {
+void parseXml(std::string& content, Handler& handler) {
   if (content.empty()) return;
   const std::size_t length = content.size();
   content.append(16, '\0');
   orcus::sax_parser<Handler> parser(content.data(), length, handler);
-  parser.parse();
+  try {
+    parser.parse();
+  } catch (...) {
+    content.resize(length);
+    throw;
+  }
+  content.resize(length);
 }
 
 // The shared strings part: the text of each <si>, its runs joined, phonetic readings (<rPh>)
@@ -143,12 +149,28 @@ class XlsxCellScanner : public orcus::sax_handler {
                   std::size_t& textBytes)
       : strings_(strings), cells_(cells), textBytes_(textBytes) {}
 
+  // The rows as liborcus is to read them: each <row> with its number, height, style and
+  // visibility, without cells (their formats come from this pass).
+  std::string rows;
+
   void attribute(const orcus::sax::parser_attribute& attr) {
     if (!attr.ns.empty()) return;
     if (attr.name == "r") reference_ = attr.value;
     if (attr.name == "t") type_ = attr.value;
     if (attr.name == "s") style_ = attr.value;
+    if (attr.name == "ht" || attr.name == "customHeight" || attr.name == "hidden" ||
+        attr.name == "customFormat") {
+      rowAttributes_ += ' ';
+      rowAttributes_ += attr.name;
+      rowAttributes_ += "=\"";
+      for (char c : attr.value)
+        if (std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-') rowAttributes_ += c;
+      rowAttributes_ += '"';
+    }
   }
+
+  // The prefix of the sheet's elements ("x:" where the main namespace has one).
+  void setPrefix(std::string prefix) { prefix_ = std::move(prefix); }
 
   void start_element(const orcus::sax::parser_element& elem) {
     const std::string_view name = elem.name;
@@ -156,14 +178,19 @@ class XlsxCellScanner : public orcus::sax_handler {
       const long long r = number(reference_);
       row_ = r > 0 ? r : row_ + 1;
       col_ = 0;
+      if (row_ >= 1 && row_ <= kMaxRows) {
+        rows += '<' + prefix_ + "row r=\"" + std::to_string(row_) + '"';
+        if (!style_.empty()) rows += " s=\"" + std::to_string(styleNumber()) + '"';
+        rows += rowAttributes_;
+        rows += "/>";
+      }
     } else if (name == "c") {
       const long long c = column(reference_);
       col_ = c > 0 ? c : col_ + 1;
       if (const long long r = number(reference_); r > 0) row_ = r;
       inCell_ = true;
       cellType_ = type_;
-      xf_ = 0;
-      std::from_chars(style_.data(), style_.data() + style_.size(), xf_);
+      xf_ = styleNumber();
       value_.clear();
       hasValue_ = false;
       inlineText_.clear();
@@ -180,6 +207,7 @@ class XlsxCellScanner : public orcus::sax_handler {
     reference_.clear();
     type_.clear();
     style_.clear();
+    rowAttributes_.clear();
   }
 
   void end_element(const orcus::sax::parser_element& elem) {
@@ -210,6 +238,11 @@ class XlsxCellScanner : public orcus::sax_handler {
       cell.kind = XlsxCell::stringValue;
       cell.text = decodeXlsxEscapes(inlineText_);
     } else if (!hasValue_) {
+      // An empty cell with a format of its own (a bordered box waiting for a value).
+      if (xf_ != 0) {
+        cell.kind = XlsxCell::styleOnly;
+        cells_.push_back(std::move(cell));
+      }
       return;
     } else if (cellType_ == "s") {
       std::size_t index = 0;
@@ -247,8 +280,13 @@ class XlsxCellScanner : public orcus::sax_handler {
         cell.number = number;
       }
     }
-    if (cell.kind != XlsxCell::numberValue && cell.kind != XlsxCell::isoDate && cell.text.empty())
+    if (cell.kind != XlsxCell::numberValue && cell.kind != XlsxCell::isoDate && cell.text.empty()) {
+      if (xf_ != 0) {
+        cell.kind = XlsxCell::styleOnly;
+        cells_.push_back(std::move(cell));
+      }
       return;
+    }
     if (cell.kind != XlsxCell::numberValue) cell.text = toModelText(cell.text);
     count(cell.text.size());
     cells_.push_back(std::move(cell));
@@ -259,6 +297,12 @@ class XlsxCellScanner : public orcus::sax_handler {
   void count(std::size_t bytes) {
     textBytes_ += bytes;
     if (textBytes_ > kMaxCellText) throw FormatError("its cells hold more text than is read");
+  }
+
+  std::size_t styleNumber() const {
+    std::size_t n = 0;
+    std::from_chars(style_.data(), style_.data() + style_.size(), n);
+    return n;
   }
 
   // The row number of "12" or "B12"; 0 when there is none.
@@ -286,6 +330,8 @@ class XlsxCellScanner : public orcus::sax_handler {
   std::string reference_;
   std::string type_;
   std::string style_;
+  std::string rowAttributes_;
+  std::string prefix_;
   long long row_ = 0;
   long long col_ = 0;
   bool inCell_ = false;
@@ -426,6 +472,28 @@ void toTransitional(std::string& xml) {
   }
 }
 
+// Where the sheetData element of a worksheet part holds its rows: after its start tag, up to its
+// end tag; nothing when it is empty or missing.
+struct SheetDataTags {
+  std::size_t openEnd = 0;     // just after the start tag
+  std::size_t closeStart = 0;  // at the end tag's '<'
+  std::string prefix;          // "x:" or empty
+};
+std::optional<SheetDataTags> sheetDataTags(const std::string& xml) {
+  const std::size_t name = xml.find("sheetData");
+  if (name == std::string::npos) return std::nullopt;
+  const std::size_t lt = xml.rfind('<', name);
+  const std::size_t gt = xml.find('>', name);
+  if (lt == std::string::npos || gt == std::string::npos || xml[gt - 1] == '/')
+    return std::nullopt;
+  const std::size_t closeName = xml.rfind("sheetData>");
+  const std::size_t closeLt = closeName == std::string::npos ? closeName : xml.rfind('<', closeName);
+  if (closeLt == std::string::npos || closeLt <= gt) return std::nullopt;
+  std::string prefix = xml.substr(lt + 1, name - lt - 1);
+  if (!prefix.empty() && prefix.back() != ':') return std::nullopt;
+  return SheetDataTags{gt + 1, closeLt, std::move(prefix)};
+}
+
 std::string escapedAttribute(std::string_view text) {
   std::string out;
   for (char c : text) {
@@ -457,7 +525,7 @@ constexpr std::string_view kRelNamespace =
 
 std::optional<std::string> xlsxWorkbookPart(const ZipPackage& zip) {
   std::string part;
-  if (const auto rootRels = zip.xml("_rels/.rels")) {
+  if (auto rootRels = zip.xml("_rels/.rels")) {
     RelationshipScanner root;
     parseXml(*rootRels, root);
     if (const Relationship* rel = root.ofType("/officeDocument")) part = resolvePart("", rel->target);
@@ -475,14 +543,14 @@ XlsxWorkbook readXlsxPackage(const ZipPackage& zip) {
   const auto workbookPart = xlsxWorkbookPart(zip);
   if (!workbookPart) return book;
   const std::string folder = folderOf(*workbookPart);
-  const auto workbookXml = zip.xml(*workbookPart);
+  auto workbookXml = zip.xml(*workbookPart);
   if (!workbookXml) return book;
   WorkbookScanner workbook;
   parseXml(*workbookXml, workbook);
   book.dates = workbook.date1904 ? DateSystem::from1904 : DateSystem::from1900;
 
   RelationshipScanner rels;
-  if (const auto relsXml = zip.xml(relationshipsOf(*workbookPart))) parseXml(*relsXml, rels);
+  if (auto relsXml = zip.xml(relationshipsOf(*workbookPart))) parseXml(*relsXml, rels);
   auto partOf = [&](const Relationship* rel, std::string_view fallback) -> std::optional<std::string> {
     if (rel) {
       if (auto name = zip.entryName(resolvePart(folder, rel->target))) return name;
@@ -494,7 +562,8 @@ XlsxWorkbook readXlsxPackage(const ZipPackage& zip) {
   std::vector<std::string> strings;
   if (const auto part = partOf(rels.ofType("/sharedStrings"), "sharedStrings.xml")) {
     SharedStringScanner scanner;
-    parseXml(zip.xml(*part).value_or(std::string()), scanner);
+    std::string xml = zip.xml(*part).value_or(std::string());
+    parseXml(xml, scanner);
     strings = std::move(scanner.strings);
   }
 
@@ -526,9 +595,18 @@ XlsxWorkbook readXlsxPackage(const ZipPackage& zip) {
     std::string xml;
     if (const auto part = partOf(rels.byId(sheet.id), {})) {
       if (auto content = zip.xml(*part)) {
+        // A cell takes some 30 bytes or more of XML; room for them saves growing the list.
+        book.cells.back().reserve(content->size() / 32);
         XlsxCellScanner scanner(strings, book.cells.back(), textBytes);
+        const auto data = sheetDataTags(*content);
+        if (data) scanner.setPrefix(data->prefix);
         parseXml(*content, scanner);
-        xml = std::move(*content);
+        if (data) {
+          // liborcus reads the sheet with its rows but without cells.
+          xml = content->substr(0, data->openEnd) + scanner.rows + content->substr(data->closeStart);
+        } else {
+          xml = std::move(*content);
+        }
       }
     }
     // A chart sheet, or a sheet whose part is missing: an empty sheet in its place.
