@@ -179,7 +179,7 @@ TEST(PackageReading, SharedStringsAndEscapes) {
       "<si><t>first</t></si><si><t/></si>"
       "<si><t>plain </t><r><rPr><b/></rPr><t>bold</t></r></si>"
       "<si><t>漢字</t><rPh sb=\"0\" eb=\"2\"><t>カンジ</t></rPh></si>"
-      "<si><t>a_x000D_\nb _x005F_x000D_ _xD83D__xDE00_</t></si>");
+      "<si><t>a_x000D_\r\nb _x005F_x000D_ _xD83D__xDE00_</t></si>");
   book.sheets = {{"S", 1,
                   worksheet("<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c></row>"
                             "<row r=\"2\"><c r=\"A2\" t=\"s\"><v>1</v></c>"

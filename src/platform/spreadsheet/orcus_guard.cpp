@@ -244,10 +244,17 @@ class PlainXml {
            isNameStart(local[0]) && local[0] != ':';
   }
 
+  // The namespace name of a declared prefix (the innermost declaration).
+  std::string_view uriOf(std::string_view prefix) const {
+    for (auto it = prefixes_.rbegin(); it != prefixes_.rend(); ++it)
+      if (it->prefix == prefix) return it->uri;
+    return prefix == "xml" ? std::string_view("http://www.w3.org/XML/1998/namespace") : prefix;
+  }
+
   bool declared(std::string_view prefix) const {
     if (prefix.empty() || prefix == "xml") return true;
     return std::any_of(prefixes_.begin(), prefixes_.end(),
-                       [&](const auto& entry) { return entry.first == prefix; });
+                       [&](const Prefix& entry) { return entry.prefix == prefix; });
   }
 
   // An element from its '<' to its end tag, with everything inside. Nested elements are read in
@@ -262,7 +269,7 @@ class PlainXml {
         if (p_ == end_ || *p_ != '>' || open.empty() || closing != open.back()) return false;
         ++p_;
         open.pop_back();
-        while (!prefixes_.empty() && prefixes_.back().second > open.size()) prefixes_.pop_back();
+        while (!prefixes_.empty() && prefixes_.back().depth > open.size()) prefixes_.pop_back();
       } else if (rest().starts_with("<!--")) {
         if (!comment()) return false;
       } else if (rest().starts_with("<![CDATA[")) {
@@ -278,7 +285,7 @@ class PlainXml {
         if (!empty) {
           open.push_back(tag);
         } else {
-          while (!prefixes_.empty() && prefixes_.back().second > open.size()) prefixes_.pop_back();
+          while (!prefixes_.empty() && prefixes_.back().depth > open.size()) prefixes_.pop_back();
         }
       } else {
         // Text up to the next markup.
@@ -335,14 +342,14 @@ class PlainXml {
       ++p_;
     }
     // Namespaces as Qt's reader checks them: the prefixes the tag declares count for the tag
-    // itself; a prefix must be declared before it is used; no attribute comes twice (taken
-    // strictly: no two share their local name).
+    // itself; a prefix must be declared before it is used; no attribute comes twice (the same
+    // local name in the same namespace, also through two prefixes of one namespace name).
     for (const Attribute& a : attributes_) {
       std::string_view prefix, local;
       if (!qualified(a.name, prefix, local)) return {};
       if (prefix == "xmlns") {
         if (local == "xml" || local == "xmlns" || a.value.empty()) return {};
-        prefixes_.emplace_back(local, depth);
+        prefixes_.push_back({local, a.value, depth});
       } else if (a.name == "xmlns" && a.value.empty()) {
         return {};
       }
@@ -356,7 +363,12 @@ class PlainXml {
       for (std::size_t j = 0; j < i; ++j) {
         std::string_view bPrefix, bLocal;
         qualified(attributes_[j].name, bPrefix, bLocal);
-        if (aLocal == bLocal) return {};
+        if (aLocal != bLocal || aPrefix.empty() != bPrefix.empty()) continue;
+        // Namespace names with references are compared by Qt's reader itself.
+        const std::string_view aUri = uriOf(aPrefix), bUri = uriOf(bPrefix);
+        if (aPrefix == bPrefix || aUri == bUri || aUri.find('&') != std::string_view::npos ||
+            bUri.find('&') != std::string_view::npos)
+          return {};
       }
     }
     return tag;
@@ -365,8 +377,14 @@ class PlainXml {
   const char* p_;
   const char* end_;
   std::vector<Attribute> attributes_;
-  // The prefixes declared by the open elements, each with the depth of the element declaring it.
-  std::vector<std::pair<std::string_view, std::size_t>> prefixes_;
+  // The prefixes declared by the open elements, each with its namespace name and the depth of
+  // the element declaring it.
+  struct Prefix {
+    std::string_view prefix;
+    std::string_view uri;
+    std::size_t depth;
+  };
+  std::vector<Prefix> prefixes_;
 };
 
 }  // namespace

@@ -69,11 +69,19 @@ std::string decodeXlsxEscapes(std::string_view text) {
       out += text[i++];
     }
   }
-  // A line break written as carriage return and line feed shows as one line break.
+  // A line break written as carriage returns and a line feed (an escaped one before the
+  // file's own) shows as one line break.
   std::string joined;
   joined.reserve(out.size());
   for (std::size_t i = 0; i < out.size(); ++i) {
-    if (out[i] == '\r' && i + 1 < out.size() && out[i + 1] == '\n') continue;
+    if (out[i] == '\r') {
+      std::size_t j = i;
+      while (j < out.size() && out[j] == '\r') ++j;
+      if (j < out.size() && out[j] == '\n') {
+        i = j - 1;
+        continue;
+      }
+    }
     joined += out[i];
   }
   return joined;
