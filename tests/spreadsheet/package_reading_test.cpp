@@ -2,7 +2,9 @@
 // strings, dates, and hostile structures. Every file is a small zip of XML written here.
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -86,6 +88,62 @@ struct Xlsx {
     return testing::storedZip(entries);
   }
 };
+
+// A zip archive of one entry, `data` deflated.
+std::string withDeflatedEntry(const std::string& name, const std::string& data) {
+  std::string compressed(compressBound(static_cast<uLong>(data.size())) + 64, '\0');
+  z_stream z{};
+  deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY);
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = reinterpret_cast<Bytef*>(compressed.data());
+  z.avail_out = static_cast<uInt>(compressed.size());
+  deflate(&z, Z_FINISH);
+  compressed.resize(z.total_out);
+  deflateEnd(&z);
+  const auto crc = static_cast<std::uint32_t>(
+      crc32(0L, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+  auto put = [](std::string& out, std::uint32_t v, int bytes) {
+    for (int k = 0; k < bytes; ++k) out += static_cast<char>((v >> (8 * k)) & 0xFF);
+  };
+  std::string out, directory;
+  put(out, 0x04034b50, 4);
+  put(out, 20, 2);
+  put(out, 0, 2);
+  put(out, 8, 2);  // deflated
+  put(out, 0, 4);
+  put(out, crc, 4);
+  put(out, static_cast<std::uint32_t>(compressed.size()), 4);
+  put(out, static_cast<std::uint32_t>(data.size()), 4);
+  put(out, static_cast<std::uint32_t>(name.size()), 2);
+  put(out, 0, 2);
+  out += name + compressed;
+  put(directory, 0x02014b50, 4);
+  put(directory, 20, 2);
+  put(directory, 20, 2);
+  put(directory, 0, 2);
+  put(directory, 8, 2);
+  put(directory, 0, 4);
+  put(directory, crc, 4);
+  put(directory, static_cast<std::uint32_t>(compressed.size()), 4);
+  put(directory, static_cast<std::uint32_t>(data.size()), 4);
+  put(directory, static_cast<std::uint32_t>(name.size()), 2);
+  put(directory, 0, 4);  // extra, comment
+  put(directory, 0, 4);  // disk, internal attributes
+  put(directory, 0, 4);  // external attributes
+  put(directory, 0, 4);  // offset
+  directory += name;
+  const auto at = static_cast<std::uint32_t>(out.size());
+  out += directory;
+  put(out, 0x06054b50, 4);
+  put(out, 0, 4);
+  put(out, 1, 2);
+  put(out, 1, 2);
+  put(out, static_cast<std::uint32_t>(directory.size()), 4);
+  put(out, at, 4);
+  put(out, 0, 2);
+  return out;
+}
 
 Workbook read(const std::string& bytes) {
   return readWorkbookBytes(bytes, detectFormat(bytes), "test");
@@ -227,6 +285,12 @@ TEST(PackageReading, HostileStructuresAreRefused) {
     rows += "<row r=\"" + std::to_string(r) + "\"><c t=\"s\"><v>0</v></c></row>";
   repeated.sheets = {{"S", 1, worksheet(rows)}};
   EXPECT_NE(formatErrorOf(repeated.bytes()).find("more text than is read"), std::string::npos);
+
+  // Sixteen megabytes of spaces deflated to a few kilobytes (a zip bomb).
+  const std::string bombContent = "<workbook xmlns=\"" + kMain + "\">" +
+                                  std::string(16 << 20, ' ') + "</workbook>";
+  EXPECT_NE(formatErrorOf(withDeflatedEntry("xl/workbook.xml", bombContent)).find("hundredfold"),
+            std::string::npos);
 }
 
 TEST(PackageReading, LegacyAndEncryptedCompoundDocumentsAreNamed) {

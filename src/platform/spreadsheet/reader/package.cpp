@@ -76,6 +76,9 @@ std::uint32_t le32(std::string_view b, std::size_t at) {
   return le16(b, at) | (le16(b, at + 2) << 16);
 }
 
+// The size from which an entry must not expand beyond a hundredfold.
+constexpr std::uint64_t kMaxExpandingEntry = 8u << 20;
+
 [[noreturn]] void broken(const std::string& why) {
   throw FormatError("the zip archive " + why);
 }
@@ -140,6 +143,10 @@ std::optional<std::string> ZipPackage::raw(std::string_view name) const {
   if (!real) return std::nullopt;
   const Archive::Entry& entry = archive_->entries.at(*real);
   if (entry.flags & 1) broken("entry " + *real + " is encrypted");
+  // XML of real workbooks shrinks some tenfold, rarely beyond fiftyfold; a large entry that
+  // expands more than a hundredfold is made to exhaust the reader (a zip bomb).
+  if (entry.size > kMaxExpandingEntry && entry.size / 100 > entry.compressed)
+    broken("entry " + *real + " expands more than a hundredfold");
   const std::string_view data = archive_->bytes.substr(entry.data, entry.compressed);
   std::string text;
   // Room for the zero bytes that parsing appends (see parseXml in xlsxcells.cpp).
