@@ -152,6 +152,7 @@ TEST(NumberFormats, NumbersPercentsCurrenciesAndSections) {
       {12345, "##0.0E+0", "12.3E+3"},
       {1, "\"TRUE\";\"TRUE\";\"FALSE\"", "TRUE"},
       {0, "\"TRUE\";\"TRUE\";\"FALSE\"", "FALSE"},
+      {347.99232604148267, "0.000000000000000", "347.992326041483000"},  // 15 digits shown
       {1.5, "# ?/?", "1 1/2"},
       {0.5, "# ?/?", " 1/2"},
       {0.3, "# ??/??", "  3/10"},

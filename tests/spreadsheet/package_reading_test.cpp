@@ -268,6 +268,27 @@ TEST(PackageReading, DatesAndNumbers) {
                                       "R1C4=2024-03-15"}));
 }
 
+TEST(PackageReading, OpenDocumentNumbersWithDecimalCommas) {
+  // Cells as a program in a German locale saves them: shown with decimal commas.
+  auto cell = [](const std::string& type, const std::string& value, const std::string& shown) {
+    return "<table:table-cell office:value-type=\"" + type + "\" office:value=\"" + value +
+           "\"><text:p>" + shown + "</text:p></table:table-cell>";
+  };
+  const std::string content =
+      "<office:document-content xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+      "xmlns:table=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\" "
+      "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\"><office:body>"
+      "<office:spreadsheet><table:table table:name=\"T\"><table:table-row>" +
+      cell("currency", "2.3", "2,30 €") + cell("percentage", "0.03", "3,00%") +
+      cell("float", "10000", "10.000") + cell("float", "1234", "1,234") +
+      "</table:table-row></table:table></office:spreadsheet></office:body>"
+      "</office:document-content>";
+  const std::string ods = testing::storedZip(
+      {{"mimetype", "application/vnd.oasis.opendocument.spreadsheet"}, {"content.xml", content}});
+  EXPECT_EQ(cellTexts(read(ods).sheet(1)),
+            (std::vector<std::string>{"R1C1=2.30 €", "R1C2=3.00%", "R1C3=10,000", "R1C4=1,234"}));
+}
+
 TEST(PackageReading, HostileStructuresAreRefused) {
   // Nested entities in a document type declaration.
   Xlsx bomb;

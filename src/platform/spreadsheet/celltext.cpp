@@ -566,8 +566,23 @@ std::optional<std::string> numberSectionText(double magnitude, const Section& se
   }
   if (!std::isfinite(v) || v >= 1e300) return std::nullopt;
   char buffer[400];
+  {
+    char digits[64];
+    std::snprintf(digits, sizeof digits, "%.15g", v);
+    v = std::strtod(digits, nullptr);
+  }
   std::snprintf(buffer, sizeof buffer, "%.*f", fracDigits, roundHalfUp(v, fracDigits));
   std::string fixed(buffer);
+  // Digits beyond the fifteenth significant one are noise of the binary value: spreadsheets
+  // show zeros there.
+  {
+    int significant = 0;
+    for (char& c : fixed) {
+      if (c < '0' || c > '9') continue;
+      if (significant == 0 && c == '0') continue;
+      if (++significant > 15) c = '0';
+    }
+  }
   const std::size_t dot = fixed.find('.');
   std::string intDigits = fixed.substr(0, dot);
   std::string fracDigitsText = dot == std::string::npos ? std::string() : fixed.substr(dot + 1);

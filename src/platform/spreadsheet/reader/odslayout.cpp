@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <system_error>
 
@@ -85,6 +86,69 @@ std::string odsValueText(std::string_view type, std::string_view value) {
     return {};
   }
   return {};
+}
+
+// The number a shown text stands for, read with `decimal` as the decimal separator and the
+// other of '.' and ',' as a thousands separator; currency signs, spaces and the like are passed
+// over. Nothing when the text holds no digits or no plain number.
+std::optional<double> shownNumber(std::string_view text, char decimal) {
+  std::string plain;
+  bool digits = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c >= '0' && c <= '9') {
+      plain += c;
+      digits = true;
+    } else if (c == decimal) {
+      plain += '.';
+    } else if (c == '-' || c == '+') {
+      plain += c;
+    } else if ((c == 'E' || c == 'e') && digits) {
+      plain += 'e';
+    }
+  }
+  if (!digits) return std::nullopt;
+  double number = 0;
+  std::string_view v = plain;
+  if (v.starts_with('+')) v.remove_prefix(1);
+  const auto result = std::from_chars(v.data(), v.data() + v.size(), number);
+  if (result.ec != std::errc() || result.ptr != v.data() + v.size()) return std::nullopt;
+  return number;
+}
+
+// A number cell's shown text written with a decimal comma (and points or spaces between
+// thousands), as programs in many locales write it, in the form the reader shows numbers: a
+// decimal point and commas between thousands. The text stays as it is where it reads as the
+// cell's value already, or does not read as it with the separators exchanged.
+std::string withPointSeparators(std::string text, std::string_view type, std::string_view value) {
+  if (text.find_first_of(",.") == std::string::npos) return text;
+  double number = 0;
+  const auto parsed = std::from_chars(value.data(), value.data() + value.size(), number);
+  if (parsed.ec != std::errc()) return text;
+  const bool percent = type == "percentage" || text.find('%') != std::string::npos;
+  const double shownValue = percent ? number * 100 : number;
+  auto matches = [&](char decimal) {
+    const auto shown = shownNumber(text, decimal);
+    if (!shown) return false;
+    // As many decimals as the text shows: the value rounded to them.
+    const std::size_t at = text.find(decimal);
+    int decimals = 0;
+    for (std::size_t i = at == std::string::npos ? text.size() : at + 1;
+         i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+      ++decimals;
+    const bool scientific = text.find_first_of("Ee") != std::string::npos;
+    const double tolerance = scientific ? std::fabs(shownValue) * 1e-2
+                                        : 0.5 * std::pow(10.0, -decimals) * 1.000001;
+    return std::fabs(std::fabs(*shown) - std::fabs(shownValue)) <= tolerance + 1e-12;
+  };
+  if (matches('.') || !matches(',')) return text;
+  for (char& c : text) {
+    if (c == ',')
+      c = '.';
+    else if (c == '.')
+      c = ',';
+  }
+  return text;
 }
 
 class OdsLayoutScanner : public orcus::sax_handler {
@@ -248,6 +312,10 @@ class OdsLayoutScanner : public orcus::sax_handler {
 
   void commitCell() {
     std::string text = text_.empty() ? odsValueText(cellType_, cellValue_) : toModelText(text_);
+    if (!text_.empty() && (cellType_ == "float" || cellType_ == "currency" ||
+                           cellType_ == "percentage")) {
+      text = withPointSeparators(std::move(text), cellType_, cellValue_);
+    }
     if (text.empty() || tables.empty() || cell_.row > kMaxRows || cell_.col > kMaxCols) return;
     cell_.text = std::move(text);
     tables.back().cells.push_back(std::move(cell_));
