@@ -182,6 +182,9 @@ TEST(NumberFormats, DatesAndTimesInBothDateSystems) {
       {45322, "m/d/yy", "1/31/24"},
       {45322, "d-mmm-yy", "31-Jan-24"},
       {45322, "dddd, mmmm d, yyyy", "Wednesday, January 31, 2024"},
+      // The system's long date, whatever the code after it says.
+      {45322, "[$-F800]dddd\\, mmmm dd\\, yyyy", "Wednesday, January 31, 2024"},
+      {61, "[$-F800]dddd\\, mmmm dd\\, yyyy", "Thursday, March 1, 1900"},
       {45322, "yyyy\"年\"m\"月\"d\"日\"", "2024年1月31日"},
       {60, "yyyy-mm-dd", "1900-02-29"},  // the leap day the 1900 count keeps
       {61, "yyyy-mm-dd", "1900-03-01"},

@@ -875,6 +875,9 @@ std::string formattedNumberText(double value, std::string_view code, DateSystem 
   if (code.empty() || equalsIgnoringCase(code, "general") || !std::isfinite(value)) {
     return generalNumberText(value);
   }
+  // The system's long date and time formats, which Excel writes as a locale of their own.
+  if (code.find("[$-F800]") != std::string_view::npos) code = "dddd, mmmm d, yyyy";
+  if (code.find("[$-F400]") != std::string_view::npos) code = "h:mm:ss AM/PM";
   // A sheet's cells mostly share a few codes: the sections of the last code are kept.
   struct Parsed {
     std::string code;

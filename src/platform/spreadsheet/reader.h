@@ -20,10 +20,13 @@ FileFormat detectFormat(std::string_view bytes) noexcept;
 
 // The workbook held in `bytes` of format `format`. Every cell holds the text it shows: numbers
 // under the number format of their cell format record where the file gives one (see
-// formattedNumberText), else in the general format; OpenDocument cells as the file itself
-// displays them (the text of their paragraphs, joined by line feeds). Throws FormatError when the
-// bytes are not a readable workbook of that format or hold no sheet; `name` (the file's name) is
-// used in the message.
+// formattedNumberText), else in the general format; formula cells with the result the file
+// stores (nothing where it stores none); OpenDocument cells as the file itself displays them
+// (the text of their paragraphs, joined by line feeds; numbers written with a decimal comma
+// shown with a decimal point). Only the parts a workbook needs are read from a zip package.
+// Throws FormatError when the bytes are not a readable workbook of that format or hold no sheet,
+// and for hostile structures (entity definitions, zip bombs, more cell text than is read);
+// `name` (the file's name) is used in the message.
 Workbook readWorkbookBytes(std::string_view bytes, FileFormat format, std::string_view name);
 
 // The workbook in the file at `path`, its format detected as described above. Throws FileError
