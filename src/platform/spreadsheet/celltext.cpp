@@ -11,28 +11,34 @@
 
 namespace dupsweep::sheet {
 
+namespace {
+
+// `value` rounded to 15 significant digits, the most spreadsheets show; a value whose shortest
+// form has no more is returned as it is (most are, and the rounding costs a text round trip).
+double fifteenDigits(double value) {
+  char shortest[64];
+  const auto end = std::to_chars(shortest, shortest + sizeof shortest, value).ptr;
+  int significant = 0;
+  bool leading = true;
+  for (const char* p = shortest; p < end && *p != 'e'; ++p) {
+    if (*p < '0' || *p > '9') continue;
+    if (leading && *p == '0') continue;
+    leading = false;
+    ++significant;
+  }
+  if (significant <= 15) return value;
+  char digits[64];
+  std::snprintf(digits, sizeof digits, "%.15g", value);
+  return std::strtod(digits, nullptr);
+}
+
+}  // namespace
+
 std::string generalNumberText(double value) {
   if (std::isnan(value) || std::isinf(value)) return "#NUM!";
   if (value == 0) return "0";
-  // Spreadsheets show at most 15 significant digits: a value whose shortest form has more is
-  // rounded to them first.
-  {
-    char shortest[64];
-    const auto end = std::to_chars(shortest, shortest + sizeof shortest, value).ptr;
-    int significant = 0;
-    bool leading = true;
-    for (const char* p = shortest; p < end && *p != 'e'; ++p) {
-      if (*p < '0' || *p > '9') continue;
-      if (leading && *p == '0') continue;
-      leading = false;
-      ++significant;
-    }
-    if (significant > 15) {
-      char digits[64];
-      std::snprintf(digits, sizeof digits, "%.15g", value);
-      value = std::strtod(digits, nullptr);
-    }
-  }
+  // Spreadsheets show at most 15 significant digits.
+  value = fifteenDigits(value);
   const double magnitude = std::fabs(value);
   // Fixed notation of the shortest round-trip digits needs at most 1 + 16 + 1 + 25 characters in
   // the fixed range; scientific notation at most 24.
@@ -487,9 +493,7 @@ double roundHalfUp(double v, int digits) {
   const double scale = std::pow(10.0, digits);
   const double scaled = v * scale;
   if (!(scaled < 1e15)) return v;
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.15g", scaled);
-  return std::round(std::strtod(buffer, nullptr)) / scale;
+  return std::round(fifteenDigits(scaled)) / scale;
 }
 
 // Inserts thousands separators into a string of digits.
@@ -566,11 +570,7 @@ std::optional<std::string> numberSectionText(double magnitude, const Section& se
   }
   if (!std::isfinite(v) || v >= 1e300) return std::nullopt;
   char buffer[400];
-  {
-    char digits[64];
-    std::snprintf(digits, sizeof digits, "%.15g", v);
-    v = std::strtod(digits, nullptr);
-  }
+  v = fifteenDigits(v);
   std::snprintf(buffer, sizeof buffer, "%.*f", fracDigits, roundHalfUp(v, fracDigits));
   std::string fixed(buffer);
   // Digits beyond the fifteenth significant one are noise of the binary value: spreadsheets
