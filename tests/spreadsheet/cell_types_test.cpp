@@ -155,7 +155,7 @@ TEST(NumberFormats, NumbersPercentsCurrenciesAndSections) {
       {347.99232604148267, "0.000000000000000", "347.992326041483000"},  // 15 digits shown
       {1.5, "# ?/?", "1 1/2"},
       {0.5, "# ?/?", " 1/2"},
-      {0.3, "# ??/??", "  3/10"},
+      {0.3, "# ?\?/?\?", "  3/10"},  // "# ??/??"; the escapes keep "??/" from being a trigraph
       {0.75, "?/8", "6/8"},
       // Conditions choose the section; without a match the last one applies.
       {1, "[>999999]#,,\"M\";[>999]#,\"K\";#", "1"},
