@@ -37,8 +37,9 @@ std::string xmlPartHazard(std::string_view bytes);
 std::string zipDirectoryHazard(std::string_view bytes);
 
 // Why `bytes` must not be handed to liborcus (a short English reason), or an empty string when
-// they are safe for every one of its readers and for its format detection. Never throws except
-// std::bad_alloc.
+// they are safe for every one of its readers and for its format detection. Of a zip archive only
+// the directory is checked: the package readers check each entry they take (xmlPartHazard) and
+// hand liborcus a package of checked entries only. Never throws except std::bad_alloc.
 std::string orcusHazard(std::string_view bytes);
 
 }  // namespace dupsweep::sheet
