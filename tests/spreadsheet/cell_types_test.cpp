@@ -153,6 +153,7 @@ TEST(NumberFormats, NumbersPercentsCurrenciesAndSections) {
       {1, "\"TRUE\";\"TRUE\";\"FALSE\"", "TRUE"},
       {0, "\"TRUE\";\"TRUE\";\"FALSE\"", "FALSE"},
       {347.99232604148267, "0.000000000000000", "347.992326041483000"},  // 15 digits shown
+      {11342283.4233123999, "0.000000000000000", "11342283.423312400000000"},
       {1.5, "# ?/?", "1 1/2"},
       {0.5, "# ?/?", " 1/2"},
       {0.3, "# ?\?/?\?", "  3/10"},  // "# ??/??"; the escapes keep "??/" from being a trigraph

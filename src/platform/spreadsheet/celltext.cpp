@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -496,6 +497,28 @@ double roundHalfUp(double v, int digits) {
   return std::round(fifteenDigits(scaled)) / scale;
 }
 
+// `v` (not negative) in fixed notation with `decimals` decimals, of which only the first 15
+// significant digits are the value's (rounded there), the rest zeros.
+std::string fifteenDigitFixed(double v, int decimals) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.14e", v);  // d.dddddddddddddde+XX
+  std::string digits(1, buffer[0]);
+  digits.append(buffer + 2, 14);
+  const int exponent = std::atoi(std::strchr(buffer, 'e') + 1);
+  const int intLength = exponent + 1;
+  std::string intPart, fracPart;
+  if (intLength > 0) {
+    intPart = digits.substr(0, static_cast<std::size_t>(std::min(intLength, 15)));
+    if (intLength > 15) intPart.append(static_cast<std::size_t>(intLength - 15), '0');
+    if (intLength < 15) fracPart = digits.substr(static_cast<std::size_t>(intLength));
+  } else {
+    intPart = "0";
+    fracPart = std::string(static_cast<std::size_t>(-intLength), '0') + digits;
+  }
+  fracPart.resize(static_cast<std::size_t>(decimals), '0');
+  return decimals > 0 ? intPart + "." + fracPart : intPart;
+}
+
 // Inserts thousands separators into a string of digits.
 std::string grouped(const std::string& digits) {
   std::string out;
@@ -574,14 +597,14 @@ std::optional<std::string> numberSectionText(double magnitude, const Section& se
   std::snprintf(buffer, sizeof buffer, "%.*f", fracDigits, roundHalfUp(v, fracDigits));
   std::string fixed(buffer);
   // Digits beyond the fifteenth significant one are noise of the binary value: spreadsheets
-  // show zeros there.
+  // show the value rounded to fifteen digits, and zeros after them.
   {
     int significant = 0;
-    for (char& c : fixed) {
-      if (c < '0' || c > '9') continue;
-      if (significant == 0 && c == '0') continue;
-      if (++significant > 15) c = '0';
+    for (char c : fixed) {
+      if (c < '0' || c > '9' || (significant == 0 && c == '0')) continue;
+      ++significant;
     }
+    if (significant > 15) fixed = fifteenDigitFixed(roundHalfUp(v, fracDigits), fracDigits);
   }
   const std::size_t dot = fixed.find('.');
   std::string intDigits = fixed.substr(0, dot);
