@@ -4,7 +4,7 @@ JOBS    ?= $(shell nproc)
 CMAKE_FLAGS ?=
 DEMO_DB := $(BUILD)/demo/demo.db
 
-.PHONY: all deps configure build test test-asan test-tsan fuzz bench demo demo-reset clean
+.PHONY: all deps configure build test test-asan test-tsan fuzz bench fidelity demo demo-reset clean
 
 all: build
 
@@ -103,6 +103,19 @@ BENCH_RUNS ?= 5
 bench: build
 	@$(BUILD)/bench/dupsweep-bench --data $(BENCH_DATA) --runs $(BENCH_RUNS) \
 	  --module $(BUILD)/src/entry/libComDupsweepDM.so
+
+# ---- Workbook fidelity ---------------------------------------------------------------------------
+# `make fidelity`: the workbook reader against LibreOffice Calc's displayed text, cell by cell, on
+# the corpus in ../shared/workbooks (beside the checkout) when it is there. Not part of `make test`.
+REPO_ROOT := $(abspath $(dir $(lastword $(MAKEFILE_LIST))))
+WORKBOOKS ?= $(REPO_ROOT)/../shared/workbooks
+
+fidelity: build
+	@if [ -x "$(WORKBOOKS)/check" ]; then \
+	  "$(WORKBOOKS)/check" $(BUILD)/tools/workbook/dupsweep-workbook; \
+	else \
+	  echo "fidelity: no workbook corpus at $(WORKBOOKS); nothing to check"; \
+	fi
 
 # ---- ThreadSanitizer ----------------------------------------------------------------------------
 # `make test-tsan`: the server's counts under several threads, built with ThreadSanitizer.

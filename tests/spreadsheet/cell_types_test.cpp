@@ -152,7 +152,19 @@ TEST(NumberFormats, NumbersPercentsCurrenciesAndSections) {
       {12345, "##0.0E+0", "12.3E+3"},
       {1, "\"TRUE\";\"TRUE\";\"FALSE\"", "TRUE"},
       {0, "\"TRUE\";\"TRUE\";\"FALSE\"", "FALSE"},
-      {1.5, "# ?/?", "1.5"},  // fractions are not rendered: general text
+      {347.99232604148267, "0.000000000000000", "347.992326041483000"},  // 15 digits shown
+      {11342283.4233123999, "0.000000000000000", "11342283.423312400000000"},
+      {1.5, "# ?/?", "1 1/2"},
+      {0.5, "# ?/?", " 1/2"},
+      {0.3, "# ?\?/?\?", "  3/10"},  // "# ??/??"; the escapes keep "??/" from being a trigraph
+      {0.75, "?/8", "6/8"},
+      // Conditions choose the section; without a match the last one applies.
+      {1, "[>999999]#,,\"M\";[>999]#,\"K\";#", "1"},
+      {1500, "[>999999]#,,\"M\";[>999]#,\"K\";#", "2K"},
+      {2500000, "[>999999]#.0,,\"M\";[>999]#,\"K\";#", "2.5M"},
+      {0, "[=0]?;0%", " "},
+      {1, "[=0]?;0%", "100%"},
+      {-1, "[<0]\"\";0%", ""},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(formattedNumberText(c.value, c.code), c.text) << c.code << " of " << c.value;
@@ -171,6 +183,9 @@ TEST(NumberFormats, DatesAndTimesInBothDateSystems) {
       {45322, "m/d/yy", "1/31/24"},
       {45322, "d-mmm-yy", "31-Jan-24"},
       {45322, "dddd, mmmm d, yyyy", "Wednesday, January 31, 2024"},
+      // The system's long date, whatever the code after it says.
+      {45322, "[$-F800]dddd\\, mmmm dd\\, yyyy", "Wednesday, January 31, 2024"},
+      {61, "[$-F800]dddd\\, mmmm dd\\, yyyy", "Thursday, March 1, 1900"},
       {45322, "yyyy\"年\"m\"月\"d\"日\"", "2024年1月31日"},
       {60, "yyyy-mm-dd", "1900-02-29"},  // the leap day the 1900 count keeps
       {61, "yyyy-mm-dd", "1900-03-01"},

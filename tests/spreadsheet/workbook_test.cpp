@@ -22,7 +22,10 @@ TEST(GeneralNumberText, ShortestRoundTripWithoutExponentForOrdinaryMagnitudes) {
   EXPECT_EQ(generalNumberText(0.0001), "0.0001");
   EXPECT_EQ(generalNumberText(1e-9), "0.000000001");
   EXPECT_EQ(generalNumberText(123456789012345.0), "123456789012345");
-  EXPECT_EQ(generalNumberText(0.1 + 0.2), "0.30000000000000004");  // distinct values stay distinct
+  // At most 15 significant digits, as spreadsheet programs show General.
+  EXPECT_EQ(generalNumberText(0.1 + 0.2), "0.3");
+  EXPECT_EQ(generalNumberText(0.7853981633974483), "0.785398163397448");
+  EXPECT_EQ(generalNumberText(99.99000000001001), "99.99000000001");
   EXPECT_EQ(generalNumberText(0.0), "0");
   EXPECT_EQ(generalNumberText(-0.0), "0");
 }

@@ -6,14 +6,40 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <vector>
 
 namespace dupsweep::sheet {
 
+namespace {
+
+// `value` rounded to 15 significant digits, the most spreadsheets show; a value whose shortest
+// form has no more is returned as it is (most are, and the rounding costs a text round trip).
+double fifteenDigits(double value) {
+  char shortest[64];
+  const auto end = std::to_chars(shortest, shortest + sizeof shortest, value).ptr;
+  int significant = 0;
+  bool leading = true;
+  for (const char* p = shortest; p < end && *p != 'e'; ++p) {
+    if (*p < '0' || *p > '9') continue;
+    if (leading && *p == '0') continue;
+    leading = false;
+    ++significant;
+  }
+  if (significant <= 15) return value;
+  char digits[64];
+  std::snprintf(digits, sizeof digits, "%.15g", value);
+  return std::strtod(digits, nullptr);
+}
+
+}  // namespace
+
 std::string generalNumberText(double value) {
   if (std::isnan(value) || std::isinf(value)) return "#NUM!";
   if (value == 0) return "0";
+  // Spreadsheets show at most 15 significant digits.
+  value = fifteenDigits(value);
   const double magnitude = std::fabs(value);
   // Fixed notation of the shortest round-trip digits needs at most 1 + 16 + 1 + 25 characters in
   // the fixed range; scientific notation at most 24.
@@ -121,7 +147,25 @@ struct Token {
 struct Section {
   std::vector<Token> tokens;
   bool dateTime = false;
-  bool fraction = false;  // a "/" between digit placeholders: not rendered here
+  bool fraction = false;  // a "/" between digit placeholders (see fractionText)
+  // A condition in brackets ("[>999]", "[=0]", "[<=-1]"): the section applies to the values
+  // that meet it.
+  std::string condition;  // "<", "<=", ">", ">=", "=", "<>", or empty for none
+  double threshold = 0;
+
+  bool meets(double v) const {
+    if (condition == "<") return v < threshold;
+    if (condition == "<=") return v <= threshold;
+    if (condition == ">") return v > threshold;
+    if (condition == ">=") return v >= threshold;
+    if (condition == "=") return v == threshold;
+    if (condition == "<>") return v != threshold;
+    return false;
+  }
+  // True when the section is chosen for negative values only, and writes their sign itself.
+  bool forNegatives() const {
+    return (condition == "<" && threshold <= 0) || (condition == "<=" && threshold < 0);
+  }
 };
 
 // Splits `code` at the semicolons that separate sections (outside quotes, brackets and escapes).
@@ -210,7 +254,18 @@ Section parseSection(std::string_view s) {
           tokens.push_back({kind, {}, n});
           section.dateTime = true;
         }
-        // Anything else in brackets is a colour or a condition.
+        if (inner[0] == '<' || inner[0] == '>' || inner[0] == '=') {
+          const std::size_t opLength =
+              inner.size() > 1 && (inner[1] == '=' || inner[1] == '>') ? 2 : 1;
+          double threshold = 0;
+          const auto result = std::from_chars(inner.data() + opLength,
+                                              inner.data() + inner.size(), threshold);
+          if (result.ec == std::errc()) {
+            section.condition = std::string(inner.substr(0, opLength));
+            section.threshold = threshold;
+          }
+        }
+        // Anything else in brackets is a colour, a locale or a calendar.
       }
     } else if (c == '0' || c == '#' || c == '?') {
       if (!tokens.empty() && tokens.back().kind == Token::point && section.dateTime && c == '0') {
@@ -439,9 +494,29 @@ double roundHalfUp(double v, int digits) {
   const double scale = std::pow(10.0, digits);
   const double scaled = v * scale;
   if (!(scaled < 1e15)) return v;
+  return std::round(fifteenDigits(scaled)) / scale;
+}
+
+// `v` (not negative) in fixed notation with `decimals` decimals, of which only the first 15
+// significant digits are the value's (rounded there), the rest zeros.
+std::string fifteenDigitFixed(double v, int decimals) {
   char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.15g", scaled);
-  return std::round(std::strtod(buffer, nullptr)) / scale;
+  std::snprintf(buffer, sizeof buffer, "%.14e", v);  // d.dddddddddddddde+XX
+  std::string digits(1, buffer[0]);
+  digits.append(buffer + 2, 14);
+  const int exponent = std::atoi(std::strchr(buffer, 'e') + 1);
+  const int intLength = exponent + 1;
+  std::string intPart, fracPart;
+  if (intLength > 0) {
+    intPart = digits.substr(0, static_cast<std::size_t>(std::min(intLength, 15)));
+    if (intLength > 15) intPart.append(static_cast<std::size_t>(intLength - 15), '0');
+    if (intLength < 15) fracPart = digits.substr(static_cast<std::size_t>(intLength));
+  } else {
+    intPart = "0";
+    fracPart = std::string(static_cast<std::size_t>(-intLength), '0') + digits;
+  }
+  fracPart.resize(static_cast<std::size_t>(decimals), '0');
+  return decimals > 0 ? intPart + "." + fracPart : intPart;
 }
 
 // Inserts thousands separators into a string of digits.
@@ -490,6 +565,8 @@ std::optional<std::string> numberSectionText(double magnitude, const Section& se
         grouping = true;
       else if (digitBefore && (lastDigit == tokens.size() || k > lastDigit))
         ++scalingCommas;
+    } else if (t.kind == Token::comma && k > pointAt && k < exponentAt && k > lastDigit) {
+      ++scalingCommas;  // "#.0,," after the decimals: also a thousand each
     }
   }
   double v = magnitude;
@@ -516,8 +593,19 @@ std::optional<std::string> numberSectionText(double magnitude, const Section& se
   }
   if (!std::isfinite(v) || v >= 1e300) return std::nullopt;
   char buffer[400];
+  v = fifteenDigits(v);
   std::snprintf(buffer, sizeof buffer, "%.*f", fracDigits, roundHalfUp(v, fracDigits));
   std::string fixed(buffer);
+  // Digits beyond the fifteenth significant one are noise of the binary value: spreadsheets
+  // show the value rounded to fifteen digits, and zeros after them.
+  {
+    int significant = 0;
+    for (char c : fixed) {
+      if (c < '0' || c > '9' || (significant == 0 && c == '0')) continue;
+      ++significant;
+    }
+    if (significant > 15) fixed = fifteenDigitFixed(roundHalfUp(v, fracDigits), fracDigits);
+  }
   const std::size_t dot = fixed.find('.');
   std::string intDigits = fixed.substr(0, dot);
   std::string fracDigitsText = dot == std::string::npos ? std::string() : fixed.substr(dot + 1);
@@ -608,6 +696,114 @@ std::optional<std::string> numberSectionText(double magnitude, const Section& se
     }
   }
   return out;
+}
+
+// A fraction section ("# ?/?", "# ??/??", "?/8", "0 #/##"): the whole part where the section has
+// one, then numerator and denominator, each as wide as its placeholders (question marks pad
+// with spaces). The fraction is the closest one whose denominator has as many digits as the
+// placeholders, or the fixed denominator written in the section. Nothing when the section is of
+// another shape.
+std::optional<std::string> fractionText(double v, std::string_view code) {
+  // The placeholders and what lies between them, colours and conditions left out.
+  std::string plain;
+  for (std::size_t i = 0; i < code.size(); ++i) {
+    if (code[i] == '[') {
+      const std::size_t close = code.find(']', i);
+      if (close == std::string_view::npos) return std::nullopt;
+      i = close;
+    } else if (code[i] == '\\' || code[i] == '_') {
+      ++i;
+      plain += ' ';
+    } else if (code[i] == '"') {
+      const std::size_t close = code.find('"', i + 1);
+      if (close == std::string_view::npos) return std::nullopt;
+      plain.append(code.substr(i + 1, close - i - 1));
+      i = close;
+    } else {
+      plain += code[i];
+    }
+  }
+  const std::size_t slash = plain.find('/');
+  if (slash == std::string::npos) return std::nullopt;
+  auto isPlaceholder = [](char c) { return c == '#' || c == '0' || c == '?'; };
+  std::size_t numEnd = slash;
+  while (numEnd > 0 && plain[numEnd - 1] == ' ') --numEnd;
+  std::size_t numStart = numEnd;
+  while (numStart > 0 && isPlaceholder(plain[numStart - 1])) --numStart;
+  if (numStart == numEnd) return std::nullopt;
+  const std::string numPattern = plain.substr(numStart, numEnd - numStart);
+  std::size_t denStart = slash + 1;
+  while (denStart < plain.size() && plain[denStart] == ' ') ++denStart;
+  std::size_t denEnd = denStart;
+  while (denEnd < plain.size() && (isPlaceholder(plain[denEnd]) || std::isdigit(static_cast<unsigned char>(plain[denEnd])))) ++denEnd;
+  const std::string denPattern = plain.substr(denStart, denEnd - denStart);
+  if (denPattern.empty() || denPattern.size() > 6) return std::nullopt;
+  // The whole part: placeholders before the numerator, parted from it by a space.
+  std::size_t wholeEnd = numStart;
+  while (wholeEnd > 0 && plain[wholeEnd - 1] == ' ') --wholeEnd;
+  std::size_t wholeStart = wholeEnd;
+  while (wholeStart > 0 && isPlaceholder(plain[wholeStart - 1])) --wholeStart;
+  const bool hasWhole = wholeStart < wholeEnd && wholeEnd < numStart;
+  const std::string prefix = plain.substr(0, hasWhole ? wholeStart : numStart);
+  const std::string suffix = plain.substr(denEnd);
+  if (prefix.find_first_of("#0?") != std::string::npos) return std::nullopt;
+
+  double whole = hasWhole ? std::floor(v) : 0;
+  const double rest = v - whole;
+  long long num = 0, den = 1;
+  if (std::isdigit(static_cast<unsigned char>(denPattern[0]))) {
+    den = std::max(1LL, std::atoll(denPattern.c_str()));
+    num = std::llround(rest * static_cast<double>(den));
+  } else {
+    long long maxDen = 1;
+    for (std::size_t k = 0; k < denPattern.size(); ++k) maxDen *= 10;
+    --maxDen;
+    double best = 2;
+    for (long long d = 1; d <= maxDen; ++d) {
+      const long long n = std::llround(rest * static_cast<double>(d));
+      const double error = std::fabs(rest - static_cast<double>(n) / static_cast<double>(d));
+      if (error < best - 1e-12) {
+        best = error;
+        num = n;
+        den = d;
+      }
+    }
+  }
+  if (hasWhole && num == den) {
+    whole += 1;
+    num = 0;
+  }
+  auto padded = [](std::string digits, const std::string& pattern, bool left) {
+    if (digits.size() < pattern.size()) {
+      const std::size_t missing = pattern.size() - digits.size();
+      std::string pad;
+      for (std::size_t k = 0; k < missing; ++k) {
+        const char p = left ? pattern[k] : pattern[pattern.size() - missing + k];
+        pad += p == '0' ? '0' : p == '?' ? ' ' : '\0';
+      }
+      pad.erase(std::remove(pad.begin(), pad.end(), '\0'), pad.end());
+      digits = left ? pad + digits : digits + pad;
+    }
+    return digits;
+  };
+  std::string out = prefix;
+  if (hasWhole) {
+    const std::string wholePattern = plain.substr(wholeStart, wholeEnd - wholeStart);
+    std::string wholeDigits = whole == 0 ? std::string() : std::to_string(static_cast<long long>(whole));
+    out += padded(wholeDigits, wholePattern, true);
+    if (num == 0 && whole != 0) {
+      // A whole number: the fraction's room stays blank.
+      out += std::string(plain.size() - wholeEnd - suffix.size(), ' ');
+      return out + suffix;
+    }
+    out += plain.substr(wholeEnd, numStart - wholeEnd);
+  }
+  out += padded(std::to_string(num), numPattern, true);
+  out += plain.substr(numEnd, denStart - numEnd);
+  out += std::isdigit(static_cast<unsigned char>(denPattern[0]))
+             ? denPattern
+             : padded(std::to_string(den), denPattern, false);
+  return out + suffix;
 }
 
 }  // namespace
@@ -702,18 +898,57 @@ std::string formattedNumberText(double value, std::string_view code, DateSystem 
   if (code.empty() || equalsIgnoringCase(code, "general") || !std::isfinite(value)) {
     return generalNumberText(value);
   }
-  const auto parts = splitSections(code);
+  // The system's long date and time formats, which Excel writes as a locale of their own.
+  if (code.find("[$-F800]") != std::string_view::npos) code = "dddd, mmmm d, yyyy";
+  if (code.find("[$-F400]") != std::string_view::npos) code = "h:mm:ss AM/PM";
+  // A sheet's cells mostly share a few codes: the sections of the last code are kept.
+  struct Parsed {
+    std::string code;
+    std::vector<std::string> parts;
+    std::vector<Section> sections;
+  };
+  thread_local Parsed cache;
+  if (cache.code != code || cache.parts.empty()) {
+    cache.code = std::string(code);
+    cache.parts.clear();
+    cache.sections.clear();
+    for (std::string_view part : splitSections(code)) {
+      cache.parts.emplace_back(part);
+      cache.sections.push_back(parseSection(part));
+    }
+  }
+  const std::vector<std::string>& parts = cache.parts;
   // Sections: positive (and all); negative; zero; text. A negative value under its own section
-  // shows without its sign, which the section writes itself when it wants one.
+  // shows without its sign, which the section writes itself when it wants one. Sections with
+  // conditions apply to the values that meet them: the first, else the second, else the next
+  // one (the third when the first two both have a condition).
   std::size_t pick = 0;
   bool sign = value < 0;
-  if (value < 0 && parts.size() >= 2) {
+  const Section& first = cache.sections[0];
+  const Section* second = parts.size() >= 2 ? &cache.sections[1] : nullptr;
+  if (!first.condition.empty() || (second && !second->condition.empty())) {
+    if (first.meets(value)) {
+      pick = 0;
+    } else if (second && second->meets(value)) {
+      pick = 1;
+    } else if (second) {
+      pick = !first.condition.empty() && !second->condition.empty() && parts.size() >= 3 ? 2 : 1;
+    } else {
+      return generalNumberText(value);
+    }
+    const Section& chosen = pick == 0 ? first : *second;
+    sign = value < 0 && !(pick < 2 && chosen.forNegatives());
+  } else if (value < 0 && parts.size() >= 2) {
     pick = 1;
     sign = false;
   } else if (value == 0 && parts.size() >= 3) {
     pick = 2;
   }
-  const Section section = parseSection(parts[pick]);
+  const Section& section = cache.sections[pick];
+  if (section.fraction) {
+    if (auto text = fractionText(std::fabs(value), parts[pick])) return sign ? "-" + *text : *text;
+    return generalNumberText(value);
+  }
   if (section.dateTime) {
     if (value < 0 && pick == 0) return generalNumberText(value);
     auto text = dateTimeSectionText(std::fabs(value), section, system);
@@ -737,6 +972,30 @@ std::string formattedNumberText(double value, std::string_view code, DateSystem 
   }
   if (!text) return generalNumberText(value);
   return sign ? "-" + *text : *text;
+}
+
+std::string formattedText(std::string_view text, std::string_view code) {
+  const auto parts = splitSections(code);
+  std::string_view sectionCode;
+  if (parts.size() >= 4) {
+    sectionCode = parts[3];
+  } else if (parts.size() == 1 && code.find('@') != std::string_view::npos) {
+    sectionCode = parts[0];
+  } else {
+    return std::string(text);
+  }
+  const Section section = parseSection(sectionCode);
+  std::string out;
+  bool shown = false;
+  for (const Token& t : section.tokens) {
+    if (t.kind == Token::literal) out += t.text;
+    if (t.kind == Token::textValue) {
+      out += text;
+      shown = true;
+    }
+  }
+  // A text section without @ shows its literals instead of the text.
+  return shown || !out.empty() ? out : std::string(text);
 }
 
 }  // namespace dupsweep::sheet

@@ -8,8 +8,8 @@
 
 namespace dupsweep::sheet {
 
-// The general-format text of a number: the shortest text that reads back as the same value,
-// without an exponent for magnitudes from 1e-9 up to 1e16 ("1234.5", "100", "0.1", "-0.25"),
+// The general-format text of a number: the shortest text of the value rounded to 15 significant
+// digits (as spreadsheet programs show General), without an exponent for magnitudes from 1e-9 up to 1e16 ("1234.5", "100", "0.1", "-0.25"),
 // in scientific form beyond ("1e+20", "1.5e-12"). Zero (also negative zero) is "0"; a NaN or an
 // infinity is "#NUM!".
 std::string generalNumberText(double value);
@@ -38,11 +38,17 @@ std::string_view builtinNumberFormat(std::size_t id) noexcept;
 // The text of `value` under number format code `code`, as a spreadsheet shows it: sections for
 // positive, negative and zero values and text; digit placeholders 0 # ?, decimal point, thousands
 // separators and scaling commas, percent, scientific notation; quoted and escaped literals,
-// currency symbols in brackets ("[$$-409]#,##0.00" -> "$1,234.50"); colours and conditions are
-// ignored; dates and times (y m d h s, AM/PM, elapsed [h], fractions of seconds) from the day
-// count of `system`. "General" and an empty code give generalNumberText(); a code this function
-// cannot render (fractions, a date out of range) also gives generalNumberText().
+// currency symbols in brackets ("[$$-409]#,##0.00" -> "$1,234.50"); colours are
+// ignored; conditions ("[>999]", "[=0]") choose the section; fractions ("# ?/?", "?/8"); dates
+// and times (y m d h s, AM/PM, elapsed [h], fractions of seconds) from the day count of `system`.
+// "General" and an empty code give generalNumberText(); a code this function cannot render (a
+// date out of range) also gives generalNumberText().
 std::string formattedNumberText(double value, std::string_view code,
                                 DateSystem system = DateSystem::from1900);
+
+// The text of a text cell under number format code `code`: its text section (the fourth, or a
+// code of one section holding @) with its literals and spaces around the text ("_(@_)" ->
+// " text "); the text as it stands when the code has no text section.
+std::string formattedText(std::string_view text, std::string_view code);
 
 }  // namespace dupsweep::sheet

@@ -2,8 +2,6 @@
 #include "platform/spreadsheet/orcus_guard.h"
 
 #include <zlib.h>
-#include <orcus/zip_archive.hpp>
-#include <orcus/zip_archive_stream.hpp>
 
 #include <QByteArray>
 #include <QXmlStreamReader>
@@ -246,10 +244,17 @@ class PlainXml {
            isNameStart(local[0]) && local[0] != ':';
   }
 
+  // The namespace name of a declared prefix (the innermost declaration).
+  std::string_view uriOf(std::string_view prefix) const {
+    for (auto it = prefixes_.rbegin(); it != prefixes_.rend(); ++it)
+      if (it->prefix == prefix) return it->uri;
+    return prefix == "xml" ? std::string_view("http://www.w3.org/XML/1998/namespace") : prefix;
+  }
+
   bool declared(std::string_view prefix) const {
     if (prefix.empty() || prefix == "xml") return true;
     return std::any_of(prefixes_.begin(), prefixes_.end(),
-                       [&](const auto& entry) { return entry.first == prefix; });
+                       [&](const Prefix& entry) { return entry.prefix == prefix; });
   }
 
   // An element from its '<' to its end tag, with everything inside. Nested elements are read in
@@ -264,7 +269,7 @@ class PlainXml {
         if (p_ == end_ || *p_ != '>' || open.empty() || closing != open.back()) return false;
         ++p_;
         open.pop_back();
-        while (!prefixes_.empty() && prefixes_.back().second > open.size()) prefixes_.pop_back();
+        while (!prefixes_.empty() && prefixes_.back().depth > open.size()) prefixes_.pop_back();
       } else if (rest().starts_with("<!--")) {
         if (!comment()) return false;
       } else if (rest().starts_with("<![CDATA[")) {
@@ -280,7 +285,7 @@ class PlainXml {
         if (!empty) {
           open.push_back(tag);
         } else {
-          while (!prefixes_.empty() && prefixes_.back().second > open.size()) prefixes_.pop_back();
+          while (!prefixes_.empty() && prefixes_.back().depth > open.size()) prefixes_.pop_back();
         }
       } else {
         // Text up to the next markup.
@@ -337,14 +342,14 @@ class PlainXml {
       ++p_;
     }
     // Namespaces as Qt's reader checks them: the prefixes the tag declares count for the tag
-    // itself; a prefix must be declared before it is used; no attribute comes twice (taken
-    // strictly: no two share their local name).
+    // itself; a prefix must be declared before it is used; no attribute comes twice (the same
+    // local name in the same namespace, also through two prefixes of one namespace name).
     for (const Attribute& a : attributes_) {
       std::string_view prefix, local;
       if (!qualified(a.name, prefix, local)) return {};
       if (prefix == "xmlns") {
         if (local == "xml" || local == "xmlns" || a.value.empty()) return {};
-        prefixes_.emplace_back(local, depth);
+        prefixes_.push_back({local, a.value, depth});
       } else if (a.name == "xmlns" && a.value.empty()) {
         return {};
       }
@@ -358,7 +363,12 @@ class PlainXml {
       for (std::size_t j = 0; j < i; ++j) {
         std::string_view bPrefix, bLocal;
         qualified(attributes_[j].name, bPrefix, bLocal);
-        if (aLocal == bLocal) return {};
+        if (aLocal != bLocal || aPrefix.empty() != bPrefix.empty()) continue;
+        // Namespace names with references are compared by Qt's reader itself.
+        const std::string_view aUri = uriOf(aPrefix), bUri = uriOf(bPrefix);
+        if (aPrefix == bPrefix || aUri == bUri || aUri.find('&') != std::string_view::npos ||
+            bUri.find('&') != std::string_view::npos)
+          return {};
       }
     }
     return tag;
@@ -367,8 +377,14 @@ class PlainXml {
   const char* p_;
   const char* end_;
   std::vector<Attribute> attributes_;
-  // The prefixes declared by the open elements, each with the depth of the element declaring it.
-  std::vector<std::pair<std::string_view, std::size_t>> prefixes_;
+  // The prefixes declared by the open elements, each with its namespace name and the depth of
+  // the element declaring it.
+  struct Prefix {
+    std::string_view prefix;
+    std::string_view uri;
+    std::size_t depth;
+  };
+  std::vector<Prefix> prefixes_;
 };
 
 }  // namespace
@@ -383,6 +399,10 @@ namespace {
 // Gnumeric sheet's name comes before anything else in the sheet).
 std::string xmlHazard(std::string_view bytes, bool gnumeric) {
   if (!gnumeric && plainlyWellFormedXml(bytes)) return {};
+  // A document type declaration is where entities are defined; nested ones expand a few
+  // kilobytes into gigabytes (and Qt's reader spends minutes on it). No workbook needs one.
+  if (memmem(bytes.data(), bytes.size(), "<!DOCTYPE", 9) != nullptr)
+    return "a document type declaration (entity definitions are not read)";
   QXmlStreamReader reader(QByteArray::fromRawData(
       bytes.data(), static_cast<qsizetype>(std::min<std::size_t>(bytes.size(), INT32_MAX))));
   struct OpenSheet {
@@ -489,58 +509,24 @@ std::string directoryHazard(std::string_view b, std::size_t end) {
   return {};
 }
 
-bool isXmlEntryName(std::string_view name) {
-  std::string lower(name);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return lower.ends_with(".xml") || lower.ends_with(".rels") || lower.ends_with(".vml");
+}  // namespace
+
+std::string xmlPartHazard(std::string_view bytes) {
+  return xmlHazard(bytes, false);
 }
 
-// Why the zip archive `b` is unsafe, or "". Every end-of-directory record the library might find
-// is checked, then every entry that holds XML.
-std::string zipHazard(std::string_view b) {
-  bool found = false;
+std::string zipDirectoryHazard(std::string_view b) {
   for (std::size_t at = b.rfind("PK\x05\x06"); at != std::string_view::npos;
        at = at == 0 ? std::string_view::npos : b.rfind("PK\x05\x06", at - 1)) {
-    found = true;
     if (std::string why = directoryHazard(b, at); !why.empty()) return why;
-  }
-  if (!found) return {};
-
-  try {
-    orcus::zip_archive_stream_blob stream(reinterpret_cast<const std::uint8_t*>(b.data()),
-                                          b.size());
-    orcus::zip_archive archive(&stream);
-    archive.load();
-    for (std::size_t i = 0; i < archive.get_file_entry_count(); ++i) {
-      const std::string name(archive.get_file_entry_name(i));
-      std::vector<unsigned char> entry;
-      try {
-        if (!archive.read_file_entry(name, entry)) continue;
-      } catch (const std::bad_alloc&) {
-        throw;
-      } catch (const std::exception&) {
-        continue;  // an entry that cannot be read is refused by the library as well
-      }
-      // The library adds a terminating zero to what it reads.
-      std::string_view text(reinterpret_cast<const char*>(entry.data()), entry.size());
-      if (!text.empty() && text.back() == '\0') text.remove_suffix(1);
-      if (!isXmlEntryName(name) && !looksLikeXml(text)) continue;
-      if (std::string why = xmlHazard(text, false); !why.empty())
-        return "zip entry " + name + ": " + why;
-    }
-  } catch (const std::bad_alloc&) {
-    throw;
-  } catch (const std::exception&) {
-    // Not a readable archive: the library refuses it the same way.
   }
   return {};
 }
 
-}  // namespace
-
 std::string orcusHazard(std::string_view bytes) {
-  if (std::string why = zipHazard(bytes); !why.empty()) return why;
+  // The entries of a zip package are checked one by one as the package readers take them
+  // (xmlPartHazard); liborcus sees only a package made of checked entries.
+  if (std::string why = zipDirectoryHazard(bytes); !why.empty()) return why;
   if (isGzip(bytes)) {
     const auto xml = gunzip(bytes, kMaxZipEntrySize);
     if (!xml) return "the compressed content is larger than is read";

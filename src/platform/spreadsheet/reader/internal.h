@@ -11,8 +11,10 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
+#include "platform/spreadsheet/celltext.h"
 #include "platform/spreadsheet/workbook.h"
 
 namespace dupsweep::sheet::reader {
@@ -125,15 +127,92 @@ struct OdsTableLayout {
 // The shown text of an ISO 8601 date, optionally followed by THH:MM:SS with fractional seconds
 // (an OpenDocument date value, an xlsx cell of type "d"); nothing when it is no such date.
 std::optional<std::string> isoDateText(std::string_view value);
+// The day count of such a date (with its time as the fraction) in date system `system`.
+std::optional<double> isoDateSerial(std::string_view value, DateSystem system);
 
-// The layout of every table of an OpenDocument spreadsheet's bytes. Throws on a broken archive or
-// content.xml (the caller reports it as an unreadable file).
-std::vector<OdsTableLayout> scanOdsLayout(std::string_view bytes);
+// The layout of every table of an OpenDocument spreadsheet's content.xml (checked to be safe for
+// the parser). Throws on malformed XML (the caller reports it as an unreadable file).
+std::vector<OdsTableLayout> scanOdsLayout(std::string content);
 
-// ---- xlsx cells liborcus leaves out (xlsxcells.cpp) --------------------------------------------
+// ---- zip packages (package.cpp) -----------------------------------------------------------------
 
-// Per sheet, in sheet order, the xlsx cells liborcus leaves out (see xlsxcells.cpp); none when
-// the package's parts cannot be found. Throws on a broken archive or XML.
-std::vector<std::vector<ScannedCell>> scanXlsxCells(std::string_view bytes);
+// True when `bytes` begin as a zip archive.
+bool isZip(std::string_view bytes);
+
+// The entries of a zip archive by name, letter case and a leading '/' ignored (package parts are
+// named case-insensitively, and relationships may give absolute targets).
+class ZipPackage {
+ public:
+  // Throws FormatError on a broken archive. `bytes` must outlive this.
+  explicit ZipPackage(std::string_view bytes);
+  ~ZipPackage();
+  ZipPackage(const ZipPackage&) = delete;
+  ZipPackage& operator=(const ZipPackage&) = delete;
+
+  // The archive's own name of entry `name`, or nullopt.
+  std::optional<std::string> entryName(std::string_view name) const;
+  // The bytes of entry `name` (UTF-16 text as UTF-8), or nullopt. Throws FormatError when the
+  // entry cannot be read.
+  std::optional<std::string> raw(std::string_view name) const;
+  // The XML of entry `name`, or nullopt; throws FormatError when it is not safe to parse (see
+  // xmlPartHazard).
+  std::optional<std::string> xml(std::string_view name) const;
+
+ private:
+  struct Archive;
+  std::unique_ptr<Archive> archive_;
+  std::unordered_map<std::string, std::string> names_;  // lower case -> the archive's name
+};
+
+// A zip archive of `entries` (name, bytes), stored uncompressed.
+std::string storedZip(const std::vector<std::pair<std::string, std::string>>& entries);
+
+// ---- xlsx packages (xlsxcells.cpp) -------------------------------------------------------------
+
+// Text as xlsx stores it, readable: _xHHHH_ escapes (UTF-16 units, _x005F_ for an underscore)
+// decoded, a carriage return before a line feed dropped.
+std::string decodeXlsxEscapes(std::string_view text);
+
+// One cell of an xlsx sheet as the file stores it: text (booleans, errors), a string, a number
+// (shown under the number format of its cell format record `xf`) or an ISO 8601 date.
+struct XlsxCell {
+  // stringValue: text typed in (shown through a text section); styleOnly: no value, a format
+  enum Kind { textValue, stringValue, numberValue, isoDate, styleOnly };
+  int row = 1;  // 1-based
+  int col = 1;
+  std::size_t xf = 0;
+  Kind kind = textValue;
+  double number = 0;
+  std::string text;
+};
+
+// What our own pass over an xlsx package reads: every sheet's cells, the date system, and the
+// package that liborcus reads for layout and styles (the workbook, its sheets and styles only,
+// under the names and namespaces liborcus knows, sheet ids in sheet order).
+struct XlsxWorkbook {
+  std::vector<std::string> sheetNames;
+  std::vector<std::vector<XlsxCell>> cells;
+  DateSystem dates = DateSystem::from1900;
+  std::string package;
+  // The same package with empty sheets: the styles alone, for when liborcus fails on a sheet.
+  std::string stylesPackage;
+};
+
+// The entry of an xlsx package's workbook part, or nullopt when `zip` holds none.
+std::optional<std::string> xlsxWorkbookPart(const ZipPackage& zip);
+
+// Reads the package; no sheet when it has no workbook part. Throws FormatError on a part that is
+// unsafe to parse and orcus's errors on malformed XML.
+XlsxWorkbook readXlsxPackage(const ZipPackage& zip);
+
+// ---- legacy binary Excel (xls.cpp) --------------------------------------------------------------
+
+// True when `bytes` begin as a compound document (the container of .xls workbooks, and of
+// password-protected xlsx ones).
+bool isLegacyExcel(std::string_view bytes);
+
+// The workbook of a legacy .xls file; throws FormatError, its message starting with `prefix`
+// and naming the format, when it cannot be read.
+Workbook readXls(std::string_view bytes, const std::string& prefix);
 
 }  // namespace dupsweep::sheet::reader

@@ -2,11 +2,10 @@
 // the text each cell shows (see OdsTableLayout).
 
 #include <orcus/sax_parser.hpp>
-#include <orcus/zip_archive.hpp>
-#include <orcus/zip_archive_stream.hpp>
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <system_error>
 
@@ -24,6 +23,39 @@ std::optional<std::string> isoDateText(std::string_view value) {
     return dateTimeText(year, month, day, hour, minute, second);
   }
   return std::nullopt;
+}
+
+namespace {
+
+long long daysFromCivil(long long y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const long long era = (y >= 0 ? y : y - 399) / 400;
+  const auto yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<long long>(doe) - 719468;
+}
+
+}  // namespace
+
+std::optional<double> isoDateSerial(std::string_view value, DateSystem system) {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0;
+  double second = 0;
+  const std::string text(value);
+  if (std::sscanf(text.c_str(), "%d-%d-%dT%d:%d:%lf", &year, &month, &day, &hour, &minute,
+                  &second) < 3 ||
+      month < 1 || month > 12 || day < 1 || day > 31)
+    return std::nullopt;
+  const long long days = daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
+  double serial = 0;
+  if (system == DateSystem::from1904) {
+    serial = static_cast<double>(days - daysFromCivil(1904, 1, 1));
+  } else {
+    serial = static_cast<double>(days - daysFromCivil(1899, 12, 30));
+    // Serial numbers count the leap day 1900 never had: days before it are one lower.
+    if (days < daysFromCivil(1900, 3, 1) && days >= daysFromCivil(1900, 1, 1)) serial -= 1;
+  }
+  return serial + (hour * 3600 + minute * 60 + second) / 86400.0;
 }
 
 namespace {
@@ -54,6 +86,69 @@ std::string odsValueText(std::string_view type, std::string_view value) {
     return {};
   }
   return {};
+}
+
+// The number a shown text stands for, read with `decimal` as the decimal separator and the
+// other of '.' and ',' as a thousands separator; currency signs, spaces and the like are passed
+// over. Nothing when the text holds no digits or no plain number.
+std::optional<double> shownNumber(std::string_view text, char decimal) {
+  std::string plain;
+  bool digits = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c >= '0' && c <= '9') {
+      plain += c;
+      digits = true;
+    } else if (c == decimal) {
+      plain += '.';
+    } else if (c == '-' || c == '+') {
+      plain += c;
+    } else if ((c == 'E' || c == 'e') && digits) {
+      plain += 'e';
+    }
+  }
+  if (!digits) return std::nullopt;
+  double number = 0;
+  std::string_view v = plain;
+  if (v.starts_with('+')) v.remove_prefix(1);
+  const auto result = std::from_chars(v.data(), v.data() + v.size(), number);
+  if (result.ec != std::errc() || result.ptr != v.data() + v.size()) return std::nullopt;
+  return number;
+}
+
+// A number cell's shown text written with a decimal comma (and points or spaces between
+// thousands), as programs in many locales write it, in the form the reader shows numbers: a
+// decimal point and commas between thousands. The text stays as it is where it reads as the
+// cell's value already, or does not read as it with the separators exchanged.
+std::string withPointSeparators(std::string text, std::string_view type, std::string_view value) {
+  if (text.find_first_of(",.") == std::string::npos) return text;
+  double number = 0;
+  const auto parsed = std::from_chars(value.data(), value.data() + value.size(), number);
+  if (parsed.ec != std::errc()) return text;
+  const bool percent = type == "percentage" || text.find('%') != std::string::npos;
+  const double shownValue = percent ? number * 100 : number;
+  auto matches = [&](char decimal) {
+    const auto shown = shownNumber(text, decimal);
+    if (!shown) return false;
+    // As many decimals as the text shows: the value rounded to them.
+    const std::size_t at = text.find(decimal);
+    int decimals = 0;
+    for (std::size_t i = at == std::string::npos ? text.size() : at + 1;
+         i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+      ++decimals;
+    const bool scientific = text.find_first_of("Ee") != std::string::npos;
+    const double tolerance = scientific ? std::fabs(shownValue) * 1e-2
+                                        : 0.5 * std::pow(10.0, -decimals) * 1.000001;
+    return std::fabs(std::fabs(*shown) - std::fabs(shownValue)) <= tolerance + 1e-12;
+  };
+  if (matches('.') || !matches(',')) return text;
+  for (char& c : text) {
+    if (c == ',')
+      c = '.';
+    else if (c == '.')
+      c = ',';
+  }
+  return text;
 }
 
 class OdsLayoutScanner : public orcus::sax_handler {
@@ -217,6 +312,10 @@ class OdsLayoutScanner : public orcus::sax_handler {
 
   void commitCell() {
     std::string text = text_.empty() ? odsValueText(cellType_, cellValue_) : toModelText(text_);
+    if (!text_.empty() && (cellType_ == "float" || cellType_ == "currency" ||
+                           cellType_ == "percentage")) {
+      text = withPointSeparators(std::move(text), cellType_, cellValue_);
+    }
     if (text.empty() || tables.empty() || cell_.row > kMaxRows || cell_.col > kMaxCols) return;
     cell_.text = std::move(text);
     tables.back().cells.push_back(std::move(cell_));
@@ -244,17 +343,10 @@ class OdsLayoutScanner : public orcus::sax_handler {
 
 }  // namespace
 
-std::vector<OdsTableLayout> scanOdsLayout(std::string_view bytes) {
-  orcus::zip_archive_stream_blob stream(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                                        bytes.size());
-  orcus::zip_archive archive(&stream);
-  archive.load();
-  std::vector<unsigned char> entry;
-  if (!archive.read_file_entry("content.xml", entry)) return {};
+std::vector<OdsTableLayout> scanOdsLayout(std::string content) {
   // The parser of liborcus 0.17 reads one character past the end of truncated XML; zero bytes
   // after the text keep that read inside the buffer, and the parser then reports the text as
   // malformed, so that the library's own reader never sees it.
-  std::string content(entry.begin(), entry.end());
   const std::size_t length = content.size();
   content.append(16, '\0');
   OdsLayoutScanner scanner;

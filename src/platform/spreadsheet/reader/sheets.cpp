@@ -13,6 +13,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -86,21 +87,25 @@ class SheetSink final : public iface::import_sheet, public iface::import_sheet_p
   // Puts `text` into the cell that the filter calls 0-based (row, col).
   void put(oss::row_t row, oss::col_t col, const std::string& text) {
     int r, c;
-    if (place(row, col, r, c)) sheet_.setText(r, c, text);
+    if (!valuesFromScan_ && place(row, col, r, c)) sheet_.setText(r, c, text);
   }
 
   // Puts number `value` into the cell, as general-format text until finish() applies the number
   // format of the cell's format record (which the filter gives after the value).
   void putNumber(oss::row_t row, oss::col_t col, double value) {
     int r, c;
-    if (!place(row, col, r, c)) return;
+    if (valuesFromScan_ || !place(row, col, r, c)) return;
     sheet_.setText(r, c, generalNumberText(value));
     // OpenDocument cells show the text the file carries (see OdsTableLayout).
     if (!odsLayout_) numbers_.push_back({r, c, value});
   }
 
-  // Cells that a pass of our own found (see XlsxCellScanner); they replace what the filter put.
-  void setScannedCells(std::vector<ScannedCell> cells) { scanned_ = std::move(cells); }
+  // The cells of an xlsx sheet as our own pass read them (see readXlsxPackage); the filter's
+  // cell values are not taken.
+  void setXlsxCells(const std::vector<XlsxCell>* cells) {
+    xlsxCells_ = cells;
+    valuesFromScan_ = true;
+  }
 
   // Applies what can be settled only once the whole file is read. `xfMap` maps the file's cell
   // format records to the workbook's format table.
@@ -145,7 +150,7 @@ class SheetSink final : public iface::import_sheet, public iface::import_sheet_p
       sheet_.setText(number.row, number.col, formattedNumberText(number.value, code, dates));
     }
     if (odsLayout_) putScanned(odsLayout_->cells);
-    putScanned(scanned_);
+    putXlsxCells(styles, dates);
     sheet_.remapFormats(xfMap);
     for (int col : hiddenCols_) sheet_.setColumnWidth(col, 0);
     for (int row : hiddenRows_) sheet_.setRowHeight(row, 0);
@@ -161,7 +166,7 @@ class SheetSink final : public iface::import_sheet, public iface::import_sheet_p
   }
   void set_string(oss::row_t row, oss::col_t col, oss::string_id_t sindex) override {
     int r, c;
-    if (place(row, col, r, c)) sheet_.setText(r, c, strings_.at(sindex));
+    if (!valuesFromScan_ && place(row, col, r, c)) sheet_.setText(r, c, strings_.at(sindex));
   }
   void set_value(oss::row_t row, oss::col_t col, double value) override {
     putNumber(row, col, value);
@@ -192,7 +197,7 @@ class SheetSink final : public iface::import_sheet, public iface::import_sheet_p
   }
   void fill_down_cells(oss::row_t srcRow, oss::col_t srcCol, oss::row_t rangeSize) override {
     int r, c;
-    if (!place(srcRow, srcCol, r, c)) return;
+    if (valuesFromScan_ || !place(srcRow, srcCol, r, c)) return;
     const std::string text(sheet_.text(r, c));
     const FormatId format = sheet_.format(r, c);
     const int last =
@@ -260,6 +265,40 @@ class SheetSink final : public iface::import_sheet, public iface::import_sheet_p
     }
   }
 
+  void putXlsxCells(const Styles& styles, DateSystem dates) {
+    if (!xlsxCells_) return;
+    for (const XlsxCell& cell : *xlsxCells_) {
+      const std::string_view code = styles.numberFormatCode(cell.xf);
+      if (cell.xf != 0) sheet_.setFormat(cell.row, cell.col, static_cast<FormatId>(cell.xf));
+      switch (cell.kind) {
+        case XlsxCell::textValue:
+          sheet_.setText(cell.row, cell.col, cell.text);
+          break;
+        case XlsxCell::stringValue:
+          sheet_.setText(cell.row, cell.col, code.empty() ? cell.text : formattedText(cell.text, code));
+          break;
+        case XlsxCell::numberValue:
+          sheet_.setText(cell.row, cell.col,
+                         code.empty() ? generalNumberText(cell.number)
+                                      : formattedNumberText(cell.number, code, dates));
+          break;
+        case XlsxCell::styleOnly:
+          break;
+        case XlsxCell::isoDate: {
+          // A date the cell stores as such shows under the cell's number format as the day
+          // count it stands for; without one, as the date itself.
+          const auto serial = isoDateSerial(cell.text, dates);
+          if (serial && !code.empty() && code != "General") {
+            sheet_.setText(cell.row, cell.col, formattedNumberText(*serial, code, dates));
+          } else {
+            sheet_.setText(cell.row, cell.col, isoDateText(cell.text).value_or(cell.text));
+          }
+          break;
+        }
+      }
+    }
+  }
+
   Worksheet& sheet_;
   const SharedStrings& strings_;
   const OdsTableLayout* odsLayout_ = nullptr;
@@ -267,7 +306,8 @@ class SheetSink final : public iface::import_sheet, public iface::import_sheet_p
   ArrayFormulaSink arrayFormula_;
   std::vector<RangeFormat> rangeFormats_;
   std::vector<Number> numbers_;
-  std::vector<ScannedCell> scanned_;
+  const std::vector<XlsxCell>* xlsxCells_ = nullptr;
+  bool valuesFromScan_ = false;
   std::vector<int> hiddenCols_;
   std::vector<int> hiddenRows_;
 };
@@ -397,8 +437,13 @@ class WorkbookBuilder final : public iface::import_factory {
 
   // Corrects the sheets of an OpenDocument file by its own layout pass (see OdsTableLayout).
   void setOdsLayout(std::vector<OdsTableLayout> layout) { odsLayout_ = std::move(layout); }
-  // Adds the cells of an xlsx file that liborcus leaves out, per sheet (see XlsxCellScanner).
-  void setXlsxCells(std::vector<std::vector<ScannedCell>> cells) { xlsxCells_ = std::move(cells); }
+  // Takes the cells of an xlsx file's sheets from our own pass, in sheet order (see
+  // readXlsxPackage), and its date system.
+  // `cells` must outlive finish().
+  void setXlsxCells(const std::vector<std::vector<XlsxCell>>* cells, DateSystem dates) {
+    xlsxCells_ = cells;
+    xlsxDates_ = dates;
+  }
 
   Workbook finish() {
     std::vector<FormatId> xfMap(std::max<std::size_t>(styles_->cellXfCount(), 1), 0);
@@ -407,7 +452,8 @@ class WorkbookBuilder final : public iface::import_factory {
     for (std::size_t xf = 1; xf < styles_->cellXfCount(); ++xf) {
       xfMap[xf] = table.intern(styles_->resolve(xf));
     }
-    for (auto& sink : sheets_) sink->finish(xfMap, *styles_, settings_.dateSystem());
+    const DateSystem dates = xlsxDates_.value_or(settings_.dateSystem());
+    for (auto& sink : sheets_) sink->finish(xfMap, *styles_, dates);
     return std::move(workbook_);
   }
 
@@ -424,7 +470,8 @@ class WorkbookBuilder final : public iface::import_factory {
     Worksheet& sheet = workbook_.addSheet(toModelText(name));
     sheets_.push_back(std::make_unique<SheetSink>(sheet, strings_));
     if (index < odsLayout_.size()) sheets_.back()->setOdsLayout(&odsLayout_[index]);
-    if (index < xlsxCells_.size()) sheets_.back()->setScannedCells(std::move(xlsxCells_[index]));
+    if (xlsxCells_ && index < xlsxCells_->size())
+      sheets_.back()->setXlsxCells(&(*xlsxCells_)[index]);
     return sheets_.back().get();
   }
   iface::import_sheet* get_sheet(std::string_view name) override {
@@ -439,6 +486,8 @@ class WorkbookBuilder final : public iface::import_factory {
   }
   void finalize() override {}
 
+  std::size_t sheetCount() const { return sheets_.size(); }
+
  private:
   Workbook workbook_;
   GlobalSettings settings_;
@@ -446,7 +495,8 @@ class WorkbookBuilder final : public iface::import_factory {
   std::unique_ptr<Styles> styles_ = makeStyles();
   A1Resolver resolver_;
   std::vector<OdsTableLayout> odsLayout_;
-  std::vector<std::vector<ScannedCell>> xlsxCells_;
+  const std::vector<std::vector<XlsxCell>>* xlsxCells_ = nullptr;
+  std::optional<DateSystem> xlsxDates_;
   std::vector<std::unique_ptr<SheetSink>> sheets_;
 };
 
@@ -463,6 +513,7 @@ std::unique_ptr<orcus::iface::import_filter> makeFilter(FileFormat format,
       return std::make_unique<orcus::orcus_gnumeric>(factory);
     case FileFormat::csv:
       return std::make_unique<orcus::orcus_csv>(factory);
+    case FileFormat::xls:
     case FileFormat::unknown:
       break;
   }
@@ -476,9 +527,30 @@ bool endsWithCsv(const std::filesystem::path& path) {
   return ext == ".csv";
 }
 
+// The format of a zip package: OpenDocument by its content (its mimetype entry, where there is
+// one, names a spreadsheet), xlsx (also macro-enabled, strict, or with content types given by
+// default rules) by its package relationships or workbook part.
+FileFormat detectZip(std::string_view bytes) {
+  ZipPackage zip(bytes);
+  if (zip.entryName("content.xml")) {
+    if (const auto mimetype = zip.raw("mimetype"))
+      return mimetype->starts_with("application/vnd.oasis.opendocument.spreadsheet")
+                 ? FileFormat::ods
+                 : FileFormat::unknown;
+    const auto content = zip.raw("content.xml").value_or(std::string());
+    return memmem(content.data(), content.size(), "spreadsheet", 11) ? FileFormat::ods
+                                                                     : FileFormat::unknown;
+  }
+  for (const char* part : {"[Content_Types].xml", "_rels/.rels", "xl/workbook.xml"})
+    if (zip.entryName(part)) return FileFormat::xlsx;
+  return FileFormat::unknown;
+}
+
 // The format liborcus detects in bytes that orcusHazard() has passed.
 FileFormat detectCheckedBytes(std::string_view bytes) noexcept {
   try {
+    if (isLegacyExcel(bytes)) return FileFormat::xls;
+    if (isZip(bytes)) return detectZip(bytes);
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
     switch (orcus::detect(data, bytes.size())) {
       case orcus::format_t::xlsx:
@@ -500,17 +572,78 @@ FileFormat detectCheckedBytes(std::string_view bytes) noexcept {
   return FileFormat::unknown;
 }
 
+// An xlsx package: our own pass reads the cells; liborcus reads the layout and the styles of
+// the package of checked parts that the pass puts together. Where liborcus fails on those parts
+// (constructs it does not know), the cells are shown without the layout and styles rather than
+// not at all.
+Workbook readXlsx(std::string_view bytes, const std::string& prefix) {
+  ZipPackage zip(bytes);
+  XlsxWorkbook xlsx = readXlsxPackage(zip);
+  if (xlsx.sheetNames.empty()) throw FormatError(prefix + " contains no sheet");
+  auto builder = std::make_unique<WorkbookBuilder>();
+  builder->setXlsxCells(&xlsx.cells, xlsx.dates);
+  try {
+    orcus::orcus_xlsx filter(builder.get());
+    filter.read_stream(xlsx.package);
+    if (builder->sheetCount() == xlsx.sheetNames.size()) return builder->finish();
+  } catch (const orcus::general_error&) {
+  } catch (const orcus::invalid_arg_error&) {
+  }
+  // The sheets without their layout; the cells keep their number formats where the styles can
+  // be read.
+  builder = std::make_unique<WorkbookBuilder>();
+  builder->setXlsxCells(&xlsx.cells, xlsx.dates);
+  try {
+    orcus::orcus_xlsx filter(builder.get());
+    filter.read_stream(xlsx.stylesPackage);
+    if (builder->sheetCount() == xlsx.sheetNames.size()) return builder->finish();
+  } catch (const orcus::general_error&) {
+  } catch (const orcus::invalid_arg_error&) {
+  }
+  builder = std::make_unique<WorkbookBuilder>();
+  builder->setXlsxCells(&xlsx.cells, xlsx.dates);
+  for (const std::string& name : xlsx.sheetNames) builder->append_sheet(0, name);
+  return builder->finish();
+}
+
+// An OpenDocument package: liborcus reads a package of the two parts it needs, checked, and our
+// own pass over the content corrects what it reads (see OdsTableLayout).
+Workbook readOds(std::string_view bytes, const std::string& prefix) {
+  ZipPackage zip(bytes);
+  auto content = zip.xml("content.xml");
+  if (!content) throw FormatError(prefix + " contains no sheet");
+  WorkbookBuilder builder;
+  builder.setOdsLayout(scanOdsLayout(*content));
+  std::vector<std::pair<std::string, std::string>> entries{
+      {"mimetype", "application/vnd.oasis.opendocument.spreadsheet"}};
+  if (auto styles = zip.xml("styles.xml")) entries.emplace_back("styles.xml", std::move(*styles));
+  entries.emplace_back("content.xml", std::move(*content));
+  orcus::orcus_ods filter(&builder);
+  filter.read_stream(storedZip(entries));
+  return builder.finish();
+}
+
 // readWorkbookBytes once the bytes are known to be safe for liborcus (or are read as CSV).
 Workbook readCheckedBytes(std::string_view bytes, FileFormat format, std::string_view name) {
   const std::string prefix = "The workbook file " + std::string(name);
   if (bytes.empty()) throw FormatError(prefix + " is empty");
-  WorkbookBuilder builder;
-  auto filter = makeFilter(format, &builder);
-  if (!filter) throw FormatError(prefix + " is not in a known workbook format");
+  if (format == FileFormat::xls) return readXls(bytes, prefix);
+  std::optional<Workbook> workbook;
   try {
-    if (format == FileFormat::ods) builder.setOdsLayout(scanOdsLayout(bytes));
-    if (format == FileFormat::xlsx) builder.setXlsxCells(scanXlsxCells(bytes));
-    filter->read_stream(bytes);
+    if (format == FileFormat::xlsx) {
+      workbook.emplace(readXlsx(bytes, prefix));
+    } else if (format == FileFormat::ods) {
+      workbook.emplace(readOds(bytes, prefix));
+    } else {
+      WorkbookBuilder builder;
+      auto filter = makeFilter(format, &builder);
+      if (!filter) throw FormatError(prefix + " is not in a known workbook format");
+      filter->read_stream(bytes);
+      workbook.emplace(builder.finish());
+    }
+  } catch (const FormatError& e) {
+    if (std::string_view(e.what()).starts_with(prefix)) throw;
+    throw FormatError(prefix + " cannot be read (corrupt or truncated): " + e.what());
   } catch (const std::bad_alloc&) {
     throw FormatError(prefix + " is too large to read");
   } catch (const std::exception& e) {
@@ -518,9 +651,8 @@ Workbook readCheckedBytes(std::string_view bytes, FileFormat format, std::string
   } catch (...) {
     throw FormatError(prefix + " cannot be read (corrupt or truncated)");
   }
-  Workbook workbook = builder.finish();
-  if (workbook.sheetCount() == 0) throw FormatError(prefix + " contains no sheet");
-  return workbook;
+  if (workbook->sheetCount() == 0) throw FormatError(prefix + " contains no sheet");
+  return std::move(*workbook);
 }
 
 }  // namespace
