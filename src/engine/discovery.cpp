@@ -4,15 +4,18 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <deque>
 #include <map>
 #include <set>
+#include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
 #include "engine/compare.h"
+#include "engine/rescale.h"
 #include "platform/errors.h"
 
 namespace dupsweep {
@@ -175,6 +178,10 @@ class SheetRows : public db::RowSink {
     int unit = 0;                        // index into the tree's units
     std::vector<std::size_t> rows;       // offsets of its rows' figures, in nRow order
     std::vector<std::uint64_t> hashes;   // one per row: of the figures' value keys
+    // Of the figures' scale-invariant keys (rescale.h), row by row: what a rescaled copy shares.
+    std::uint64_t scaleFingerprint = 0;
+    double largest = 0;  // the largest magnitude of a number
+    int nonZero = 0;     // numbers other than zero
   };
 
   SheetRows(const std::unordered_map<std::string, int>& unitIndex, Pace& pace)
@@ -220,10 +227,16 @@ class SheetRows : public db::RowSink {
     if (used_.size() < place + width) used_.resize(place + width, 0);
     unit->rows.push_back(figures_.size());
     key_.clear();
+    scaleKey_.clear();
     const std::size_t columns = row.size();
     for (std::size_t k = kFirstFigure; k < columns; ++k) {
       if (row[k].kind != db::ValueKind::Null) used_[place + k - kFirstFigure] = 1;
       encode(row[k], figures_);
+      appendScaleInvariantKey(row[k], scaleKey_);
+      if (isNonZeroNumber(row[k])) {
+        ++unit->nonZero;
+        unit->largest = std::max(unit->largest, magnitudeOf(row[k]));
+      }
       if (db::writeNumberKey(row[k], key_.grow(db::kNumberKeySize))) continue;
       key_.drop(db::kNumberKeySize);
       otherKey_.clear();
@@ -231,9 +244,13 @@ class SheetRows : public db::RowSink {
       key_.append(otherKey_.data(), otherKey_.size());
     }
     unit->hashes.push_back(hashOf(key_.data(), key_.size(), 0));
+    unit->scaleFingerprint =
+        hashOf(scaleKey_.data(), scaleKey_.size(), unit->scaleFingerprint + unit->hashes.size());
   }
 
   const std::vector<Unit>& units() const noexcept { return units_; }
+  // Per row place and figure column: 1 where some unit has a value.
+  const std::vector<char>& used() const noexcept { return used_; }
   // The figure cells of the first `rows` rows that hold a value in some unit's rows: a column
   // left empty by every unit is no figure of the sheet.
   std::size_t figureCells(std::size_t rows) const {
@@ -283,6 +300,7 @@ class SheetRows : public db::RowSink {
   ByteRun figures_;        // every kept row's figures, encoded one after the other
   ByteRun key_;            // the value keys of the row being read
   std::string otherKey_;   // the key of one value that is not a number
+  std::string scaleKey_;   // the scale-invariant keys of the row being read
   std::vector<db::CellView> views_;  // a row handed as values, seen as views
   std::vector<Unit> units_;
   std::vector<char> used_;  // per row place and figure column: 1 when some unit has a value there
@@ -296,27 +314,41 @@ class SheetRows : public db::RowSink {
 struct Found {
   std::vector<int> identical;
   std::vector<NearSheet> near;
+  std::vector<ScaledSheet> scaled;
 };
-// Keyed by the two units' indexes, the smaller (the smaller code) first.
-using PairBook = std::map<std::pair<int, int>, Found>;
+// Keyed by the two units' indexes and whether the right one's sheets are of the earlier period:
+// within the period the smaller (the smaller code) first, against it the unit of the period.
+using PairKey = std::tuple<int, int, bool>;
+using PairBook = std::map<PairKey, Found>;
 
-std::pair<int, int> ordered(int a, int b) { return a < b ? std::pair(a, b) : std::pair(b, a); }
+PairKey ordered(int a, int b) { return a < b ? PairKey(a, b, false) : PairKey(b, a, false); }
 
-// Finds the identical groups and the near-copies of one sheet.
+// One (unit, sheet) of the sheets analysed together: a unit of the rows of one period.
+struct Member {
+  const SheetRows* rows = nullptr;
+  int entry = 0;         // index into rows->units()
+  bool earlier = false;  // of the earlier period
+};
+
+// Finds the identical classes, the near-copy sets and the rescaled copies among the members of
+// one sheet: the units of one period, or of two periods together.
 class SheetAnalysis {
  public:
-  SheetAnalysis(const SheetRows& rows, int sheet, const DiscoverySettings& settings, Pace& pace)
-      : rows_(rows), sheet_(sheet), settings_(settings), pace_(pace) {}
+  SheetAnalysis(std::vector<Member> members, int sheet, const DiscoverySettings& settings,
+                Pace& pace)
+      : members_(std::move(members)), sheet_(sheet), settings_(settings), pace_(pace) {}
 
-  void run(PairBook& book, std::vector<DiscoveredGroup>& groups,
-           std::vector<DiscoveredNearGroup>& nearGroups, const std::vector<TUnitData>& units) {
+  // Within one period: groups and pairs of identical sheets, near-copies and rescaled copies.
+  void samePeriod(PairBook& book, std::vector<DiscoveredGroup>& groups,
+                  std::vector<DiscoveredNearGroup>& nearGroups,
+                  const std::vector<TUnitData>& units) {
     formClasses();
     const std::size_t firstGroup = groups.size();
     for (const std::vector<int>& members : classes_) {
       if (members.size() < 2) continue;
       DiscoveredGroup group;
       group.sheet = sheet_;
-      group.common = static_cast<int>(members.size()) >= settings_.commonGroupSize;
+      group.common = isCommon(members);
       for (int m : members) group.unitCodes.push_back(units[unitOf(m)].sUnitCode);
       groups.push_back(std::move(group));
       if (groups.back().common) continue;
@@ -324,30 +356,182 @@ class SheetAnalysis {
         for (std::size_t j = i + 1; j < members.size(); ++j)
           book[ordered(unitOf(members[i]), unitOf(members[j]))].identical.push_back(sheet_);
     }
-    std::sort(groups.begin() + static_cast<std::ptrdiff_t>(firstGroup), groups.end(),
-              [](const DiscoveredGroup& a, const DiscoveredGroup& b) {
-                return a.unitCodes.front() < b.unitCodes.front();
-              });
-    if (settings_.nearCells > 0) findNearCopies(book, nearGroups, units);
+    sortByFirstCode(groups, firstGroup);
+    if (settings_.nearCells > 0) {
+      const std::size_t firstNear = nearGroups.size();
+      findNearSets([&](const std::vector<int>& set, int cells, int limit) {
+        if (unitsIn(set) >= static_cast<std::size_t>(settings_.commonGroupSize)) {
+          nearGroups.push_back(nearGroup(set, cells, units));
+          return;
+        }
+        for (std::size_t i = 0; i < set.size(); ++i)
+          for (std::size_t j = i + 1; j < set.size(); ++j) {
+            const int near = distance(set[i], set[j], limit);
+            if (near < 1 || near > limit) continue;
+            for (int a : classes_[set[i]])
+              for (int b : classes_[set[j]])
+                book[ordered(unitOf(a), unitOf(b))].near.push_back({sheet_, near});
+          }
+      });
+      sortByFirstCode(nearGroups, firstNear);
+    }
+    findRescaled([](int, int) { return true; },
+                 [&](int x, int y, int exponent) {
+                   for (int a : classes_[x])
+                     for (int b : classes_[y]) {
+                       const int s = unitOf(a), d = unitOf(b);
+                       book[ordered(s, d)].scaled.push_back({sheet_, s < d ? exponent : -exponent});
+                     }
+                 });
+  }
+
+  // Against the earlier period: the period's units whose sheet is identical to, near or a
+  // rescaled copy of a unit's sheet of the earlier period. Content that at least commonGroupSize
+  // units of both periods share, identical or near, is one group instead of pairs.
+  void againstEarlier(PairBook& book, std::vector<DiscoveredGroup>& groups,
+                      std::vector<DiscoveredNearGroup>& nearGroups,
+                      const std::vector<TUnitData>& units) {
+    formClasses();
+    const std::size_t firstGroup = groups.size();
+    for (const std::vector<int>& members : classes_) {
+      if (!spansPeriods(members)) continue;
+      if (isCommon(members)) {
+        DiscoveredGroup group;
+        group.sheet = sheet_;
+        group.common = true;
+        for (int m : members)
+          (isEarlier(m) ? group.earlierUnitCodes : group.unitCodes)
+              .push_back(units[unitOf(m)].sUnitCode);
+        groups.push_back(std::move(group));
+        continue;
+      }
+      for (int x : members)
+        for (int y : members)
+          if (!isEarlier(x) && isEarlier(y))
+            book[{unitOf(x), unitOf(y), true}].identical.push_back(sheet_);
+    }
+    sortByFirstCode(groups, firstGroup);
+    // Each unit of the period with each unit of the earlier period of two classes, and the
+    // other way round: `exponent` and `cells` are those of class x against class y.
+    const auto across = [&](int x, int y, auto&& record) {
+      for (int a : classes_[x])
+        for (int b : classes_[y]) {
+          if (!isEarlier(a) && isEarlier(b)) record(unitOf(a), unitOf(b), false);
+          if (isEarlier(a) && !isEarlier(b)) record(unitOf(b), unitOf(a), true);
+        }
+    };
+    if (settings_.nearCells > 0) {
+      const std::size_t firstNear = nearGroups.size();
+      findNearSets([&](const std::vector<int>& set, int cells, int limit) {
+        bool now = false, before = false;
+        for (int c : set)
+          for (int m : classes_[c]) (isEarlier(m) ? before : now) = true;
+        if (!now || !before) return;  // within one period, or the earlier one only
+        if (unitsIn(set) >= static_cast<std::size_t>(settings_.commonGroupSize)) {
+          nearGroups.push_back(nearGroup(set, cells, units));
+          return;
+        }
+        for (std::size_t i = 0; i < set.size(); ++i)
+          for (std::size_t j = i + 1; j < set.size(); ++j) {
+            if (!(spans(set[i], set[j]) || spans(set[j], set[i]))) continue;
+            const int near = distance(set[i], set[j], limit);
+            if (near < 1 || near > limit) continue;
+            across(set[i], set[j], [&](int s, int d, bool) {
+              book[{s, d, true}].near.push_back({sheet_, near});
+            });
+          }
+      });
+      sortByFirstCode(nearGroups, firstNear);
+    }
+    findRescaled([this](int x, int y) { return spans(x, y) || spans(y, x); },
+                 [&](int x, int y, int exponent) {
+                   across(x, y, [&](int s, int d, bool swapped) {
+                     book[{s, d, true}].scaled.push_back({sheet_, swapped ? -exponent : exponent});
+                   });
+                 });
   }
 
  private:
-  int unitOf(int member) const { return rows_.units()[static_cast<std::size_t>(member)].unit; }
+  int unitOf(int member) const { return at(member).unit; }
+  bool isEarlier(int member) const { return members_[static_cast<std::size_t>(member)].earlier; }
   const SheetRows::Unit& at(int member) const {
-    return rows_.units()[static_cast<std::size_t>(member)];
+    const Member& m = members_[static_cast<std::size_t>(member)];
+    return m.rows->units()[static_cast<std::size_t>(m.entry)];
   }
   db::RowSet& rowSet(int member) {
     std::unique_ptr<db::RowSet>& kept = decoded_[member];
-    if (!kept) kept = rows_.rowSet(at(member));
+    if (!kept) kept = members_[static_cast<std::size_t>(member)].rows->rowSet(at(member));
     return *kept;
   }
+  bool isCommon(const std::vector<int>& members) const {
+    return static_cast<int>(members.size()) >= settings_.commonGroupSize;
+  }
+  bool spansPeriods(const std::vector<int>& members) const {
+    bool now = false, before = false;
+    for (int m : members) (isEarlier(m) ? before : now) = true;
+    return now && before;
+  }
+  // Whether class x has a unit of the period and class y one of the earlier period.
+  bool spans(int x, int y) const {
+    const auto has = [this](int c, bool earlier) {
+      for (int m : classes_[c])
+        if (isEarlier(m) == earlier) return true;
+      return false;
+    };
+    return has(x, false) && has(y, true);
+  }
+  std::size_t unitsIn(const std::vector<int>& set) const {
+    std::size_t size = 0;
+    for (int c : set) size += classes_[c].size();
+    return size;
+  }
+  DiscoveredNearGroup nearGroup(const std::vector<int>& set, int cells,
+                                const std::vector<TUnitData>& units) const {
+    DiscoveredNearGroup group;
+    group.sheet = sheet_;
+    group.cells = cells;
+    for (int c : set)
+      for (int m : classes_[c])
+        (isEarlier(m) ? group.earlierUnitCodes : group.unitCodes)
+            .push_back(units[unitOf(m)].sUnitCode);
+    std::sort(group.unitCodes.begin(), group.unitCodes.end());
+    std::sort(group.earlierUnitCodes.begin(), group.earlierUnitCodes.end());
+    return group;
+  }
+  template <class Group>
+  static void sortByFirstCode(std::vector<Group>& groups, std::size_t first) {
+    std::sort(groups.begin() + static_cast<std::ptrdiff_t>(first), groups.end(),
+              [](const Group& a, const Group& b) {
+                const auto& x = a.unitCodes.empty() ? a.earlierUnitCodes : a.unitCodes;
+                const auto& y = b.unitCodes.empty() ? b.earlierUnitCodes : b.unitCodes;
+                return x.front() < y.front();
+              });
+  }
 
-  // Units with equal fingerprints, split into classes whose members SameRows finds identical to
-  // the class's first member; members in code order.
+  // The figure cells of the first `rows` rows that hold a value in some member's rows.
+  std::size_t figureCells(std::size_t rows) const {
+    std::vector<const SheetRows*> sources;
+    for (const Member& m : members_)
+      if (std::find(sources.begin(), sources.end(), m.rows) == sources.end())
+        sources.push_back(m.rows);
+    if (sources.size() == 1) return sources.front()->figureCells(rows);
+    const std::size_t end = rows * static_cast<std::size_t>(sources.front()->figureColumns());
+    std::size_t cells = 0;
+    for (std::size_t i = 0; i < end; ++i)
+      for (const SheetRows* source : sources)
+        if (i < source->used().size() && source->used()[i]) {
+          ++cells;
+          break;
+        }
+    return cells;
+  }
+
+  // Members with equal fingerprints, split into classes whose members SameRows finds identical
+  // to the class's first member; members in code order, those of the period first.
   void formClasses() {
     std::unordered_map<std::uint64_t, std::vector<int>> buckets;
     std::vector<std::uint64_t> order;
-    for (int m = 0; m < static_cast<int>(rows_.units().size()); ++m) {
+    for (int m = 0; m < static_cast<int>(members_.size()); ++m) {
       const std::vector<std::uint64_t>& hashes = at(m).hashes;
       const std::uint64_t fingerprint =
           hashOf(hashes.data(), hashes.size() * sizeof(std::uint64_t), hashes.size());
@@ -357,8 +541,9 @@ class SheetAnalysis {
     }
     for (std::uint64_t fingerprint : order) {
       std::vector<int>& bucket = buckets[fingerprint];
-      std::sort(bucket.begin(), bucket.end(),
-                [this](int a, int b) { return unitOf(a) < unitOf(b); });
+      std::sort(bucket.begin(), bucket.end(), [this](int a, int b) {
+        return std::pair(isEarlier(a), unitOf(a)) < std::pair(isEarlier(b), unitOf(b));
+      });
       const std::size_t first = classes_.size();
       for (int m : bucket) {
         pace_.tick();
@@ -399,28 +584,27 @@ class SheetAnalysis {
     linkCells_[keep] = std::max({linkCells_[keep], linkCells_[gone], cells});
   }
 
-  // Near-copies of the classes that are not common content, shape by shape (the same row count).
-  // On a sheet of C figure cells (those that hold a value in some unit) a limit of C / 2 or more
-  // would make any two units near, so the limit is taken down to the largest below half of C
-  // there. Two classes that differ in at most L cells agree on at least one of L + 1 bands of
-  // rows, so only classes that share a band's fingerprint are compared. Within one band
-  // the classes are joined into near-content sets (connected by near-copies) without comparing
-  // every pair: each class is compared with the band's leaders (classes near no earlier leader)
-  // and, when within 2L of a leader it is not near, with that leader's followers, which finds
-  // every near-copy link to an earlier class. A set of at least commonGroupSize units is one
-  // near-content group; the pairs of a smaller set are compared one by one and listed.
-  void findNearCopies(PairBook& book, std::vector<DiscoveredNearGroup>& nearGroups,
-                      const std::vector<TUnitData>& units) {
+  // Near-copy sets of the classes that are not common content, shape by shape (the same row
+  // count), each handed to `handle(classes, cells, limit)` with at least two classes. On a sheet
+  // of C figure cells (those that hold a value in some unit) a limit of C / 2 or more would make
+  // any two units near, so the limit is taken down to the largest below half of C there. Two
+  // classes that differ in at most L cells agree on at least one of L + 1 bands of rows, so only
+  // classes that share a band's fingerprint are compared. Within one band the classes are joined
+  // into near-content sets (connected by near-copies) without comparing every pair: each class
+  // is compared with the band's leaders (classes near no earlier leader) and, when within 2L of a
+  // leader it is not near, with that leader's followers, which finds every near-copy link to an
+  // earlier class.
+  template <class Handle>
+  void findNearSets(Handle&& handle) {
     parent_.resize(classes_.size());
     linkCells_.assign(classes_.size(), 0);
     limitOf_.assign(classes_.size(), 0);
     for (int c = 0; c < static_cast<int>(classes_.size()); ++c) parent_[c] = c;
     std::map<std::size_t, std::vector<int>> shapes;  // row count -> classes, in class order
     for (int c = 0; c < static_cast<int>(classes_.size()); ++c)
-      if (static_cast<int>(classes_[c].size()) < settings_.commonGroupSize)
-        shapes[at(classes_[c].front()).hashes.size()].push_back(c);
+      if (!isCommon(classes_[c])) shapes[at(classes_[c].front()).hashes.size()].push_back(c);
     for (const auto& [rows, members] : shapes) {
-      const std::size_t cells = rows_.figureCells(rows);
+      const std::size_t cells = figureCells(rows);
       if (cells < 3 || members.size() < 2) continue;
       const int limit =
           static_cast<int>(std::min<std::size_t>(settings_.nearCells, (cells - 1) / 2));
@@ -449,41 +633,14 @@ class SheetAnalysis {
       for (std::uint64_t key : bandOrder) joinBand(byBand[key], limit);
     }
 
-    const std::size_t firstGroup = nearGroups.size();
     std::map<int, std::vector<int>> sets;  // root -> classes, in class order
     for (int c = 0; c < static_cast<int>(classes_.size()); ++c)
       if (limitOf_[c] > 0) sets[root(c)].push_back(c);
-    for (const auto& [top, members] : sets) {
-      if (members.size() < 2) continue;
-      std::size_t size = 0;
-      for (int c : members) size += classes_[c].size();
-      if (size >= static_cast<std::size_t>(settings_.commonGroupSize)) {
-        DiscoveredNearGroup group;
-        group.sheet = sheet_;
-        group.cells = linkCells_[top];
-        for (int c : members)
-          for (int m : classes_[c]) group.unitCodes.push_back(units[unitOf(m)].sUnitCode);
-        std::sort(group.unitCodes.begin(), group.unitCodes.end());
-        nearGroups.push_back(std::move(group));
-        continue;
-      }
-      const int limit = limitOf_[members.front()];
-      for (std::size_t i = 0; i < members.size(); ++i)
-        for (std::size_t j = i + 1; j < members.size(); ++j) {
-          const int cells = distance(members[i], members[j], limit);
-          if (cells < 1 || cells > limit) continue;
-          for (int a : classes_[members[i]])
-            for (int b : classes_[members[j]])
-              book[ordered(unitOf(a), unitOf(b))].near.push_back({sheet_, cells});
-        }
-    }
-    std::sort(nearGroups.begin() + static_cast<std::ptrdiff_t>(firstGroup), nearGroups.end(),
-              [](const DiscoveredNearGroup& a, const DiscoveredNearGroup& b) {
-                return a.unitCodes.front() < b.unitCodes.front();
-              });
+    for (const auto& [top, members] : sets)
+      if (members.size() >= 2) handle(members, linkCells_[top], limitOf_[members.front()]);
   }
 
-  // Joins the near-copies among the classes that share one band (see findNearCopies).
+  // Joins the near-copies among the classes that share one band (see findNearSets).
   void joinBand(const std::vector<int>& band, int limit) {
     if (band.size() < 2) return;
     std::vector<int> leaders;
@@ -511,16 +668,74 @@ class SheetAnalysis {
     }
   }
 
-  const SheetRows& rows_;
+  // Rescaled copies among the classes that are not common content, each pair for which
+  // wanted(x, y) holds handed to found(x, y, exponent) once (class x's figures are class y's
+  // times 10^exponent). Candidates share the scale-invariant fingerprint and the row count, have
+  // at least three non-zero numbers, and the largest magnitude of one lies within 0.5 of the
+  // other's times 10^k for some k: no rounding moves a value by more than half a unit, so no
+  // copy is missed. Within a fingerprint the classes are sorted by their largest magnitude and
+  // each looks up the few whose magnitude fits, never every other class.
+  template <class Wanted, class Found>
+  void findRescaled(Wanted&& wanted, Found&& found) {
+    std::unordered_map<std::uint64_t, std::vector<int>> buckets;
+    std::vector<std::uint64_t> order;
+    for (int c = 0; c < static_cast<int>(classes_.size()); ++c) {
+      const SheetRows::Unit& unit = at(classes_[c].front());
+      if (isCommon(classes_[c]) || unit.nonZero < 3) continue;
+      const std::uint64_t key = unit.scaleFingerprint ^ (unit.hashes.size() * 0x9E3779B97F4A7C15ull);
+      auto& bucket = buckets[key];
+      if (bucket.empty()) order.push_back(key);
+      bucket.push_back(c);
+    }
+    std::set<std::pair<int, int>> tried;
+    for (std::uint64_t key : order) {
+      std::vector<int>& bucket = buckets[key];
+      if (bucket.size() < 2) continue;
+      const auto largest = [this](int c) { return at(classes_[c].front()).largest; };
+      std::sort(bucket.begin(), bucket.end(),
+                [&](int a, int b) { return std::pair(largest(a), a) < std::pair(largest(b), b); });
+      for (int a : bucket) {
+        const double m = largest(a);
+        for (int k = -kMaxScaleExponent; k <= kMaxScaleExponent; ++k) {
+          if (k == 0) continue;
+          // a as the copy of b: b's largest is within [(m - 0.5), (m + 0.5)] x 10^-k, widened by
+          // a little for the doubles the magnitudes are.
+          const double lo = (m - 0.5) * std::pow(10.0, -k) * (1 - 1e-9);
+          const double hi = (m + 0.5) * std::pow(10.0, -k) * (1 + 1e-9);
+          auto it = std::lower_bound(bucket.begin(), bucket.end(), lo,
+                                     [&](int c, double v) { return largest(c) < v; });
+          for (; it != bucket.end() && largest(*it) <= hi; ++it) {
+            const int b = *it;
+            pace_.tick();
+            if (b == a || !wanted(a, b) || !tried.insert(std::minmax(a, b)).second) continue;
+            const int x = std::min(a, b), y = std::max(a, b);
+            if (const std::optional<int> e =
+                    rescaleExponent(rowSet(classes_[x].front()), rowSet(classes_[y].front())))
+              found(x, y, *e);
+          }
+        }
+      }
+    }
+  }
+
+  std::vector<Member> members_;
   int sheet_;
   const DiscoverySettings& settings_;
   Pace& pace_;
-  std::vector<std::vector<int>> classes_;  // members: indexes into rows_.units()
+  std::vector<std::vector<int>> classes_;  // members: indexes into members_
   std::vector<int> parent_;     // per class: the near-content set it was joined to (union-find)
   std::vector<int> linkCells_;  // per set's root: the most cells of a link that joined it
   std::vector<int> limitOf_;    // per class: the limit of near-copies on its shape; 0 for none
   std::unordered_map<int, std::unique_ptr<db::RowSet>> decoded_;
 };
+
+// The members of one period's rows.
+std::vector<Member> membersOf(const SheetRows& rows, bool earlier) {
+  std::vector<Member> members;
+  for (int e = 0; e < static_cast<int>(rows.units().size()); ++e)
+    members.push_back({&rows, e, earlier});
+  return members;
+}
 
 }  // namespace
 
@@ -559,13 +774,44 @@ DuplicateDiscovery::DuplicateDiscovery(TdmDupsweep& dataModule, std::string peri
       unitClsCode_(std::move(unitClsCode)),
       settings_(settings) {}
 
+namespace {
+
+// The sheet's name and table, as warnings and messages name them.
+std::string sheetTitle(const TSampleData& sheet) {
+  return "sheet " + sheet.sSampleCode + " " + sheet.sSampleName;
+}
+
+// Streams one sheet of a period into `rows`; false when its table does not exist.
+bool readSheet(TdmDupsweep& dm, const TSampleData& sheet, const std::string& period,
+               SheetRows& rows) {
+  rows.reset();
+  const std::string table = NumTableName(sheet);
+  try {
+    return dm.StreamSheetData(table, period, rows);
+  } catch (const DatabaseError& e) {
+    // The database's own message names neither (say, a column the statement orders by).
+    throw DatabaseError(sheetTitle(sheet) + ", table " + table + ": " + e.what(), e);
+  }
+}
+
+std::string missingTable(const TSampleData& sheet, const std::string& period) {
+  return sheetTitle(sheet) + ": table " + NumTableName(sheet) + " of period " + period +
+         " does not exist or cannot be named; no pair is identical on it";
+}
+
+}  // namespace
+
 DiscoveryResult DuplicateDiscovery::Run(ProgressSink& progress) {
   if (settings_.nearCells < 0)
     throw Error("The number of differing cells of a near-copy cannot be negative");
   if (settings_.commonGroupSize < 2)
     throw Error("Common content needs a group of at least two units");
+  const std::string& against = settings_.againstPeriod;
+  if (!against.empty() && against == periodId_)
+    throw Error("The earlier period to compare with must be another period than " + periodId_);
   DiscoveryResult result;
   result.periodId = periodId_;
+  result.againstPeriodId = against;
   // The task's periods for the level: none means the task or the level is unknown, and a period
   // not among them is unknown; either would find nothing, which would read as no repeated data.
   const std::optional<std::vector<PeriodEntry>> periods = dm_.GetPeriodList(taskCode_, level_);
@@ -575,12 +821,20 @@ DiscoveryResult DuplicateDiscovery::Run(ProgressSink& progress) {
   if (periods->empty())
     throw UnknownDiscoveryInput(What::TaskLevel, "task " + taskCode_ + " has no period for level " +
                                                      std::to_string(level_));
-  if (std::none_of(periods->begin(), periods->end(), [this](const PeriodEntry& p) {
-        return p.period && p.period->sPeriodID == periodId_;
-      }))
-    throw UnknownDiscoveryInput(What::Period, "period " + periodId_ + " is not a period of task " +
-                                                  taskCode_ + " for level " +
-                                                  std::to_string(level_));
+  const auto nameOf = [&](const std::string& period) -> std::optional<std::string> {
+    for (const PeriodEntry& p : *periods)
+      if (p.period && p.period->sPeriodID == period) return p.text;
+    return std::nullopt;
+  };
+  for (const std::string* period : {static_cast<const std::string*>(&periodId_), &against}) {
+    if (period->empty()) continue;
+    const std::optional<std::string> name = nameOf(*period);
+    if (!name)
+      throw UnknownDiscoveryInput(What::Period, "period " + *period +
+                                                    " is not a period of task " + taskCode_ +
+                                                    " for level " + std::to_string(level_));
+    (period == &against ? result.againstPeriodName : result.periodName) = *name;
+  }
   result.units = treeUnits(dm_.GetClassificationUnits(unitClsCode_));
   if (result.units.empty())
     throw UnknownDiscoveryInput(What::Classification,
@@ -589,6 +843,11 @@ DiscoveryResult DuplicateDiscovery::Run(ProgressSink& progress) {
     result.sheets.push_back(*sample);
     result.sheets.back().nSheetOrder = sample->nSheetOrder;  // the copy leaves it out
   }
+  // The earlier period's sheets by sample code, each with its own table prefix.
+  std::map<std::string, TSampleData> earlierSheets;
+  if (!against.empty())
+    for (const auto& sample : dm_.GetSampleList(against, taskCode_, level_))
+      earlierSheets.try_emplace(sample->sSampleCode, *sample);
   std::unordered_map<std::string, int> unitIndex;
   for (std::size_t i = 0; i < result.units.size(); ++i)
     unitIndex.emplace(result.units[i].sUnitCode, static_cast<int>(i));
@@ -596,37 +855,58 @@ DiscoveryResult DuplicateDiscovery::Run(ProgressSink& progress) {
   progress.begin(static_cast<int>(result.sheets.size()) + 1);
   Pace pace(progress);
   SheetRows rows(unitIndex, pace);
+  SheetRows earlierRows(unitIndex, pace);
   PairBook book;
   for (std::size_t s = 0; s < result.sheets.size(); ++s) {
     pace.ask();
     const TSampleData& sheet = result.sheets[s];
-    rows.reset();
-    const std::string table = NumTableName(sheet);
-    bool streamed = false;
-    try {
-      streamed = dm_.StreamSheetData(table, periodId_, rows);
-    } catch (const DatabaseError& e) {
-      // The database's own message names neither (say, a column the statement orders by).
-      throw DatabaseError("sheet " + sheet.sSampleCode + " " + sheet.sSampleName + ", table " +
-                              table + ": " + e.what(),
-                          e);
-    }
+    const int index = static_cast<int>(s);
+    const bool streamed = readSheet(dm_, sheet, periodId_, rows);
     if (streamed)
-      SheetAnalysis(rows, static_cast<int>(s), settings_, pace)
-          .run(book, result.groups, result.nearGroups, result.units);
+      SheetAnalysis(membersOf(rows, false), index, settings_, pace)
+          .samePeriod(book, result.groups, result.nearGroups, result.units);
     else
-      result.warnings.push_back("sheet " + sheet.sSampleCode + " " + sheet.sSampleName +
-                                ": table " + table +
+      result.warnings.push_back(sheetTitle(sheet) + ": table " + NumTableName(sheet) +
                                 " does not exist or cannot be named; no pair is identical on it");
+    // Without the period's figures there is nothing to find against the earlier period.
+    const auto earlier = earlierSheets.find(sheet.sSampleCode);
+    if (streamed && earlier != earlierSheets.end()) {
+      pace.ask();
+      if (!readSheet(dm_, earlier->second, against, earlierRows)) {
+        result.warnings.push_back(missingTable(earlier->second, against));
+      } else if (earlierRows.figureColumns() != rows.figureColumns()) {
+        // Figures are compared by position: with another number of columns no sheet is the
+        // same across the periods, which is said rather than passed over.
+        result.warnings.push_back(
+            sheetTitle(sheet) + ": " + std::to_string(rows.figureColumns()) +
+            " figure columns in period " + periodId_ + ", " +
+            std::to_string(earlierRows.figureColumns()) + " in period " + against +
+            "; no sheet is identical across the two periods");
+      } else {
+        std::vector<Member> members = membersOf(rows, false);
+        const std::vector<Member> before = membersOf(earlierRows, true);
+        members.insert(members.end(), before.begin(), before.end());
+        SheetAnalysis(std::move(members), index, settings_, pace)
+            .againstEarlier(book, result.groups, result.nearGroups, result.units);
+      }
+    }
     progress.step();
   }
 
   for (auto& [units, found] : book) {
+    const auto& [left, right, earlier] = units;
     DiscoveredPair pair;
-    pair.units = UnitPair(result.units[static_cast<std::size_t>(units.first)],
-                          result.units[static_cast<std::size_t>(units.second)]);
+    pair.units = UnitPair(result.units[static_cast<std::size_t>(left)],
+                          result.units[static_cast<std::size_t>(right)]);
     pair.identical = std::move(found.identical);
     pair.near = std::move(found.near);
+    pair.scaled = std::move(found.scaled);
+    pair.earlier = earlier;
+    std::sort(pair.identical.begin(), pair.identical.end());
+    std::sort(pair.near.begin(), pair.near.end(),
+              [](const NearSheet& a, const NearSheet& b) { return a.sheet < b.sheet; });
+    std::sort(pair.scaled.begin(), pair.scaled.end(),
+              [](const ScaledSheet& a, const ScaledSheet& b) { return a.sheet < b.sheet; });
     result.pairs.push_back(std::move(pair));
   }
   // The book is in code order, which stays the order among pairs of the same rank.
@@ -634,7 +914,8 @@ DiscoveryResult DuplicateDiscovery::Run(ProgressSink& progress) {
                    [](const DiscoveredPair& a, const DiscoveredPair& b) {
                      if (a.identical.size() != b.identical.size())
                        return a.identical.size() > b.identical.size();
-                     return a.near.size() > b.near.size();
+                     if (a.near.size() != b.near.size()) return a.near.size() > b.near.size();
+                     return a.scaled.size() > b.scaled.size();
                    });
   progress.step();
   return result;
