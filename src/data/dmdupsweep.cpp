@@ -69,6 +69,7 @@ class TdmDupsweep::Link : public db::ForwardingConnection {
     }
     connectionString_ = connectionString;
   }
+  const ConnectionFactory& factory() const noexcept { return factory_; }
   // Why the last attempt to open the connection failed, while no connection is open.
   const std::optional<std::string>& openFailure() const noexcept { return openFailure_; }
 
@@ -111,6 +112,12 @@ TdmDupsweep::TdmDupsweep(ConnectionFactory factory)
       link_(std::make_unique<Link>(std::move(factory))) {}
 
 TdmDupsweep::~TdmDupsweep() = default;
+
+std::unique_ptr<TdmDupsweep> TdmDupsweep::NewReader() const {
+  auto reader = std::make_unique<TdmDupsweep>(link_->factory());
+  reader->SetConnection(connectionString_);
+  return reader;
+}
 
 db::Connection& TdmDupsweep::connection() { return *link_; }
 

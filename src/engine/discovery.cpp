@@ -3,12 +3,18 @@
 #include <xxhash.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <exception>
 #include <map>
+#include <mutex>
+#include <optional>
 #include <set>
+#include <thread>
 #include <tuple>
 #include <unordered_map>
 #include <unordered_set>
@@ -22,10 +28,6 @@ namespace dupsweep {
 namespace {
 
 constexpr std::size_t kFirstFigure = kFirstFigureColumn;
-
-// ---- Values kept exactly, in a few bytes each ------------------------------------------------
-
-enum Tag : char { kNull, kInteger, kDecimal, kFloating, kText, kBytes, kDateTime, kFalse, kTrue };
 
 // Bytes written one after the other through a pointer, so that putting a value of a fixed size
 // is a few stores rather than a call (a sheet has millions of values).
@@ -59,137 +61,66 @@ class ByteRun {
   std::size_t capacity_ = 0;
 };
 
-void putSized(ByteRun& out, Tag tag, const void* data, std::size_t size) {
-  const auto length = static_cast<std::uint32_t>(size);
-  char* head = out.grow(1 + sizeof length);
-  head[0] = tag;
-  std::memcpy(head + 1, &length, sizeof length);
-  out.append(data, size);
-}
-
-template <class T>
-void putFixed(ByteRun& out, Tag tag, T value) {
-  char* p = out.grow(1 + sizeof value);
-  p[0] = tag;
-  std::memcpy(p + 1, &value, sizeof value);
-}
-
-void encode(const db::CellView& v, ByteRun& out) {
-  switch (v.kind) {
-    case db::ValueKind::Integer:
-      return putFixed(out, kInteger, v.integer);
-    case db::ValueKind::Floating:
-      return putFixed(out, kFloating, v.floating);
-    case db::ValueKind::Text:
-      return putSized(out, kText, v.bytes.data(), v.bytes.size());
-    case db::ValueKind::Decimal:
-      return putSized(out, kDecimal, v.bytes.data(), v.bytes.size());
-    case db::ValueKind::Bytes:
-      return putSized(out, kBytes, v.bytes.data(), v.bytes.size());
-    case db::ValueKind::DateTime:
-      return putSized(out, kDateTime, v.bytes.data(), v.bytes.size());
-    case db::ValueKind::Boolean:
-      *out.grow(1) = v.integer != 0 ? kTrue : kFalse;
-      return;
-    case db::ValueKind::Null:
-      break;
-  }
-  *out.grow(1) = kNull;
-}
-
-db::Value decode(const char*& p) {
-  const Tag tag = static_cast<Tag>(*p++);
-  auto fixed = [&p]<class T>(T value) {
-    std::memcpy(&value, p, sizeof value);
-    p += sizeof value;
-    return value;
-  };
-  auto sized = [&p] {
-    std::uint32_t length = 0;
-    std::memcpy(&length, p, sizeof length);
-    p += sizeof length;
-    std::string bytes(p, length);
-    p += length;
-    return bytes;
-  };
-  switch (tag) {
-    case kInteger:
-      return fixed(std::int64_t{});
-    case kFloating:
-      return fixed(double{});
-    case kText:
-      return sized();
-    case kDecimal:
-      return db::Decimal{sized()};
-    case kBytes: {
-      const std::string bytes = sized();
-      return db::Bytes(bytes.begin(), bytes.end());
-    }
-    case kDateTime:
-      return db::DateTime{sized()};
-    case kFalse:
-      return false;
-    case kTrue:
-      return true;
-    case kNull:
-      break;
-  }
-  return db::Null{};
-}
-
 std::uint64_t hashOf(const void* data, std::size_t size, std::uint64_t seed) {
   return XXH3_64bits_withSeed(data, size, seed);
 }
 
 // ---- Asking whether to stop --------------------------------------------------------------------
 
-// Asks the progress sink whether to stop often enough for a prompt stop, also inside one large
-// sheet: at least every 25 ms of work (the clock is looked at every 64 steps of work: a row read,
-// a comparison), and in any case every 65,536 steps.
+// A worker's check of the run's stop flag, every 64 steps of work (a row read, a comparison) and
+// before each sheet; the thread that called Run sets the flag when the progress sink asks to stop
+// or a worker failed.
 class Pace {
  public:
-  explicit Pace(ProgressSink& progress) : progress_(progress) {}
+  explicit Pace(const std::atomic<bool>& stop) : stop_(stop) {}
   void tick() {
-    if ((++steps_ & 63u) != 0) return;
-    const auto now = std::chrono::steady_clock::now();
-    if ((steps_ & 0xFFFFu) != 0 && now - last_ < std::chrono::milliseconds(25)) return;
-    ask();
+    if ((++steps_ & 63u) == 0) ask();
   }
-  // Asks now (before each sheet).
-  void ask() {
-    if (progress_.cancelled()) throw RunCancelled();
-    last_ = std::chrono::steady_clock::now();
+  void ask() const {
+    if (stop_.load(std::memory_order_relaxed)) throw RunCancelled();
   }
 
  private:
-  ProgressSink& progress_;
+  const std::atomic<bool>& stop_;
   std::uint64_t steps_ = 0;
-  std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
 };
 
-// ---- One sheet's rows --------------------------------------------------------------------------
+// ---- One sheet's fingerprints ------------------------------------------------------------------
 
 // Receives a sheet's rows for all units (ordered by unit code and nRow) and keeps, for each unit
-// of the tree, its rows' figures exactly (compact, in one buffer) and one fingerprint per row.
-// Rows of units the tree does not show are passed over.
+// of the tree, a few words: the fingerprint of its rows, the fingerprints of its row bands (rows
+// whose positions agree modulo the number of bands), the scale-invariant fingerprint, its largest
+// magnitude and its count of non-zero numbers. The rows themselves are not kept: a unit that is a
+// candidate is read again, with the one-unit statement of the comparison. Rows of units the tree
+// does not show are passed over.
 class SheetRows : public db::RowSink {
  public:
   struct Unit {
-    int unit = 0;                        // index into the tree's units
-    std::vector<std::size_t> rows;       // offsets of its rows' figures, in nRow order
-    std::vector<std::uint64_t> hashes;   // one per row: of the figures' value keys
+    int unit = 0;                       // index into the tree's units
+    std::size_t rows = 0;               // its row count
+    std::uint64_t fingerprint = 0;      // of every row's figures' value keys, in nRow order
+    std::vector<std::uint64_t> bands;   // of the rows of each band, min(rows, bands) of them
     // Of the figures' scale-invariant keys (rescale.h), row by row: what a rescaled copy shares.
     std::uint64_t scaleFingerprint = 0;
     double largest = 0;  // the largest magnitude of a number
     int nonZero = 0;     // numbers other than zero
   };
 
-  SheetRows(const std::unordered_map<std::string, int>& unitIndex, Pace& pace)
-      : unitIndex_(unitIndex), pace_(pace) {}
+  SheetRows(TdmDupsweep& dm, const std::vector<TUnitData>& units,
+            const std::unordered_map<std::string, int>& unitIndex, std::size_t bands,
+            bool scaleKeys, Pace& pace)
+      : dm_(dm),
+        treeUnits_(units),
+        unitIndex_(unitIndex),
+        bandCount_(bands),
+        scaleKeys_(scaleKeys),
+        pace_(pace) {}
 
-  void reset() {
+  // Empties the rows for the sheet whose figures table is `table`, read for `period`.
+  void reset(std::string table, std::string period) {
+    table_ = std::move(table);
+    period_ = std::move(period);
     names_.clear();
-    figures_.clear();
     units_.clear();
     used_.clear();
     present_.clear();
@@ -223,17 +154,15 @@ class SheetRows : public db::RowSink {
                      : unitFor(db::displayText(db::valueOf(code)));
     if (!unit) return;
     const std::size_t width = row.size() > kFirstFigure ? row.size() - kFirstFigure : 0;
-    const std::size_t place = unit->rows.size() * width;
+    const std::size_t place = unit->rows * width;
     if (used_.size() < place + width) used_.resize(place + width, 0);
-    unit->rows.push_back(figures_.size());
     key_.clear();
     scaleKey_.clear();
     const std::size_t columns = row.size();
     for (std::size_t k = kFirstFigure; k < columns; ++k) {
       if (row[k].kind != db::ValueKind::Null) used_[place + k - kFirstFigure] = 1;
-      encode(row[k], figures_);
-      appendScaleInvariantKey(row[k], scaleKey_);
-      if (isNonZeroNumber(row[k])) {
+      if (scaleKeys_) appendScaleInvariantKey(row[k], scaleKey_);
+      if (scaleKeys_ && isNonZeroNumber(row[k])) {
         ++unit->nonZero;
         unit->largest = std::max(unit->largest, magnitudeOf(row[k]));
       }
@@ -243,9 +172,14 @@ class SheetRows : public db::RowSink {
       db::appendValueKey(row[k], otherKey_);
       key_.append(otherKey_.data(), otherKey_.size());
     }
-    unit->hashes.push_back(hashOf(key_.data(), key_.size(), 0));
+    const std::uint64_t rowHash = hashOf(key_.data(), key_.size(), 0);
+    const std::size_t position = unit->rows++;
+    unit->fingerprint = hashOf(&rowHash, sizeof rowHash, unit->fingerprint + position);
+    const std::size_t band = position % bandCount_;
+    if (band == unit->bands.size()) unit->bands.push_back(band + 1);
+    unit->bands[band] = hashOf(&rowHash, sizeof rowHash, unit->bands[band]);
     unit->scaleFingerprint =
-        hashOf(scaleKey_.data(), scaleKey_.size(), unit->scaleFingerprint + unit->hashes.size());
+        hashOf(scaleKey_.data(), scaleKey_.size(), unit->scaleFingerprint + position);
   }
 
   const std::vector<Unit>& units() const noexcept { return units_; }
@@ -262,18 +196,15 @@ class SheetRows : public db::RowSink {
     return std::max(0, static_cast<int>(names_.size()) - kFirstFigureColumn);
   }
 
-  // The unit's rows as a row set with the table's columns, the figures as read and the first
-  // five columns NULL: what SameRows compares of the rows OpenUnitData gives.
+  // The unit's rows, read again with the one-unit statement of the comparison. Throws
+  // DatabaseError when the table is gone since it was read, naming it.
   std::unique_ptr<db::RowSet> rowSet(const Unit& unit) const {
-    const std::size_t width = names_.size();
-    std::vector<db::Value> cells;
-    cells.reserve(unit.rows.size() * width);
-    for (std::size_t offset : unit.rows) {
-      cells.resize(cells.size() + std::min<std::size_t>(width, kFirstFigure));
-      const char* p = figures_.data() + offset;
-      for (std::size_t k = kFirstFigure; k < width; ++k) cells.push_back(decode(p));
-    }
-    return std::make_unique<db::RowSet>(names_, std::move(cells));
+    const std::string& code = treeUnits_[static_cast<std::size_t>(unit.unit)].sUnitCode;
+    std::unique_ptr<db::RowSet> rows = dm_.OpenUnitData(table_, code, period_);
+    if (!rows)
+      throw DatabaseError("table " + table_ + " is gone while the units of period " + period_ +
+                          " were compared");
+    return rows;
   }
 
  private:
@@ -287,17 +218,25 @@ class SheetRows : public db::RowSink {
     // A unit's rows normally come together; under a collation that ignores letter case the rows
     // of two codes may interleave, and each code's rows still come in nRow order.
     auto [place, added] = present_.try_emplace(known->second, static_cast<int>(units_.size()));
-    if (added) units_.push_back(Unit{known->second, {}, {}});
+    if (added) {
+      units_.emplace_back();
+      units_.back().unit = known->second;
+    }
     lastCode_ = code;
     last_ = place->second;
     return &units_[static_cast<std::size_t>(last_)];
   }
 
+  TdmDupsweep& dm_;
+  const std::vector<TUnitData>& treeUnits_;
   const std::unordered_map<std::string, int>& unitIndex_;
+  std::size_t bandCount_;
+  bool scaleKeys_;  // whether the scale-invariant fingerprint is made
   Pace& pace_;
+  std::string table_;
+  std::string period_;
   std::vector<std::string> names_;
   int codeColumn_ = -1;
-  ByteRun figures_;        // every kept row's figures, encoded one after the other
   ByteRun key_;            // the value keys of the row being read
   std::string otherKey_;   // the key of one value that is not a number
   std::string scaleKey_;   // the scale-invariant keys of the row being read
@@ -308,6 +247,7 @@ class SheetRows : public db::RowSink {
   std::string lastCode_;
   int last_ = -1;
 };
+
 
 // ---- What is found, pair by pair ---------------------------------------------------------------
 
@@ -532,9 +472,7 @@ class SheetAnalysis {
     std::unordered_map<std::uint64_t, std::vector<int>> buckets;
     std::vector<std::uint64_t> order;
     for (int m = 0; m < static_cast<int>(members_.size()); ++m) {
-      const std::vector<std::uint64_t>& hashes = at(m).hashes;
-      const std::uint64_t fingerprint =
-          hashOf(hashes.data(), hashes.size() * sizeof(std::uint64_t), hashes.size());
+      const std::uint64_t fingerprint = at(m).fingerprint ^ (at(m).rows * 0x9E3779B97F4A7C15ull);
       auto& bucket = buckets[fingerprint];
       if (bucket.empty()) order.push_back(fingerprint);
       bucket.push_back(m);
@@ -558,18 +496,11 @@ class SheetAnalysis {
     }
   }
 
-  // The number of figure cells in which two classes differ, counted up to cap + 1: rows whose
-  // fingerprints agree are passed over first, so most unrelated pairs cost one look at the row
-  // fingerprints.
+  // The number of figure cells in which two classes differ, counted up to cap + 1 (counting
+  // stops there, so an unrelated pair costs a few cells).
   int distance(int x, int y, int cap) {
     pace_.tick();
-    const auto& hx = at(classes_[x].front()).hashes;
-    const auto& hy = at(classes_[y].front()).hashes;
-    if (hx.size() != hy.size()) return cap + 1;
-    int rowsDiffering = 0;
-    for (std::size_t r = 0; r < hx.size() && rowsDiffering <= cap; ++r)
-      if (hx[r] != hy[r]) ++rowsDiffering;
-    if (rowsDiffering > cap) return cap + 1;
+    if (at(classes_[x].front()).rows != at(classes_[y].front()).rows) return cap + 1;
     return DifferingCells(rowSet(classes_[x].front()), rowSet(classes_[y].front()), cap);
   }
 
@@ -602,29 +533,28 @@ class SheetAnalysis {
     for (int c = 0; c < static_cast<int>(classes_.size()); ++c) parent_[c] = c;
     std::map<std::size_t, std::vector<int>> shapes;  // row count -> classes, in class order
     for (int c = 0; c < static_cast<int>(classes_.size()); ++c)
-      if (!isCommon(classes_[c])) shapes[at(classes_[c].front()).hashes.size()].push_back(c);
+      if (!isCommon(classes_[c])) shapes[at(classes_[c].front()).rows].push_back(c);
     for (const auto& [rows, members] : shapes) {
       const std::size_t cells = figureCells(rows);
       if (cells < 3 || members.size() < 2) continue;
       const int limit =
           static_cast<int>(std::min<std::size_t>(settings_.nearCells, (cells - 1) / 2));
       for (int c : members) limitOf_[c] = limit;
-      const std::size_t bands = static_cast<std::size_t>(limit) + 1;
-      // With fewer rows than bands, bands of a few cells would each be shared by many classes
-      // and only multiply the work: the shape's classes are joined as one band.
-      if (rows < bands) {
+      // With fewer rows than limit + 1, bands of a few cells would each be shared by many
+      // classes and only multiply the work: the shape's classes are joined as one band.
+      if (rows < static_cast<std::size_t>(limit) + 1) {
         joinBand(members, limit);
         continue;
       }
+      // The rows are cut into nearCells + 1 bands (by position modulo that number): a pair that
+      // differs in at most limit <= nearCells cells leaves at least one band alone.
       std::unordered_map<std::uint64_t, std::vector<int>> byBand;
       std::vector<std::uint64_t> bandOrder;
       for (int c : members) {
-        const std::vector<std::uint64_t>& hashes = at(classes_[c].front()).hashes;
-        for (std::size_t b = 0; b < bands; ++b) {
+        const std::vector<std::uint64_t>& bands = at(classes_[c].front()).bands;
+        for (std::size_t b = 0; b < bands.size(); ++b) {
           pace_.tick();
-          const std::size_t lo = b * rows / bands, hi = (b + 1) * rows / bands;
-          const std::uint64_t key = hashOf(hashes.data() + lo, (hi - lo) * sizeof(std::uint64_t),
-                                           rows * 1000003u + b);
+          const std::uint64_t key = hashOf(&bands[b], sizeof bands[b], rows * 1000003u + b);
           std::vector<int>& band = byBand[key];
           if (band.empty()) bandOrder.push_back(key);
           band.push_back(c);
@@ -677,12 +607,13 @@ class SheetAnalysis {
   // each looks up the few whose magnitude fits, never every other class.
   template <class Wanted, class Found>
   void findRescaled(Wanted&& wanted, Found&& found) {
+    if (!settings_.rescaled) return;
     std::unordered_map<std::uint64_t, std::vector<int>> buckets;
     std::vector<std::uint64_t> order;
     for (int c = 0; c < static_cast<int>(classes_.size()); ++c) {
       const SheetRows::Unit& unit = at(classes_[c].front());
       if (isCommon(classes_[c]) || unit.nonZero < 3) continue;
-      const std::uint64_t key = unit.scaleFingerprint ^ (unit.hashes.size() * 0x9E3779B97F4A7C15ull);
+      const std::uint64_t key = unit.scaleFingerprint ^ (unit.rows * 0x9E3779B97F4A7C15ull);
       auto& bucket = buckets[key];
       if (bucket.empty()) order.push_back(key);
       bucket.push_back(c);
@@ -784,8 +715,8 @@ std::string sheetTitle(const TSampleData& sheet) {
 // Streams one sheet of a period into `rows`; false when its table does not exist.
 bool readSheet(TdmDupsweep& dm, const TSampleData& sheet, const std::string& period,
                SheetRows& rows) {
-  rows.reset();
   const std::string table = NumTableName(sheet);
+  rows.reset(table, period);
   try {
     return dm.StreamSheetData(table, period, rows);
   } catch (const DatabaseError& e) {
@@ -798,6 +729,82 @@ std::string missingTable(const TSampleData& sheet, const std::string& period) {
   return sheetTitle(sheet) + ": table " + NumTableName(sheet) + " of period " + period +
          " does not exist or cannot be named; no pair is identical on it";
 }
+
+// What one sheet gives, kept apart until every sheet is done and then merged in sheet order, so
+// that the result does not depend on which worker took which sheet.
+struct SheetOutcome {
+  PairBook book;
+  std::vector<DiscoveredGroup> groups;
+  std::vector<DiscoveredNearGroup> nearGroups;
+  std::vector<std::string> warnings;
+};
+
+// One worker: its own connection (a data module over the same database), the rows of the period
+// and of the earlier period, and the sheets it takes in turn.
+class SheetWorker {
+ public:
+  SheetWorker(TdmDupsweep& dm, const DiscoveryResult& result,
+              const std::unordered_map<std::string, int>& unitIndex,
+              const std::map<std::string, TSampleData>& earlierSheets,
+              const DiscoverySettings& settings, const std::atomic<bool>& stop)
+      : reader_(dm.NewReader()),
+        result_(result),
+        earlierSheets_(earlierSheets),
+        settings_(settings),
+        pace_(stop),
+        rows_(*reader_, result.units, unitIndex, bandCount(settings), settings.rescaled, pace_),
+        earlierRows_(*reader_, result.units, unitIndex, bandCount(settings), settings.rescaled,
+                     pace_) {}
+
+  SheetOutcome run(std::size_t s) {
+    pace_.ask();
+    SheetOutcome out;
+    const TSampleData& sheet = result_.sheets[s];
+    const int index = static_cast<int>(s);
+    const bool streamed = readSheet(*reader_, sheet, result_.periodId, rows_);
+    if (streamed)
+      SheetAnalysis(membersOf(rows_, false), index, settings_, pace_)
+          .samePeriod(out.book, out.groups, out.nearGroups, result_.units);
+    else
+      out.warnings.push_back(sheetTitle(sheet) + ": table " + NumTableName(sheet) +
+                             " does not exist or cannot be named; no pair is identical on it");
+    // Without the period's figures there is nothing to find against the earlier period.
+    const auto earlier = earlierSheets_.find(sheet.sSampleCode);
+    if (!streamed || earlier == earlierSheets_.end()) return out;
+    const std::string& against = result_.againstPeriodId;
+    pace_.ask();
+    if (!readSheet(*reader_, earlier->second, against, earlierRows_)) {
+      out.warnings.push_back(missingTable(earlier->second, against));
+    } else if (earlierRows_.figureColumns() != rows_.figureColumns()) {
+      // Figures are compared by position: with another number of columns no sheet is the same
+      // across the periods, which is said rather than passed over.
+      out.warnings.push_back(sheetTitle(sheet) + ": " + std::to_string(rows_.figureColumns()) +
+                             " figure columns in period " + result_.periodId + ", " +
+                             std::to_string(earlierRows_.figureColumns()) + " in period " +
+                             against + "; no sheet is identical across the two periods");
+    } else {
+      std::vector<Member> members = membersOf(rows_, false);
+      const std::vector<Member> before = membersOf(earlierRows_, true);
+      members.insert(members.end(), before.begin(), before.end());
+      SheetAnalysis(std::move(members), index, settings_, pace_)
+          .againstEarlier(out.book, out.groups, out.nearGroups, result_.units);
+    }
+    return out;
+  }
+
+ private:
+  static std::size_t bandCount(const DiscoverySettings& settings) {
+    return static_cast<std::size_t>(settings.nearCells) + 1;
+  }
+
+  std::unique_ptr<TdmDupsweep> reader_;
+  const DiscoveryResult& result_;
+  const std::map<std::string, TSampleData>& earlierSheets_;
+  const DiscoverySettings& settings_;
+  Pace pace_;
+  SheetRows rows_;
+  SheetRows earlierRows_;
+};
 
 }  // namespace
 
@@ -853,44 +860,87 @@ DiscoveryResult DuplicateDiscovery::Run(ProgressSink& progress) {
     unitIndex.emplace(result.units[i].sUnitCode, static_cast<int>(i));
 
   progress.begin(static_cast<int>(result.sheets.size()) + 1);
-  Pace pace(progress);
-  SheetRows rows(unitIndex, pace);
-  SheetRows earlierRows(unitIndex, pace);
-  PairBook book;
-  for (std::size_t s = 0; s < result.sheets.size(); ++s) {
-    pace.ask();
-    const TSampleData& sheet = result.sheets[s];
-    const int index = static_cast<int>(s);
-    const bool streamed = readSheet(dm_, sheet, periodId_, rows);
-    if (streamed)
-      SheetAnalysis(membersOf(rows, false), index, settings_, pace)
-          .samePeriod(book, result.groups, result.nearGroups, result.units);
-    else
-      result.warnings.push_back(sheetTitle(sheet) + ": table " + NumTableName(sheet) +
-                                " does not exist or cannot be named; no pair is identical on it");
-    // Without the period's figures there is nothing to find against the earlier period.
-    const auto earlier = earlierSheets.find(sheet.sSampleCode);
-    if (streamed && earlier != earlierSheets.end()) {
-      pace.ask();
-      if (!readSheet(dm_, earlier->second, against, earlierRows)) {
-        result.warnings.push_back(missingTable(earlier->second, against));
-      } else if (earlierRows.figureColumns() != rows.figureColumns()) {
-        // Figures are compared by position: with another number of columns no sheet is the
-        // same across the periods, which is said rather than passed over.
-        result.warnings.push_back(
-            sheetTitle(sheet) + ": " + std::to_string(rows.figureColumns()) +
-            " figure columns in period " + periodId_ + ", " +
-            std::to_string(earlierRows.figureColumns()) + " in period " + against +
-            "; no sheet is identical across the two periods");
-      } else {
-        std::vector<Member> members = membersOf(rows, false);
-        const std::vector<Member> before = membersOf(earlierRows, true);
-        members.insert(members.end(), before.begin(), before.end());
-        SheetAnalysis(std::move(members), index, settings_, pace)
-            .againstEarlier(book, result.groups, result.nearGroups, result.units);
+  // One worker per core, each with its own connection, takes the next sheet until none is left.
+  // This thread hands the progress sink a step per finished sheet and asks it whether to stop
+  // at least every 25 ms; stopping (or a worker's failure) raises the flag every worker looks at.
+  const std::size_t sheetCount = result.sheets.size();
+  std::vector<std::optional<SheetOutcome>> outcomes(sheetCount);
+  std::atomic<std::size_t> next{0};
+  std::atomic<bool> stop{false};
+  std::mutex lock;
+  std::condition_variable changed;
+  std::size_t done = 0;
+  std::exception_ptr failure;
+  const auto work = [&] {
+    try {
+      SheetWorker worker(dm_, result, unitIndex, earlierSheets, settings_, stop);
+      for (std::size_t s = next++; s < sheetCount; s = next++) {
+        SheetOutcome outcome = worker.run(s);
+        const std::lock_guard<std::mutex> hold(lock);
+        outcomes[s] = std::move(outcome);
+        ++done;
+        changed.notify_all();
+      }
+    } catch (const RunCancelled&) {
+      // stopped by this run's flag: the calling thread knows why
+    } catch (...) {
+      // handed to the calling thread, which throws it
+      const std::lock_guard<std::mutex> hold(lock);
+      if (!failure) failure = std::current_exception();
+      stop = true;
+      changed.notify_all();
+    }
+  };
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  const std::size_t workers = std::max<std::size_t>(1, std::min<std::size_t>(cores, sheetCount));
+  std::vector<std::thread> threads;
+  const auto joinAll = [&] {
+    stop = true;  // every sheet is done, or the run stops
+    for (std::thread& t : threads)
+      if (t.joinable()) t.join();
+  };
+  bool cancelled = false;
+  try {
+    for (std::size_t w = 0; w < workers && sheetCount > 0; ++w) threads.emplace_back(work);
+    std::size_t stepped = 0;
+    std::unique_lock<std::mutex> hold(lock);
+    while (!failure && !cancelled && stepped < sheetCount) {
+      if (stepped < done) {
+        hold.unlock();
+        progress.step();
+        ++stepped;
+        cancelled = progress.cancelled();
+        hold.lock();
+        continue;
+      }
+      changed.wait_for(hold, std::chrono::milliseconds(25));
+      if (stepped == done && !failure) {
+        hold.unlock();
+        cancelled = progress.cancelled();
+        hold.lock();
       }
     }
-    progress.step();
+    if (cancelled) stop = true;
+  } catch (...) {
+    stop = true;
+    joinAll();
+    throw;
+  }
+  joinAll();
+  if (failure) std::rethrow_exception(failure);
+  if (cancelled) throw RunCancelled();
+
+  PairBook book;
+  for (std::optional<SheetOutcome>& outcome : outcomes) {
+    for (auto& [key, found] : outcome->book) {
+      Found& kept = book[key];
+      kept.identical.insert(kept.identical.end(), found.identical.begin(), found.identical.end());
+      kept.near.insert(kept.near.end(), found.near.begin(), found.near.end());
+      kept.scaled.insert(kept.scaled.end(), found.scaled.begin(), found.scaled.end());
+    }
+    for (DiscoveredGroup& g : outcome->groups) result.groups.push_back(std::move(g));
+    for (DiscoveredNearGroup& g : outcome->nearGroups) result.nearGroups.push_back(std::move(g));
+    for (std::string& w : outcome->warnings) result.warnings.push_back(std::move(w));
   }
 
   for (auto& [units, found] : book) {

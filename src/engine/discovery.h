@@ -3,12 +3,16 @@
 // being told the pairs. For one period, task and level it reads the classification's units with
 // one statement and each sheet of the sample list with one statement for all units, gives every
 // (unit, sheet) a fingerprint of what the equality test compares, and groups equal fingerprints.
-// Every group is confirmed with the run's own equality test (SameRows), so a hash collision never
-// reports repeated data. Near-copies (same row count, at most a few differing cells) are found
-// through fingerprints of row bands, not by comparing every pair, and their cells are counted
-// exactly; many units near one another are one near-content group instead of pairs. No widgets;
-// progress and cancelling through ProgressSink. Only one sheet's rows are held at a time, in a
-// compact form.
+// Every group is confirmed with the run's own equality test (SameRows) on the units' rows read
+// again with the one-unit statement of the comparison, so a hash collision never reports repeated
+// data. Near-copies (same row count, at most a few differing cells) are found through fingerprints
+// of row bands, not by comparing every pair, and their cells are counted exactly; many units near
+// one another are one near-content group instead of pairs. Rescaled copies (rescale.h) are found
+// through a fingerprint that a rescaling and its rounding cannot change. Against an earlier period
+// the same is found across the two periods (carried forward, copied from an earlier report).
+// Per (unit, sheet) only a few words are kept, whatever the rows; the sheets are read by one
+// worker per core, each with its own connection. No widgets; progress and cancelling through
+// ProgressSink, on the calling thread.
 
 #include <cstdint>
 #include <string>
@@ -33,6 +37,8 @@ struct DiscoverySettings {
   // report), near versions of both, and rescaled copies across the two periods. Sheets are matched
   // by sample code.
   std::string againstPeriod;
+  // Whether rescaled copies are looked for (off only to measure what looking for them costs).
+  bool rescaled = true;
 };
 
 // One near-copy sheet of a pair: the sheet (an index into DiscoveryResult::sheets) and the
@@ -127,10 +133,10 @@ class DuplicateDiscovery {
                      std::int32_t level, std::string unitClsCode, DiscoverySettings settings = {});
 
   // Runs the discovery. Progress: begin(sheets + 1), a step after each sheet (of both periods,
-  // against an earlier one) and one at the end;
-  // cancelled() is asked before every sheet and, within one, at least every 25 ms of work (and
-  // every 65,536 rows or comparisons); true ends the run with RunCancelled. A sheet whose
-  // table does not exist is a warning. Throws DatabaseError when the units, the sample list or a
+  // against an earlier one) and one at the end, all on the calling thread, which waits for the
+  // workers; cancelled() is asked after every step and at least every 25 ms while the workers
+  // read, and true stops them (within 64 rows or comparisons) and ends the run with
+  // RunCancelled. A sheet whose table does not exist is a warning. Throws DatabaseError when the units, the sample list or a
   // sheet cannot be read for another reason (naming the sheet and its table, or a value such as
   // a classification code holding a NUL, which no statement can carry), and Error for settings
   // out of range (nearCells below 0, commonGroupSize below 2, an earlier period equal to the
