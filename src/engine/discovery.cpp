@@ -398,6 +398,9 @@ class SheetAnalysis {
     const Member& m = members_[static_cast<std::size_t>(member)];
     return m.rows->units()[static_cast<std::size_t>(m.entry)];
   }
+  // Lets go of the rows read again, once a group of candidates is done: what is held stays that
+  // of one group, however many groups a sheet has.
+  void forget() { decoded_.clear(); }
   db::RowSet& rowSet(int member) {
     std::unique_ptr<db::RowSet>& kept = decoded_[member];
     if (!kept) kept = members_[static_cast<std::size_t>(member)].rows->rowSet(at(member));
@@ -493,6 +496,7 @@ class SheetAnalysis {
           }
         if (!placed) classes_.push_back({m});
       }
+      forget();
     }
   }
 
@@ -567,7 +571,10 @@ class SheetAnalysis {
     for (int c = 0; c < static_cast<int>(classes_.size()); ++c)
       if (limitOf_[c] > 0) sets[root(c)].push_back(c);
     for (const auto& [top, members] : sets)
-      if (members.size() >= 2) handle(members, linkCells_[top], limitOf_[members.front()]);
+      if (members.size() >= 2) {
+        handle(members, linkCells_[top], limitOf_[members.front()]);
+        forget();
+      }
   }
 
   // Joins the near-copies among the classes that share one band (see findNearSets).
@@ -596,6 +603,7 @@ class SheetAnalysis {
       else
         followers[joined].push_back(y);
     }
+    forget();
   }
 
   // Rescaled copies among the classes that are not common content, each pair for which
@@ -646,6 +654,7 @@ class SheetAnalysis {
           }
         }
       }
+      forget();
     }
   }
 
