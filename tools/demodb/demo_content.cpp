@@ -524,7 +524,13 @@ Content scaledContent(const ScaleOptions& scale) {
   for (int s = 0; s < scale.sheets; ++s) p.samples.push_back(s);
   p.useTarget = 0;
   p.hasData = p.planted = true;
-  c.periods.push_back(std::move(p));
+  c.periods.push_back(p);
+  if (scale.earlierPeriod) {
+    p.id = "2023N";
+    p.name = "2023年";
+    p.planted = false;
+    c.periods.push_back(std::move(p));
+  }
 
   const std::vector<std::string> all = allSheetCodes(c, c.periods[0]);
   // Pairs of neighbouring units one level down (siblings but where a pair straddles two

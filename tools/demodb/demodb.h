@@ -22,6 +22,9 @@ struct ScaleOptions {
   int sheets = 10;
   int rows = 50;
   int cols = 10;
+  // Also an earlier period 2023N "2023年" with random figures of the same size (nothing planted),
+  // to measure discovery against an earlier period.
+  bool earlierPeriod = false;
 };
 
 struct DemoOptions {
