@@ -161,11 +161,7 @@ class SheetRows : public db::RowSink {
     const std::size_t columns = row.size();
     for (std::size_t k = kFirstFigure; k < columns; ++k) {
       if (row[k].kind != db::ValueKind::Null) used_[place + k - kFirstFigure] = 1;
-      if (scaleKeys_) appendScaleInvariantKey(row[k], scaleKey_);
-      if (scaleKeys_ && isNonZeroNumber(row[k])) {
-        ++unit->nonZero;
-        unit->largest = std::max(unit->largest, magnitudeOf(row[k]));
-      }
+      if (scaleKeys_) scaleKey(row[k], *unit);
       if (db::writeNumberKey(row[k], key_.grow(db::kNumberKeySize))) continue;
       key_.drop(db::kNumberKeySize);
       otherKey_.clear();
@@ -180,6 +176,29 @@ class SheetRows : public db::RowSink {
     unit->bands[band] = hashOf(&rowHash, sizeof rowHash, unit->bands[band]);
     unit->scaleFingerprint =
         hashOf(scaleKey_.data(), scaleKey_.size(), unit->scaleFingerprint + position);
+  }
+
+  // The value's scale-invariant key (appendScaleInvariantKey), counted into the unit's non-zero
+  // numbers and largest magnitude; integers and finite doubles, most figures, without a call.
+  void scaleKey(const db::CellView& v, Unit& unit) {
+    double magnitude = 0;
+    if (v.kind == db::ValueKind::Floating && v.floating == v.floating) {
+      magnitude = std::fabs(v.floating);
+      scaleKey_ += v.floating == 0 ? 'Z' : v.floating > 0 ? 'P' : 'M';
+    } else if (v.kind == db::ValueKind::Integer) {
+      magnitude = std::fabs(static_cast<double>(v.integer));
+      scaleKey_ += v.integer == 0 ? 'Z' : v.integer > 0 ? 'P' : 'M';
+    } else {
+      appendScaleInvariantKey(v, scaleKey_);
+      if (!isNonZeroNumber(v)) return;
+      magnitude = magnitudeOf(v);
+      ++unit.nonZero;
+      unit.largest = std::max(unit.largest, magnitude);
+      return;
+    }
+    if (magnitude == 0) return;
+    ++unit.nonZero;
+    unit.largest = std::max(unit.largest, magnitude);
   }
 
   const std::vector<Unit>& units() const noexcept { return units_; }
