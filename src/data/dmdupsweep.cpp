@@ -67,6 +67,7 @@ class TdmDupsweep::Link : public db::ForwardingConnection {
     }
     connectionString_ = connectionString;
   }
+  const ConnectionFactory& factory() const noexcept { return factory_; }
   const std::optional<std::string>& openFailure() const noexcept { return openFailure_; }
 
   // Rows are handed on as they come, not read whole first.
@@ -108,6 +109,12 @@ TdmDupsweep::TdmDupsweep(ConnectionFactory factory)
       link_(std::make_unique<Link>(std::move(factory))) {}
 
 TdmDupsweep::~TdmDupsweep() = default;
+
+std::unique_ptr<TdmDupsweep> TdmDupsweep::NewReader() const {
+  auto reader = std::make_unique<TdmDupsweep>(link_->factory());
+  reader->SetConnection(connectionString_);
+  return reader;
+}
 
 db::Connection& TdmDupsweep::connection() { return *link_; }
 

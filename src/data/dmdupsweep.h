@@ -46,6 +46,10 @@ class TdmDupsweep {
   TQuery qryUnit;
   TQuery qryData;
 
+  // A data module of its own over the same database (same connection string and factory), for a
+  // worker that reads beside this one on another thread. Never fails.
+  std::unique_ptr<TdmDupsweep> NewReader() const;
+
   // Closes both queries and takes the string for the next statement. Never fails.
   void SetConnection(const std::string& connectionString);
   const std::string& ConnectionString() const noexcept { return connectionString_; }

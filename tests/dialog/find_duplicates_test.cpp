@@ -4,6 +4,7 @@
 // exports the result; without a chosen period the dialog's message comes instead.
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QLabel>
 #include <QMenu>
@@ -115,6 +116,46 @@ TEST_F(FindDuplicatesTest, ExportsPairsAndGroupsFromThePairListsMenu) {
   EXPECT_EQ(std::string(book.sheet(2).text(1, 5)), "单位代码");
   ASSERT_FALSE(messages->shown.empty());
   EXPECT_NE(messages->shown.back().text.find(file), std::string::npos);
+}
+
+TEST_F(FindDuplicatesTest, AgainstAnEarlierPeriodListsTheNewColumnsAndOffersNoDeletion) {
+  // 2023N gets B01, with J1's rows of 2024N: J1 carried them forward, Y1 (identical to J1 in
+  // 2024N) copied J1's earlier report.
+  db.exec("INSERT INTO PeriodTable VALUES ('2023N','T01',1,'B01','资产负债表',2,0);"
+          "DELETE FROM DataNumT01_B01_1 WHERE sPeriodID = '2023N' AND sUnitCode = 'J1';"
+          "INSERT INTO DataNumT01_B01_1 SELECT '2023N', sUnitCode, nRow, sTaskCode, nLevel, cA, "
+          "cB, cC, cD, cE FROM DataNumT01_B01_1 WHERE sPeriodID = '2024N' AND sUnitCode = 'J1';");
+  run([&] {
+    Texts headers, earlierRows;
+    bool addEnabledOnEarlierRow = true, checkable = true;
+    inWindow([&](TfrmFindDuplicates* window, QTableWidget* table) {
+      auto* against = window->findChild<QComboBox*>("cboAgainst");
+      EXPECT_EQ(against->currentIndex(), 0);  // none by default
+      against->setCurrentIndex(against->findData(QString("2023N")));
+      ASSERT_GT(against->currentIndex(), 0);
+      QTest::mouseClick(window->findChild<QPushButton*>("cmdFind"), Qt::LeftButton);
+      ASSERT_TRUE(window->result());
+      for (int c = 0; c < table->columnCount(); ++c)
+        headers.push_back(table->horizontalHeaderItem(c)->text().toStdString());
+      for (int row = 0; row < table->rowCount(); ++row) {
+        if (cell(table, row, 7).empty()) continue;
+        earlierRows.push_back(cell(table, row, 0) + "|" + cell(table, row, 1) + "|" +
+                              cell(table, row, 3) + "|" + cell(table, row, 5) + "|" +
+                              cell(table, row, 7));
+        checkable = checkable && (table->item(row, 0)->flags() & Qt::ItemIsUserCheckable);
+        table->setCurrentCell(row, 0);
+        addEnabledOnEarlierRow = window->findChild<QPushButton*>("cmdAddPairs")->isEnabled();
+      }
+    });
+    openFromMenu(tree);
+    EXPECT_EQ(headers, (Texts{"单位1", "单位1代码", "单位2", "单位2代码", "相同表数", "相同的表",
+                              "近似的表", "上期相同的表", "按比例相同的表"}));
+    ASSERT_EQ(earlierRows.size(), 2u);
+    EXPECT_EQ(earlierRows[0], "甲 空期间(年报) → 2024(年报)|J1|J1||资产负债表");
+    EXPECT_EQ(earlierRows[1], "乙 2024(年报)|Y1|J1||资产负债表");
+    EXPECT_FALSE(checkable);
+    EXPECT_FALSE(addEnabledOnEarlierRow);
+  });
 }
 
 TEST_F(FindDuplicatesTest, EscapeWhileSearchingCancelsAndClosesTheWindowOnceStopped) {

@@ -283,7 +283,8 @@ TEST_F(Discovery, AFiguresTableWithoutItsKeyColumnsNamesTheTableAndTheSheet) {
 }
 
 TEST_F(Discovery, CancellingIsAskedInsideOneLargeSheet) {
-  db.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 70000) "
+  // Large enough that the run asks more than once while its worker reads the sheet.
+  db.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 200000) "
           "INSERT INTO DataNumT01_S6_1 SELECT 'P1', 'U01', i, 'T01', 1, i, i, i, 't' FROM n;");
   // Asked once before S6 (after five steps), then never again before the next step.
   struct StopInS6 : ProgressSink {

@@ -5,9 +5,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <algorithm>
 #include <map>
 #include <set>
 #include <sstream>
@@ -191,6 +194,10 @@ TEST_F(Scan, DiscoveryListsEveryPlantedPairAndNothingElse) {
                                                                                 near};
       identicalSheets += c.sameSheets.size();
     }
+    // Rescaled copies are pairs too, without identical or near sheets.
+    for (const auto& f : plan_->findings)
+      if (f.kind == demodb::CaseKind::Rescaled)
+        expected[std::min(f.unitA, f.unitB) + "|" + std::max(f.unitA, f.unitB)] = {};
     for (const auto& value : root["pairs"].toArray()) {
       const QJsonObject pair = value.toObject();
       auto code = [](const QJsonValue& v) { return v.toObject()["code"].toString().toStdString(); };
@@ -225,6 +232,79 @@ TEST_F(Scan, DiscoveryListsEveryPlantedPairAndNothingElse) {
                        "task T99");
   expectOneLineFailure(runProgram(known + " --level 1" + period + " --unitcls 99"),
                        "unit classification 99");
+}
+
+// Every finding of a discovery's JSON as one line: "S|D|kind|sheet[|cells|factor|period]".
+std::set<std::string> findingLines(const std::string& json) {
+  const QJsonObject root = QJsonDocument::fromJson(QByteArray::fromStdString(json)).object();
+  std::set<std::string> lines;
+  auto text = [](const QJsonValue& v) { return v.toString().toStdString(); };
+  for (const auto& value : root["pairs"].toArray()) {
+    const QJsonObject pair = value.toObject();
+    const std::string units = text(pair["unitS"].toObject()["code"]) + "|" +
+                              text(pair["unitD"].toObject()["code"]);
+    for (const char* kind :
+         {"identical", "near", "carried", "copiedFrom", "carriedNear", "copiedFromNear", "scaled"})
+      for (const auto& sheet : pair[kind].toArray()) {
+        const QJsonObject o = sheet.toObject();
+        std::string line = units + "|" + kind + "|" + text(o["code"]);
+        if (o.contains("cells")) line += "|" + std::to_string(o["cells"].toInt());
+        if (o.contains("factor")) line += "|" + QString::number(o["factor"].toDouble()).toStdString();
+        if (o.contains("period")) line += "|" + text(o["period"]);
+        lines.insert(line);
+      }
+  }
+  return lines;
+}
+
+TEST_F(Scan, AgainstAnEarlierPeriodListsThePlantedFindingsAndNothingElseNew) {
+  const std::string discover = "--discover --conn '" + conn() + "' --task " + plan_->taskCode +
+                               " --level 1 --unitcls " + plan_->unitClsCode + " --period 2024N";
+  const auto alone = runProgram(discover + " --json");
+  const auto against = runProgram(discover + " --against 2023N --json");
+  ASSERT_EQ(alone.status, 0) << alone.output;
+  ASSERT_EQ(against.status, 0) << against.output;
+  const QJsonObject root = QJsonDocument::fromJson(QByteArray::fromStdString(against.output)).object();
+  EXPECT_EQ(root["against"].toString().toStdString(), "2023N");
+  EXPECT_TRUE(QJsonDocument::fromJson(QByteArray::fromStdString(alone.output))
+                  .object()["against"].isNull());
+  EXPECT_TRUE(root["warnings"].toArray().isEmpty());
+
+  std::set<std::string> expectedNew, expectedScaled;
+  for (const auto& f : plan_->findings)
+    for (const std::string& sheet : f.sheets) {
+      if (f.kind == demodb::CaseKind::Rescaled) {
+        // Within the period the smaller code is S: the original, whose figures are the copy's
+        // times 10^-exponent.
+        const bool copyFirst = f.unitA < f.unitB;
+        const int exponent = copyFirst ? f.exponent : -f.exponent;
+        expectedScaled.insert(std::min(f.unitA, f.unitB) + "|" + std::max(f.unitA, f.unitB) +
+                              "|scaled|" + sheet + "|" +
+                              QString::number(std::pow(10.0, exponent)).toStdString());
+      } else {
+        expectedNew.insert(f.unitA + "|" + f.unitB + "|" +
+                           (f.kind == demodb::CaseKind::CarriedForward ? "carried" : "copiedFrom") +
+                           "|" + sheet + "|" + f.earlierPeriod);
+      }
+    }
+  ASSERT_EQ(expectedNew.size(), 16u);
+  ASSERT_EQ(expectedScaled.size(), 3u);
+  const std::set<std::string> before = findingLines(alone.output);
+  const std::set<std::string> after = findingLines(against.output);
+  std::set<std::string> added, scaled;
+  std::set_difference(after.begin(), after.end(), before.begin(), before.end(),
+                      std::inserter(added, added.end()));
+  EXPECT_EQ(added, expectedNew);
+  EXPECT_TRUE(std::includes(after.begin(), after.end(), before.begin(), before.end()));
+  for (const std::string& line : after)
+    if (line.find("|scaled|") != std::string::npos) scaled.insert(line);
+  EXPECT_EQ(scaled, expectedScaled);
+
+  // An earlier period the task does not have, or one without --discover, is refused.
+  expectOneLineFailure(runProgram(discover + " --against 1999N"), "period 1999N");
+  expectOneLineFailure(runProgram("--conn '" + conn() + "' --task T01 --level 1 --scheme '" +
+                                  schemeFile() + "' --against 2023N"),
+                       "--against");
 }
 
 TEST_F(Scan, TheTableReportEscapesControlCharactersOfNames) {

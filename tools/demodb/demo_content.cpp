@@ -45,6 +45,14 @@
 //   The near duplicates (one cell, letter case, trailing blank, NULL versus 0, fewer rows) are
 //   identical on every other sheet. Every other pair of units differs on every sheet.
 //
+//   Planted findings (not copies to delete; unit A / unit B):
+//     carried forward   010103 上海静安营业部: its 2024N sheets are its 2023N sheets
+//     copied earlier    020104 / 020102: 020104's 2024N sheets are 020102's 2023N sheets
+//     thousand yuan     030303 / 010104: 030303's B01 B02 are 010104's in thousand yuan
+//                       (2023N and 2024N), rounded to two decimals
+//     ten thousand yuan 020204 / 020203: 020204's B03 is 020203's in ten thousand yuan
+//                       (2023N and 2024N), rounded to two decimals
+//
 // Scaled database (--units/--sheets/--rows/--cols): classification "01" in two levels, task
 // "T01", level 1, the one period 2024N "2024年", samples B01.. named 样表01.., rows from nRow 4,
 // every unit with figures on every sheet; max(1, units / 50) planted pairs of neighbouring
@@ -166,6 +174,14 @@ std::vector<std::string> allSheetCodes(const Content& c, const PeriodDef& p) {
 // A planted rule must point at a cell of the kind it edits; a mistake here would plant
 // nothing and go unnoticed until a demo shows no difference.
 void checkRule(const Content& c, const PlantRule& rule) {
+  // A rescaled copy scales every number: its sheets may hold amounts and texts only.
+  if (rule.scaleExponent != 0)
+    for (const SampleLayout& s : c.samples)
+      if (std::find(rule.copiedSheets.begin(), rule.copiedSheets.end(), s.code) !=
+          rule.copiedSheets.end())
+        for (const FigureColumn& column : s.columns)
+          if (column.kind != ColumnKind::Amount && column.kind != ColumnKind::Text)
+            throw std::logic_error("rescaled sheet " + s.code + " holds other numbers");
   if (rule.edit != Edit::AddToB && rule.edit != Edit::SetBoth) return;
   for (const SampleLayout& s : c.samples) {
     if (s.code != rule.editSheet) continue;
@@ -275,6 +291,27 @@ void applyEdit(const PlantRule& rule, bool sideB, std::vector<DataRow>& rows) {
       }
       break;
   }
+}
+
+// Every amount times 10^exponent, rounded half away from zero to two decimals, worked out on
+// whole cents so that no floating-point rounding decides a digit.
+void applyScale(int exponent, std::vector<DataRow>& rows) {
+  for (DataRow& row : rows)
+    for (Value& v : row.values) {
+      if (!std::holds_alternative<double>(v)) continue;
+      std::int64_t cents = std::llround(std::get<double>(v) * 100.0);
+      const bool negative = cents < 0;
+      if (negative) cents = -cents;
+      std::int64_t scaled = cents;
+      if (exponent >= 0) {
+        for (int i = 0; i < exponent; ++i) scaled *= 10;
+      } else {
+        std::int64_t divisor = 1;
+        for (int i = 0; i < -exponent; ++i) divisor *= 10;
+        scaled = cents / divisor + ((cents % divisor) * 2 >= divisor ? 1 : 0);
+      }
+      v = static_cast<double>(negative ? -scaled : scaled) / 100.0;
+    }
 }
 
 std::string cellName(int column, int row) {
@@ -397,7 +434,7 @@ Content demoContent() {
     c.rules.push_back(std::move(r));
     return &c.rules.back();
   };
-  c.rules.reserve(10);
+  c.rules.reserve(14);
   rule(CaseKind::WholeDuplicate, "010101", "010102", all);
   rule(CaseKind::WholeDuplicate, "020103", "030203", all);
   rule(CaseKind::SomeSheets, "010201", "010202", {"B01", "B03", "B05"});
@@ -420,6 +457,11 @@ Content demoContent() {
   edit(rule(CaseKind::FewerRows, "010301", "010302", all), "B03", Edit::DropLastOfB);
   edit(rule(CaseKind::ShiftedRow, "030301", "030302", {"B08"}), "B08", Edit::ShiftLastOfB);
   rule(CaseKind::SameName, "010304", "030104", {"B02", "B07"});
+  rule(CaseKind::CarriedForward, "010103", "010103", all)->sourcePeriod = "2023N";
+  rule(CaseKind::CopiedEarlier, "020102", "020104", all)->sourcePeriod = "2023N";
+  for (PlantRule* r : {&c.rules[c.rules.size() - 2], &c.rules.back()}) r->period = "2024N";
+  rule(CaseKind::Rescaled, "010104", "030303", {"B01", "B02"})->scaleExponent = -3;
+  rule(CaseKind::Rescaled, "020203", "020204", {"B03"})->scaleExponent = -4;
   for (const PlantRule& each : c.rules) checkRule(c, each);
   return c;
 }
@@ -482,7 +524,13 @@ Content scaledContent(const ScaleOptions& scale) {
   for (int s = 0; s < scale.sheets; ++s) p.samples.push_back(s);
   p.useTarget = 0;
   p.hasData = p.planted = true;
-  c.periods.push_back(std::move(p));
+  c.periods.push_back(p);
+  if (scale.earlierPeriod) {
+    p.id = "2023N";
+    p.name = "2023年";
+    p.planted = false;
+    c.periods.push_back(std::move(p));
+  }
 
   const std::vector<std::string> all = allSheetCodes(c, c.periods[0]);
   // Pairs of neighbouring units one level down (siblings but where a pair straddles two
@@ -532,19 +580,29 @@ std::vector<DataRow> unitRows(const Content& content, std::uint32_t seed, int pe
   const PeriodDef& period = content.periods[static_cast<size_t>(periodIndex)];
   const SampleLayout& sample = content.samples[static_cast<size_t>(sampleIndex)];
   std::string source = unitCode;
+  int sourcePeriod = periodIndex;
+  int scale = 0;
   std::vector<const PlantRule*> edits;
   if (period.planted) {
     for (const PlantRule& rule : content.rules) {
+      if (!rule.period.empty() && rule.period != period.id) continue;
       const bool copied = std::find(rule.copiedSheets.begin(), rule.copiedSheets.end(),
                                     sample.code) != rule.copiedSheets.end();
-      if (rule.unitB == unitCode && copied) source = rule.unitA;
+      if (rule.unitB == unitCode && copied) {
+        source = rule.unitA;
+        scale = rule.scaleExponent;
+        for (std::size_t i = 0; i < content.periods.size(); ++i)
+          if (!rule.sourcePeriod.empty() && content.periods[i].id == rule.sourcePeriod)
+            sourcePeriod = static_cast<int>(i);
+      }
       if (rule.edit != Edit::None && rule.editSheet == sample.code &&
           (rule.unitA == unitCode || rule.unitB == unitCode))
         edits.push_back(&rule);
     }
   }
   std::vector<DataRow> rows =
-      generate(content, seed, periodIndex, sampleIndex, ordinals.at(source));
+      generate(content, seed, sourcePeriod, sampleIndex, ordinals.at(source));
+  if (scale != 0) applyScale(scale, rows);
   for (const PlantRule* rule : edits) applyEdit(*rule, rule->unitB == unitCode, rows);
   return rows;
 }
@@ -567,6 +625,27 @@ DemoPlan planOf(const Content& content) {
     }
 
   for (const PlantRule& rule : content.rules) {
+    if (rule.kind == CaseKind::CarriedForward || rule.kind == CaseKind::CopiedEarlier ||
+        rule.kind == CaseKind::Rescaled) {
+      // Named as discovery names them: A the unit of the period, B the unit it was copied from.
+      PlantedFinding f;
+      f.kind = rule.kind;
+      f.unitA = rule.unitB;
+      f.nameA = unitName(content, rule.unitB);
+      f.unitB = rule.unitA;
+      f.nameB = unitName(content, rule.unitA);
+      f.period = rule.period;
+      f.earlierPeriod = rule.sourcePeriod;
+      f.sheets = rule.copiedSheets;
+      f.exponent = rule.scaleExponent;
+      f.detail = rule.kind == CaseKind::Rescaled
+                     ? std::string("A's amounts are B's in ") +
+                           (rule.scaleExponent == -3 ? "thousand" : "ten thousand") +
+                           " yuan, rounded to two decimals, in every planted period"
+                     : "A's sheets of " + rule.period + " are B's of " + rule.sourcePeriod;
+      plan.findings.push_back(std::move(f));
+      continue;
+    }
     PlantedCase pc;
     pc.kind = rule.kind;
     pc.unitA = rule.unitA;
@@ -625,6 +704,9 @@ DemoPlan planOf(const Content& content) {
                     std::to_string(lastRow(rule.editSheet) - 1);
         break;
       case CaseKind::NoData:
+      case CaseKind::CarriedForward:
+      case CaseKind::CopiedEarlier:
+      case CaseKind::Rescaled:
         break;
     }
     if (rule.kind == CaseKind::SameName) {

@@ -81,6 +81,12 @@ struct PlantRule {
   int editRow = 0;       // nRow of the edited cell
   int editColumn = 0;    // spreadsheet column number of the edited cell (3 = C)
   Value valueA, valueB;  // SetBoth: the two values; AddToB: valueB is added to A's number
+  // Findings: the rule applies in this period only (empty: every planted period); B's rows are A's
+  // rows of `sourcePeriod` (empty: of the same period); and with a scaleExponent every amount of
+  // B is A's times 10^scaleExponent, rounded half away from zero to two decimals.
+  std::string period;
+  std::string sourcePeriod;
+  int scaleExponent = 0;
 };
 
 struct Content {

@@ -364,6 +364,12 @@ const char* kindName(CaseKind kind) {
       return "same name";
     case CaseKind::NoData:
       return "no data";
+    case CaseKind::CarriedForward:
+      return "carried forward";
+    case CaseKind::CopiedEarlier:
+      return "copied from an earlier report";
+    case CaseKind::Rescaled:
+      return "rescaled copy";
   }
   return "?";
 }
@@ -479,6 +485,9 @@ std::string describePlan(const DemoPlan& plan) {
     }
     out << "; " << pc.detail << "\n";
   }
+  for (const PlantedFinding& f : plan.findings)
+    out << kindName(f.kind) << ": " << f.unitA << " " << f.nameA << " / " << f.unitB << " "
+        << f.nameB << "; on " << sheetList(f.sheets) << "; " << f.detail << "\n";
   return out.str();
 }
 

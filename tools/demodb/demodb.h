@@ -22,6 +22,9 @@ struct ScaleOptions {
   int sheets = 10;
   int rows = 50;
   int cols = 10;
+  // Also an earlier period 2023N "2023年" with random figures of the same size (nothing planted),
+  // to measure discovery against an earlier period.
+  bool earlierPeriod = false;
 };
 
 struct DemoOptions {
@@ -44,6 +47,10 @@ enum class CaseKind {
   ShiftedRow,      // one sheet with the same figures but one row under another nRow
   SameName,        // two units with the same name under different parents
   NoData,          // a unit without any data row or Status row (unitB empty)
+  // Findings to look into, listed in DemoPlan::findings rather than among the cases:
+  CarriedForward,  // unit A hands in its own figures of the earlier period again
+  CopiedEarlier,   // unit A hands in unit B's figures of the earlier period
+  Rescaled,        // unit A's figures are unit B's times 10^exponent, rounded to two decimals
 };
 
 // One planted case. The sheets are sample codes; "identical" means equal row by row in nRow
@@ -57,6 +64,21 @@ struct PlantedCase {
   std::string detail;                        // where and how they differ, for people
 };
 
+// A planted finding that discovery reports but that is no copy to delete: a unit's sheets of
+// `period` against `earlierPeriod` (carried forward, copied from an earlier report), or rescaled
+// within `period` (every planted period when empty). On `sheets`, unit A's figures are unit B's
+// (of the earlier period, when given) times 10^exponent (0: the same figures).
+struct PlantedFinding {
+  CaseKind kind;
+  std::string unitA, nameA;
+  std::string unitB, nameB;
+  std::string period;
+  std::string earlierPeriod;
+  std::vector<std::string> sheets;
+  int exponent = 0;
+  std::string detail;
+};
+
 // What a database holds, as far as tests and the demo need to know.
 struct DemoPlan {
   std::string unitClsCode;
@@ -66,6 +88,7 @@ struct DemoPlan {
   std::vector<std::string> sampleCodes;     // listed sample tables of those periods, sheet order
   std::vector<std::string> periodLines;     // one line per period: id, name, type, sheets, data
   std::vector<PlantedCase> cases;
+  std::vector<PlantedFinding> findings;
 };
 
 struct WriteSummary {

@@ -13,6 +13,7 @@
 #include "data/dmdupsweep.h"
 #include "engine/compare.h"
 #include "engine/discovery.h"
+#include "engine/rescale.h"
 #include "engine/run.h"
 #include "engine/unitcheck.h"
 #include "model/pair.h"
@@ -206,17 +207,36 @@ QJsonObject sheetJson(const DiscoveryResult& r, int sheet) {
   return QJsonObject{{"code", q(t.sSampleCode)}, {"name", q(t.sSampleName)}};
 }
 
+// A sheet of the earlier period: the sheet with "period".
+QJsonObject earlierSheetJson(const DiscoveryResult& r, int sheet) {
+  QJsonObject object = sheetJson(r, sheet);
+  object.insert("period", q(r.againstPeriodId));
+  return object;
+}
+
 void writeDiscoveryJson(std::ostream& out, const DiscoveryResult& r) {
   QJsonArray pairs;
   for (const DiscoveredPair& p : r.pairs) {
-    QJsonArray identical, near;
-    for (int sheet : p.identical) identical.append(sheetJson(r, sheet));
+    // Within the period: identical and near. Against the earlier period: carried forward (the
+    // same unit) or copied from an earlier report, identical or near.
+    QJsonArray identical, near, carried, copiedFrom, carriedNear, copiedFromNear, scaled;
+    QJsonArray& same = !p.earlier ? identical : p.carried() ? carried : copiedFrom;
+    QJsonArray& close = !p.earlier ? near : p.carried() ? carriedNear : copiedFromNear;
+    for (int sheet : p.identical) same.append(p.earlier ? earlierSheetJson(r, sheet) : sheetJson(r, sheet));
     for (const NearSheet& n : p.near) {
-      QJsonObject sheet = sheetJson(r, n.sheet);
+      QJsonObject sheet = p.earlier ? earlierSheetJson(r, n.sheet) : sheetJson(r, n.sheet);
       sheet.insert("cells", n.cells);
-      near.append(sheet);
+      close.append(sheet);
     }
-    QJsonObject pair{{"identical", identical}, {"near", near}};
+    for (const ScaledSheet& s : p.scaled) {
+      QJsonObject sheet = p.earlier ? earlierSheetJson(r, s.sheet) : sheetJson(r, s.sheet);
+      sheet.insert("factor", scaleFactor(s.exponent));
+      scaled.append(sheet);
+    }
+    QJsonObject pair{{"identical", identical},         {"near", near},
+                     {"carried", carried},             {"copiedFrom", copiedFrom},
+                     {"carriedNear", carriedNear},     {"copiedFromNear", copiedFromNear},
+                     {"scaled", scaled}};
     for (Side side : {Left, Right}) pair.insert(kUnitKeys[side], unitJson(p.units[side]));
     pairs.append(pair);
   }
@@ -226,16 +246,23 @@ void writeDiscoveryJson(std::ostream& out, const DiscoveryResult& r) {
     return codes;
   };
   QJsonArray groups;
-  for (const DiscoveredGroup& g : r.groups)
-    groups.append(QJsonObject{
-        {"sheet", sheetJson(r, g.sheet)}, {"units", codesJson(g.unitCodes)}, {"common", g.common}});
+  for (const DiscoveredGroup& g : r.groups) {
+    QJsonObject group{
+        {"sheet", sheetJson(r, g.sheet)}, {"units", codesJson(g.unitCodes)}, {"common", g.common}};
+    if (!g.earlierUnitCodes.empty()) group.insert("earlierUnits", codesJson(g.earlierUnitCodes));
+    groups.append(group);
+  }
   QJsonArray nearGroups;
-  for (const DiscoveredNearGroup& g : r.nearGroups)
-    nearGroups.append(QJsonObject{
-        {"sheet", sheetJson(r, g.sheet)}, {"units", codesJson(g.unitCodes)}, {"cells", g.cells}});
+  for (const DiscoveredNearGroup& g : r.nearGroups) {
+    QJsonObject group{
+        {"sheet", sheetJson(r, g.sheet)}, {"units", codesJson(g.unitCodes)}, {"cells", g.cells}};
+    if (!g.earlierUnitCodes.empty()) group.insert("earlierUnits", codesJson(g.earlierUnitCodes));
+    nearGroups.append(group);
+  }
   QJsonArray warnings;
   for (const std::string& w : r.warnings) warnings.append(q(w));
   QJsonObject root{{"period", q(r.periodId)},
+                   {"against", r.againstPeriodId.empty() ? QJsonValue() : QJsonValue(q(r.againstPeriodId))},
                    {"pairs", pairs},
                    {"groups", groups},
                    {"nearGroups", nearGroups},
@@ -246,25 +273,39 @@ void writeDiscoveryJson(std::ostream& out, const DiscoveryResult& r) {
 void writeDiscoveryTable(std::ostream& out, const Options& o, const DiscoveryResult& r) {
   out << "Period " << shown(r.periodId) << ", task " << shown(o.task) << ", level " << o.level
       << ", unit classification " << shown(o.unitcls) << ": " << r.units.size() << " units, "
-      << r.sheets.size() << " sample tables\n\n";
+      << r.sheets.size() << " sample tables";
+  if (!r.againstPeriodId.empty()) out << ", against period " << shown(r.againstPeriodId);
+  out << "\n\n";
   for (const DiscoveredPair& p : r.pairs) {
     out << shown(p.units[Left].sUnitName) << " / " << shown(p.units[Right].sUnitName) << "  ("
-        << shown(p.units[Left].sUnitCode) << " / " << shown(p.units[Right].sUnitCode) << ")\n";
+        << shown(p.units[Left].sUnitCode) << " / " << shown(p.units[Right].sUnitCode);
+    if (p.earlier) out << " of " << shown(r.againstPeriodId);
+    out << ")\n";
+    const std::string kind = !p.earlier ? "identical" : p.carried() ? "carried forward" : "copied";
     if (!p.identical.empty())
-      out << "  identical on " << p.identical.size() << ": " << shown(identicalSheetsText(r, p))
-          << "\n";
-    if (!p.near.empty()) out << "  near-copies: " << shown(nearSheetsText(r, p)) << "\n";
+      out << "  " << kind << " on " << p.identical.size() << ": "
+          << shown(identicalSheetsText(r, p)) << "\n";
+    if (!p.near.empty())
+      out << "  " << (p.earlier ? kind + " near-copies: " : "near-copies: ")
+          << shown(nearSheetsText(r, p)) << "\n";
+    if (!p.scaled.empty()) out << "  rescaled: " << shown(scaledSheetsText(r, p)) << "\n";
   }
   for (const DiscoveredGroup& g : r.groups) {
     if (!g.common) continue;
     const TSampleData& t = r.sheets.at(static_cast<std::size_t>(g.sheet));
     out << "common content: " << shown(t.sSampleCode) << " " << shown(t.sSampleName)
-        << " shared by " << g.unitCodes.size() << " units\n";
+        << " shared by " << g.unitCodes.size() << " units";
+    if (!g.earlierUnitCodes.empty())
+      out << " and " << g.earlierUnitCodes.size() << " units of " << shown(r.againstPeriodId);
+    out << "\n";
   }
   for (const DiscoveredNearGroup& g : r.nearGroups) {
     const TSampleData& t = r.sheets.at(static_cast<std::size_t>(g.sheet));
     out << "near content: " << shown(t.sSampleCode) << " " << shown(t.sSampleName) << " shared by "
-        << g.unitCodes.size() << " units, differing in at most " << g.cells << " cells\n";
+        << g.unitCodes.size() << " units";
+    if (!g.earlierUnitCodes.empty())
+      out << " and " << g.earlierUnitCodes.size() << " units of " << shown(r.againstPeriodId);
+    out << ", differing in at most " << g.cells << " cells\n";
   }
   if (!r.warnings.empty()) {
     out << "\n";
@@ -299,6 +340,7 @@ void discover(const Options& o, std::ostream& out, std::ostream& progress) {
   const std::string period = chosenPeriod(dm, o);
   DiscoverySettings settings;
   settings.nearCells = o.near;
+  settings.againstPeriod = o.against;
   SheetProgress bar(o.progress ? &progress : nullptr);
   const DiscoveryResult result =
       DuplicateDiscovery(dm, period, o.task, o.level, o.unitcls, settings).Run(bar);
@@ -315,7 +357,7 @@ std::string usage() {
   return "usage: dupsweep-scan --conn CONNECTION --task TASK --level N [--period ID]\n"
          "                     [--unitcls CODE] --scheme FILE [--scheme FILE ...] [--json]\n"
          "       dupsweep-scan --discover --conn CONNECTION --task TASK --level N [--period ID]\n"
-         "                     --unitcls CODE [--near N] [--json]\n";
+         "                     --unitcls CODE [--near N] [--against PERIOD] [--json]\n";
 }
 
 Options parseArguments(const std::vector<std::string>& args) {
@@ -336,6 +378,7 @@ Options parseArguments(const std::vector<std::string>& args) {
     else if (a == "--json") o.json = true;
     else if (a == "--discover") o.discover = true;
     else if (a == "--near") o.near = parseCount("--near", value());
+    else if (a == "--against") o.against = value();
     else throw Error("unknown option '" + a + "'");
   }
   if (o.conn.empty()) throw Error("--conn is required");
@@ -344,6 +387,10 @@ Options parseArguments(const std::vector<std::string>& args) {
   if (o.discover) {
     if (o.unitcls.empty()) throw Error("--discover needs --unitcls CODE");
     if (!o.schemes.empty()) throw Error("--discover finds the pairs itself and takes no --scheme");
+    if (!o.against.empty() && o.against == o.period)
+      throw Error("--against names the period itself; name an earlier period");
+  } else if (!o.against.empty()) {
+    throw Error("--against belongs to --discover");
   } else if (o.schemes.empty()) {
     throw Error("at least one --scheme FILE is required");
   }

@@ -24,6 +24,9 @@ struct Options {
   // instead of comparing the pairs of scheme files; near-copies differ in at most `near` cells.
   bool discover = false;
   int near = 3;
+  // --against PERIOD: also compare the period with this earlier period (carried forward, copied
+  // from an earlier report, near versions of both, rescaled copies); empty: none.
+  std::string against;
   bool progress = false;              // a progress line on stderr (on a terminal)
 };
 

@@ -1,6 +1,7 @@
 #include "ui/dupsweep/frmfindduplicates.h"
 
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QProgressBar>
@@ -9,7 +10,9 @@
 #include <QShowEvent>
 #include <QTableWidgetItem>
 #include <QTimer>
+#include <algorithm>
 
+#include "data/dmdupsweep.h"
 #include "platform/ui/handler.h"
 #include "platform/ui/messages.h"
 #include "ui/dupsweep/discoveryreport.h"
@@ -26,11 +29,12 @@ const char* const kExported = "查找结果已经导出到：";
 const char* const kNoSuchPeriods = "任务“%1”在第 %2 级没有期间，无法查找重复数据";
 const char* const kNoSuchPeriod = "期间“%1”不是任务“%2”第 %3 级的期间，无法查找重复数据";
 const char* const kNoSuchClassification = "单位分类“%1”中没有单位，无法查找重复数据";
+const char* const kNoEarlierPeriod = "（无）";
 constexpr int kInformation = ui::MB_OK | ui::MB_ICONINFORMATION;
 // Where the first cell of a row keeps the index of its pair in the result.
 constexpr int kPairRole = Qt::UserRole;
 
-enum Column { kUnitS, kCodeS, kUnitD, kCodeD, kCount, kIdentical, kNear };
+enum Column { kUnitS, kCodeS, kUnitD, kCodeD, kCount, kIdentical, kNear, kEarlier, kScaled };
 
 // The discovery's steps on the window's progress bar; the window's events (the cancel button,
 // Escape and closing among them) are dispatched whenever the discovery asks whether to stop.
@@ -76,6 +80,18 @@ TfrmFindDuplicates::TfrmFindDuplicates(Context context, QWidget* parent)
   connect(ui_->cmdExport, &QPushButton::clicked, this,
           ui::guarded(this, &TfrmFindDuplicates::cmdExportClick));
   connect(ui_->cmdClose, &QPushButton::clicked, this, &QDialog::accept);
+  connect(ui_->tblPairs, &QTableWidget::currentCellChanged, this,
+          [this] { setBusy(busy_); });
+  // The periods to compare with: none by default, then the task's other periods.
+  ui_->cboAgainst->addItem(QString::fromUtf8(kNoEarlierPeriod), QString());
+  if (context_.dataModule)
+    if (const auto periods = context_.dataModule->GetPeriodList(context_.taskCode, context_.level))
+      for (const PeriodEntry& entry : *periods) {
+        if (!entry.period || entry.period->sPeriodID == context_.periodId) continue;
+        const std::string& text = entry.text.empty() ? entry.period->sPeriodID : entry.text;
+        ui_->cboAgainst->addItem(QString::fromStdString(text),
+                                 QString::fromStdString(entry.period->sPeriodID));
+      }
 }
 
 TfrmFindDuplicates::~TfrmFindDuplicates() = default;
@@ -118,7 +134,13 @@ void TfrmFindDuplicates::setBusy(bool busy) {
   ui_->cmdClose->setEnabled(!busy);
   ui_->spnNearCells->setEnabled(!busy);
   ui_->spnCommonSize->setEnabled(!busy);
-  ui_->cmdAddPairs->setEnabled(!busy && result_ && !result_->pairs.empty());
+  ui_->cboAgainst->setEnabled(!busy);
+  // Rows against the earlier period and rescaled-only rows are findings, not copies to delete.
+  const QTableWidgetItem* current = ui_->tblPairs->item(ui_->tblPairs->currentRow(), kUnitS);
+  const bool findingOnly = current && !(current->flags() & Qt::ItemIsUserCheckable);
+  ui_->cmdAddPairs->setEnabled(!busy && result_ && !findingOnly &&
+                               std::any_of(result_->pairs.begin(), result_->pairs.end(),
+                                           isDeletablePair));
   ui_->cmdExport->setEnabled(!busy && result_.has_value());
 }
 
@@ -143,6 +165,7 @@ void TfrmFindDuplicates::findDuplicates() {
   DiscoverySettings settings;
   settings.nearCells = ui_->spnNearCells->value();
   settings.commonGroupSize = ui_->spnCommonSize->value();
+  settings.againstPeriod = ui_->cboAgainst->currentData().toString().toStdString();
   WindowProgress progress(*ui_->prgDiscovery, cancel_);
   try {
     result_ = DuplicateDiscovery(*context_.dataModule, context_.periodId, context_.taskCode,
@@ -184,19 +207,25 @@ void TfrmFindDuplicates::fillTable() {
   table->setRowCount(pairs + static_cast<int>(result_->nearGroups.size()));
   for (int row = 0; row < pairs; ++row) {
     const DiscoveredPair& pair = result_->pairs[static_cast<std::size_t>(row)];
-    QTableWidgetItem* first = textItem(pair.units[Left].sUnitName);
-    first->setFlags(first->flags() | Qt::ItemIsUserCheckable);
-    first->setCheckState(Qt::Unchecked);
+    QTableWidgetItem* first = textItem(pairUnitText(*result_, pair, Left));
+    if (isDeletablePair(pair)) {
+      first->setFlags(first->flags() | Qt::ItemIsUserCheckable);
+      first->setCheckState(Qt::Unchecked);
+    }
     first->setData(kPairRole, row);
     table->setItem(row, kUnitS, first);
     table->setItem(row, kCodeS, textItem(pair.units[Left].sUnitCode));
-    table->setItem(row, kUnitD, textItem(pair.units[Right].sUnitName));
+    table->setItem(row, kUnitD, textItem(pairUnitText(*result_, pair, Right)));
     table->setItem(row, kCodeD, textItem(pair.units[Right].sUnitCode));
     QTableWidgetItem* count = textItem({});
     count->setData(Qt::DisplayRole, static_cast<int>(pair.identical.size()));  // sorts as a number
     table->setItem(row, kCount, count);
-    table->setItem(row, kIdentical, textItem(identicalSheetsText(*result_, pair)));
+    // Identical sheets of the period under 相同的表, of the earlier period under 上期相同的表.
+    const std::string identical = identicalSheetsText(*result_, pair);
+    table->setItem(row, kIdentical, textItem(pair.earlier ? std::string() : identical));
     table->setItem(row, kNear, textItem(nearSheetsText(*result_, pair)));
+    table->setItem(row, kEarlier, textItem(pair.earlier ? identical : std::string()));
+    table->setItem(row, kScaled, textItem(scaledSheetsText(*result_, pair)));
   }
   // A near-content group takes one row: its size and first and last codes, never checkable.
   for (int row = pairs; row < table->rowCount(); ++row) {
@@ -211,6 +240,8 @@ void TfrmFindDuplicates::fillTable() {
     table->setItem(row, kCount, count);
     table->setItem(row, kIdentical, textItem({}));
     table->setItem(row, kNear, textItem(nearGroupSheetText(*result_, group)));
+    table->setItem(row, kEarlier, textItem({}));
+    table->setItem(row, kScaled, textItem({}));
   }
   table->setSortingEnabled(true);
   table->resizeColumnsToContents();

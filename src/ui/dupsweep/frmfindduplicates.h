@@ -3,7 +3,10 @@
 // the dialog's period, task and level. It runs the duplicate discovery of the engine as soon as it
 // is shown, with a progress bar and a cancel button, then lists the pairs found in a sortable
 // table with a checkbox each; the checked pairs go to the dialog's pair list as ">>" puts them
-// there, and the result can be exported to a workbook. The window only translates events into
+// there, and the result can be exported to a workbook. "对比期间" (none by default, else one of the
+// task's other periods) makes the next search also compare with that earlier period; its rows,
+// and rows of rescaled copies only, have no checkbox: they are findings, not copies to delete.
+// The engine reads on its own workers; the window's thread dispatches events while it waits. The window only translates events into
 // calls of the engine and of the operations the dialog hands it.
 
 #include <QDialog>
