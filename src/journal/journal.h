@@ -11,14 +11,13 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/db/db.h"
-
-struct sqlite3;
 
 namespace dupsweep::journal {
 
@@ -144,12 +143,17 @@ class Journal {
   void setState(std::int64_t id, State state, const std::string& restoredWhen);
   // The failure SQLite's code `rc` stands for, met while `action`, with SQLite's `reason`.
   JournalError failure(int rc, JournalError::Action action, std::string reason) const;
-  [[noreturn]] void fail(int rc, JournalError::Action action) const;
-  void exec(const char* sql, JournalError::Action action);
+  // The database layer's statements, their failures told as the journal's.
+  std::unique_ptr<db::RowSet> read(std::string_view sql,
+                                   JournalError::Action action = JournalError::Action::Read);
+  std::int64_t write(std::string_view sql, const std::vector<db::Value>& params);
+  void exec(std::string_view sql, JournalError::Action action);
+  // Ends the open transaction, keeping nothing of it.
+  void rollback() noexcept;
 
   std::filesystem::path path_;
   Mode mode_;
-  sqlite3* db_ = nullptr;  // null for a ReadOnly journal whose file does not exist
+  std::unique_ptr<db::Connection> db_;  // null for a ReadOnly journal whose file does not exist
 };
 
 }  // namespace dupsweep::journal
