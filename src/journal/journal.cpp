@@ -14,6 +14,7 @@
 #include <ctime>
 #include <fstream>
 #include <map>
+#include <pwd.h>
 #include <system_error>
 
 #include "platform/db/sqlite_file.h"
@@ -50,6 +51,25 @@ CREATE TABLE DeletedValue(
   PRIMARY KEY(nID, nTable, nRow, nColumn)) WITHOUT ROWID;
 )";
 
+// The tables of batches and of reviewers' decisions, added to a journal that lacks them when it is
+// next written. A program that knows only the tables above reads and writes such a file as
+// before.
+const char* const kReviewSchema = R"(
+CREATE TABLE IF NOT EXISTS Batch(
+  nBatch INTEGER PRIMARY KEY AUTOINCREMENT, sWhen TEXT NOT NULL, sWho TEXT NOT NULL);
+CREATE TABLE IF NOT EXISTS DeletionBatch(
+  nID INTEGER PRIMARY KEY, nBatch INTEGER NOT NULL);
+CREATE INDEX IF NOT EXISTS DeletionBatchByBatch ON DeletionBatch(nBatch);
+CREATE TABLE IF NOT EXISTS Decision(
+  sDatabase TEXT NOT NULL, sPeriodID TEXT NOT NULL, sAgainstPeriodID TEXT NOT NULL,
+  sTaskCode TEXT NOT NULL, nLevel INTEGER NOT NULL,
+  sUnitCode1 TEXT NOT NULL, sUnitCode2 TEXT NOT NULL, sSampleCode TEXT NOT NULL,
+  sKind TEXT NOT NULL, sMark TEXT NOT NULL, sNote TEXT NOT NULL, sFingerprint TEXT NOT NULL,
+  sWho TEXT NOT NULL, sWhen TEXT NOT NULL,
+  PRIMARY KEY(sDatabase, sPeriodID, sAgainstPeriodID, sTaskCode, nLevel, sUnitCode1, sUnitCode2,
+              sSampleCode)) WITHOUT ROWID;
+)";
+constexpr std::array<std::string_view, 3> kReviewTables{"Batch", "DeletionBatch", "Decision"};
 
 State stateOf(const std::string& token) {
   if (token == "done") return State::Done;
@@ -217,6 +237,13 @@ std::string nowUtc() {
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
   return text;
+}
+
+std::string currentUser() {
+  if (const passwd* pw = ::getpwuid(::geteuid()); pw && pw->pw_name && *pw->pw_name)
+    return pw->pw_name;
+  if (const char* user = std::getenv("USER"); user && *user) return user;
+  return std::to_string(::geteuid());
 }
 
 Journal::Journal(std::filesystem::path path, Mode mode) : path_(std::move(path)), mode_(mode) {
@@ -419,7 +446,11 @@ void Journal::check() {
   const std::string integrity = pragma("PRAGMA quick_check");
   if (integrity != "ok") refuse(Reason::FailedCheck, path_, integrity);
   requireLayout();
-  if (mode_ == Mode::ReadWrite) exec("PRAGMA synchronous = FULL", Action::Open);
+  readTables();
+  if (mode_ == Mode::ReadWrite) {
+    exec("PRAGMA synchronous = FULL", Action::Open);
+    addReviewTables();
+  }
 }
 
 void Journal::requireLayout() {
@@ -438,15 +469,27 @@ void Journal::requireLayout() {
     options.inMemory = true;
     const std::unique_ptr<db::Connection> layout = db::openSqliteFile({}, options);
     layout->execute(kSchema);
+    layout->execute(kReviewSchema);
     expected = columnsOf(*layout->query(columnsSql));
   } catch (const DatabaseError& e) {
     refuse(Reason::CannotCheckLayout, path_, e.what());
   }
   std::vector<std::string> present = columnsOf(*read(columnsSql));
   std::sort(present.begin(), present.end());
+  // The tables of batches and decisions may be missing (the file was made before them and has not
+  // been written since); those present must be of this layout.
+  const auto tableIsPresent = [&](const std::string& column) {
+    const std::string table = column.substr(0, column.find('.') + 1);
+    if (std::none_of(kReviewTables.begin(), kReviewTables.end(),
+                     [&](std::string_view t) { return table.size() == t.size() + 1 &&
+                                                      table.starts_with(t); }))
+      return true;
+    return std::any_of(present.begin(), present.end(),
+                       [&](const std::string& p) { return p.starts_with(table); });
+  };
   std::string missing;
   for (const std::string& column : expected)
-    if (!std::binary_search(present.begin(), present.end(), column))
+    if (tableIsPresent(column) && !std::binary_search(present.begin(), present.end(), column))
       missing += (missing.empty() ? "" : "、") + column;
   if (!missing.empty()) refuse(Reason::OtherLayout, path_, missing);
 }
@@ -458,6 +501,7 @@ void Journal::create() {
   try {
     if (integerAt(*read("SELECT count(*) FROM sqlite_master", Action::Write), 0, 0) == 0) {
       exec(kSchema, Action::Write);
+      exec(kReviewSchema, Action::Write);
       exec("PRAGMA application_id = " + std::to_string(kApplicationId), Action::Write);
       exec("PRAGMA user_version = " + std::to_string(kVersion), Action::Write);
     }
@@ -467,6 +511,33 @@ void Journal::create() {
     throw;
   }
   exec("PRAGMA synchronous = FULL", Action::Open);
+  readTables();
+}
+
+void Journal::readTables() {
+  tables_.clear();
+  const std::unique_ptr<db::RowSet> rows =
+      read("SELECT name FROM sqlite_master WHERE type = 'table'");
+  for (int r = 0; r < rows->rowCount(); ++r) tables_.push_back(textAt(*rows, r, 0));
+}
+
+bool Journal::has(std::string_view table) const {
+  return std::find(tables_.begin(), tables_.end(), table) != tables_.end();
+}
+
+void Journal::addReviewTables() {
+  if (std::all_of(kReviewTables.begin(), kReviewTables.end(),
+                  [this](std::string_view t) { return has(t); }))
+    return;
+  exec("BEGIN IMMEDIATE", Action::Write);
+  try {
+    exec(kReviewSchema, Action::Write);
+    exec("COMMIT", Action::Write);
+  } catch (const JournalError&) {
+    rollback();
+    throw;
+  }
+  readTables();
 }
 
 std::int64_t Journal::add(const Entry& entry) {
@@ -483,6 +554,8 @@ std::int64_t Journal::add(const Entry& entry) {
            V(entry.pairName), V(entry.otherUnitCode), V(entry.otherUnitName),
            V(entry.sampleCode), V(entry.sampleName)});
     const std::int64_t id = integerAt(*read("SELECT last_insert_rowid()", Action::Write), 0, 0);
+    if (entry.batch != 0)
+      write("INSERT INTO DeletionBatch VALUES (?,?)", {V(id), V(entry.batch)});
     // The values go in statements of up to kValuesPerInsert rows of DeletedValue each: one
     // statement per value would prepare a statement for every figure deleted.
     constexpr size_t kValuesPerInsert = 100;
@@ -603,6 +676,12 @@ std::vector<Entry> Journal::entries(const std::optional<std::string>& database,
     entries.push_back(std::move(e));
   }
   if (entries.empty()) return entries;
+  if (has("DeletionBatch")) {
+    const std::unique_ptr<db::RowSet> batches = read("SELECT nID, nBatch FROM DeletionBatch" + only);
+    for (int r = 0; r < batches->rowCount(); ++r)
+      if (const auto found = byId.find(integerAt(*batches, r, 0)); found != byId.end())
+        entries[found->second].batch = integerAt(*batches, r, 1);
+  }
 
   // The tables and their columns of every entry at once, ordered, handed to their entries.
   const std::unique_ptr<db::RowSet> tables = read(
@@ -667,6 +746,9 @@ int Journal::prune(const std::string& date) {
   exec("BEGIN IMMEDIATE", Action::Write);
   try {
     std::int64_t removed = 0;
+    if (has("DeletionBatch"))
+      write("DELETE FROM DeletionBatch WHERE nID IN (SELECT nID FROM Deletion WHERE sWhen < ?)",
+            {db::Value(date)});
     for (const char* sql :
          {"DELETE FROM DeletedValue WHERE nID IN (SELECT nID FROM Deletion WHERE sWhen < ?)",
           "DELETE FROM DeletedColumn WHERE nID IN (SELECT nID FROM Deletion WHERE sWhen < ?)",
@@ -679,6 +761,60 @@ int Journal::prune(const std::string& date) {
     rollback();
     throw;
   }
+}
+
+std::int64_t Journal::newBatch() {
+  if (!db_ || mode_ != Mode::ReadWrite) refuse(Reason::OpenedReadOnly, path_);
+  write("INSERT INTO Batch(sWhen, sWho) VALUES (?,?)",
+        {db::Value(nowUtc()), db::Value(currentUser())});
+  return integerAt(*read("SELECT last_insert_rowid()", Action::Write), 0, 0);
+}
+
+std::vector<Entry> Journal::batchEntries(std::int64_t batch) {
+  std::vector<Entry> all = list();
+  std::erase_if(all, [batch](const Entry& e) { return e.batch != batch; });
+  return all;
+}
+
+void Journal::decide(Decision d) {
+  if (!db_ || mode_ != Mode::ReadWrite) refuse(Reason::OpenedReadOnly, path_);
+  if (d.who.empty()) d.who = currentUser();
+  if (d.when.empty()) d.when = nowUtc();
+  using V = db::Value;
+  const FindingKey& k = d.key;
+  write("INSERT OR REPLACE INTO Decision VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?)",
+        {V(k.database), V(k.periodId), V(k.againstPeriod), V(k.taskCode),
+         V(std::int64_t{k.level}), V(k.unitCode1), V(k.unitCode2), V(k.sampleCode), V(d.kind),
+         V(std::string(markToken(d.mark))), V(d.note), V(d.fingerprint), V(d.who), V(d.when)});
+}
+
+std::vector<Decision> Journal::decisions(const std::string& databaseIdentity) {
+  std::vector<Decision> found;
+  if (!db_ || !has("Decision")) return found;
+  const std::unique_ptr<db::RowSet> rows =
+      read("SELECT sDatabase, sPeriodID, sAgainstPeriodID, sTaskCode, nLevel, sUnitCode1, "
+           "sUnitCode2, sSampleCode, sKind, sMark, sNote, sFingerprint, sWho, sWhen FROM Decision "
+           "ORDER BY 1, 2, 3, 4, 5, 6, 7, 8");
+  for (int r = 0; r < rows->rowCount(); ++r) {
+    Decision d;
+    d.key.database = textAt(*rows, r, 0);
+    if (!databaseIdentity.empty() && d.key.database != databaseIdentity) continue;
+    d.key.periodId = textAt(*rows, r, 1);
+    d.key.againstPeriod = textAt(*rows, r, 2);
+    d.key.taskCode = textAt(*rows, r, 3);
+    d.key.level = static_cast<std::int32_t>(integerAt(*rows, r, 4));
+    d.key.unitCode1 = textAt(*rows, r, 5);
+    d.key.unitCode2 = textAt(*rows, r, 6);
+    d.key.sampleCode = textAt(*rows, r, 7);
+    d.kind = textAt(*rows, r, 8);
+    if (!markOfToken(textAt(*rows, r, 9), d.mark)) d.mark = Mark::Pending;
+    d.note = textAt(*rows, r, 10);
+    d.fingerprint = textAt(*rows, r, 11);
+    d.who = textAt(*rows, r, 12);
+    d.when = textAt(*rows, r, 13);
+    found.push_back(std::move(d));
+  }
+  return found;
 }
 
 }  // namespace dupsweep::journal

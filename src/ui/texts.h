@@ -3,6 +3,8 @@
 // journal's failures, refused restores, a database locked by another deletion, and the journal
 // states. Without Qt, so that the windows and the command-line tools share them.
 
+#include <cstddef>
+#include <exception>
 #include <string>
 
 #include "journal/journal.h"
@@ -26,5 +28,12 @@ std::string restoreRefusal(const RestoreRefused& error);
 // journal and refusals, a database locked by another writer named as such (followed by the
 // database's own message), and every other failure's own message.
 std::string cleanupFailure(const Error& error, Operation operation);
+
+// How a batch deletion of `total` copies ended: all deleted, or stopped after `done` of them by
+// `stopped` (its failure told as cleanupFailure tells it), saying what was and was not deleted.
+std::string batchDeletion(std::size_t total, std::size_t done, const std::exception_ptr& stopped);
+
+// The mark of a reviewed finding as the window shows it: 待审, 确认重复, 合理重复（不再提示）.
+std::string markText(Mark mark);
 
 }  // namespace dupsweep::texts
