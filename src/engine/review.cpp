@@ -100,23 +100,29 @@ std::string rowsFingerprint(TdmDupsweep& dataModule, const DiscoveryResult& resu
   return left + " " + right;
 }
 
+ReviewedFinding reviewFinding(TdmDupsweep& dataModule, const DiscoveryResult& result,
+                              const std::vector<Decision>& decisions, const std::string& database,
+                              const std::string& taskCode, std::int32_t level, Finding finding) {
+  ReviewedFinding r;
+  r.key = keyOf(result, finding, database, taskCode, level);
+  const auto kept = std::find_if(decisions.begin(), decisions.end(),
+                                 [&](const Decision& d) { return d.key == r.key; });
+  if (kept != decisions.end()) {
+    r.decision = *kept;
+    if (kept->fingerprint == rowsFingerprint(dataModule, result, finding)) r.mark = kept->mark;
+  }
+  r.finding = std::move(finding);
+  return r;
+}
+
 std::vector<ReviewedFinding> reviewFindings(TdmDupsweep& dataModule, const DiscoveryResult& result,
                                             const std::vector<Decision>& decisions,
                                             const std::string& database,
                                             const std::string& taskCode, std::int32_t level) {
   std::vector<ReviewedFinding> reviewed;
-  for (Finding& finding : findingsOf(result)) {
-    ReviewedFinding r;
-    r.key = keyOf(result, finding, database, taskCode, level);
-    const auto kept = std::find_if(decisions.begin(), decisions.end(),
-                                   [&](const Decision& d) { return d.key == r.key; });
-    if (kept != decisions.end()) {
-      r.decision = *kept;
-      if (kept->fingerprint == rowsFingerprint(dataModule, result, finding)) r.mark = kept->mark;
-    }
-    r.finding = std::move(finding);
-    reviewed.push_back(std::move(r));
-  }
+  for (Finding& finding : findingsOf(result))
+    reviewed.push_back(reviewFinding(dataModule, result, decisions, database, taskCode, level,
+                                     std::move(finding)));
   return reviewed;
 }
 

@@ -54,6 +54,12 @@ struct ReviewedFinding {
                                          decision->mark != Mark::Pending; }
 };
 
+// `finding` of `result` with the decision of `decisions` that holds on it: its rows are read when
+// a decision is kept on it. Throws DatabaseError.
+ReviewedFinding reviewFinding(TdmDupsweep& dataModule, const DiscoveryResult& result,
+                              const std::vector<Decision>& decisions, const std::string& database,
+                              const std::string& taskCode, std::int32_t level, Finding finding);
+
 // The findings of `result` with the decisions of `decisions` that hold on them. Only the rows of
 // findings that have a decision are read. Throws DatabaseError.
 std::vector<ReviewedFinding> reviewFindings(TdmDupsweep& dataModule, const DiscoveryResult& result,

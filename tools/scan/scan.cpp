@@ -17,6 +17,7 @@
 #include "engine/unitcheck.h"
 #include "model/pair.h"
 #include "platform/errors.h"
+#include "scan/decisions.h"
 #include "scheme/scheme.h"
 #include "ui/dupsweep/discoveryreport.h"
 
@@ -206,7 +207,7 @@ QJsonObject sheetJson(const DiscoveryResult& r, int sheet) {
   return QJsonObject{{"code", q(t.sSampleCode)}, {"name", q(t.sSampleName)}};
 }
 
-void writeDiscoveryJson(std::ostream& out, const DiscoveryResult& r) {
+QJsonObject discoveryJson(const DiscoveryResult& r) {
   QJsonArray pairs;
   for (const DiscoveredPair& p : r.pairs) {
     QJsonArray identical, near;
@@ -240,7 +241,7 @@ void writeDiscoveryJson(std::ostream& out, const DiscoveryResult& r) {
                    {"groups", groups},
                    {"nearGroups", nearGroups},
                    {"warnings", warnings}};
-  out << QJsonDocument(root).toJson(QJsonDocument::Indented).toStdString();
+  return root;
 }
 
 void writeDiscoveryTable(std::ostream& out, const Options& o, const DiscoveryResult& r) {
@@ -303,9 +304,11 @@ void discover(const Options& o, std::ostream& out, std::ostream& progress) {
   const DiscoveryResult result =
       DuplicateDiscovery(dm, period, o.task, o.level, o.unitcls, settings).Run(bar);
   if (o.progress) progress << "\r\033[K" << std::flush;
-  if (o.json)
-    writeDiscoveryJson(out, result);
-  else
+  if (o.json) {
+    QJsonObject root = discoveryJson(result);
+    addDecisions(root, dm, result, o.task, o.level, o.all);
+    out << QJsonDocument(root).toJson(QJsonDocument::Indented).toStdString();
+  } else
     writeDiscoveryTable(out, o, result);
 }
 
@@ -315,7 +318,9 @@ std::string usage() {
   return "usage: dupsweep-scan --conn CONNECTION --task TASK --level N [--period ID]\n"
          "                     [--unitcls CODE] --scheme FILE [--scheme FILE ...] [--json]\n"
          "       dupsweep-scan --discover --conn CONNECTION --task TASK --level N [--period ID]\n"
-         "                     --unitcls CODE [--near N] [--json]\n";
+         "                     --unitcls CODE [--near N] [--json [--all]]\n"
+         "With --discover --json every finding has its review decision; those marked legitimate\n"
+         "are left out unless --all.\n";
 }
 
 Options parseArguments(const std::vector<std::string>& args) {
@@ -335,12 +340,14 @@ Options parseArguments(const std::vector<std::string>& args) {
     else if (a == "--scheme") o.schemes.push_back(value());
     else if (a == "--json") o.json = true;
     else if (a == "--discover") o.discover = true;
+    else if (a == "--all") o.all = true;
     else if (a == "--near") o.near = parseCount("--near", value());
     else throw Error("unknown option '" + a + "'");
   }
   if (o.conn.empty()) throw Error("--conn is required");
   if (o.task.empty()) throw Error("--task is required");
   if (!haveLevel) throw Error("--level is required");
+  if (o.all && !(o.discover && o.json)) throw Error("--all serves only --discover --json");
   if (o.discover) {
     if (o.unitcls.empty()) throw Error("--discover needs --unitcls CODE");
     if (!o.schemes.empty()) throw Error("--discover finds the pairs itself and takes no --scheme");

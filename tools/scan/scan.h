@@ -24,6 +24,8 @@ struct Options {
   // instead of comparing the pairs of scheme files; near-copies differ in at most `near` cells.
   bool discover = false;
   int near = 3;
+  bool all = false;                   // --all: with --discover --json, also the findings marked
+                                      // legitimate
   bool progress = false;              // a progress line on stderr (on a terminal)
 };
 
