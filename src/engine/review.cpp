@@ -7,6 +7,7 @@
 #include <set>
 
 #include "data/statements.h"
+#include "engine/compare.h"
 #include "model/records.h"
 
 namespace dupsweep {
@@ -124,6 +125,40 @@ std::vector<ReviewedFinding> reviewFindings(TdmDupsweep& dataModule, const Disco
     reviewed.push_back(reviewFinding(dataModule, result, decisions, database, taskCode, level,
                                      std::move(finding)));
   return reviewed;
+}
+
+std::vector<CellDifference> differingCells(TdmDupsweep& dataModule, const DiscoveryResult& result,
+                                           const Finding& finding) {
+  const UnitPair& units = result.pairs.at(static_cast<std::size_t>(finding.pair)).units;
+  const TSampleData& sheet = result.sheets.at(static_cast<std::size_t>(finding.sheet));
+  const std::string table = NumTableName(sheet);
+  const std::string& rightPeriod =
+      finding.againstPeriod.empty() ? result.periodId : finding.againstPeriod;
+  const auto left = dataModule.OpenUnitData(table, units[Left].sUnitCode, result.periodId);
+  const auto right = dataModule.OpenUnitData(table, units[Right].sUnitCode, rightPeriod);
+  std::vector<CellDifference> cells;
+  if (!left || !right) return cells;
+  const int rows = std::max(left->rowCount(), right->rowCount());
+  const int columns = std::max(left->columnCount(), right->columnCount());
+  const auto shown = [](const db::RowSet& set, int r, int c) {
+    return r < set.rowCount() && c < set.columnCount() ? db::displayText(set.view(r, c))
+                                                       : std::string();
+  };
+  for (int r = 0; r < rows; ++r) {
+    // The grid row as the side that has the row numbers it; its position when it cannot.
+    const db::RowSet& named = r < left->rowCount() ? *left : *right;
+    const int at = named.findColumn("nRow");
+    const db::CellView number = at >= 0 ? named.view(r, at) : db::CellView{};
+    const int nRow = number.kind == db::ValueKind::Integer ? static_cast<int>(number.integer) : r + 1;
+    for (int c = kFirstFigureColumn; c < columns; ++c) {
+      const bool same = r < left->rowCount() && r < right->rowCount() &&
+                        c < left->columnCount() && c < right->columnCount() &&
+                        db::sameValue(left->view(r, c), right->view(r, c));
+      if (!same)
+        cells.push_back({nRow, c - kGridColumnOffset, shown(*left, r, c), shown(*right, r, c)});
+    }
+  }
+  return cells;
 }
 
 std::vector<bool> statusGoesWith(const std::vector<ReviewedFinding>& reviewed,

@@ -67,6 +67,20 @@ std::vector<ReviewedFinding> reviewFindings(TdmDupsweep& dataModule, const Disco
                                             const std::string& database,
                                             const std::string& taskCode, std::int32_t level);
 
+// A cell in which the two sides of a finding differ: its grid row (nRow) and column, and each
+// side's value as shown.
+struct CellDifference {
+  int row = 0;
+  int column = 0;
+  std::string left, right;
+};
+
+// The cells in which both sides' rows of the finding's sheet differ now, by the rule of SameRows
+// (rows paired by position, figures from column 5 on, a row or column one side lacks counting
+// as differing, shown empty). Throws DatabaseError.
+std::vector<CellDifference> differingCells(TdmDupsweep& dataModule, const DiscoveryResult& result,
+                                           const Finding& finding);
+
 // One copy a batch deletion removes: the side of the pair whose copy of an identical sheet of the
 // searched period goes.
 struct CopyToDelete {

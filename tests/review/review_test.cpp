@@ -6,15 +6,18 @@
 #include <sqlite3.h>
 
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "cleanup/review.h"
 #include "data/dmdupsweep.h"
 #include "engine/discovery.h"
 #include "journal/journal.h"
+#include "platform/spreadsheet/reader.h"
 #include "support/sqlite_file.h"
 #include "support/table_dump.h"
 #include "support/temp_dir.h"
+#include "ui/dupsweep/reviewreport.h"
 #include "ui/texts.h"
 
 namespace dupsweep {
@@ -188,6 +191,39 @@ TEST_F(Review, ABatchStoppedByChangedRowsKeepsWhatItDidAndSaysSo) {
   EXPECT_EQ(entries[0].batch, done.batch);
   EXPECT_EQ(entries[0].tables.size(), 2u);  // not the last sheet: the Status row stays
   EXPECT_EQ(testing::dumpTable(host.path(), "DataNumT01_S3_1").size(), 12u);
+}
+
+// The case file: a row per finding with its decision and the journal entry that deleted a copy,
+// and a sheet of the differing cells of each confirmed finding.
+TEST_F(Review, TheReportNamesDecisionsDeletionsAndTheCellsOfConfirmedFindings) {
+  ReviewSession review = session();
+  review.mark(review.find("U4", "U3", "S1"), Mark::Confirmed, "抄错一格");
+  const Cleanup::BatchOutcome done = review.deleteCopies({{review.find("U1", "U2", "S3"), Right}});
+  ASSERT_FALSE(done.stopped);
+  std::vector<std::vector<CellDifference>> cells;
+  for (const ReviewedFinding& f : review.findings())
+    cells.push_back(differingCells(dm, review.result(), f.finding));
+  const std::string file = (dir / "review.xlsx").string();
+  writeReviewWorkbook(file, review.result(), review.findings(), cells,
+                      Cleanup(dm, journal).DeletionEntries());
+
+  const sheet::Workbook book = sheet::readWorkbook(file);
+  ASSERT_EQ(book.sheetCount(), 2);
+  const sheet::Worksheet& rows = book.sheet(1);
+  std::map<std::string, std::string> lines;  // units and sheet -> decision, note, deleted
+  for (int row = 2; row <= rows.lastRow(); ++row)
+    lines[std::string(rows.text(row, 2)) + std::string(rows.text(row, 5)) +
+          std::string(rows.text(row, 7))] = std::string(rows.text(row, 9)) + "|" +
+                                            std::string(rows.text(row, 13)) + "|" +
+                                            std::string(rows.text(row, 14)) + "|" +
+                                            std::string(rows.text(row, 17));
+  EXPECT_EQ(lines["U3U4S1"], "近似|确认重复|抄错一格|");
+  EXPECT_EQ(lines["U1U2S3"], "相同|待审||" + std::to_string(Cleanup(dm, journal).DeletionEntries()[0].id));
+  const sheet::Worksheet& confirmed = book.sheet(2);
+  EXPECT_EQ(confirmed.lastRow(), 2);  // the one differing cell: row 2, figure f2
+  EXPECT_EQ(std::string(confirmed.text(2, 1)) + "|" + std::string(confirmed.text(2, 2)) + "|" +
+                std::string(confirmed.text(2, 3)) + "|" + std::string(confirmed.text(2, 4)),
+            "2|2|622|0.5");
 }
 
 }  // namespace
