@@ -219,6 +219,20 @@ std::string batchDeletion(std::size_t total, std::size_t done, const std::except
          std::to_string(total - done) + " 份没有删除。";
 }
 
+namespace review {
+
+std::string batchQuestion(std::size_t copies, const std::string& lines) {
+  return "将删除以下 " + std::to_string(copies) +
+         " 份重复数据（删除前记入删除日志，可以整批恢复）：\n" + lines +
+         "数据删除后只能从删除日志恢复，你确认删除吗？";
+}
+
+std::string changedMark(Mark now, Mark before) {
+  return markText(now) + "（原为" + markText(before) + "，数据已改变）";
+}
+
+}  // namespace review
+
 std::string markText(Mark mark) {
   switch (mark) {
     case Mark::Confirmed:

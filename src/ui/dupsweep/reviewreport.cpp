@@ -41,8 +41,8 @@ void writeReviewWorkbook(const std::string& path, const DiscoveryResult& result,
         deleted += (deleted.empty() ? "" : "、") + std::to_string(e.id);
     }
     // A decision no longer held (the rows changed since) is shown with what it was.
-    std::string decision = texts::markText(r.mark);
-    if (r.changed()) decision += "（原为" + texts::markText(r.decision->mark) + "，数据已改变）";
+    const std::string decision = r.changed() ? texts::review::changedMark(r.mark, r.decision->mark)
+                                             : texts::markText(r.mark);
     const bool withNote = r.decision.has_value();
     book.appendRow(findings,
                    {units[Left].sUnitName, units[Left].sUnitCode,
