@@ -17,6 +17,7 @@ ReviewSession::ReviewSession(TdmDupsweep& data, DiscoveryResult result, std::str
   journal::Journal log(journalPath_ ? *journalPath_ : journal::defaultPath(),
                        journal::Journal::Mode::ReadOnly);
   findings_ = reviewFindings(data_, result_, log.decisions(database_), database_, taskCode_, level_);
+  gone_.assign(findings_.size(), false);
 }
 
 std::size_t ReviewSession::find(const std::string& a, const std::string& b,
@@ -52,7 +53,7 @@ void ReviewSession::mark(std::size_t index, Mark mark, const std::string& note) 
 
 bool ReviewSession::deletable(std::size_t index) const {
   const Finding& f = findings_.at(index).finding;
-  return f.kind == kIdenticalKind && f.againstPeriod.empty();
+  return f.kind == kIdenticalKind && f.againstPeriod.empty() && !gone_[index];
 }
 
 int ReviewSession::rowsOf(std::size_t index, Side side) const {
@@ -72,7 +73,10 @@ Cleanup::BatchOutcome ReviewSession::deleteCopies(
     const Finding& f = findings_.at(index).finding;
     order.push_back({f.pair, f.sheet, side});
   }
-  const std::vector<bool> status = statusGoesWith(findings_, order);
+  std::vector<ReviewedFinding> present;
+  for (std::size_t i = 0; i < findings_.size(); ++i)
+    if (!gone_[i]) present.push_back(findings_[i]);
+  const std::vector<bool> status = statusGoesWith(present, order);
   std::vector<Cleanup::BatchCopy> batch;
   for (std::size_t i = 0; i < order.size(); ++i) {
     const UnitPair& units = result_.pairs.at(static_cast<std::size_t>(order[i].pair)).units;
@@ -88,7 +92,9 @@ Cleanup::BatchOutcome ReviewSession::deleteCopies(
     c.notes = {unit.sUnitName, units.name, other.sUnitCode, other.sUnitName};
     batch.push_back(std::move(c));
   }
-  return Cleanup(data_, journalPath_).DeleteBatch(batch);
+  Cleanup::BatchOutcome outcome = Cleanup(data_, journalPath_).DeleteBatch(batch);
+  for (std::size_t i = 0; i < outcome.rows.size(); ++i) gone_[copies[i].first] = true;
+  return outcome;
 }
 
 }  // namespace dupsweep

@@ -45,12 +45,16 @@ class ReviewSession {
   // Throws JournalError (the file is checked before it is written), DatabaseError.
   void mark(std::size_t index, Mark mark, const std::string& note);
 
-  // Whether finding `index` can be deleted by a batch: an identical sheet of the searched period.
+  // Whether this session deleted a copy of finding `index`.
+  bool gone(std::size_t index) const { return gone_.at(index); }
+  // Whether finding `index` can be deleted by a batch: an identical sheet of the searched period
+  // whose copy this session has not deleted yet.
   bool deletable(std::size_t index) const;
 
   // Deletes the copies of `copies` (deletable findings and the side whose copy goes) as one batch
   // with the dialog's operation, each unit's Status row with the last identical sheet of its
-  // pair (statusGoesWith). Throws Error for a finding that is not deletable, before anything.
+  // pair still there (statusGoesWith; sheets deleted by earlier batches of this session are
+  // gone). Throws Error for a finding that is not deletable, before anything.
   Cleanup::BatchOutcome deleteCopies(const std::vector<std::pair<std::size_t, Side>>& copies);
 
   // The rows a deletion of `side`'s copy of finding `index` removes from the sheet's figures
@@ -65,6 +69,7 @@ class ReviewSession {
   std::optional<std::filesystem::path> journalPath_;
   std::string database_;  // the database's identity, as decisions are keyed
   std::vector<ReviewedFinding> findings_;
+  std::vector<bool> gone_;  // per finding: a copy of it was deleted here
 };
 
 }  // namespace dupsweep

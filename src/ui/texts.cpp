@@ -219,6 +219,11 @@ std::string batchDeletion(std::size_t total, std::size_t done, const std::except
          std::to_string(total - done) + " 份没有删除。";
 }
 
+std::string batchRestoreRefusal(std::int64_t batch, const RestoreRefused& e) {
+  return "批次 " + std::to_string(batch) + " 中" + entry(e.facts().id) + "无法恢复，整批都没有恢复：" +
+         restoreRefusal(e);
+}
+
 namespace review {
 
 std::string batchQuestion(std::size_t copies, const std::string& lines) {

@@ -4,6 +4,7 @@
 // states. Without Qt, so that the windows and the command-line tools share them.
 
 #include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <string>
 
@@ -32,6 +33,9 @@ std::string cleanupFailure(const Error& error, Operation operation);
 // How a batch deletion of `total` copies ended: all deleted, or stopped after `done` of them by
 // `stopped` (its failure told as cleanupFailure tells it), saying what was and was not deleted.
 std::string batchDeletion(std::size_t total, std::size_t done, const std::exception_ptr& stopped);
+
+// Why batch `batch` could not be restored: the entry that stopped it, and its reason.
+std::string batchRestoreRefusal(std::int64_t batch, const RestoreRefused& error);
 
 // The mark of a reviewed finding as the window shows it: 待审, 确认重复, 合理重复（不再提示）.
 std::string markText(Mark mark);

@@ -167,7 +167,14 @@ void run(const Options& options, std::ostream& out) {
       }
       TdmDupsweep dm;
       dm.SetConnection(conn);
-      const std::int64_t rows = Cleanup(dm, path).RestoreBatch(options.id);
+      std::int64_t rows = 0;
+      try {
+        rows = Cleanup(dm, path).RestoreBatch(options.id);
+      } catch (const DeletionNeverTookEffect&) {
+        throw;
+      } catch (const RestoreRefused& e) {
+        throw Error(texts::batchRestoreRefusal(options.id, e));
+      }
       out << "batch " << options.id << ": " << rows << " rows restored\n";
       return;
     }

@@ -87,6 +87,7 @@ ReviewPanel::ReviewPanel(Context context, QWidget* parent)
   table_->setSelectionBehavior(QAbstractItemView::SelectRows);
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table_->verticalHeader()->hide();
+  table_->horizontalHeader()->setStretchLastSection(true);
   layout->addWidget(table_, 1);
 
   auto* actions = new QHBoxLayout;
@@ -125,7 +126,6 @@ ReviewPanel::~ReviewPanel() = default;
 
 void ReviewPanel::clear() {
   session_.reset();
-  deleted_.clear();
   table_->setRowCount(0);
   status_->clear();
 }
@@ -139,7 +139,6 @@ void ReviewPanel::setResult(const DiscoveryResult& result) {
     status_->setText(q(texts::review::kNoReview) + QString::fromStdString(texts::journalFailure(e)));
     return;
   }
-  deleted_.assign(session_->findings().size(), false);
   fillTable();
 }
 
@@ -163,12 +162,12 @@ void ReviewPanel::fillTable() {
     if (f.finding.cells > 0) kind += "（" + std::to_string(f.finding.cells) + "格）";
     table_->setItem(row, kKind, textItem(kind));
     const std::string review =
-        deleted_[static_cast<std::size_t>(row)] ? std::string(texts::review::kDeletedMark)
+        session_->gone(static_cast<std::size_t>(row)) ? std::string(texts::review::kDeletedMark)
         : f.changed()                           ? texts::review::changedMark(f.mark, f.decision->mark)
                                                 : texts::markText(f.mark);
     table_->setItem(row, kReview, textItem(review));
     // Whose copy goes: none until the operator chooses, and only for what the deletion removes.
-    if (session_->deletable(static_cast<std::size_t>(row)) && !deleted_[static_cast<std::size_t>(row)]) {
+    if (session_->deletable(static_cast<std::size_t>(row))) {
       auto* side = qobject_cast<QComboBox*>(table_->cellWidget(row, kDelete));
       if (!side) {
         side = new QComboBox(table_);
@@ -181,7 +180,7 @@ void ReviewPanel::fillTable() {
       table_->removeCellWidget(row, kDelete);
       table_->setItem(row, kDelete, textItem({}));
     }
-    const bool grey = f.mark == Mark::Legitimate || deleted_[static_cast<std::size_t>(row)];
+    const bool grey = f.mark == Mark::Legitimate || session_->gone(static_cast<std::size_t>(row));
     for (int c = 0; c < kColumns; ++c)
       if (QTableWidgetItem* item = table_->item(row, c))
         item->setForeground(grey ? QBrush(Qt::gray) : QBrush());
@@ -201,6 +200,7 @@ void ReviewPanel::applyFilter() {
     table_->setRowHidden(row, hidden);
     shown += hidden ? 0 : 1;
   }
+  table_->resizeColumnToContents(kReview);  // hidden rows are not measured
   status_->setText(QString::fromStdString("列出 " + std::to_string(shown) + " 处重复，共 " +
                                           std::to_string(table_->rowCount()) + " 处"));
 }
@@ -259,7 +259,6 @@ void ReviewPanel::deleteChosen() {
                      ui::MB_YESNO | ui::MB_ICONQUESTION | ui::MB_DEFBUTTON2);
   if (answer != ui::IDYES) return;
   const Cleanup::BatchOutcome done = session_->deleteCopies(copies);
-  for (std::size_t i = 0; i < done.rows.size(); ++i) deleted_[copies[i].first] = true;
   for (const auto& [row, side] : copies)
     table_->item(static_cast<int>(row), kUnit1)->setCheckState(Qt::Unchecked);
   fillTable();

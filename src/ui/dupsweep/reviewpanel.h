@@ -61,7 +61,6 @@ class ReviewPanel : public QWidget {
 
   Context context_;
   std::optional<ReviewSession> session_;
-  std::vector<bool> deleted_;  // per finding: a copy of it was deleted here
   QTableWidget* table_;
   QComboBox* filter_;
   QCheckBox* showLegitimate_;
