@@ -5,15 +5,20 @@
 #include "engine/review.h"
 #include "journal/journal.h"
 #include "platform/db/db.h"
+#include "ui/texts.h"
 
 namespace dupsweep::scan {
 
 void addDecisions(QJsonObject& root, TdmDupsweep& dm, const DiscoveryResult& result,
                   const std::string& taskCode, std::int32_t level, bool all) {
   const std::string database = db::databaseIdentity(dm.ConnectionString());
-  const std::vector<Decision> decisions =
-      journal::Journal(journal::defaultPath(), journal::Journal::Mode::ReadOnly)
-          .decisions(database);
+  std::vector<Decision> decisions;
+  try {
+    decisions = journal::Journal(journal::defaultPath(), journal::Journal::Mode::ReadOnly)
+                    .decisions(database);
+  } catch (const JournalError& e) {
+    throw Error("the review decisions cannot be read: " + texts::journalFailure(e));
+  }
   QJsonArray pairs = root.value("pairs").toArray();
   for (int p = 0; p < pairs.size() && static_cast<std::size_t>(p) < result.pairs.size(); ++p) {
     QJsonObject pair = pairs[p].toObject();

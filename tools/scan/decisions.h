@@ -14,7 +14,7 @@
 namespace dupsweep::scan {
 
 // `root` is the report of `result` as discoveryJson makes it: its "pairs" in the result's order.
-// Throws JournalError when the journal cannot be read, DatabaseError when rows cannot.
+// Throws Error saying why when the journal cannot be read, DatabaseError when rows cannot.
 void addDecisions(QJsonObject& root, TdmDupsweep& dm, const DiscoveryResult& result,
                   const std::string& taskCode, std::int32_t level, bool all);
 
