@@ -77,6 +77,38 @@ journal::SavedTable Cleanup::readKept(const TdmDupsweep::KeptRoute& route, const
 std::int64_t Cleanup::DeleteRepeatedCopy(const TSampleData& sample, const std::string& unitCode,
                                          bool withStatus, const std::string& taskCode,
                                          std::int32_t level, const DeletionNotes& notes) {
+  return deleteCopy(sample, unitCode, withStatus, taskCode, level, notes, 0);
+}
+
+Cleanup::BatchOutcome Cleanup::DeleteBatch(const std::vector<BatchCopy>& copies) {
+  BatchOutcome outcome;
+  if (copies.empty()) return outcome;
+  try {
+    journal::Journal log(JournalPath(), journal::Journal::Mode::ReadWrite);
+    outcome.batch = log.newBatch();
+  } catch (const JournalError& e) {
+    outcome.stopped = std::make_exception_ptr(e.after(JournalError::Aftermath::NothingDeleted));
+    return outcome;
+  }
+  for (const BatchCopy& c : copies) {
+    try {
+      const std::int64_t rows = deleteCopy(c.sample, c.unitCode, c.withStatus, c.taskCode,
+                                           c.level, c.notes, outcome.batch);
+      if (rows < 0)
+        throw DatabaseError("A deletion statement reported a negative row count; nothing of " +
+                            c.unitCode + " was deleted");
+      outcome.rows.push_back(rows);
+    } catch (const Error&) {
+      outcome.stopped = std::current_exception();
+      break;
+    }
+  }
+  return outcome;
+}
+
+std::int64_t Cleanup::deleteCopy(const TSampleData& sample, const std::string& unitCode,
+                                 bool withStatus, const std::string& taskCode, std::int32_t level,
+                                 const DeletionNotes& notes, std::int64_t batch) {
   // A failure of the rollback itself is passed over: the failure being reported is the one that
   // stopped the deletion (a lost link has rolled it back already).
   const auto rollback = [this]() noexcept {
@@ -111,6 +143,7 @@ std::int64_t Cleanup::DeleteRepeatedCopy(const TSampleData& sample, const std::s
   entry.otherUnitName = notes.otherUnitName;
   entry.sampleCode = sample.sSampleCode;
   entry.sampleName = sample.sSampleName;
+  entry.batch = batch;
 
   std::optional<std::int64_t> id;  // set once the entry is on the disk
   bool committing = false;
@@ -195,15 +228,36 @@ std::int64_t Cleanup::RestoreDeletion(std::int64_t id) {
   if (!std::filesystem::exists(path, ec))
     throw JournalError(JournalError::Reason::NoJournal, {.file = path.string()});
   journal::Journal log(path, journal::Journal::Mode::ReadWrite);
-  const journal::Entry entry = log.get(id);
+  return restoreEntries(log, {id});
+}
+
+std::int64_t Cleanup::RestoreBatch(std::int64_t batch) {
+  const std::filesystem::path path = JournalPath();
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec))
+    throw JournalError(JournalError::Reason::NoJournal, {.file = path.string()});
+  journal::Journal log(path, journal::Journal::Mode::ReadWrite);
+  std::vector<std::int64_t> ids;
+  for (const journal::Entry& e : log.batchEntries(batch))
+    if (e.state != journal::State::RolledBack) ids.push_back(e.id);  // nothing was deleted
+  if (ids.empty()) throw BatchNotFound(batch);
+  return restoreEntries(log, ids);
+}
+
+std::int64_t Cleanup::restoreEntries(journal::Journal& log, const std::vector<std::int64_t>& ids) {
+  std::vector<journal::Entry> entries;
+  for (std::int64_t id : ids) entries.push_back(log.get(id));
   using Refusal = RestoreRefused::Reason;
-  if (entry.state == journal::State::Restored)
-    throw RestoreRefused(Refusal::AlreadyRestored, {.id = id, .when = entry.restoredWhen});
-  if (entry.state == journal::State::RolledBack)
-    throw RestoreRefused(Refusal::RolledBack, {.id = id});
-  for (const journal::SavedTable& t : entry.tables)
-    if (t.name != kStatusTable && !sql::isSafeTableName(t.name))
-      throw RestoreRefused(Refusal::BadTableName, {.id = id, .table = t.name});
+  for (const journal::Entry& entry : entries) {
+    const std::int64_t id = entry.id;
+    if (entry.state == journal::State::Restored)
+      throw RestoreRefused(Refusal::AlreadyRestored, {.id = id, .when = entry.restoredWhen});
+    if (entry.state == journal::State::RolledBack)
+      throw RestoreRefused(Refusal::RolledBack, {.id = id});
+    for (const journal::SavedTable& t : entry.tables)
+      if (t.name != kStatusTable && !sql::isSafeTableName(t.name))
+        throw RestoreRefused(Refusal::BadTableName, {.id = id, .table = t.name});
+  }
 
   const auto rollback = [this]() noexcept {
     try {
@@ -214,88 +268,97 @@ std::int64_t Cleanup::RestoreDeletion(std::int64_t id) {
   std::int64_t restored = 0;
   data_.StartTransaction();
   try {
-    // Every table is read and checked before any row goes back, so that a refusal changes
-    // nothing.
-    const auto openKept = [&](const journal::SavedTable& t) {
-      return t.name == kStatusTable
-                 ? data_.OpenKeptStatusRows(entry.periodId, entry.unitCode, entry.taskCode,
-                                            entry.level)
-                 : data_.OpenKeptTableRows(t.name, entry.unitCode, entry.periodId);
-    };
-    std::vector<std::unique_ptr<db::RowSet>> current;  // null for a table that is gone
-    for (const journal::SavedTable& t : entry.tables) {
-      std::unique_ptr<db::RowSet>& now = current.emplace_back();
-      try {
-        now = openKept(t);
-      } catch (const DatabaseError& e) {
-        if (e.kind() != DatabaseError::Kind::MissingTable) throw;
-        if (t.savedRows == 0) continue;  // nothing to put into a table that is gone
-        throw RestoreRefused(Refusal::TableGone, {.id = id, .table = t.name});
+    // Every table of every entry is read and checked before any row goes back, so that a
+    // refusal changes nothing.
+    std::vector<std::vector<std::unique_ptr<db::RowSet>>> currents;  // null: a table that is gone
+    for (const journal::Entry& entry : entries) {
+      const std::int64_t id = entry.id;
+      const auto openKept = [&](const journal::SavedTable& t) {
+        return t.name == kStatusTable
+                   ? data_.OpenKeptStatusRows(entry.periodId, entry.unitCode, entry.taskCode,
+                                              entry.level)
+                   : data_.OpenKeptTableRows(t.name, entry.unitCode, entry.periodId);
+      };
+      std::vector<std::unique_ptr<db::RowSet>>& current = currents.emplace_back();
+      for (const journal::SavedTable& t : entry.tables) {
+        std::unique_ptr<db::RowSet>& now = current.emplace_back();
+        try {
+          now = openKept(t);
+        } catch (const DatabaseError& e) {
+          if (e.kind() != DatabaseError::Kind::MissingTable) throw;
+          if (t.savedRows == 0) continue;  // nothing to put into a table that is gone
+          throw RestoreRefused(Refusal::TableGone, {.id = id, .table = t.name});
+        }
       }
-    }
-    // A pending entry may be one whose deletion was rolled back when the program ended before
-    // it could say so: then every saved row is still there as it was, and nothing else.
-    // The rows are read again as the deletion read them, so that their values are of the kinds
-    // the journal keeps whatever the route.
-    if (entry.state == journal::State::Pending && entry.savedRows() > 0) {
-      const TdmDupsweep::KeptRoute route = data_.KeptRouteOf();
-      bool allThere = true;
-      for (std::size_t i = 0; i < entry.tables.size() && allThere; ++i) {
+      // A pending entry may be one whose deletion was rolled back when the program ended before
+      // it could say so: then every saved row is still there as it was, and nothing else.
+      // The rows are read again as the deletion read them, so that their values are of the kinds
+      // the journal keeps whatever the route.
+      if (entry.state == journal::State::Pending && entry.savedRows() > 0) {
+        const TdmDupsweep::KeptRoute route = data_.KeptRouteOf();
+        bool allThere = true;
+        for (std::size_t i = 0; i < entry.tables.size() && allThere; ++i) {
+          const journal::SavedTable& t = entry.tables[i];
+          if (!current[i])
+            allThere = t.savedRows == 0;
+          else if (current[i]->rowCount() != t.savedRows)
+            allThere = false;
+          else if (t.savedRows > 0)
+            allThere = holdsSavedRows(readKeptRows(data_, route, t.name, entry.unitCode,
+                                                   entry.periodId, entry.taskCode, entry.level),
+                                      t);
+        }
+        if (allThere) throw DeletionNeverTookEffect({.id = id, .rows = entry.savedRows()});
+      }
+      for (std::size_t i = 0; i < entry.tables.size(); ++i) {
         const journal::SavedTable& t = entry.tables[i];
-        if (!current[i])
-          allThere = t.savedRows == 0;
-        else if (current[i]->rowCount() != t.savedRows)
-          allThere = false;
-        else if (t.savedRows > 0)
-          allThere = holdsSavedRows(readKeptRows(data_, route, t.name, entry.unitCode,
-                                                 entry.periodId, entry.taskCode, entry.level),
-                                    t);
-      }
-      if (allThere) throw DeletionNeverTookEffect({.id = id, .rows = entry.savedRows()});
-    }
-    for (std::size_t i = 0; i < entry.tables.size(); ++i) {
-      const journal::SavedTable& t = entry.tables[i];
-      const std::unique_ptr<db::RowSet>& now = current[i];
-      if (!now) continue;
-      if (now->rowCount() > 0)
-        throw RestoreRefused(Refusal::RowsPresent, {.table = t.name,
-                                                    .unitName = entry.unitName,
-                                                    .unitCode = entry.unitCode,
-                                                    .periodId = entry.periodId,
-                                                    .rows = now->rowCount()});
-      std::vector<std::string> columns;
-      for (int c = 0; c < now->columnCount(); ++c) columns.push_back(now->columnName(c));
-      if (t.savedRows > 0 && !sameColumns(columns, t.columns))
-        throw RestoreRefused(Refusal::ColumnsChanged,
-                             {.table = t.name, .savedColumns = t.columns, .columns = columns});
-    }
-    for (const journal::SavedTable& t : entry.tables) {
-      if (t.rows.empty()) continue;
-      for (const std::vector<db::Value>& row : t.rows) {
-        const std::int64_t n = data_.InsertRow(t.name, t.columns, row);
-        if (n != 1)
-          throw DatabaseError("Putting a row back into " + t.name + " affected " +
-                              std::to_string(n) + " rows; nothing was restored");
-        ++restored;
+        const std::unique_ptr<db::RowSet>& now = current[i];
+        if (!now) continue;
+        if (now->rowCount() > 0)
+          throw RestoreRefused(Refusal::RowsPresent, {.id = id,
+                                                      .table = t.name,
+                                                      .unitName = entry.unitName,
+                                                      .unitCode = entry.unitCode,
+                                                      .periodId = entry.periodId,
+                                                      .rows = now->rowCount()});
+        std::vector<std::string> columns;
+        for (int c = 0; c < now->columnCount(); ++c) columns.push_back(now->columnName(c));
+        if (t.savedRows > 0 && !sameColumns(columns, t.columns))
+          throw RestoreRefused(Refusal::ColumnsChanged, {.id = id,
+                                                         .table = t.name,
+                                                         .savedColumns = t.columns,
+                                                         .columns = columns});
       }
     }
+    for (const journal::Entry& entry : entries)
+      for (const journal::SavedTable& t : entry.tables) {
+        for (const std::vector<db::Value>& row : t.rows) {
+          const std::int64_t n = data_.InsertRow(t.name, t.columns, row);
+          if (n != 1)
+            throw DatabaseError("Putting a row back into " + t.name + " affected " +
+                                std::to_string(n) + " rows; nothing was restored");
+          ++restored;
+        }
+      }
     data_.Commit();
-  } catch (const DeletionNeverTookEffect&) {
+  } catch (const DeletionNeverTookEffect& e) {
     rollback();  // nothing was written: the reads end
     try {
-      log.markRolledBack(id);
-    } catch (const JournalError& e) {
-      throw e.after(JournalError::Aftermath::NeverTookEffectNotNoted, id);
+      log.markRolledBack(e.facts().id);
+    } catch (const JournalError& j) {
+      throw j.after(JournalError::Aftermath::NeverTookEffectNotNoted, e.facts().id);
     }
     throw;
   } catch (...) {
     rollback();
     throw;
   }
-  try {
-    log.markRestored(id);
-  } catch (const JournalError& e) {
-    throw e.after(JournalError::Aftermath::RestoredNotNoted);
+  for (const journal::Entry& entry : entries) {
+    try {
+      log.markRestored(entry.id);
+    } catch (const JournalError& e) {
+      throw e.after(JournalError::Aftermath::RestoredNotNoted);
+    }
   }
   return restored;
 }

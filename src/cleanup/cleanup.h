@@ -4,6 +4,7 @@
 // journal keeps what a deletion removed so that it can be put back.
 
 #include <cstdint>
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -46,6 +47,19 @@ class DeletionNeverTookEffect : public RestoreRefused {
  public:
   explicit DeletionNeverTookEffect(Facts facts)
       : RestoreRefused(Reason::NeverTookEffect, std::move(facts)) {}
+};
+
+// A batch restore of a batch of which the journal holds no entry to restore: none was made, or
+// every deletion of it was rolled back.
+class BatchNotFound : public Error {
+ public:
+  explicit BatchNotFound(std::int64_t batch)
+      : Error("the deletion journal has no batch " + std::to_string(batch) + " to restore"),
+        batch_(batch) {}
+  std::int64_t batch() const noexcept { return batch_; }
+
+ private:
+  std::int64_t batch_;
 };
 
 class Cleanup {
@@ -91,6 +105,29 @@ class Cleanup {
                                   bool withStatus, const std::string& taskCode, std::int32_t level,
                                   const DeletionNotes& notes);
 
+  // One copy of a batch: what DeleteRepeatedCopy is given.
+  struct BatchCopy {
+    TSampleData sample;
+    std::string unitCode;
+    bool withStatus = false;
+    std::string taskCode;
+    std::int32_t level = 0;
+    DeletionNotes notes;
+  };
+  // How a batch ended: the rows deleted by each copy done, in order (copies[0..rows.size())),
+  // and, when it stopped before the end, the failure that stopped it at copies[rows.size()].
+  struct BatchOutcome {
+    std::int64_t batch = 0;  // the journal's id of the batch; 0 when nothing was tried
+    std::vector<std::int64_t> rows;
+    std::exception_ptr stopped;
+  };
+  // Deletes each copy of `copies` in turn with DeleteRepeatedCopy, all of them entries of one
+  // batch of the journal. The first copy refused (changed rows: CopyChanged; a lost link, a lock,
+  // a journal that cannot be written) stops the batch: the copies done stay deleted and
+  // journaled, the refused one and those after it are not deleted. A failure other than the
+  // component's own propagates.
+  BatchOutcome DeleteBatch(const std::vector<BatchCopy>& copies);
+
   // The journal's entries of the data module's database (the connection string without
   // secrets), oldest first, without their rows; none when there is no journal yet. Throws
   // JournalError.
@@ -109,7 +146,21 @@ class Cleanup {
   // there is none), and one that cannot note the outcome JournalError with that aftermath.
   std::int64_t RestoreDeletion(std::int64_t id);
 
+  // Puts back every entry of batch `batch` in one transaction, as RestoreDeletion does one, and
+  // returns the rows put back; entries whose deletion was rolled back are passed over. When any
+  // entry cannot be restored, nothing is: RestoreRefused names that entry (its id) and why.
+  // A batch without such entries throws BatchNotFound.
+  std::int64_t RestoreBatch(std::int64_t batch);
+
  private:
+  // Deletes as DeleteRepeatedCopy does, the entry in batch `batch` (0: none).
+  std::int64_t deleteCopy(const TSampleData& sample, const std::string& unitCode, bool withStatus,
+                          const std::string& taskCode, std::int32_t level,
+                          const DeletionNotes& notes, std::int64_t batch);
+  // Puts back the rows of `ids` (entries of the journal at `path`, opened as `log`) in one
+  // transaction; refuses as RestoreDeletion does, the refusal naming its entry.
+  std::int64_t restoreEntries(journal::Journal& log, const std::vector<std::int64_t>& ids);
+
   // The rows of `table` a deletion of the entry's unit removes, as the deletion reads them.
   journal::SavedTable readKept(const TdmDupsweep::KeptRoute& route, const std::string& table,
                                const std::string& unitCode, const std::string& periodId,

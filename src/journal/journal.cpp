@@ -1,7 +1,7 @@
 #include "journal/journal.h"
 
 #include <fcntl.h>
-#include <sqlite3.h>
+#include <sqlite3.h>  // result codes only: statements go through the database layer
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,8 +14,10 @@
 #include <ctime>
 #include <fstream>
 #include <map>
+#include <pwd.h>
 #include <system_error>
 
+#include "platform/db/sqlite_file.h"
 #include "platform/errors.h"
 
 namespace dupsweep::journal {
@@ -49,41 +51,25 @@ CREATE TABLE DeletedValue(
   PRIMARY KEY(nID, nTable, nRow, nColumn)) WITHOUT ROWID;
 )";
 
-// A prepared statement of the journal, finalised when it goes.
-class Statement {
- public:
-  Statement(sqlite3* db, const char* sql) { rc_ = sqlite3_prepare_v2(db, sql, -1, &st_, nullptr); }
-  ~Statement() { sqlite3_finalize(st_); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-
-  int prepared() const { return rc_; }
-  Statement& text(int i, const std::string& s) {
-    sqlite3_bind_text64(st_, i, s.data(), s.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
-    return *this;
-  }
-  Statement& integer(int i, std::int64_t v) {
-    sqlite3_bind_int64(st_, i, v);
-    return *this;
-  }
-  sqlite3_stmt* get() const { return st_; }
-  // Steps once: SQLITE_ROW, SQLITE_DONE or the failure's code.
-  int step() { return sqlite3_step(st_); }
-  void reset() {
-    sqlite3_reset(st_);
-    sqlite3_clear_bindings(st_);
-  }
-  std::string columnText(int i) const {
-    const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st_, i));
-    return p ? std::string(p, static_cast<size_t>(sqlite3_column_bytes(st_, i))) : std::string();
-  }
-  std::int64_t columnInteger(int i) const { return sqlite3_column_int64(st_, i); }
-
- private:
-  sqlite3_stmt* st_ = nullptr;
-  int rc_ = SQLITE_OK;
-};
-
+// The tables of batches and of reviewers' decisions, added to a journal that lacks them when it is
+// next written. A program that knows only the tables above reads and writes such a file as
+// before.
+const char* const kReviewSchema = R"(
+CREATE TABLE IF NOT EXISTS Batch(
+  nBatch INTEGER PRIMARY KEY AUTOINCREMENT, sWhen TEXT NOT NULL, sWho TEXT NOT NULL);
+CREATE TABLE IF NOT EXISTS DeletionBatch(
+  nID INTEGER PRIMARY KEY, nBatch INTEGER NOT NULL);
+CREATE INDEX IF NOT EXISTS DeletionBatchByBatch ON DeletionBatch(nBatch);
+CREATE TABLE IF NOT EXISTS Decision(
+  sDatabase TEXT NOT NULL, sPeriodID TEXT NOT NULL, sAgainstPeriodID TEXT NOT NULL,
+  sTaskCode TEXT NOT NULL, nLevel INTEGER NOT NULL,
+  sUnitCode1 TEXT NOT NULL, sUnitCode2 TEXT NOT NULL, sSampleCode TEXT NOT NULL,
+  sKind TEXT NOT NULL, sMark TEXT NOT NULL, sNote TEXT NOT NULL, sFingerprint TEXT NOT NULL,
+  sWho TEXT NOT NULL, sWhen TEXT NOT NULL,
+  PRIMARY KEY(sDatabase, sPeriodID, sAgainstPeriodID, sTaskCode, nLevel, sUnitCode1, sUnitCode2,
+              sSampleCode)) WITHOUT ROWID;
+)";
+constexpr std::array<std::string_view, 3> kReviewTables{"Batch", "DeletionBatch", "Decision"};
 
 State stateOf(const std::string& token) {
   if (token == "done") return State::Done;
@@ -103,68 +89,50 @@ using Action = JournalError::Action;
   throw JournalError(reason, std::move(facts));
 }
 
-// Stores a value with the storage class of its kind; the kind itself is kept beside it.
-int bindValue(sqlite3_stmt* st, int i, const db::Value& v) {
-  struct Binder {
-    sqlite3_stmt* st;
-    int i;
-    int operator()(const db::Null&) const { return sqlite3_bind_null(st, i); }
-    int operator()(std::int64_t x) const { return sqlite3_bind_int64(st, i, x); }
-    int operator()(const db::Decimal& d) const { return text(d.digits); }
-    int operator()(double x) const { return sqlite3_bind_double(st, i, x); }
-    int operator()(const std::string& s) const { return text(s); }
-    int operator()(const db::Bytes& b) const {
-      if (b.empty()) return sqlite3_bind_zeroblob(st, i, 0);
-      return sqlite3_bind_blob64(st, i, b.data(), b.size(), SQLITE_TRANSIENT);
-    }
-    int operator()(const db::DateTime& d) const { return text(d.iso); }
-    int operator()(bool x) const { return sqlite3_bind_int(st, i, x ? 1 : 0); }
-    int text(const std::string& s) const {
-      return sqlite3_bind_text64(st, i, s.data(), s.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
-    }
-  };
-  return std::visit(Binder{st, i}, v);
-}
-
-// The value in column `i`, of the kind recorded for it; nullopt when the stored value cannot be
-// of that kind (a damaged or edited file).
-std::optional<db::Value> readValue(sqlite3_stmt* st, int i, std::int64_t kind) {
-  const int type = sqlite3_column_type(st, i);
-  const auto text = [&] {
-    const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
-    return std::string(p ? p : "", static_cast<size_t>(sqlite3_column_bytes(st, i)));
-  };
-  switch (static_cast<db::ValueKind>(kind)) {
-    case db::ValueKind::Null:
-      if (type == SQLITE_NULL) return db::Value(db::Null{});
+// The value of `cell` as the kind recorded for it; nullopt when the stored value cannot be of that
+// kind (a damaged or edited file). The column has no declared type, so the cell's kind is the
+// storage class SQLite kept.
+std::optional<db::Value> readValue(const db::CellView& cell, std::int64_t kind) {
+  using K = db::ValueKind;
+  switch (static_cast<K>(kind)) {
+    case K::Null:
+      if (cell.kind == K::Null) return db::Value(db::Null{});
       break;
-    case db::ValueKind::Integer:
-      if (type == SQLITE_INTEGER) return db::Value(std::int64_t{sqlite3_column_int64(st, i)});
+    case K::Integer:
+      if (cell.kind == K::Integer) return db::Value(std::int64_t{cell.integer});
       break;
-    case db::ValueKind::Boolean:
-      if (type == SQLITE_INTEGER) return db::Value(sqlite3_column_int64(st, i) != 0);
+    case K::Boolean:
+      if (cell.kind == K::Integer) return db::Value(cell.integer != 0);
       break;
-    case db::ValueKind::Floating:
-      if (type == SQLITE_FLOAT) return db::Value(sqlite3_column_double(st, i));
+    case K::Floating:
+      if (cell.kind == K::Floating) return db::Value(cell.floating);
       break;
-    case db::ValueKind::Decimal:
-      if (type == SQLITE_TEXT) return db::Value(db::Decimal{text()});
+    case K::Decimal:
+      if (cell.kind == K::Text) return db::Value(db::Decimal{std::string(cell.bytes)});
       break;
-    case db::ValueKind::DateTime:
-      if (type == SQLITE_TEXT) return db::Value(db::DateTime{text()});
+    case K::DateTime:
+      if (cell.kind == K::Text) return db::Value(db::DateTime{std::string(cell.bytes)});
       break;
-    case db::ValueKind::Text:
-      if (type == SQLITE_TEXT) return db::Value(text());
+    case K::Text:
+      if (cell.kind == K::Text) return db::Value(std::string(cell.bytes));
       break;
-    case db::ValueKind::Bytes:
-      if (type == SQLITE_BLOB) {
-        const auto* p = static_cast<const unsigned char*>(sqlite3_column_blob(st, i));
-        const int n = sqlite3_column_bytes(st, i);
-        return db::Value(p ? db::Bytes(p, p + n) : db::Bytes());
-      }
+    case K::Bytes:
+      if (cell.kind == K::Bytes) return db::Value(db::Bytes(cell.bytes.begin(), cell.bytes.end()));
       break;
   }
   return std::nullopt;
+}
+
+// The text, or the integer as text, at (row, column).
+std::string textAt(const db::RowSet& rows, int row, int column) {
+  const db::CellView cell = rows.view(row, column);
+  if (cell.kind == db::ValueKind::Integer) return std::to_string(cell.integer);
+  return std::string(cell.bytes);
+}
+
+std::int64_t integerAt(const db::RowSet& rows, int row, int column) {
+  const db::CellView cell = rows.view(row, column);
+  return cell.kind == db::ValueKind::Integer ? cell.integer : 0;
 }
 
 bool isDate(const std::string& d) {
@@ -271,6 +239,13 @@ std::string nowUtc() {
   return text;
 }
 
+std::string currentUser() {
+  if (const passwd* pw = ::getpwuid(::geteuid()); pw && pw->pw_name && *pw->pw_name)
+    return pw->pw_name;
+  if (const char* user = std::getenv("USER"); user && *user) return user;
+  return std::to_string(::geteuid());
+}
+
 Journal::Journal(std::filesystem::path path, Mode mode) : path_(std::move(path)), mode_(mode) {
   std::error_code ec;
   const bool exists = std::filesystem::exists(path_, ec);
@@ -286,34 +261,44 @@ Journal::Journal(std::filesystem::path path, Mode mode) : path_(std::move(path))
   const bool created = mode_ == Mode::ReadWrite && prepareToWrite(exists);
   try {
     open();
-    int rc = sqlite3_exec(db_, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
-    if (mode_ == Mode::ReadOnly && isUnfinishedWrite(rc)) {
+    // The first read prepares its statement once (executeWith keeps none): a prepared statement
+    // kept for reuse would be tried twice on a locked file, waiting twice.
+    try {
+      db_->executeWith("SELECT count(*) FROM sqlite_master", {});
+    } catch (const DatabaseError& e) {
+      if (mode_ != Mode::ReadOnly || !isUnfinishedWrite(e.nativeCode()))
+        throw failure(e.nativeCode(), Action::Read, e.what());
       // The last write was cut short (the program was killed, the disk was full): it is rolled
       // back as any writer would, and the file is read as it was before that write.
-      sqlite3_close_v2(db_);
-      db_ = nullptr;
-      finishInterruptedWrite(rc);
+      db_.reset();
+      finishInterruptedWrite(e.nativeCode());
       open();
-      rc = sqlite3_exec(db_, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+      try {
+        db_->executeWith("SELECT count(*) FROM sqlite_master", {});
+      } catch (const DatabaseError& again) {
+        throw failure(again.nativeCode(), Action::Read, again.what());
+      }
     }
-    if (rc != SQLITE_OK) fail(rc, Action::Read);
     check();
   } catch (...) {
-    sqlite3_close_v2(db_);
-    db_ = nullptr;
+    db_.reset();
     if (created && std::filesystem::file_size(path_, ec) == 0) std::filesystem::remove(path_, ec);
     throw;
   }
 }
 
-Journal::~Journal() { sqlite3_close_v2(db_); }
+Journal::~Journal() = default;
 
 void Journal::open() {
-  const int flags = mode_ == Mode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
-  const int rc = sqlite3_open_v2(path_.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr);
-  if (rc != SQLITE_OK) fail(rc, Action::Open);
-  sqlite3_extended_result_codes(db_, 1);
-  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+  db::SqliteFileOptions options;
+  options.access = mode_ == Mode::ReadOnly ? db::SqliteFileOptions::Access::ReadOnly
+                                           : db::SqliteFileOptions::Access::ReadWrite;
+  options.busyTimeoutMs = kBusyTimeoutMs;
+  try {
+    db_ = db::openSqliteFile(path_, options);
+  } catch (const DatabaseError& e) {
+    throw failure(e.nativeCode(), Action::Open, e.what());
+  }
 }
 
 bool Journal::prepareToWrite(bool exists) {
@@ -350,17 +335,17 @@ void Journal::requireWritableByOwnerOnly() const {
 
 void Journal::finishInterruptedWrite(int readOnlyRc) {
   requireWritableByOwnerOnly();
-  sqlite3* writer = nullptr;
-  int rc = sqlite3_open_v2(path_.c_str(), &writer, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
-                           nullptr);
-  if (rc == SQLITE_OK) {
-    sqlite3_extended_result_codes(writer, 1);
-    sqlite3_busy_timeout(writer, kBusyTimeoutMs);
-    rc = sqlite3_exec(writer, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+  int rc = SQLITE_OK;
+  std::string reason;
+  try {
+    db::SqliteFileOptions options;
+    options.busyTimeoutMs = kBusyTimeoutMs;
+    db::openSqliteFile(path_, options)->executeWith("SELECT count(*) FROM sqlite_master", {});
+    return;
+  } catch (const DatabaseError& e) {
+    rc = e.nativeCode();
+    reason = e.what();
   }
-  const std::string reason = writer ? sqlite3_errmsg(writer) : sqlite3_errstr(rc);
-  sqlite3_close_v2(writer);
-  if (rc == SQLITE_OK) return;
   // Where the file cannot be written, the unfinished write is the cause to name.
   const int primary = rc & 0xff;
   const bool cannotWrite =
@@ -406,36 +391,52 @@ JournalError Journal::failure(int rc, Action action, std::string reason) const {
   return JournalError(why, std::move(facts));
 }
 
-void Journal::fail(int rc, Action action) const {
-  std::string reason = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
-  if (db_ && sqlite3_errcode(db_) == SQLITE_OK) reason = sqlite3_errstr(rc);
-  throw failure(rc, action, std::move(reason));
+std::unique_ptr<db::RowSet> Journal::read(std::string_view sql, Action action) {
+  try {
+    return db_->query(sql);
+  } catch (const DatabaseError& e) {
+    throw failure(e.nativeCode(), action, e.what());
+  }
 }
 
-void Journal::exec(const char* sql, Action action) {
-  const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
-  if (rc != SQLITE_OK) fail(rc, action);
+std::int64_t Journal::write(std::string_view sql, const std::vector<db::Value>& params) {
+  try {
+    return db_->executeWith(sql, params);
+  } catch (const DatabaseError& e) {
+    throw failure(e.nativeCode(), Action::Write, e.what());
+  }
+}
+
+void Journal::exec(std::string_view sql, Action action) {
+  try {
+    db_->execute(sql);
+  } catch (const DatabaseError& e) {
+    throw failure(e.nativeCode(), action, e.what());
+  }
+}
+
+void Journal::rollback() noexcept {
+  try {
+    db_->rollback();
+  } catch (const DatabaseError&) {
+    // Nothing was committed; SQLite ends the transaction itself when the connection closes.
+  }
 }
 
 void Journal::check() {
   const auto pragma = [this](const char* sql) {
-    Statement st(db_, sql);
-    if (st.prepared() != SQLITE_OK) fail(st.prepared(), Action::Read);
-    const int rc = st.step();
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE) fail(rc, Action::Read);
-    return rc == SQLITE_ROW ? st.columnText(0) : std::string();
+    const std::unique_ptr<db::RowSet> rows = read(sql);
+    return rows->rowCount() > 0 && rows->columnCount() > 0 ? textAt(*rows, 0, 0) : std::string();
   };
   const std::string appId = pragma("PRAGMA application_id");
   const std::string tables = pragma("SELECT count(*) FROM sqlite_master");
   if (appId == "0" && tables == "0") {
     // A new (or empty) file: it becomes a journal. A read-only journal stays as it is and reads
     // as empty.
-    if (mode_ == Mode::ReadWrite) {
+    if (mode_ == Mode::ReadWrite)
       create();
-    } else {
-      sqlite3_close_v2(db_);
-      db_ = nullptr;
-    }
+    else
+      db_.reset();
     return;
   }
   if (appId != std::to_string(kApplicationId)) refuse(Reason::Foreign, path_);
@@ -445,42 +446,50 @@ void Journal::check() {
   const std::string integrity = pragma("PRAGMA quick_check");
   if (integrity != "ok") refuse(Reason::FailedCheck, path_, integrity);
   requireLayout();
-  if (mode_ == Mode::ReadWrite) exec("PRAGMA synchronous = FULL", Action::Open);
+  readTables();
+  if (mode_ == Mode::ReadWrite) {
+    exec("PRAGMA synchronous = FULL", Action::Open);
+    addReviewTables();
+  }
 }
 
 void Journal::requireLayout() {
   // The tables and columns of this layout, as SQLite reads them from the schema itself.
-  const auto columnsOf = [this](sqlite3* db) {
+  const char* const columnsSql =
+      "SELECT m.name || '.' || p.name FROM sqlite_master m "
+      "JOIN pragma_table_info(m.name) p WHERE m.type = 'table' ORDER BY 1";
+  const auto columnsOf = [](const db::RowSet& rows) {
     std::vector<std::string> columns;
-    Statement st(db, "SELECT m.name || '.' || p.name FROM sqlite_master m "
-                     "JOIN pragma_table_info(m.name) p WHERE m.type = 'table' ORDER BY 1");
-    if (st.prepared() != SQLITE_OK) fail(st.prepared(), Action::Read);
-    int rc;
-    while ((rc = st.step()) == SQLITE_ROW) columns.push_back(st.columnText(0));
-    if (rc != SQLITE_DONE) fail(rc, Action::Read);
+    for (int r = 0; r < rows.rowCount(); ++r) columns.push_back(textAt(rows, r, 0));
     return columns;
   };
-  sqlite3* layout = nullptr;
-  if (sqlite3_open_v2(":memory:", &layout, SQLITE_OPEN_READWRITE | SQLITE_OPEN_MEMORY, nullptr) !=
-          SQLITE_OK ||
-      sqlite3_exec(layout, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK) {
-    const std::string reason = layout ? sqlite3_errmsg(layout) : "out of memory";
-    sqlite3_close_v2(layout);
-    refuse(Reason::CannotCheckLayout, path_, reason);
-  }
   std::vector<std::string> expected;
   try {
-    expected = columnsOf(layout);
-  } catch (...) {
-    sqlite3_close_v2(layout);
-    throw;
+    db::SqliteFileOptions options;
+    options.inMemory = true;
+    const std::unique_ptr<db::Connection> layout = db::openSqliteFile({}, options);
+    layout->execute(kSchema);
+    layout->execute(kReviewSchema);
+    expected = columnsOf(*layout->query(columnsSql));
+  } catch (const DatabaseError& e) {
+    refuse(Reason::CannotCheckLayout, path_, e.what());
   }
-  sqlite3_close_v2(layout);
-  std::vector<std::string> present = columnsOf(db_);
+  std::vector<std::string> present = columnsOf(*read(columnsSql));
   std::sort(present.begin(), present.end());
+  // The tables of batches and decisions may be missing (the file was made before them and has not
+  // been written since); those present must be of this layout.
+  const auto tableIsPresent = [&](const std::string& column) {
+    const std::string table = column.substr(0, column.find('.') + 1);
+    if (std::none_of(kReviewTables.begin(), kReviewTables.end(),
+                     [&](std::string_view t) { return table.size() == t.size() + 1 &&
+                                                      table.starts_with(t); }))
+      return true;
+    return std::any_of(present.begin(), present.end(),
+                       [&](const std::string& p) { return p.starts_with(table); });
+  };
   std::string missing;
   for (const std::string& column : expected)
-    if (!std::binary_search(present.begin(), present.end(), column))
+    if (tableIsPresent(column) && !std::binary_search(present.begin(), present.end(), column))
       missing += (missing.empty() ? "" : "、") + column;
   if (!missing.empty()) refuse(Reason::OtherLayout, path_, missing);
 }
@@ -490,96 +499,117 @@ void Journal::create() {
   // the file looked at again under it.
   exec("BEGIN IMMEDIATE", Action::Write);
   try {
-    Statement st(db_, "SELECT count(*) FROM sqlite_master");
-    if (st.step() == SQLITE_ROW && st.columnInteger(0) == 0) {
+    if (integerAt(*read("SELECT count(*) FROM sqlite_master", Action::Write), 0, 0) == 0) {
       exec(kSchema, Action::Write);
-      exec(("PRAGMA application_id = " + std::to_string(kApplicationId)).c_str(), Action::Write);
-      exec(("PRAGMA user_version = " + std::to_string(kVersion)).c_str(), Action::Write);
+      exec(kReviewSchema, Action::Write);
+      exec("PRAGMA application_id = " + std::to_string(kApplicationId), Action::Write);
+      exec("PRAGMA user_version = " + std::to_string(kVersion), Action::Write);
     }
     exec("COMMIT", Action::Write);
   } catch (const JournalError&) {
-    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    rollback();
     throw;
   }
   exec("PRAGMA synchronous = FULL", Action::Open);
+  readTables();
+}
+
+void Journal::readTables() {
+  tables_.clear();
+  const std::unique_ptr<db::RowSet> rows =
+      read("SELECT name FROM sqlite_master WHERE type = 'table'");
+  for (int r = 0; r < rows->rowCount(); ++r) tables_.push_back(textAt(*rows, r, 0));
+}
+
+bool Journal::has(std::string_view table) const {
+  return std::find(tables_.begin(), tables_.end(), table) != tables_.end();
+}
+
+void Journal::addReviewTables() {
+  if (std::all_of(kReviewTables.begin(), kReviewTables.end(),
+                  [this](std::string_view t) { return has(t); }))
+    return;
+  exec("BEGIN IMMEDIATE", Action::Write);
+  try {
+    exec(kReviewSchema, Action::Write);
+    exec("COMMIT", Action::Write);
+  } catch (const JournalError&) {
+    rollback();
+    throw;
+  }
+  readTables();
 }
 
 std::int64_t Journal::add(const Entry& entry) {
   if (!db_ || mode_ != Mode::ReadWrite) refuse(Reason::OpenedReadOnly, path_);
   exec("BEGIN IMMEDIATE", Action::Write);
   try {
-    const auto run = [this](Statement& st) {
-      if (st.prepared() != SQLITE_OK) fail(st.prepared(), Action::Write);
-      const int rc = st.step();
-      if (rc != SQLITE_DONE) fail(rc, Action::Write);
-      st.reset();
+    using V = db::Value;
+    const auto integer = [](auto v) { return V(std::int64_t(v)); };
+    write("INSERT INTO Deletion(sWhen, sDatabase, sPeriodID, sTaskCode, nLevel, "
+          "sUnitCode, sUnitName, sPairName, sOtherUnitCode, sOtherUnitName, sSampleCode, "
+          "sSampleName, sState) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,'pending')",
+          {V(entry.when.empty() ? nowUtc() : entry.when), V(entry.database), V(entry.periodId),
+           V(entry.taskCode), integer(entry.level), V(entry.unitCode), V(entry.unitName),
+           V(entry.pairName), V(entry.otherUnitCode), V(entry.otherUnitName),
+           V(entry.sampleCode), V(entry.sampleName)});
+    const std::int64_t id = integerAt(*read("SELECT last_insert_rowid()", Action::Write), 0, 0);
+    if (entry.batch != 0)
+      write("INSERT INTO DeletionBatch VALUES (?,?)", {V(id), V(entry.batch)});
+    // The values go in statements of up to kValuesPerInsert rows of DeletedValue each: one
+    // statement per value would prepare a statement for every figure deleted.
+    constexpr size_t kValuesPerInsert = 100;
+    std::vector<V> values;
+    size_t pending = 0;
+    const auto flush = [&] {
+      if (pending == 0) return;
+      std::string sql = "INSERT INTO DeletedValue VALUES (?,?,?,?,?,?)";
+      for (size_t i = 1; i < pending; ++i) sql += ",(?,?,?,?,?,?)";
+      write(sql, values);
+      values.clear();
+      pending = 0;
     };
-    Statement head(db_,
-                   "INSERT INTO Deletion(sWhen, sDatabase, sPeriodID, sTaskCode, nLevel, "
-                   "sUnitCode, sUnitName, sPairName, sOtherUnitCode, sOtherUnitName, sSampleCode, "
-                   "sSampleName, sState) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,'pending')");
-    head.text(1, entry.when.empty() ? nowUtc() : entry.when)
-        .text(2, entry.database)
-        .text(3, entry.periodId)
-        .text(4, entry.taskCode)
-        .integer(5, entry.level)
-        .text(6, entry.unitCode)
-        .text(7, entry.unitName)
-        .text(8, entry.pairName)
-        .text(9, entry.otherUnitCode)
-        .text(10, entry.otherUnitName)
-        .text(11, entry.sampleCode)
-        .text(12, entry.sampleName);
-    run(head);
-    const std::int64_t id = sqlite3_last_insert_rowid(db_);
-    Statement table(db_, "INSERT INTO DeletedTable VALUES (?,?,?,?,-1)");
-    Statement column(db_, "INSERT INTO DeletedColumn VALUES (?,?,?,?)");
-    Statement value(db_, "INSERT INTO DeletedValue VALUES (?,?,?,?,?,?)");
     for (size_t t = 0; t < entry.tables.size(); ++t) {
       const SavedTable& saved = entry.tables[t];
-      table.integer(1, id).integer(2, std::int64_t(t)).text(3, saved.name);
-      table.integer(4, std::int64_t(saved.rows.size()));
-      run(table);
-      for (size_t c = 0; c < saved.columns.size(); ++c) {
-        column.integer(1, id).integer(2, std::int64_t(t)).integer(3, std::int64_t(c));
-        column.text(4, saved.columns[c]);
-        run(column);
-      }
+      write("INSERT INTO DeletedTable VALUES (?,?,?,?,-1)",
+            {V(id), integer(t), V(saved.name), integer(saved.rows.size())});
+      for (size_t c = 0; c < saved.columns.size(); ++c)
+        write("INSERT INTO DeletedColumn VALUES (?,?,?,?)",
+              {V(id), integer(t), integer(c), V(saved.columns[c])});
       for (size_t r = 0; r < saved.rows.size(); ++r) {
         const std::vector<db::Value>& row = saved.rows[r];
         if (row.size() != saved.columns.size())
           throw JournalError(Reason::RowWidth, {.file = path_.string(), .table = saved.name});
         for (size_t c = 0; c < row.size(); ++c) {
-          value.integer(1, id).integer(2, std::int64_t(t)).integer(3, std::int64_t(r));
           // SQLite keeps a NaN as NULL: such a value would not come back.
           if (const double* d = std::get_if<double>(&row[c]); d && *d != *d)
             throw JournalError(Reason::NaNValue, {.file = path_.string(),
                                                   .table = saved.name,
                                                   .column = saved.columns[c],
                                                   .row = std::int64_t(r + 1)});
-          value.integer(4, std::int64_t(c)).integer(5, static_cast<int>(db::kindOf(row[c])));
-          if (const int rc = bindValue(value.get(), 6, row[c]); rc != SQLITE_OK)
-            fail(rc, Action::Write);
-          run(value);
+          values.insert(values.end(), {V(id), integer(t), integer(r), integer(c),
+                                       integer(static_cast<int>(db::kindOf(row[c]))), row[c]});
+          if (++pending == kValuesPerInsert) flush();
         }
       }
     }
+    flush();
     exec("COMMIT", Action::Write);
     return id;
   } catch (const JournalError&) {
-    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    rollback();
     throw;
   }
 }
 
 void Journal::setState(std::int64_t id, State state, const std::string& restoredWhen) {
   if (!db_ || mode_ != Mode::ReadWrite) refuse(Reason::OpenedReadOnly, path_);
-  Statement st(db_, "UPDATE Deletion SET sState = ?, sRestoredWhen = ? WHERE nID = ?");
-  if (st.prepared() != SQLITE_OK) fail(st.prepared(), Action::Write);
-  st.text(1, stateToken(state)).integer(3, id);
-  if (!restoredWhen.empty()) st.text(2, restoredWhen);
-  if (const int rc = st.step(); rc != SQLITE_DONE) fail(rc, Action::Write);
-  if (sqlite3_changes(db_) != 1)
+  const std::int64_t changed =
+      write("UPDATE Deletion SET sState = ?, sRestoredWhen = ? WHERE nID = ?",
+            {db::Value(stateToken(state)),
+             restoredWhen.empty() ? db::Value(db::Null{}) : db::Value(restoredWhen),
+             db::Value(id)});
+  if (changed != 1)
     throw JournalError(Reason::NoSuchEntryToMark, {.file = path_.string(), .id = id});
 }
 
@@ -587,17 +617,13 @@ void Journal::markDone(std::int64_t id, const std::vector<std::int64_t>& deleted
   if (!db_ || mode_ != Mode::ReadWrite) refuse(Reason::OpenedReadOnly, path_);
   exec("BEGIN IMMEDIATE", Action::Write);
   try {
-    Statement st(db_, "UPDATE DeletedTable SET nDeleted = ? WHERE nID = ? AND nTable = ?");
-    if (st.prepared() != SQLITE_OK) fail(st.prepared(), Action::Write);
-    for (size_t t = 0; t < deletedRows.size(); ++t) {
-      st.integer(1, deletedRows[t]).integer(2, id).integer(3, std::int64_t(t));
-      if (const int rc = st.step(); rc != SQLITE_DONE) fail(rc, Action::Write);
-      st.reset();
-    }
+    for (size_t t = 0; t < deletedRows.size(); ++t)
+      write("UPDATE DeletedTable SET nDeleted = ? WHERE nID = ? AND nTable = ?",
+            {db::Value(deletedRows[t]), db::Value(id), db::Value(std::int64_t(t))});
     setState(id, State::Done, {});
     exec("COMMIT", Action::Write);
   } catch (const JournalError&) {
-    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    rollback();
     throw;
   }
 }
@@ -613,12 +639,11 @@ std::vector<Entry> Journal::entries(const std::optional<std::string>& database,
                                     std::optional<std::int64_t> id) {
   std::vector<Entry> entries;
   if (!db_) return entries;
-  Statement st(db_,
-               "SELECT nID, sWhen, sDatabase, sPeriodID, sTaskCode, nLevel, sUnitCode, sUnitName, "
-               "sPairName, sOtherUnitCode, sOtherUnitName, sSampleCode, sSampleName, sState, "
-               "sRestoredWhen FROM Deletion WHERE ?1 IS NULL OR nID = ?1 ORDER BY nID");
-  if (st.prepared() != SQLITE_OK) fail(st.prepared(), Action::Read);
-  if (id) st.integer(1, *id);
+  const std::string only = id ? " WHERE nID = " + std::to_string(*id) : std::string();
+  const std::unique_ptr<db::RowSet> head =
+      read("SELECT nID, sWhen, sDatabase, sPeriodID, sTaskCode, nLevel, sUnitCode, sUnitName, "
+           "sPairName, sOtherUnitCode, sOtherUnitName, sSampleCode, sSampleName, sState, "
+           "sRestoredWhen FROM Deletion" + only + " ORDER BY nID");
   // An entry names its database by the connection string of its deletion; another string may
   // reach the same database, so databases are compared by what they are, once per string.
   const std::string wanted = database ? db::databaseIdentity(*database) : std::string();
@@ -628,51 +653,60 @@ std::vector<Entry> Journal::entries(const std::optional<std::string>& database,
     if (added) it->second = db::databaseIdentity(named) == wanted;
     return it->second;
   };
-  int rc;
-  while ((rc = st.step()) == SQLITE_ROW) {
+  std::map<std::int64_t, size_t> byId;
+  for (int r = 0; r < head->rowCount(); ++r) {
     Entry e;
-    e.id = st.columnInteger(0);
-    e.when = st.columnText(1);
-    e.database = st.columnText(2);
+    e.id = integerAt(*head, r, 0);
+    e.when = textAt(*head, r, 1);
+    e.database = textAt(*head, r, 2);
     if (database && !isWanted(e.database)) continue;
-    e.periodId = st.columnText(3);
-    e.taskCode = st.columnText(4);
-    e.level = static_cast<std::int32_t>(st.columnInteger(5));
-    e.unitCode = st.columnText(6);
-    e.unitName = st.columnText(7);
-    e.pairName = st.columnText(8);
-    e.otherUnitCode = st.columnText(9);
-    e.otherUnitName = st.columnText(10);
-    e.sampleCode = st.columnText(11);
-    e.sampleName = st.columnText(12);
-    e.state = stateOf(st.columnText(13));
-    e.restoredWhen = st.columnText(14);
+    e.periodId = textAt(*head, r, 3);
+    e.taskCode = textAt(*head, r, 4);
+    e.level = static_cast<std::int32_t>(integerAt(*head, r, 5));
+    e.unitCode = textAt(*head, r, 6);
+    e.unitName = textAt(*head, r, 7);
+    e.pairName = textAt(*head, r, 8);
+    e.otherUnitCode = textAt(*head, r, 9);
+    e.otherUnitName = textAt(*head, r, 10);
+    e.sampleCode = textAt(*head, r, 11);
+    e.sampleName = textAt(*head, r, 12);
+    e.state = stateOf(textAt(*head, r, 13));
+    e.restoredWhen = textAt(*head, r, 14);
+    byId.emplace(e.id, entries.size());
     entries.push_back(std::move(e));
   }
-  if (rc != SQLITE_DONE) fail(rc, Action::Read);
+  if (entries.empty()) return entries;
+  if (has("DeletionBatch")) {
+    const std::unique_ptr<db::RowSet> batches = read("SELECT nID, nBatch FROM DeletionBatch" + only);
+    for (int r = 0; r < batches->rowCount(); ++r)
+      if (const auto found = byId.find(integerAt(*batches, r, 0)); found != byId.end())
+        entries[found->second].batch = integerAt(*batches, r, 1);
+  }
 
-  Statement tables(db_, "SELECT nTable, sName, nSaved, nDeleted FROM DeletedTable WHERE nID = ? "
-                        "ORDER BY nTable");
-  Statement columns(db_, "SELECT sName FROM DeletedColumn WHERE nID = ? AND nTable = ? "
-                         "ORDER BY nColumn");
-  if (tables.prepared() != SQLITE_OK) fail(tables.prepared(), Action::Read);
-  if (columns.prepared() != SQLITE_OK) fail(columns.prepared(), Action::Read);
-  for (Entry& e : entries) {
-    tables.integer(1, e.id);
-    while ((rc = tables.step()) == SQLITE_ROW) {
-      SavedTable t;
-      t.name = tables.columnText(1);
-      t.savedRows = tables.columnInteger(2);
-      t.deletedRows = tables.columnInteger(3);
-      columns.integer(1, e.id).integer(2, tables.columnInteger(0));
-      int crc;
-      while ((crc = columns.step()) == SQLITE_ROW) t.columns.push_back(columns.columnText(0));
-      if (crc != SQLITE_DONE) fail(crc, Action::Read);
-      columns.reset();
-      e.tables.push_back(std::move(t));
-    }
-    if (rc != SQLITE_DONE) fail(rc, Action::Read);
-    tables.reset();
+  // The tables and their columns of every entry at once, ordered, handed to their entries.
+  const std::unique_ptr<db::RowSet> tables = read(
+      "SELECT nID, nTable, sName, nSaved, nDeleted FROM DeletedTable" + only + " ORDER BY 1, 2");
+  const std::unique_ptr<db::RowSet> columns =
+      read("SELECT nID, nTable, sName FROM DeletedColumn" + only + " ORDER BY 1, 2, nColumn");
+  // Each table by its entry and number, as the columns name it.
+  std::map<std::pair<std::int64_t, std::int64_t>, std::pair<size_t, size_t>> tableOf;
+  for (int r = 0; r < tables->rowCount(); ++r) {
+    const std::int64_t entryId = integerAt(*tables, r, 0);
+    const auto found = byId.find(entryId);
+    if (found == byId.end()) continue;
+    SavedTable t;
+    t.name = textAt(*tables, r, 2);
+    t.savedRows = integerAt(*tables, r, 3);
+    t.deletedRows = integerAt(*tables, r, 4);
+    std::vector<SavedTable>& of = entries[found->second].tables;
+    tableOf[{entryId, integerAt(*tables, r, 1)}] = {found->second, of.size()};
+    of.push_back(std::move(t));
+  }
+  for (int r = 0; r < columns->rowCount(); ++r) {
+    const auto found = tableOf.find({integerAt(*columns, r, 0), integerAt(*columns, r, 1)});
+    if (found != tableOf.end())
+      entries[found->second.first].tables[found->second.second].columns.push_back(
+          textAt(*columns, r, 2));
   }
   return entries;
 }
@@ -681,26 +715,24 @@ Entry Journal::get(std::int64_t id) {
   std::vector<Entry> found = entries(std::nullopt, id);
   if (found.empty()) throw JournalError(Reason::NoSuchEntry, {.file = path_.string(), .id = id});
   Entry entry = std::move(found.front());
-  Statement st(db_, "SELECT nTable, nRow, nColumn, nKind, vValue FROM DeletedValue WHERE nID = ? "
-                    "ORDER BY nTable, nRow, nColumn");
-  if (st.prepared() != SQLITE_OK) fail(st.prepared(), Action::Read);
-  st.integer(1, id);
+  const std::unique_ptr<db::RowSet> values =
+      read("SELECT nTable, nRow, nColumn, nKind, vValue FROM DeletedValue WHERE nID = " +
+           std::to_string(id) + " ORDER BY nTable, nRow, nColumn");
   for (SavedTable& t : entry.tables) t.rows.assign(static_cast<size_t>(t.savedRows), {});
   const auto damaged = [this, id] {
     return JournalError(Reason::DamagedEntry, {.file = path_.string(), .id = id});
   };
-  int rc;
-  while ((rc = st.step()) == SQLITE_ROW) {
-    const std::int64_t t = st.columnInteger(0), r = st.columnInteger(1), c = st.columnInteger(2);
+  for (int row = 0; row < values->rowCount(); ++row) {
+    const std::int64_t t = integerAt(*values, row, 0), r = integerAt(*values, row, 1),
+                       c = integerAt(*values, row, 2);
     if (t < 0 || static_cast<size_t>(t) >= entry.tables.size()) throw damaged();
     SavedTable& table = entry.tables[static_cast<size_t>(t)];
     if (r < 0 || r >= table.savedRows || c != std::int64_t(table.rows[size_t(r)].size()))
       throw damaged();
-    std::optional<db::Value> v = readValue(st.get(), 4, st.columnInteger(3));
+    std::optional<db::Value> v = readValue(values->view(row, 4), integerAt(*values, row, 3));
     if (!v) throw damaged();
     table.rows[size_t(r)].push_back(std::move(*v));
   }
-  if (rc != SQLITE_DONE) fail(rc, Action::Read);
   for (const SavedTable& t : entry.tables)
     for (const auto& row : t.rows)
       if (row.size() != t.columns.size()) throw damaged();
@@ -713,24 +745,76 @@ int Journal::prune(const std::string& date) {
   if (mode_ != Mode::ReadWrite) refuse(Reason::OpenedReadOnly, path_);
   exec("BEGIN IMMEDIATE", Action::Write);
   try {
-    int removed = 0;
+    std::int64_t removed = 0;
+    if (has("DeletionBatch"))
+      write("DELETE FROM DeletionBatch WHERE nID IN (SELECT nID FROM Deletion WHERE sWhen < ?)",
+            {db::Value(date)});
     for (const char* sql :
          {"DELETE FROM DeletedValue WHERE nID IN (SELECT nID FROM Deletion WHERE sWhen < ?)",
           "DELETE FROM DeletedColumn WHERE nID IN (SELECT nID FROM Deletion WHERE sWhen < ?)",
           "DELETE FROM DeletedTable WHERE nID IN (SELECT nID FROM Deletion WHERE sWhen < ?)",
-          "DELETE FROM Deletion WHERE sWhen < ?"}) {
-      Statement st(db_, sql);
-      if (st.prepared() != SQLITE_OK) fail(st.prepared(), Action::Write);
-      st.text(1, date);
-      if (const int rc = st.step(); rc != SQLITE_DONE) fail(rc, Action::Write);
-      removed = sqlite3_changes(db_);
-    }
+          "DELETE FROM Deletion WHERE sWhen < ?"})
+      removed = write(sql, {db::Value(date)});
     exec("COMMIT", Action::Write);
-    return removed;
+    return static_cast<int>(removed);
   } catch (const JournalError&) {
-    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    rollback();
     throw;
   }
+}
+
+std::int64_t Journal::newBatch() {
+  if (!db_ || mode_ != Mode::ReadWrite) refuse(Reason::OpenedReadOnly, path_);
+  write("INSERT INTO Batch(sWhen, sWho) VALUES (?,?)",
+        {db::Value(nowUtc()), db::Value(currentUser())});
+  return integerAt(*read("SELECT last_insert_rowid()", Action::Write), 0, 0);
+}
+
+std::vector<Entry> Journal::batchEntries(std::int64_t batch) {
+  std::vector<Entry> all = list();
+  std::erase_if(all, [batch](const Entry& e) { return e.batch != batch; });
+  return all;
+}
+
+void Journal::decide(Decision d) {
+  if (!db_ || mode_ != Mode::ReadWrite) refuse(Reason::OpenedReadOnly, path_);
+  if (d.who.empty()) d.who = currentUser();
+  if (d.when.empty()) d.when = nowUtc();
+  using V = db::Value;
+  const FindingKey& k = d.key;
+  write("INSERT OR REPLACE INTO Decision VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?)",
+        {V(k.database), V(k.periodId), V(k.againstPeriod), V(k.taskCode),
+         V(std::int64_t{k.level}), V(k.unitCode1), V(k.unitCode2), V(k.sampleCode), V(d.kind),
+         V(std::string(markToken(d.mark))), V(d.note), V(d.fingerprint), V(d.who), V(d.when)});
+}
+
+std::vector<Decision> Journal::decisions(const std::string& databaseIdentity) {
+  std::vector<Decision> found;
+  if (!db_ || !has("Decision")) return found;
+  const std::unique_ptr<db::RowSet> rows =
+      read("SELECT sDatabase, sPeriodID, sAgainstPeriodID, sTaskCode, nLevel, sUnitCode1, "
+           "sUnitCode2, sSampleCode, sKind, sMark, sNote, sFingerprint, sWho, sWhen FROM Decision "
+           "ORDER BY 1, 2, 3, 4, 5, 6, 7, 8");
+  for (int r = 0; r < rows->rowCount(); ++r) {
+    Decision d;
+    d.key.database = textAt(*rows, r, 0);
+    if (!databaseIdentity.empty() && d.key.database != databaseIdentity) continue;
+    d.key.periodId = textAt(*rows, r, 1);
+    d.key.againstPeriod = textAt(*rows, r, 2);
+    d.key.taskCode = textAt(*rows, r, 3);
+    d.key.level = static_cast<std::int32_t>(integerAt(*rows, r, 4));
+    d.key.unitCode1 = textAt(*rows, r, 5);
+    d.key.unitCode2 = textAt(*rows, r, 6);
+    d.key.sampleCode = textAt(*rows, r, 7);
+    d.kind = textAt(*rows, r, 8);
+    if (!markOfToken(textAt(*rows, r, 9), d.mark)) d.mark = Mark::Pending;
+    d.note = textAt(*rows, r, 10);
+    d.fingerprint = textAt(*rows, r, 11);
+    d.who = textAt(*rows, r, 12);
+    d.when = textAt(*rows, r, 13);
+    found.push_back(std::move(d));
+  }
+  return found;
 }
 
 }  // namespace dupsweep::journal

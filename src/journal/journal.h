@@ -11,14 +11,14 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "model/decision.h"
 #include "platform/db/db.h"
-
-struct sqlite3;
 
 namespace dupsweep::journal {
 
@@ -58,6 +58,7 @@ struct Entry {
   std::vector<SavedTable> tables;  // the DataNum, the DataBalance and, when deleted, the Status rows
   State state = State::Pending;
   std::string restoredWhen;  // UTC, set once restored
+  std::int64_t batch = 0;    // the batch of deletions made by one action; 0 for a single one
 
   // Rows saved over all tables.
   std::int64_t savedRows() const noexcept;
@@ -74,6 +75,9 @@ std::string withoutSecrets(std::string_view connectionString);
 
 // The current time as entries record it, UTC "YYYY-MM-DDTHH:MM:SSZ".
 std::string nowUtc();
+
+// The system user the program runs as, as decisions and batches record who made them.
+std::string currentUser();
 
 class Journal {
  public:
@@ -122,6 +126,19 @@ class Journal {
   // JournalError for a date of another form.
   int prune(const std::string& date);
 
+  // Starts a batch: the deletions of one action, restored together. Returns its id, which
+  // entries written with it carry. Requires ReadWrite.
+  std::int64_t newBatch();
+  // The entries of batch `batch`, oldest first, without rows.
+  std::vector<Entry> batchEntries(std::int64_t batch);
+
+  // Keeps `decision` (its who and when filled in when empty), replacing the one on the same
+  // finding. Requires ReadWrite. The file was checked when it was opened, as for entries.
+  void decide(Decision decision);
+  // The decisions on findings of the database whose identity (db::databaseIdentity) is
+  // `databaseIdentity`; all of them when empty.
+  std::vector<Decision> decisions(const std::string& databaseIdentity = {});
+
  private:
   // The entries (without rows) of `database` when given, of id `id` when given.
   std::vector<Entry> entries(const std::optional<std::string>& database,
@@ -141,15 +158,26 @@ class Journal {
   // Throws JournalError when a table or column of this layout is missing from the file.
   void requireLayout();
   void create();
+  // The tables the file holds now.
+  void readTables();
+  bool has(std::string_view table) const;
+  // Adds the tables of batches and decisions to a journal made before them (ReadWrite).
+  void addReviewTables();
   void setState(std::int64_t id, State state, const std::string& restoredWhen);
   // The failure SQLite's code `rc` stands for, met while `action`, with SQLite's `reason`.
   JournalError failure(int rc, JournalError::Action action, std::string reason) const;
-  [[noreturn]] void fail(int rc, JournalError::Action action) const;
-  void exec(const char* sql, JournalError::Action action);
+  // The database layer's statements, their failures told as the journal's.
+  std::unique_ptr<db::RowSet> read(std::string_view sql,
+                                   JournalError::Action action = JournalError::Action::Read);
+  std::int64_t write(std::string_view sql, const std::vector<db::Value>& params);
+  void exec(std::string_view sql, JournalError::Action action);
+  // Ends the open transaction, keeping nothing of it.
+  void rollback() noexcept;
 
   std::filesystem::path path_;
   Mode mode_;
-  sqlite3* db_ = nullptr;  // null for a ReadOnly journal whose file does not exist
+  std::unique_ptr<db::Connection> db_;  // null for a ReadOnly journal whose file does not exist
+  std::vector<std::string> tables_;     // the file's tables
 };
 
 }  // namespace dupsweep::journal

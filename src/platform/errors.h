@@ -29,17 +29,24 @@ class DatabaseError : public Error {
     Other
   };
   explicit DatabaseError(const std::string& message, std::string sqlState = {},
-                         Kind kind = Kind::Other)
-      : Error(message), sqlState_(std::move(sqlState)), kind_(kind) {}
+                         Kind kind = Kind::Other, int nativeCode = 0)
+      : Error(message), sqlState_(std::move(sqlState)), kind_(kind), nativeCode_(nativeCode) {}
   // `cause` told with a message that names what was being done.
   DatabaseError(const std::string& message, const DatabaseError& cause)
-      : Error(message), sqlState_(cause.sqlState_), kind_(cause.kind_) {}
+      : Error(message),
+        sqlState_(cause.sqlState_),
+        kind_(cause.kind_),
+        nativeCode_(cause.nativeCode_) {}
   const std::string& sqlState() const noexcept { return sqlState_; }
   Kind kind() const noexcept { return kind_; }
+  // The library's own code of the failure where it has one (SQLite's extended result code), 0
+  // otherwise: for a component keeping a SQLite file of its own, which tells more faults apart.
+  int nativeCode() const noexcept { return nativeCode_; }
 
  private:
   std::string sqlState_;
   Kind kind_;
+  int nativeCode_;
 };
 
 // A file could not be created, read, written or removed.

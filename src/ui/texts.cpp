@@ -1,5 +1,7 @@
 #include "ui/texts.h"
 
+#include "cleanup/cleanup.h"
+
 namespace dupsweep::texts {
 namespace {
 
@@ -187,6 +189,11 @@ std::string restoreRefusal(const RestoreRefused& e) {
 }
 
 std::string cleanupFailure(const Error& error, Operation operation) {
+  if (const auto* e = dynamic_cast<const CopyChanged*>(&error))
+    return "单位 " + e->facts().unitCode + " 与 " + e->facts().otherUnitCode + " 的表“" +
+           e->facts().sampleName + "”的数据在查找后已经改变，不再相同，没有删除它的数据。";
+  if (const auto* e = dynamic_cast<const BatchNotFound*>(&error))
+    return "删除日志中没有编号为 " + std::to_string(e->batch()) + " 的可恢复的删除批次";
   if (const auto* e = dynamic_cast<const JournalError*>(&error)) return journalFailure(*e);
   if (const auto* e = dynamic_cast<const RestoreRefused*>(&error)) return restoreRefusal(*e);
   if (const auto* e = dynamic_cast<const DatabaseError*>(&error);
@@ -209,6 +216,51 @@ std::string listedLines(const std::string& header, const std::vector<std::string
   for (std::size_t i = 0; i < lines.size() && i < kListed; ++i) text += "\n" + lines[i];
   if (lines.size() > kListed) text += "\n……另有 " + std::to_string(lines.size() - kListed) + " 组";
   return text;
+}
+
+std::string batchDeletion(std::size_t total, std::size_t done, const std::exception_ptr& stopped) {
+  if (!stopped)
+    return "已删除 " + std::to_string(done) + " 份重复数据，删除日志中记为一个批次，可以整批恢复。";
+  std::string why;
+  try {
+    std::rethrow_exception(stopped);
+  } catch (const Error& e) {
+    why = cleanupFailure(e, Operation::Deletion);
+  }
+  return "删除在第 " + std::to_string(done + 1) + " 份停止：" + why + "\n已删除 " +
+         std::to_string(done) + " 份重复数据（已记入删除日志）；其余 " +
+         std::to_string(total - done) + " 份没有删除。";
+}
+
+std::string batchRestoreRefusal(std::int64_t batch, const RestoreRefused& e) {
+  return "批次 " + std::to_string(batch) + " 中" + entry(e.facts().id) + "无法恢复，整批都没有恢复：" +
+         restoreRefusal(e);
+}
+
+namespace review {
+
+std::string batchQuestion(std::size_t copies, const std::string& lines) {
+  return "将删除以下 " + std::to_string(copies) +
+         " 份重复数据（删除前记入删除日志，可以整批恢复）：\n" + lines +
+         "数据删除后只能从删除日志恢复，你确认删除吗？";
+}
+
+std::string changedMark(Mark now, Mark before) {
+  return markText(now) + "（原为" + markText(before) + "，数据已改变）";
+}
+
+}  // namespace review
+
+std::string markText(Mark mark) {
+  switch (mark) {
+    case Mark::Confirmed:
+      return "确认重复";
+    case Mark::Legitimate:
+      return "合理重复（不再提示）";
+    case Mark::Pending:
+      break;
+  }
+  return "待审";
 }
 
 }  // namespace dupsweep::texts

@@ -153,6 +153,36 @@ TEST(Journal, PrivateWhateverTheUmaskAndNeverWrittenWhereOthersMayWrite) {
   }
 }
 
+// A journal made before batches and decisions is read as it is and gains their tables when it is
+// next written; its entries stay.
+TEST(Journal, AJournalWithoutDecisionsIsReadAndExtended) {
+  TempDir dir;
+  const std::filesystem::path file = dir / "journal.db";
+  { Journal(file, Journal::Mode::ReadWrite).add(sampleEntry()); }
+  sqlite3* old = nullptr;
+  ASSERT_EQ(sqlite3_open(file.c_str(), &old), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(old, "DROP TABLE Batch; DROP TABLE DeletionBatch; DROP TABLE Decision;",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(old);
+  {
+    Journal reader(file, Journal::Mode::ReadOnly);
+    EXPECT_EQ(reader.list().size(), 1u);
+    EXPECT_TRUE(reader.decisions().empty());
+  }
+  Journal log(file, Journal::Mode::ReadWrite);
+  Decision d;
+  d.key = {"sqlite:/h.db", "2024N", "", "T01", 1, "U1", "U2", "B01"};
+  d.mark = Mark::Legitimate;
+  log.decide(d);
+  d.note = "again";
+  log.decide(d);  // replaces the decision on the same finding
+  ASSERT_EQ(log.decisions("sqlite:/h.db").size(), 1u);
+  EXPECT_EQ(log.decisions()[0].note, "again");
+  EXPECT_TRUE(log.decisions("sqlite:/other.db").empty());
+  EXPECT_EQ(log.get(log.list()[0].id).tables[0].rows, sampleEntry().tables[0].rows);
+}
+
 // A journal that cannot be used is refused in both modes and stays byte for byte as it was.
 class BadJournal : public ::testing::Test {
  protected:

@@ -117,6 +117,35 @@ TEST_F(RestoreProgram, ListShowRestoreOnceAndPrune) {
   EXPECT_EQ(runProgram(tool("list")).output, "no entries in " + journal.string() + "\n");
 }
 
+// A batch is the last column of list, and restore-batch puts it back whole, or names the entry
+// that stops it and changes nothing.
+TEST_F(RestoreProgram, RestoreBatchPutsAWholeBatchBackOrNothing) {
+  const auto before = dump();
+  const Cleanup::BatchOutcome done = cleanup.DeleteBatch(
+      {{sheet, "U1", false, "T01", 1, {"甲", "甲=>丙", "U3", "丙"}},
+       {sheet, "U2", true, "T01", 1, {"乙", "乙=>丙", "U3", "丙"}}});
+  ASSERT_FALSE(done.stopped);
+  const std::string batch = std::to_string(done.batch);
+  const ProgramResult list = runProgram(tool("list"));
+  std::istringstream lines(list.output);
+  int inBatch = 0;
+  for (std::string line; std::getline(lines, line);)
+    inBatch += line.size() > batch.size() && line.ends_with("\t" + batch) ? 1 : 0;
+  EXPECT_EQ(inBatch, 2) << list.output;
+
+  // U1's rows come back by hand: the batch cannot go back whole, and nothing of it does.
+  host.exec("INSERT INTO DataNumT01_B01_1 VALUES ('2024N','U1',4,9)");
+  const ProgramResult refused = runProgram(tool("restore-batch " + batch));
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.output.rfind("dupsweep-restore: 批次 " + batch + " 中编号为 1 的删除记录无法恢复", 0),
+            0u)
+      << refused.output;
+  host.exec("DELETE FROM DataNumT01_B01_1 WHERE sUnitCode = 'U1'");
+  EXPECT_EQ(runProgram(tool("restore-batch " + batch)).output,
+            "batch " + batch + ": 7 rows restored\n");
+  EXPECT_EQ(dump(), before);
+}
+
 TEST_F(RestoreProgram, ADamagedJournalIsOneLineAndStaysAsItWas) {
   const std::string garbage(4096, '\x7f');
   std::ofstream(journal, std::ios::binary) << garbage;

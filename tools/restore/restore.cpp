@@ -42,10 +42,12 @@ std::string usage() {
   return "usage: dupsweep-restore [--journal FILE] list\n"
          "       dupsweep-restore [--journal FILE] show ID\n"
          "       dupsweep-restore [--journal FILE] [--conn CONNECTION] restore ID\n"
+         "       dupsweep-restore [--journal FILE] [--conn CONNECTION] restore-batch ID\n"
          "       dupsweep-restore [--journal FILE] prune --before YYYY-MM-DD\n"
          "The journal is $DUPSWEEP_JOURNAL, else $XDG_DATA_HOME/dupsweep/journal.db\n"
          "(~/.local/share/dupsweep/journal.db). restore puts the entry's rows back into the\n"
-         "database it names, or into CONNECTION (an OLE DB connection string).\n";
+         "database it names, or into CONNECTION (an OLE DB connection string); restore-batch\n"
+         "puts back every entry of a batch (the last column of list) in one step, or none.\n";
 }
 
 Options parseArguments(const std::vector<std::string>& args) {
@@ -77,8 +79,10 @@ Options parseArguments(const std::vector<std::string>& args) {
   if (command == "list") {
     o.command = Options::Command::List;
     expect(1);
-  } else if (command == "show" || command == "restore") {
-    o.command = command == "show" ? Options::Command::Show : Options::Command::Restore;
+  } else if (command == "show" || command == "restore" || command == "restore-batch") {
+    o.command = command == "show"      ? Options::Command::Show
+                : command == "restore" ? Options::Command::Restore
+                                       : Options::Command::RestoreBatch;
     expect(2);
     o.id = entryId(words[1]);
   } else if (command == "prune") {
@@ -88,8 +92,9 @@ Options parseArguments(const std::vector<std::string>& args) {
   } else {
     throw Error("unknown command " + command);
   }
-  if (!o.conn.empty() && o.command != Options::Command::Restore)
-    throw Error("--conn serves only restore");
+  if (!o.conn.empty() && o.command != Options::Command::Restore &&
+      o.command != Options::Command::RestoreBatch)
+    throw Error("--conn serves only restore and restore-batch");
   if (!o.before.empty() && o.command != Options::Command::Prune)
     throw Error("--before serves only prune");
   return o;
@@ -109,7 +114,8 @@ void run(const Options& options, std::ostream& out) {
         out << e.id << "\t" << e.when << "\t" << journal::stateToken(e.state) << "\t" << e.periodId
             << "\t" << e.pairName << "\t" << unitOf(e) << "\t"
             << (e.sampleName.empty() ? e.sampleCode : e.sampleName) << "\t" << e.savedRows()
-            << " rows\t" << e.database << "\n";
+            << " rows\t" << e.database << "\t" << (e.batch ? std::to_string(e.batch) : "-")
+            << "\n";
       return;
     }
     case Options::Command::Show: {
@@ -149,6 +155,27 @@ void run(const Options& options, std::ostream& out) {
       dm.SetConnection(conn);
       const std::int64_t rows = Cleanup(dm, path).RestoreDeletion(options.id);
       out << "entry " << options.id << ": " << rows << " rows restored\n";
+      return;
+    }
+    case Options::Command::RestoreBatch: {
+      std::string conn = options.conn;
+      if (conn.empty()) {
+        journal::Journal log(path, journal::Journal::Mode::ReadOnly);
+        const std::vector<journal::Entry> entries = log.batchEntries(options.id);
+        if (entries.empty()) throw BatchNotFound(options.id);
+        conn = entries.front().database;
+      }
+      TdmDupsweep dm;
+      dm.SetConnection(conn);
+      std::int64_t rows = 0;
+      try {
+        rows = Cleanup(dm, path).RestoreBatch(options.id);
+      } catch (const DeletionNeverTookEffect&) {
+        throw;
+      } catch (const RestoreRefused& e) {
+        throw Error(texts::batchRestoreRefusal(options.id, e));
+      }
+      out << "batch " << options.id << ": " << rows << " rows restored\n";
       return;
     }
     case Options::Command::Prune: {

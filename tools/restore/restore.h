@@ -6,6 +6,7 @@
 //   dupsweep-restore [--journal FILE] list
 //   dupsweep-restore [--journal FILE] show ID
 //   dupsweep-restore [--journal FILE] [--conn CONNECTION] restore ID
+//   dupsweep-restore [--journal FILE] [--conn CONNECTION] restore-batch ID
 //   dupsweep-restore [--journal FILE] prune --before YYYY-MM-DD
 
 #include <cstdint>
@@ -17,9 +18,9 @@
 namespace dupsweep::restore {
 
 struct Options {
-  enum class Command { List, Show, Restore, Prune };
+  enum class Command { List, Show, Restore, RestoreBatch, Prune };
   Command command = Command::List;
-  std::int64_t id = 0;   // show, restore
+  std::int64_t id = 0;   // show, restore; restore-batch: the batch
   std::string conn;      // restore: the database to put the rows into; empty: the entry's
   std::string journal;   // empty: journal::defaultPath()
   std::string before;    // prune: entries made before this date go

@@ -18,6 +18,7 @@
 #include "engine/unitcheck.h"
 #include "model/pair.h"
 #include "platform/errors.h"
+#include "scan/decisions.h"
 #include "scheme/scheme.h"
 #include "ui/dupsweep/discoveryreport.h"
 
@@ -214,7 +215,7 @@ QJsonObject earlierSheetJson(const DiscoveryResult& r, int sheet) {
   return object;
 }
 
-void writeDiscoveryJson(std::ostream& out, const DiscoveryResult& r) {
+QJsonObject discoveryJson(const DiscoveryResult& r) {
   QJsonArray pairs;
   for (const DiscoveredPair& p : r.pairs) {
     // Within the period: identical and near. Against the earlier period: carried forward (the
@@ -267,7 +268,7 @@ void writeDiscoveryJson(std::ostream& out, const DiscoveryResult& r) {
                    {"groups", groups},
                    {"nearGroups", nearGroups},
                    {"warnings", warnings}};
-  out << QJsonDocument(root).toJson(QJsonDocument::Indented).toStdString();
+  return root;
 }
 
 void writeDiscoveryTable(std::ostream& out, const Options& o, const DiscoveryResult& r) {
@@ -345,9 +346,11 @@ void discover(const Options& o, std::ostream& out, std::ostream& progress) {
   const DiscoveryResult result =
       DuplicateDiscovery(dm, period, o.task, o.level, o.unitcls, settings).Run(bar);
   if (o.progress) progress << "\r\033[K" << std::flush;
-  if (o.json)
-    writeDiscoveryJson(out, result);
-  else
+  if (o.json) {
+    QJsonObject root = discoveryJson(result);
+    addDecisions(root, dm, result, o.task, o.level, o.all);
+    out << QJsonDocument(root).toJson(QJsonDocument::Indented).toStdString();
+  } else
     writeDiscoveryTable(out, o, result);
 }
 
@@ -357,7 +360,9 @@ std::string usage() {
   return "usage: dupsweep-scan --conn CONNECTION --task TASK --level N [--period ID]\n"
          "                     [--unitcls CODE] --scheme FILE [--scheme FILE ...] [--json]\n"
          "       dupsweep-scan --discover --conn CONNECTION --task TASK --level N [--period ID]\n"
-         "                     --unitcls CODE [--near N] [--against PERIOD] [--json]\n";
+         "                     --unitcls CODE [--near N] [--against PERIOD] [--json [--all]]\n"
+         "With --discover --json every finding has its review decision; those marked legitimate\n"
+         "are left out unless --all.\n";
 }
 
 Options parseArguments(const std::vector<std::string>& args) {
@@ -377,6 +382,7 @@ Options parseArguments(const std::vector<std::string>& args) {
     else if (a == "--scheme") o.schemes.push_back(value());
     else if (a == "--json") o.json = true;
     else if (a == "--discover") o.discover = true;
+    else if (a == "--all") o.all = true;
     else if (a == "--near") o.near = parseCount("--near", value());
     else if (a == "--against") o.against = value();
     else throw Error("unknown option '" + a + "'");
@@ -384,6 +390,7 @@ Options parseArguments(const std::vector<std::string>& args) {
   if (o.conn.empty()) throw Error("--conn is required");
   if (o.task.empty()) throw Error("--task is required");
   if (!haveLevel) throw Error("--level is required");
+  if (o.all && !(o.discover && o.json)) throw Error("--all serves only --discover --json");
   if (o.discover) {
     if (o.unitcls.empty()) throw Error("--discover needs --unitcls CODE");
     if (!o.schemes.empty()) throw Error("--discover finds the pairs itself and takes no --scheme");

@@ -27,6 +27,8 @@ struct Options {
   // --against PERIOD: also compare the period with this earlier period (carried forward, copied
   // from an earlier report, near versions of both, rescaled copies); empty: none.
   std::string against;
+  bool all = false;                   // --all: with --discover --json, also the findings marked
+                                      // legitimate
   bool progress = false;              // a progress line on stderr (on a terminal)
 };
 

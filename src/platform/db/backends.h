@@ -24,6 +24,6 @@ DatabaseError::Kind kindOfState(std::string_view sqlState) noexcept;
 // kind is kindOfState(sqlState) unless given.
 [[noreturn]] void fail(std::string_view message, std::string sqlState, std::string_view password);
 [[noreturn]] void fail(std::string_view message, std::string sqlState, std::string_view password,
-                       DatabaseError::Kind kind);
+                       DatabaseError::Kind kind, int nativeCode = 0);
 
 }  // namespace dupsweep::db::detail

@@ -21,8 +21,8 @@ void fail(std::string_view message, std::string sqlState, std::string_view passw
 }
 
 void fail(std::string_view message, std::string sqlState, std::string_view password,
-          DatabaseError::Kind kind) {
-  throw DatabaseError(scrubPassword(message, password), std::move(sqlState), kind);
+          DatabaseError::Kind kind, int nativeCode) {
+  throw DatabaseError(scrubPassword(message, password), std::move(sqlState), kind, nativeCode);
 }
 
 }  // namespace detail

@@ -15,6 +15,7 @@
 
 #include "platform/db/backends.h"
 #include "platform/db/numbers.h"
+#include "platform/db/sqlite_file.h"
 
 namespace dupsweep::db::detail {
 namespace {
@@ -211,7 +212,7 @@ class SqliteConnection final : public Connection {
       state = "42S02";
       kind = Kind::MissingTable;
     }
-    fail(message, std::move(state), password_, kind);
+    fail(message, std::move(state), password_, kind, rc);
   }
 
   // Binds one value with the storage class of its kind: the exact decimal, the date and time as
@@ -429,6 +430,28 @@ std::unique_ptr<Connection> openSqlite(const ConnectionTarget& target) {
 }  // namespace dupsweep::db::detail
 
 namespace dupsweep::db {
+
+std::unique_ptr<Connection> openSqliteFile(const std::filesystem::path& path,
+                                           const SqliteFileOptions& options) {
+  int flags = options.access == SqliteFileOptions::Access::ReadOnly ? SQLITE_OPEN_READONLY
+                                                                     : SQLITE_OPEN_READWRITE;
+  flags |= SQLITE_OPEN_NOMUTEX;
+  if (options.inMemory) flags |= SQLITE_OPEN_MEMORY;
+  const std::string name = options.inMemory ? std::string(":memory:") : path.string();
+  sqlite3* db = nullptr;
+  const int rc = sqlite3_open_v2(name.c_str(), &db, flags, nullptr);
+  if (rc != SQLITE_OK) {
+    const std::string message = db && sqlite3_errcode(db) != SQLITE_OK ? sqlite3_errmsg(db)
+                                                                         : sqlite3_errstr(rc);
+    sqlite3_close_v2(db);
+    detail::fail(message, "08001", {}, DatabaseError::Kind::LinkLost, rc);
+  }
+  sqlite3_extended_result_codes(db, 1);
+  sqlite3_busy_timeout(db, options.busyTimeoutMs);
+  // Nothing is read here: the caller's first statement meets whatever the file holds. Text is
+  // read through SQLite's text interface, right whatever the file's encoding.
+  return std::make_unique<detail::SqliteConnection>(db, std::string(), false);
+}
 
 std::optional<double> doubleFromSqlitePrintf(std::string_view text) {
   double value = 0;

@@ -16,6 +16,7 @@
 #include "platform/ui/handler.h"
 #include "platform/ui/messages.h"
 #include "ui/dupsweep/discoveryreport.h"
+#include "ui/dupsweep/reviewpanel.h"
 #include "ui_frmfindduplicates.h"
 
 namespace dupsweep {
@@ -92,6 +93,17 @@ TfrmFindDuplicates::TfrmFindDuplicates(Context context, QWidget* parent)
         ui_->cboAgainst->addItem(QString::fromStdString(text),
                                  QString::fromStdString(entry.period->sPeriodID));
       }
+  // Under the pairs, their findings one a row, to review and clean; a pair's row opens the viewer.
+  review_ = new ReviewPanel({context_.dataModule, context_.taskCode, context_.level,
+                             context_.chooseExportFile},
+                            this);
+  ui_->FormLayout->insertWidget(ui_->FormLayout->indexOf(ui_->tblPairs) + 1, review_, 1);
+  resize(width(), height() + 280);
+  connect(ui_->tblPairs, &QTableWidget::cellDoubleClicked, this, [this](int row) {
+    const QTableWidgetItem* first = ui_->tblPairs->item(row, kUnitS);
+    if (first && (first->flags() & Qt::ItemIsUserCheckable))
+      review_->showPair(first->data(kPairRole).toInt());
+  });
 }
 
 TfrmFindDuplicates::~TfrmFindDuplicates() = default;
@@ -147,6 +159,7 @@ void TfrmFindDuplicates::setBusy(bool busy) {
 void TfrmFindDuplicates::findDuplicates() {
   if (!context_.dataModule || busy_) return;
   result_.reset();
+  review_->clear();
   ui_->tblPairs->setRowCount(0);
   cancel_ = false;
   closeWhenStopped_ = false;
@@ -198,6 +211,7 @@ void TfrmFindDuplicates::findDuplicates() {
     return;
   }
   fillTable();
+  reviewResult();
 }
 
 void TfrmFindDuplicates::fillTable() {
@@ -256,6 +270,10 @@ void TfrmFindDuplicates::fillTable() {
            ? std::string()
            : "；" + std::to_string(result_->nearGroups.size()) +
                  " 处为许多单位共有的近似内容，各列为一行")));
+}
+
+void TfrmFindDuplicates::reviewResult() {
+  if (result_) review_->setResult(*result_);
 }
 
 void TfrmFindDuplicates::cmdAddPairsClick() {

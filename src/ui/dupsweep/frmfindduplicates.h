@@ -27,6 +27,7 @@ class TfrmFindDuplicates;
 namespace dupsweep {
 
 class TdmDupsweep;
+class ReviewPanel;
 
 class TfrmFindDuplicates : public QDialog {
   Q_OBJECT
@@ -70,11 +71,14 @@ class TfrmFindDuplicates : public QDialog {
   // Runs the discovery with the settings shown and lists its pairs.
   void findDuplicates();
   void fillTable();
+  // Lists the result's findings with their review.
+  void reviewResult();
   // Enables the buttons for a window that works or waits.
   void setBusy(bool busy);
 
   std::unique_ptr<Ui::TfrmFindDuplicates> ui_;
   Context context_;
+  ReviewPanel* review_ = nullptr;  // the findings one a row, with their review
   std::optional<DiscoveryResult> result_;
   bool busy_ = false;
   bool cancel_ = false;

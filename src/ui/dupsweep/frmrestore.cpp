@@ -16,6 +16,7 @@ namespace {
 // Where an item of lsvDeletions keeps its entry's id and whether it can be restored.
 constexpr int kIdRole = Qt::UserRole;
 constexpr int kRestorableRole = Qt::UserRole + 1;
+constexpr int kBatchRole = Qt::UserRole + 2;
 
 const char* const kPrompt = "系统提示";
 
@@ -34,6 +35,13 @@ TfrmRestore::TfrmRestore(TdmDupsweep& dataModule, QWidget* parent)
   for (QPushButton* button : findChildren<QPushButton*>()) button->setAutoDefault(false);
   ui_->lsvDeletions->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
   ui_->btnRestore->setEnabled(false);
+  auto* restoreBatch = new QPushButton(QStringLiteral("恢复整批"), this);
+  restoreBatch->setObjectName("btnRestoreBatch");
+  restoreBatch->setAutoDefault(false);
+  restoreBatch->setEnabled(false);
+  ui_->ButtonLayout->insertWidget(ui_->ButtonLayout->indexOf(ui_->btnRestore) + 1, restoreBatch);
+  connect(restoreBatch, &QPushButton::clicked, this,
+          ui::guarded(this, &TfrmRestore::btnRestoreBatchClick));
   connect(ui_->btnClose, &QPushButton::clicked, this, &QDialog::accept);
   connect(ui_->btnRestore, &QPushButton::clicked, this,
           ui::guarded(this, &TfrmRestore::btnRestoreClick));
@@ -63,6 +71,11 @@ void TfrmRestore::LoadEntries() {
                                                                   : e->sampleName));
     item->setText(4, QString::number(e->savedRows()));
     item->setText(5, QString::fromStdString(texts::stateText(e->state)));
+    // The list's columns stay as they are; an entry of a batch says so when pointed at.
+    if (e->batch != 0)
+      for (int c = 0; c < list->columnCount(); ++c)
+        item->setToolTip(c, QStringLiteral("批次 %1").arg(e->batch));
+    item->setData(0, kBatchRole, QVariant::fromValue<qlonglong>(e->batch));
     item->setData(0, kIdRole, QVariant::fromValue<qlonglong>(e->id));
     item->setData(0, kRestorableRole, e->state == journal::State::Done ||
                                           e->state == journal::State::Pending);
@@ -74,6 +87,30 @@ void TfrmRestore::LoadEntries() {
 void TfrmRestore::lsvDeletionsChange() {
   const QTreeWidgetItem* item = ui_->lsvDeletions->currentItem();
   ui_->btnRestore->setEnabled(item && item->data(0, kRestorableRole).toBool());
+  findChild<QPushButton*>("btnRestoreBatch")
+      ->setEnabled(item && item->data(0, kBatchRole).toLongLong() != 0);
+}
+
+void TfrmRestore::btnRestoreBatchClick() {
+  const QTreeWidgetItem* item = ui_->lsvDeletions->currentItem();
+  if (!item || item->data(0, kBatchRole).toLongLong() == 0) return;
+  const std::int64_t batch = item->data(0, kBatchRole).toLongLong();
+  std::int64_t rows = 0;
+  try {
+    rows = cleanup_.RestoreBatch(batch);
+  } catch (const DeletionNeverTookEffect& e) {
+    ui::MessageBox(texts::restoreRefusal(e), kPrompt, ui::MB_OK | ui::MB_ICONINFORMATION);
+    LoadEntries();
+    return;
+  } catch (const RestoreRefused& e) {
+    // The entry that stops the batch is named: its reason may not name it.
+    throw Error(texts::batchRestoreRefusal(batch, e));
+  } catch (const Error& e) {
+    throw Error(texts::cleanupFailure(e, texts::Operation::Restore));
+  }
+  ui::MessageBox("已经恢复批次 " + std::to_string(batch) + " 的 " + std::to_string(rows) + " 行数据",
+                 kPrompt, ui::MB_OK | ui::MB_ICONINFORMATION);
+  LoadEntries();
 }
 
 void TfrmRestore::btnRestoreClick() {

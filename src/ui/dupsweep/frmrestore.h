@@ -1,6 +1,7 @@
 #pragma once
 // TfrmRestore: the window that lists the deletion journal's entries of the dialog's database
-// (when, pair, unit, sheet, rows, state) and puts the rows of the chosen entry back with "恢复".
+// (when, pair, unit, sheet, rows, state; the batch as a tooltip) and puts the rows of the chosen entry back with
+// "恢复", or those of every entry of its batch, in one step, with "恢复整批".
 // It translates the operator's actions into calls of Cleanup and holds no statement
 // text and no journal format.
 
@@ -32,7 +33,10 @@ class TfrmRestore : public QDialog {
   // Restores the chosen entry, says how many rows went back and lists the entries again. A
   // refusal or failure escapes to the handler wrapper, which shows its text.
   void btnRestoreClick();
-  // btnRestore is enabled while the chosen entry can be restored.
+  // Restores every entry of the chosen entry's batch in one transaction, or none of them.
+  void btnRestoreBatchClick();
+  // btnRestore is enabled while the chosen entry can be restored, btnRestoreBatch while it
+  // belongs to a batch.
   void lsvDeletionsChange();
 
   std::unique_ptr<Ui::TfrmRestore> ui_;
