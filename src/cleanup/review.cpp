@@ -16,7 +16,8 @@ ReviewSession::ReviewSession(TdmDupsweep& data, DiscoveryResult result, std::str
       database_(db::databaseIdentity(data.ConnectionString())) {
   journal::Journal log(journalPath_ ? *journalPath_ : journal::defaultPath(),
                        journal::Journal::Mode::ReadOnly);
-  findings_ = reviewFindings(data_, result_, log.decisions(database_), database_, taskCode_, level_);
+  findings_ =
+      reviewFindings(data_, result_, log.decisions(database_), database_, taskCode_, level_);
   gone_.assign(findings_.size(), false);
 }
 
@@ -60,7 +61,8 @@ int ReviewSession::rowsOf(std::size_t index, Side side) const {
   const Finding& f = findings_.at(index).finding;
   const TSampleData& sheet = result_.sheets.at(static_cast<std::size_t>(f.sheet));
   const UnitPair& units = result_.pairs.at(static_cast<std::size_t>(f.pair)).units;
-  const auto rows = data_.OpenUnitData(NumTableName(sheet), units[side].sUnitCode, result_.periodId);
+  const auto rows =
+      data_.OpenUnitData(NumTableName(sheet), units[side].sUnitCode, result_.periodId);
   return rows ? rows->rowCount() : 0;
 }
 

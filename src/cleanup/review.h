@@ -27,8 +27,8 @@ class ReviewSession {
   // Reviews `result`, found for `taskCode` and `level` on `data`'s database, with the decisions
   // kept in the journal at `journalPath` (journal::defaultPath() when none). Throws JournalError
   // when the journal cannot be read, DatabaseError when rows of a decided finding cannot.
-  ReviewSession(TdmDupsweep& data, DiscoveryResult result, std::string taskCode,
-                std::int32_t level, std::optional<std::filesystem::path> journalPath = {});
+  ReviewSession(TdmDupsweep& data, DiscoveryResult result, std::string taskCode, std::int32_t level,
+                std::optional<std::filesystem::path> journalPath = {});
 
   const DiscoveryResult& result() const noexcept { return result_; }
   const std::vector<ReviewedFinding>& findings() const noexcept { return findings_; }

@@ -136,11 +136,12 @@ class DuplicateDiscovery {
   // against an earlier one) and one at the end, all on the calling thread, which waits for the
   // workers; cancelled() is asked after every step and at least every 25 ms while the workers
   // read, and true stops them (within 64 rows or comparisons) and ends the run with
-  // RunCancelled. A sheet whose table does not exist is a warning. Throws DatabaseError when the units, the sample list or a
-  // sheet cannot be read for another reason (naming the sheet and its table, or a value such as
-  // a classification code holding a NUL, which no statement can carry), and Error for settings
-  // out of range (nearCells below 0, commonGroupSize below 2, an earlier period equal to the
-  // period). Throws UnknownDiscoveryInput when the task has no period for the level, the period or
+  // RunCancelled. A sheet whose table does not exist is a warning. Throws DatabaseError when the
+  // units, the sample list or a sheet cannot be read for another reason (naming the sheet and its
+  // table, or a value such as a classification code holding a NUL, which no statement can carry),
+  // or a candidate's table is gone when its rows are read again; Error for settings out of range
+  // (nearCells below 0, commonGroupSize below 2, an earlier period equal to the period). Throws
+  // UnknownDiscoveryInput when the task has no period for the level, the period or
   // the earlier period is not one of them, or the classification has no unit.
   DiscoveryResult Run(ProgressSink& progress);
 

@@ -149,10 +149,11 @@ std::vector<CellDifference> differingCells(TdmDupsweep& dataModule, const Discov
     const db::RowSet& named = r < left->rowCount() ? *left : *right;
     const int at = named.findColumn("nRow");
     const db::CellView number = at >= 0 ? named.view(r, at) : db::CellView{};
-    const int nRow = number.kind == db::ValueKind::Integer ? static_cast<int>(number.integer) : r + 1;
+    const int nRow =
+        number.kind == db::ValueKind::Integer ? static_cast<int>(number.integer) : r + 1;
     for (int c = kFirstFigureColumn; c < columns; ++c) {
-      const bool same = r < left->rowCount() && r < right->rowCount() &&
-                        c < left->columnCount() && c < right->columnCount() &&
+      const bool same = r < left->rowCount() && r < right->rowCount() && c < left->columnCount() &&
+                        c < right->columnCount() &&
                         db::sameValue(left->view(r, c), right->view(r, c));
       if (!same)
         cells.push_back({nRow, c - kGridColumnOffset, shown(*left, r, c), shown(*right, r, c)});

@@ -50,8 +50,9 @@ struct ReviewedFinding {
   Mark mark = Mark::Pending;         // what holds now
   std::optional<Decision> decision;  // the decision kept on the finding, held or not
   // A decision is kept, but either side's rows have changed since it was made.
-  bool changed() const noexcept { return decision && mark == Mark::Pending &&
-                                         decision->mark != Mark::Pending; }
+  bool changed() const noexcept {
+    return decision && mark == Mark::Pending && decision->mark != Mark::Pending;
+  }
 };
 
 // `finding` of `result` with the decision of `decisions` that holds on it: its rows are read when

@@ -26,10 +26,14 @@ inline const char* markToken(Mark mark) noexcept {
 }
 // The mark a token names; false for another text.
 inline bool markOfToken(const std::string& token, Mark& mark) noexcept {
-  if (token == "pending") mark = Mark::Pending;
-  else if (token == "confirmed") mark = Mark::Confirmed;
-  else if (token == "legitimate") mark = Mark::Legitimate;
-  else return false;
+  if (token == "pending")
+    mark = Mark::Pending;
+  else if (token == "confirmed")
+    mark = Mark::Confirmed;
+  else if (token == "legitimate")
+    mark = Mark::Legitimate;
+  else
+    return false;
   return true;
 }
 

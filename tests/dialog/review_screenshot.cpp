@@ -27,7 +27,9 @@ using namespace dupsweep;
 
 namespace {
 
-void later(int ms, std::function<void()> action) { QTimer::singleShot(ms, action); }
+void later(int ms, std::function<void()> action) {
+  QTimer::singleShot(ms, action);
+}
 
 bool screen(const std::string& file) {
   return std::system(("import -window root '" + file + "'").c_str()) == 0;

@@ -4,12 +4,12 @@
 // Status row with the last sheet that counts.
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QMenu>
 #include <QTableWidget>
-#include <stdlib.h>
 
 #include "cleanup/cleanup.h"
 #include "dialog/run_harness.h"
@@ -112,7 +112,8 @@ TEST_F(ReviewWindowTest, ShowsAPairMarksAFindingAndDeletesTwoCopiesInOneBatch) {
   EXPECT_NE(question.find("（D1） 利润表 "), std::string::npos) << question;
   EXPECT_NE(messages->shown[1].text.find("已删除 2 份重复数据"), std::string::npos)
       << messages->shown[1].text;
-  // One batch; B01, marked legitimate, does not count: the Status row goes with the last of the two.
+  // One batch; B01, marked legitimate, does not count: the Status row goes with the last of the
+  // two.
   TdmDupsweep dm;
   dm.SetConnection(db.connectionString());
   const std::vector<journal::Entry> entries = Cleanup(dm).DeletionEntries();

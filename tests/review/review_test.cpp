@@ -36,8 +36,9 @@ class Review : public ::testing::Test {
  protected:
   void SetUp() override {
     host.createHostSchema();
-    std::string sql = "INSERT INTO Period VALUES ('P1','期',1);"
-                      "INSERT INTO SampleTableVts VALUES ('P1','T01',1,1,0,X'504B0304');";
+    std::string sql =
+        "INSERT INTO Period VALUES ('P1','期',1);"
+        "INSERT INTO SampleTableVts VALUES ('P1','T01',1,1,0,X'504B0304');";
     for (int s = 1; s <= 3; ++s) {
       const std::string sheet = "S" + std::to_string(s);
       sql += "INSERT INTO PeriodTable VALUES ('P1','T01',1,'" + sheet + "','表" + sheet + "'," +
@@ -45,7 +46,8 @@ class Review : public ::testing::Test {
       sql += "CREATE TABLE DataNumT01_" + sheet +
              "_1 (sPeriodID TEXT, sUnitCode TEXT, nRow INTEGER, sTaskCode TEXT, nLevel INTEGER, "
              "f1 NUMERIC, f2 NUMERIC, t TEXT);";
-      sql += "CREATE TABLE DataBalanceT01_" + sheet + "_1 (sPeriodID TEXT, sUnitCode TEXT, nRow INTEGER);";
+      sql += "CREATE TABLE DataBalanceT01_" + sheet +
+             "_1 (sPeriodID TEXT, sUnitCode TEXT, nRow INTEGER);";
       for (int u = 1; u <= 4; ++u) {
         const std::string code = "U" + std::to_string(u);
         const int base = (u == 2 ? 1 : u == 4 ? 3 : u) * 100 + s * 10;
@@ -53,7 +55,8 @@ class Review : public ::testing::Test {
           const bool odd = u == 4 && s == 1 && r == 2;
           sql += "INSERT INTO DataNumT01_" + sheet + "_1 VALUES ('P1','" + code + "'," +
                  std::to_string(r) + ",'T01',1," + std::to_string(base + r) + "," +
-                 (odd ? "0.5" : std::to_string(base * 2 + r)) + ",'t" + std::to_string(base) + "');";
+                 (odd ? "0.5" : std::to_string(base * 2 + r)) + ",'t" + std::to_string(base) +
+                 "');";
         }
         sql += "INSERT INTO DataBalanceT01_" + sheet + "_1 VALUES ('P1','" + code + "',1);";
       }
@@ -135,7 +138,8 @@ TEST_F(Review, ADecisionSurvivesTheRefusalOfADamagedJournal) {
     review.mark(review.find("U1", "U2", "S2"), Mark::Confirmed, {});
     ADD_FAILURE() << "wrote into a damaged journal";
   } catch (const JournalError& e) {
-    EXPECT_NE(texts::journalFailure(e).find("已损坏"), std::string::npos) << texts::journalFailure(e);
+    EXPECT_NE(texts::journalFailure(e).find("已损坏"), std::string::npos)
+        << texts::journalFailure(e);
   }
   EXPECT_EQ(bytesOf(journal), before);
   EXPECT_EQ(testing::dumpTable(journal, "Decision").size(), 1u);
@@ -144,10 +148,9 @@ TEST_F(Review, ADecisionSurvivesTheRefusalOfADamagedJournal) {
 TEST_F(Review, ABatchOfThreeDeletionsRestoresInOneStep) {
   const auto before = dump();
   ReviewSession review = session();
-  const Cleanup::BatchOutcome done =
-      review.deleteCopies({{review.find("U1", "U2", "S1"), Right},
-                           {review.find("U1", "U2", "S2"), Right},
-                           {review.find("U1", "U2", "S3"), Right}});
+  const Cleanup::BatchOutcome done = review.deleteCopies({{review.find("U1", "U2", "S1"), Right},
+                                                          {review.find("U1", "U2", "S2"), Right},
+                                                          {review.find("U1", "U2", "S3"), Right}});
   ASSERT_FALSE(done.stopped);
   EXPECT_EQ(done.rows, (std::vector<std::int64_t>{4, 4, 5}));  // the Status row with the last
   EXPECT_NE(dump(), before);
@@ -158,7 +161,8 @@ TEST_F(Review, ABatchOfThreeDeletionsRestoresInOneStep) {
   for (const journal::Entry& e : entries) EXPECT_EQ(e.batch, done.batch);
   EXPECT_EQ(cleanup.RestoreBatch(done.batch), 13);
   EXPECT_EQ(dump(), before);
-  for (const journal::Entry& e : cleanup.DeletionEntries()) EXPECT_EQ(e.state, journal::State::Restored);
+  for (const journal::Entry& e : cleanup.DeletionEntries())
+    EXPECT_EQ(e.state, journal::State::Restored);
   // A whole batch or nothing: restored once, it is refused naming an entry, and changes nothing.
   try {
     cleanup.RestoreBatch(done.batch);
@@ -173,10 +177,9 @@ TEST_F(Review, ABatchOfThreeDeletionsRestoresInOneStep) {
 TEST_F(Review, ABatchStoppedByChangedRowsKeepsWhatItDidAndSaysSo) {
   ReviewSession review = session();
   host.exec("UPDATE DataNumT01_S2_1 SET f1 = 0 WHERE nRow = 1 AND sUnitCode = 'U1'");
-  const Cleanup::BatchOutcome done =
-      review.deleteCopies({{review.find("U1", "U2", "S1"), Right},
-                           {review.find("U1", "U2", "S2"), Right},
-                           {review.find("U1", "U2", "S3"), Right}});
+  const Cleanup::BatchOutcome done = review.deleteCopies({{review.find("U1", "U2", "S1"), Right},
+                                                          {review.find("U1", "U2", "S2"), Right},
+                                                          {review.find("U1", "U2", "S3"), Right}});
   ASSERT_EQ(done.rows.size(), 1u);
   ASSERT_TRUE(done.stopped);
   const std::string said = texts::batchDeletion(3, done.rows.size(), done.stopped);
@@ -213,12 +216,12 @@ TEST_F(Review, TheReportNamesDecisionsDeletionsAndTheCellsOfConfirmedFindings) {
   std::map<std::string, std::string> lines;  // units and sheet -> decision, note, deleted
   for (int row = 2; row <= rows.lastRow(); ++row)
     lines[std::string(rows.text(row, 2)) + std::string(rows.text(row, 5)) +
-          std::string(rows.text(row, 7))] = std::string(rows.text(row, 9)) + "|" +
-                                            std::string(rows.text(row, 13)) + "|" +
-                                            std::string(rows.text(row, 14)) + "|" +
-                                            std::string(rows.text(row, 17));
+          std::string(rows.text(row, 7))] =
+        std::string(rows.text(row, 9)) + "|" + std::string(rows.text(row, 13)) + "|" +
+        std::string(rows.text(row, 14)) + "|" + std::string(rows.text(row, 17));
   EXPECT_EQ(lines["U3U4S1"], "近似|确认重复|抄错一格|");
-  EXPECT_EQ(lines["U1U2S3"], "相同|待审||" + std::to_string(Cleanup(dm, journal).DeletionEntries()[0].id));
+  EXPECT_EQ(lines["U1U2S3"],
+            "相同|待审||" + std::to_string(Cleanup(dm, journal).DeletionEntries()[0].id));
   const sheet::Worksheet& confirmed = book.sheet(2);
   EXPECT_EQ(confirmed.lastRow(), 2);  // the one differing cell: row 2, figure f2
   EXPECT_EQ(std::string(confirmed.text(2, 1)) + "|" + std::string(confirmed.text(2, 2)) + "|" +

@@ -32,14 +32,17 @@ std::string periodOf(TdmDupsweep& dm, const Options& o) {
   return periods->front().period->sPeriodID;
 }
 
-std::string unitText(const TUnitData& u) { return u.sUnitCode + " " + u.sUnitName; }
+std::string unitText(const TUnitData& u) {
+  return u.sUnitCode + " " + u.sUnitName;
+}
 
 }  // namespace
 
 std::string usage() {
   return "usage: dupsweep-review OPTIONS list\n"
          "       dupsweep-review OPTIONS mark --units A B --sheet CODE\n"
-         "                       --as confirmed|legitimate|pending [--note TEXT] [--against PERIOD]\n"
+         "                       --as confirmed|legitimate|pending [--note TEXT] [--against "
+         "PERIOD]\n"
          "       dupsweep-review OPTIONS delete --units A B --sheet CODE --copy-of B\n"
          "OPTIONS: --conn CONNECTION --task TASK --level N [--period ID] --unitcls CODE\n"
          "         [--journal FILE] (before or after the verb)\n"
@@ -57,33 +60,53 @@ Options parseArguments(const std::vector<std::string>& args) {
       if (i + 1 >= args.size()) throw Error("option " + a + " needs a value");
       return args[++i];
     };
-    if (a == "--conn") o.conn = value();
-    else if (a == "--task") o.task = value();
-    else if (a == "--level") { o.level = parseLevel(value()); haveLevel = true; }
-    else if (a == "--period") o.period = value();
-    else if (a == "--unitcls") o.unitcls = value();
-    else if (a == "--journal") o.journal = value();
-    else if (a == "--units") { o.units.push_back(value()); o.units.push_back(value()); }
-    else if (a == "--sheet") o.sheet = value();
+    if (a == "--conn")
+      o.conn = value();
+    else if (a == "--task")
+      o.task = value();
+    else if (a == "--level") {
+      o.level = parseLevel(value());
+      haveLevel = true;
+    } else if (a == "--period")
+      o.period = value();
+    else if (a == "--unitcls")
+      o.unitcls = value();
+    else if (a == "--journal")
+      o.journal = value();
+    else if (a == "--units") {
+      o.units.push_back(value());
+      o.units.push_back(value());
+    } else if (a == "--sheet")
+      o.sheet = value();
     else if (a == "--as") {
       if (!markOfToken(value(), o.mark))
         throw Error("--as takes confirmed, legitimate or pending, not '" + args[i] + "'");
       haveMark = true;
-    } else if (a == "--note") o.note = value();
-    else if (a == "--against") o.against = value();
-    else if (a == "--copy-of") o.copyOf = value();
-    else if (a.starts_with("--")) throw Error("unknown option " + a);
-    else words.push_back(a);
+    } else if (a == "--note")
+      o.note = value();
+    else if (a == "--against")
+      o.against = value();
+    else if (a == "--copy-of")
+      o.copyOf = value();
+    else if (a.starts_with("--"))
+      throw Error("unknown option " + a);
+    else
+      words.push_back(a);
   }
   if (words.size() != 1) throw Error("give one verb: list, mark or delete");
-  if (words[0] == "list") o.command = Options::Command::List;
-  else if (words[0] == "mark") o.command = Options::Command::Mark;
-  else if (words[0] == "delete") o.command = Options::Command::Delete;
-  else throw Error("unknown verb " + words[0]);
+  if (words[0] == "list")
+    o.command = Options::Command::List;
+  else if (words[0] == "mark")
+    o.command = Options::Command::Mark;
+  else if (words[0] == "delete")
+    o.command = Options::Command::Delete;
+  else
+    throw Error("unknown verb " + words[0]);
   if (o.conn.empty()) throw Error("--conn is required");
   if (o.task.empty()) throw Error("--task is required");
   if (!haveLevel) throw Error("--level is required");
-  if (o.unitcls.empty()) throw Error("--unitcls CODE is required: discovery searches one classification");
+  if (o.unitcls.empty())
+    throw Error("--unitcls CODE is required: discovery searches one classification");
   const bool onFinding = o.command != Options::Command::List;
   if (onFinding && (o.units.size() != 2 || o.sheet.empty()))
     throw Error(words[0] + " needs --units A B and --sheet CODE");
@@ -129,14 +152,15 @@ void run(const Options& o, std::ostream& out) {
       for (const ReviewedFinding& f : session.findings()) {
         const UnitPair& units = r.pairs[static_cast<std::size_t>(f.finding.pair)].units;
         const TSampleData& sheet = r.sheets[static_cast<std::size_t>(f.finding.sheet)];
-        out << units[Left].sUnitCode << "\t" << units[Right].sUnitCode << "\t"
-            << sheet.sSampleCode << "\t" << f.finding.kind << "\t"
+        out << units[Left].sUnitCode << "\t" << units[Right].sUnitCode << "\t" << sheet.sSampleCode
+            << "\t" << f.finding.kind << "\t"
             << (f.finding.againstPeriod.empty() ? period : f.finding.againstPeriod) << "\t"
             << markToken(f.mark);
         if (f.decision) {
-          out << "\t" << (f.changed() ? std::string("rows changed since ") +
-                                            markToken(f.decision->mark) + " "
-                                      : std::string())
+          out << "\t"
+              << (f.changed()
+                      ? std::string("rows changed since ") + markToken(f.decision->mark) + " "
+                      : std::string())
               << f.decision->who << " " << f.decision->when;
           if (!f.decision->note.empty()) out << "\t" << f.decision->note;
         }
@@ -155,10 +179,11 @@ void run(const Options& o, std::ostream& out) {
     case Options::Command::Delete: {
       const std::size_t i = session.find(o.units[0], o.units[1], o.sheet);
       if (!session.deletable(i))
-        throw Error("the finding of " + o.units[0] + " and " + o.units[1] + " on sheet " +
-                    o.sheet + " is not an identical sheet of period " + period +
+        throw Error("the finding of " + o.units[0] + " and " + o.units[1] + " on sheet " + o.sheet +
+                    " is not an identical sheet of period " + period +
                     "; only such a copy is deleted");
-      const UnitPair& units = r.pairs[static_cast<std::size_t>(session.findings()[i].finding.pair)].units;
+      const UnitPair& units =
+          r.pairs[static_cast<std::size_t>(session.findings()[i].finding.pair)].units;
       const Side side = units[Left].sUnitCode == o.copyOf ? Left : Right;
       const Cleanup::BatchOutcome done = session.deleteCopies({{i, side}});
       if (done.stopped) std::rethrow_exception(done.stopped);

@@ -36,7 +36,8 @@ void addDecisions(QJsonObject& root, TdmDupsweep& dm, const DiscoveryResult& res
           Finding finding{p, sheet, kind.toStdString(), entry.value("cells").toInt(), {}};
           // A finding against another period names it; discovery of one period names none.
           for (const char* key : {"against", "period"})
-            if (entry.value(key).isString()) finding.againstPeriod = entry.value(key).toString().toStdString();
+            if (entry.value(key).isString())
+              finding.againstPeriod = entry.value(key).toString().toStdString();
           mark = reviewFinding(dm, result, decisions, database, taskCode, level, finding).mark;
         }
         if (mark == Mark::Legitimate && !all) continue;

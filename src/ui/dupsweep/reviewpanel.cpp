@@ -37,7 +37,9 @@ QTableWidgetItem* textItem(const std::string& text) {
   return item;
 }
 
-QString q(const char* text) { return QString::fromUtf8(text); }
+QString q(const char* text) {
+  return QString::fromUtf8(text);
+}
 
 // A slot that runs `handler` as the window framework runs every handler.
 template <class F>
@@ -109,8 +111,7 @@ ReviewPanel::ReviewPanel(Context context, QWidget* parent)
   connect(filter_, &QComboBox::currentIndexChanged, this, [this] { applyFilter(); });
   connect(showLegitimate_, &QCheckBox::toggled, this, [this] { applyFilter(); });
   connect(confirm, &QPushButton::clicked, this, guard([this] { mark(Mark::Confirmed); }));
-  connect(legitimate, &QPushButton::clicked, this,
-          guard([this] { mark(Mark::Legitimate); }));
+  connect(legitimate, &QPushButton::clicked, this, guard([this] { mark(Mark::Legitimate); }));
   connect(pending, &QPushButton::clicked, this, guard([this] { mark(Mark::Pending); }));
   connect(remove, &QPushButton::clicked, this, guard([this] { deleteChosen(); }));
   connect(report, &QPushButton::clicked, this, guard([this] { exportReport(); }));
@@ -136,7 +137,8 @@ void ReviewPanel::setResult(const DiscoveryResult& result) {
   try {
     session_.emplace(*context_.dataModule, result, context_.taskCode, context_.level);
   } catch (const JournalError& e) {
-    status_->setText(q(texts::review::kNoReview) + QString::fromStdString(texts::journalFailure(e)));
+    status_->setText(q(texts::review::kNoReview) +
+                     QString::fromStdString(texts::journalFailure(e)));
     return;
   }
   fillTable();
@@ -161,10 +163,10 @@ void ReviewPanel::fillTable() {
     std::string kind = findingKindText(f.finding.kind);
     if (f.finding.cells > 0) kind += "（" + std::to_string(f.finding.cells) + "格）";
     table_->setItem(row, kKind, textItem(kind));
-    const std::string review =
-        session_->gone(static_cast<std::size_t>(row)) ? std::string(texts::review::kDeletedMark)
-        : f.changed()                           ? texts::review::changedMark(f.mark, f.decision->mark)
-                                                : texts::markText(f.mark);
+    const std::string review = session_->gone(static_cast<std::size_t>(row))
+                                   ? std::string(texts::review::kDeletedMark)
+                               : f.changed() ? texts::review::changedMark(f.mark, f.decision->mark)
+                                             : texts::markText(f.mark);
     table_->setItem(row, kReview, textItem(review));
     // Whose copy goes: none until the operator chooses, and only for what the deletion removes.
     if (session_->deletable(static_cast<std::size_t>(row))) {
@@ -227,7 +229,8 @@ void ReviewPanel::mark(Mark mark) {
   } catch (const JournalError& e) {
     throw Error(texts::journalFailure(e));
   }
-  for (std::size_t row : rows) table_->item(static_cast<int>(row), kUnit1)->setCheckState(Qt::Unchecked);
+  for (std::size_t row : rows)
+    table_->item(static_cast<int>(row), kUnit1)->setCheckState(Qt::Unchecked);
   fillTable();
 }
 
@@ -254,9 +257,8 @@ void ReviewPanel::deleteChosen() {
     ui::MessageBox(texts::review::kNothingToDelete, kPrompt, kInformation);
     return;
   }
-  const int answer =
-      ui::MessageBox(texts::review::batchQuestion(copies.size(), lines), kPrompt,
-                     ui::MB_YESNO | ui::MB_ICONQUESTION | ui::MB_DEFBUTTON2);
+  const int answer = ui::MessageBox(texts::review::batchQuestion(copies.size(), lines), kPrompt,
+                                    ui::MB_YESNO | ui::MB_ICONQUESTION | ui::MB_DEFBUTTON2);
   if (answer != ui::IDYES) return;
   const Cleanup::BatchOutcome done = session_->deleteCopies(copies);
   for (const auto& [row, side] : copies)
