@@ -883,6 +883,12 @@ DiscoveryResult DuplicateDiscovery::Run(ProgressSink& progress) {
   if (!against.empty())
     for (const auto& sample : dm_.GetSampleList(against, taskCode_, level_))
       earlierSheets.try_emplace(sample->sSampleCode, *sample);
+  if (!against.empty())
+    for (const TSampleData& sheet : result.sheets) {
+      const auto earlier = earlierSheets.find(sheet.sSampleCode);
+      result.againstSheets.push_back(earlier == earlierSheets.end() ? TSampleData{}
+                                                                    : earlier->second);
+    }
   std::unordered_map<std::string, int> unitIndex;
   for (std::size_t i = 0; i < result.units.size(); ++i)
     unitIndex.emplace(result.units[i].sUnitCode, static_cast<int>(i));

@@ -111,6 +111,9 @@ struct DiscoveryResult {
   std::string periodName;       // the periods as the period list shows them
   std::string againstPeriodName;
   std::vector<TSampleData> sheets;      // the period's sample tables, in their order
+  // Per sheet of `sheets`, the earlier period's sample table of the same code (its own table
+  // prefix); an empty sSampleCode where the earlier period has none.
+  std::vector<TSampleData> againstSheets;
   std::vector<TUnitData> units;         // the units the tree can show, in code order
   // Ranked: most identical sheets first, then most near-copy sheets, then by codes. A pair is
   // listed once, whichever unit comes first.

@@ -191,6 +191,14 @@ double magnitudeOf(const db::CellView& value) {
   }
 }
 
+bool isRescaledValue(const db::CellView& a, const db::CellView& b, int exponent) {
+  const bool numberA = isNumberKind(a.kind), numberB = isNumberKind(b.kind);
+  if (numberA != numberB) return false;
+  if (!numberA) return db::sameValue(a, b);
+  const bool zeroA = isZero(a), zeroB = isZero(b);
+  return zeroA == zeroB && (zeroA || roundsTo(a, b, exponent));
+}
+
 bool isRescaledCopy(const db::RowSet& copy, const db::RowSet& original, int exponent) {
   if (copy.rowCount() != original.rowCount() || copy.columnCount() != original.columnCount() ||
       copy.rowCount() == 0)

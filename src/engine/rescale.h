@@ -32,6 +32,10 @@ bool isNonZeroNumber(const db::CellView& value);
 // times 10^k, since no rounding moves a value by more than half a unit of its last decimal.
 double magnitudeOf(const db::CellView& value);
 
+// Whether the value `a` of a copy is the value `b` of its original times 10^exponent by the rule
+// above (a value that is no number: the same value).
+bool isRescaledValue(const db::CellView& a, const db::CellView& b, int exponent);
+
 // Whether every figure of `copy` (columns from kFirstFigureColumn on) is its cell of `original`
 // times 10^exponent by the rule above, and the sheet has at least three non-zero numbers.
 // Requires the same row count and columns of both; exponent in +-1..+-kMaxScaleExponent.

@@ -8,6 +8,7 @@
 
 #include "data/statements.h"
 #include "engine/compare.h"
+#include "engine/rescale.h"
 #include "model/records.h"
 
 namespace dupsweep {
@@ -55,16 +56,33 @@ std::string sideFingerprint(TdmDupsweep& dm, const std::string& table, const std
   return text;
 }
 
+// The figures tables of both sides of `finding`: the right side's is the earlier period's own for
+// a finding against it.
+BySide<std::string> tablesOf(const DiscoveryResult& result, const Finding& finding) {
+  const auto sheet = static_cast<std::size_t>(finding.sheet);
+  const std::string left = NumTableName(result.sheets.at(sheet));
+  if (finding.againstPeriod.empty()) return {left, left};
+  if (sheet >= result.againstSheets.size() || result.againstSheets[sheet].sSampleCode.empty())
+    throw Error("The sheet " + result.sheets[sheet].sSampleCode + " has no table in period " +
+                finding.againstPeriod);
+  return {left, NumTableName(result.againstSheets[sheet])};
+}
+
 }  // namespace
 
 std::vector<Finding> findingsOf(const DiscoveryResult& result) {
   std::vector<Finding> findings;
   for (std::size_t p = 0; p < result.pairs.size(); ++p) {
     const DiscoveredPair& pair = result.pairs[p];
-    for (int sheet : pair.identical)
-      findings.push_back({static_cast<int>(p), sheet, kIdenticalKind, 0, {}});
+    const int at = static_cast<int>(p);
+    const std::string period = pair.earlier ? result.againstPeriodId : std::string();
+    const char* same = !pair.earlier ? kIdenticalKind : pair.carried() ? kCarriedKind : kCopiedFromKind;
+    const char* close = !pair.earlier ? kNearKind : pair.carried() ? kCarriedNearKind : kCopiedFromNearKind;
+    for (int sheet : pair.identical) findings.push_back({at, sheet, same, 0, period});
     for (const NearSheet& near : pair.near)
-      findings.push_back({static_cast<int>(p), near.sheet, kNearKind, near.cells, {}});
+      findings.push_back({at, near.sheet, close, near.cells, period});
+    for (const ScaledSheet& scaled : pair.scaled)
+      findings.push_back({at, scaled.sheet, kScaledKind, 0, period, scaled.exponent});
   }
   return findings;
 }
@@ -90,12 +108,11 @@ FindingKey keyOf(const DiscoveryResult& result, const Finding& finding, const st
 std::string rowsFingerprint(TdmDupsweep& dataModule, const DiscoveryResult& result,
                             const Finding& finding) {
   const UnitPair& units = result.pairs.at(static_cast<std::size_t>(finding.pair)).units;
-  const TSampleData& sheet = result.sheets.at(static_cast<std::size_t>(finding.sheet));
-  const std::string table = NumTableName(sheet);
+  const BySide<std::string> tables = tablesOf(result, finding);
   const std::string& rightPeriod =
       finding.againstPeriod.empty() ? result.periodId : finding.againstPeriod;
-  std::string left = sideFingerprint(dataModule, table, units[Left].sUnitCode, result.periodId);
-  std::string right = sideFingerprint(dataModule, table, units[Right].sUnitCode, rightPeriod);
+  std::string left = sideFingerprint(dataModule, tables[Left], units[Left].sUnitCode, result.periodId);
+  std::string right = sideFingerprint(dataModule, tables[Right], units[Right].sUnitCode, rightPeriod);
   if (finding.againstPeriod.empty() && units[Right].sUnitCode < units[Left].sUnitCode)
     std::swap(left, right);
   return left + " " + right;
@@ -130,14 +147,21 @@ std::vector<ReviewedFinding> reviewFindings(TdmDupsweep& dataModule, const Disco
 std::vector<CellDifference> differingCells(TdmDupsweep& dataModule, const DiscoveryResult& result,
                                            const Finding& finding) {
   const UnitPair& units = result.pairs.at(static_cast<std::size_t>(finding.pair)).units;
-  const TSampleData& sheet = result.sheets.at(static_cast<std::size_t>(finding.sheet));
-  const std::string table = NumTableName(sheet);
+  const BySide<std::string> tables = tablesOf(result, finding);
   const std::string& rightPeriod =
       finding.againstPeriod.empty() ? result.periodId : finding.againstPeriod;
-  const auto left = dataModule.OpenUnitData(table, units[Left].sUnitCode, result.periodId);
-  const auto right = dataModule.OpenUnitData(table, units[Right].sUnitCode, rightPeriod);
+  const auto left = dataModule.OpenUnitData(tables[Left], units[Left].sUnitCode, result.periodId);
+  const auto right = dataModule.OpenUnitData(tables[Right], units[Right].sUnitCode, rightPeriod);
   std::vector<CellDifference> cells;
   if (!left || !right) return cells;
+  // A rescaled finding's cells fit when the copy's value (the rounded side: the left one when the
+  // whole sheet holds so) is the original's times its factor.
+  const int e = finding.exponent;
+  const bool leftIsCopy = finding.kind == kScaledKind && isRescaledCopy(*left, *right, e);
+  const auto fits = [&](const db::CellView& l, const db::CellView& r) {
+    if (finding.kind != kScaledKind) return db::sameValue(l, r);
+    return leftIsCopy ? isRescaledValue(l, r, e) : isRescaledValue(r, l, -e);
+  };
   const int rows = std::max(left->rowCount(), right->rowCount());
   const int columns = std::max(left->columnCount(), right->columnCount());
   const auto shown = [](const db::RowSet& set, int r, int c) {
@@ -153,8 +177,7 @@ std::vector<CellDifference> differingCells(TdmDupsweep& dataModule, const Discov
         number.kind == db::ValueKind::Integer ? static_cast<int>(number.integer) : r + 1;
     for (int c = kFirstFigureColumn; c < columns; ++c) {
       const bool same = r < left->rowCount() && r < right->rowCount() && c < left->columnCount() &&
-                        c < right->columnCount() &&
-                        db::sameValue(left->view(r, c), right->view(r, c));
+                        c < right->columnCount() && fits(left->view(r, c), right->view(r, c));
       if (!same)
         cells.push_back({nRow, c - kGridColumnOffset, shown(*left, r, c), shown(*right, r, c)});
     }

@@ -20,6 +20,12 @@ namespace dupsweep {
 // scanner's JSON names its array, and a kind these functions do not know is reviewed alike.
 inline constexpr const char* kIdenticalKind = "identical";
 inline constexpr const char* kNearKind = "near";
+// Against an earlier period: the same unit's report (carried forward) or another unit's.
+inline constexpr const char* kCarriedKind = "carried";
+inline constexpr const char* kCopiedFromKind = "copiedFrom";
+inline constexpr const char* kCarriedNearKind = "carriedNear";
+inline constexpr const char* kCopiedFromNearKind = "copiedFromNear";
+inline constexpr const char* kScaledKind = "scaled";  // the left side is the right one x 10^exponent
 
 // One finding: a sheet of a discovered pair, of a kind.
 struct Finding {
@@ -28,9 +34,11 @@ struct Finding {
   std::string kind;
   int cells = 0;              // the differing cells of a near finding
   std::string againstPeriod;  // the right side's period for a finding against another period
+  int exponent = 0;           // of a rescaled finding
 };
 
-// Every finding of `result`, pair by pair in the result's order: identical sheets, then near ones.
+// Every finding of `result`, pair by pair in the result's order: identical sheets, then near ones,
+// then rescaled ones; against the earlier period under the kinds of that period.
 std::vector<Finding> findingsOf(const DiscoveryResult& result);
 
 // The key of `finding`, for the database of identity `database` and the discovery's task and

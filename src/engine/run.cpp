@@ -1,5 +1,7 @@
 #include "engine/run.h"
 
+#include <map>
+
 #include <filesystem>
 #include <utility>
 
@@ -106,18 +108,31 @@ const RunResult& ComparisonRun::Run(const std::vector<RunEntry>& entries, Progre
   return result_;
 }
 
-std::optional<PairRows> ComparisonRun::Show(const TUnitGroup& pair) {
+std::optional<PairRows> ComparisonRun::Show(const TUnitGroup& pair,
+                                            const std::string& rightPeriod) {
   const sheet::Workbook* book = nullptr;
   if (!loadTemplate([] {}, &book)) return std::nullopt;
   PairRows shown{book->copy(), {}};
   samples_ = dm_.GetSampleList(periodId_, taskCode_, level_);
-  refuseSelfPair(pair);
+  std::map<std::string, std::string> rightTables;  // by sample code, in rightPeriod
+  if (rightPeriod.empty())
+    refuseSelfPair(pair);
+  else
+    for (const auto& sample : dm_.GetSampleList(rightPeriod, taskCode_, level_))
+      rightTables.try_emplace(sample->sSampleCode, NumTableName(*sample));
   const GridFit grids(shown.book);
   for (const auto& sample : samples_) {
     grids.checkSheet(sample->nSheetOrder);
     ShownSheet& sheet = shown.sheets.emplace_back();
     sheet.sample = sample.get();
-    sheet.rows = openRows(*sample, pair);
+    if (rightPeriod.empty()) {
+      sheet.rows = openRows(*sample, pair);
+    } else if (const auto table = rightTables.find(sample->sSampleCode);
+               table != rightTables.end()) {
+      sheet.rows[Right] = dm_.OpenUnitData(table->second, pair.UnitD->sUnitCode, rightPeriod);
+      sheet.rows[Left] =
+          dm_.OpenUnitData(NumTableName(*sample), pair.UnitS->sUnitCode, sample->sPeriodID);
+    }
     if (!sheet.rows[Left] || !sheet.rows[Right]) continue;
     GridFit::checkRows(*sheet.rows[Left], *sheet.rows[Right]);
     sheet.rows[Left]->first();

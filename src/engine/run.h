@@ -101,7 +101,9 @@ class ComparisonRun {
 
   // The template (nullopt, nothing else done, without one), the sample tables and the pair's rows
   // of every sheet, checked as Run checks them; failures propagate as in Run.
-  std::optional<PairRows> Show(const TUnitGroup& pair);
+  // With `rightPeriod`, the right unit's rows are those of that period's sheet of the same sample
+  // code (none where it has no such sheet), and a unit may be shown against itself.
+  std::optional<PairRows> Show(const TUnitGroup& pair, const std::string& rightPeriod = {});
 
   const RunResult& result() const noexcept { return result_; }
   // Of the last Run or Show.

@@ -1,6 +1,8 @@
 #include "ui/texts.h"
 
 #include "cleanup/cleanup.h"
+#include "engine/rescale.h"
+#include "engine/review.h"
 
 namespace dupsweep::texts {
 namespace {
@@ -243,6 +245,11 @@ std::string batchQuestion(std::size_t copies, const std::string& lines) {
   return "将删除以下 " + std::to_string(copies) +
          " 份重复数据（删除前记入删除日志，可以整批恢复）：\n" + lines +
          "数据删除后只能从删除日志恢复，你确认删除吗？";
+}
+
+std::string findingCaption(const std::string& pairName, const std::string& kind, int exponent) {
+  if (kind != kScaledKind) return pairName;
+  return pairName + "（按比例相同：" + scaleFactorText(exponent) + "）";
 }
 
 std::string changedMark(Mark now, Mark before) {

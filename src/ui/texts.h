@@ -93,6 +93,8 @@ inline constexpr const char* kExported = "审核报告已经导出到：";
 inline constexpr const char* kNoReview = "无法读取删除日志中的审核记录，不能审核：";
 // The one confirmation of a batch deletion: each unit, sheet and row count on a line of `lines`.
 std::string batchQuestion(std::size_t copies, const std::string& lines);
+// The viewer's pair caption for a finding: the pair's name, and for a rescaled copy its factor.
+std::string findingCaption(const std::string& pairName, const std::string& kind, int exponent);
 // "待审（原为确认重复，数据已改变）" for a decision no longer held.
 std::string changedMark(Mark now, Mark before);
 }  // namespace review

@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -34,8 +35,9 @@
 
 namespace dupsweep::testing {
 
-// What the counting connection saw.
+// What the counting connection saw; discovery's workers send statements from several threads.
 struct StatementLog {
+  std::mutex lock;
   std::vector<std::string> texts;  // every statement sent, oldest first
   bool refuse = false;             // when set, every statement fails as a refused one would
 };
@@ -60,6 +62,7 @@ class CountingConnection : public db::ForwardingConnection {
 
  private:
   void sent(std::string_view sql) {
+    const std::lock_guard<std::mutex> hold(log_.lock);
     log_.texts.emplace_back(sql);
     if (log_.refuse) throw DatabaseError("refused by the test");
   }

@@ -11,6 +11,7 @@
 
 #include "cleanup/review.h"
 #include "data/dmdupsweep.h"
+#include "demodb.h"
 #include "engine/discovery.h"
 #include "journal/journal.h"
 #include "platform/spreadsheet/reader.h"
@@ -227,6 +228,43 @@ TEST_F(Review, TheReportNamesDecisionsDeletionsAndTheCellsOfConfirmedFindings) {
   EXPECT_EQ(std::string(confirmed.text(2, 1)) + "|" + std::string(confirmed.text(2, 2)) + "|" +
                 std::string(confirmed.text(2, 3)) + "|" + std::string(confirmed.text(2, 4)),
             "2|2|622|0.5");
+}
+
+// Findings against an earlier period and rescaled copies are reviewed like the others: the
+// right side of a finding against 2023 is read from that period's own table, and a rescaled
+// copy's cells break nothing when its factor is applied.
+TEST(ReviewAcrossPeriods, EarlierAndRescaledFindingsAreReviewedOnTheirOwnRows) {
+  testing::TempDir dir;
+  demodb::DemoOptions options;
+  options.out = dir / "demo.db";
+  demodb::writeDemoDatabase(options);
+  const demodb::DemoPlan plan = demodb::planDemo(options);
+  TdmDupsweep dm;
+  dm.SetConnection("Provider=SQLite;Data Source=" + options.out.string());
+  DiscoverySettings settings;
+  settings.againstPeriod = "2023N";
+  ProgressSink quiet;
+  const auto open = [&] {
+    return ReviewSession(dm,
+                         DuplicateDiscovery(dm, "2024N", plan.taskCode, plan.sampleLevel,
+                                            plan.unitClsCode, settings)
+                             .Run(quiet),
+                         plan.taskCode, plan.sampleLevel, dir / "journal.db");
+  };
+  ReviewSession review = open();
+  const std::size_t carried = review.find("010103", "010103", "B01", "2023N");
+  const std::size_t copied = review.find("020104", "020102", "B01", "2023N");
+  const std::size_t scaled = review.find("030303", "010104", "B01");
+  EXPECT_EQ(review.findings()[carried].finding.kind, kCarriedKind);
+  EXPECT_EQ(review.findings()[copied].finding.kind, kCopiedFromKind);
+  const Finding& rescaled = review.findings()[scaled].finding;
+  ASSERT_EQ(rescaled.kind, kScaledKind);
+  EXPECT_EQ(std::abs(rescaled.exponent), 3);
+  EXPECT_TRUE(differingCells(dm, review.result(), rescaled).empty());
+  EXPECT_TRUE(differingCells(dm, review.result(), review.findings()[copied].finding).empty());
+
+  review.mark(carried, Mark::Legitimate, "上期数据未变");
+  EXPECT_EQ(open().findings()[carried].mark, Mark::Legitimate);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "ui/dupsweep/reviewpanel.h"
 
+#include "engine/rescale.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -162,6 +164,7 @@ void ReviewPanel::fillTable() {
     table_->setItem(row, kSheet, textItem(sheet.sSampleName));
     std::string kind = findingKindText(f.finding.kind);
     if (f.finding.cells > 0) kind += "（" + std::to_string(f.finding.cells) + "格）";
+    if (f.finding.kind == kScaledKind) kind += "（" + scaleFactorText(f.finding.exponent) + "）";
     table_->setItem(row, kKind, textItem(kind));
     const std::string review = session_->gone(static_cast<std::size_t>(row))
                                    ? std::string(texts::review::kDeletedMark)
@@ -304,7 +307,7 @@ void ReviewPanel::showFinding(std::size_t finding) {
   const UnitPair& units = r.pairs.at(static_cast<std::size_t>(f.pair)).units;
   const TUnitGroup group(units[Left], units[Right]);
   ComparisonRun run(*context_.dataModule, r.periodId, context_.taskCode, context_.level);
-  std::optional<PairRows> rows = run.Show(group);
+  std::optional<PairRows> rows = run.Show(group, f.againstPeriod);
   if (!rows) {
     const std::string& whyNot = run.templateFailure();
     ui::MessageBox(whyNot.empty() ? std::string(kNoTemplate) : kTemplateUnreadable + whyNot,
@@ -314,8 +317,9 @@ void ReviewPanel::showFinding(std::size_t finding) {
   TfrmShowDifference viewer(this);
   viewer.setObjectName("frmShowFinding");
   viewer.FillPair(std::move(*rows), units[Left], units[Right]);
-  viewer.SetPairCaption(group.GroupName);
-  viewer.SetPeriodCaption(r.periodId);
+  viewer.SetPairCaption(texts::review::findingCaption(group.GroupName, f.kind, f.exponent));
+  viewer.SetPeriodCaption(f.againstPeriod.empty() ? r.periodName
+                                                  : r.periodName + " → " + r.againstPeriodName);
   try {
     viewer.SetSheet(f.sheet);  // the finding's sheet, as the sample list orders the template's
   } catch (const sheet::RangeError&) {

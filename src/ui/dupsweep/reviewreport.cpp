@@ -1,5 +1,7 @@
 #include "ui/dupsweep/reviewreport.h"
 
+#include "engine/rescale.h"
+
 #include "platform/spreadsheet/xlsxexport.h"
 #include "ui/texts.h"
 
@@ -16,6 +18,11 @@ const std::vector<std::string>& reviewFindingColumns() {
 std::string findingKindText(const std::string& kind) {
   if (kind == kIdenticalKind) return "相同";
   if (kind == kNearKind) return "近似";
+  if (kind == kCarriedKind) return "与本单位上期相同";
+  if (kind == kCopiedFromKind) return "与其他单位上期相同";
+  if (kind == kCarriedNearKind) return "与本单位上期近似";
+  if (kind == kCopiedFromNearKind) return "与其他单位上期近似";
+  if (kind == kScaledKind) return "按比例相同";
   return kind;
 }
 
@@ -45,11 +52,13 @@ void writeReviewWorkbook(const std::string& path, const DiscoveryResult& result,
     const std::string decision = r.changed() ? texts::review::changedMark(r.mark, r.decision->mark)
                                              : texts::markText(r.mark);
     const bool withNote = r.decision.has_value();
+    std::string kindText = findingKindText(r.finding.kind);  // a rescaled copy with its factor
+    if (r.finding.kind == kScaledKind) kindText += "（" + scaleFactorText(r.finding.exponent) + "）";
     book.appendRow(
         findings,
         {units[Left].sUnitName, units[Left].sUnitCode, static_cast<double>(units[Left].nLevel),
          units[Right].sUnitName, units[Right].sUnitCode, static_cast<double>(units[Right].nLevel),
-         sheet.sSampleCode, sheet.sSampleName, findingKindText(r.finding.kind), result.periodId,
+         sheet.sSampleCode, sheet.sSampleName, kindText, result.periodId,
          r.finding.againstPeriod, static_cast<double>(r.finding.cells), decision,
          withNote ? r.decision->note : std::string(), withNote ? r.decision->who : std::string(),
          withNote ? r.decision->when : std::string(), deleted});
