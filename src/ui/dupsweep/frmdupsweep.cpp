@@ -448,7 +448,12 @@ void TfrmDupsweep::findDuplicatesClick() {
     return;
   }
   if (!FDataModule) return;
-  TfrmFindDuplicates::Context context{FDataModule.get(), FPeriodID, FTaskCode, FLevel, FUnitClsCode};
+  TfrmFindDuplicates::Context context;
+  context.dataModule = FDataModule.get();
+  context.periodId = FPeriodID;
+  context.taskCode = FTaskCode;
+  context.level = FLevel;
+  context.unitClsCode = FUnitClsCode;
   context.addPairs = [this](const std::vector<UnitPair>& found) {
     for (const UnitPair& pair : found) {
       // The records live as long as the dialog, as the tree's do, so that pairs may refer to them.
