@@ -30,8 +30,8 @@ struct ProgramResult {
   std::string output;
 };
 
-ProgramResult runProgram(const std::string& args) {
-  std::string cmd = std::string(SCAN_PROGRAM) + " " + args + " 2>&1";
+ProgramResult runProgram(const std::string& args, const char* program = SCAN_PROGRAM) {
+  std::string cmd = std::string(program) + " " + args + " 2>&1";
   ProgramResult r{0, {}};
   FILE* p = popen(cmd.c_str(), "r");
   char buf[4096];
@@ -438,6 +438,31 @@ TEST_F(Scan, SchemeFilesThatCannotBeUsedSayWhy) {
   const fs::path folder = *dir_ / "folder.Unitdata";
   fs::create_directories(folder);
   expectOneLineFailure(runProgram(args(db, folder.string())), "not a regular file");
+}
+
+// The review tool marks and deletes what discovery finds now, also against an earlier period;
+// a finding it does not find is refused in one line.
+TEST_F(Scan, TheReviewToolMarksAndDeletesWhatDiscoveryFinds) {
+  const fs::path copy = *dir_ / "review.db";
+  fs::copy_file(*dir_ / "demo.db", copy, fs::copy_options::overwrite_existing);
+  const std::string options = "--conn 'Provider=SQLite;Data Source=" + copy.string() +
+                              "' --task " + plan_->taskCode + " --level 1 --period 2024N" +
+                              " --unitcls " + plan_->unitClsCode + " --journal '" +
+                              (*dir_ / "review-journal.db").string() + "' ";
+  const auto review = [&](const std::string& verb) {
+    return runProgram(options + verb, REVIEW_PROGRAM);
+  };
+  EXPECT_EQ(review("mark --units 010103 010103 --sheet B01 --as legitimate --against 2023N").status,
+            0);
+  const ProgramResult listed = review("list --against 2023N");
+  EXPECT_NE(listed.output.find("010103\t010103\tB01\tcarried\t2023N\tlegitimate"),
+            std::string::npos)
+      << listed.output;
+  const ProgramResult missing = review("mark --units 010103 010104 --sheet B01 --as confirmed");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.output.find('\n'), missing.output.size() - 1) << missing.output;
+  EXPECT_EQ(review("delete --units 010101 010102 --sheet B01 --copy-of 010102").status, 0);
+  EXPECT_EQ(review("delete --units 010101 010102 --sheet B01 --copy-of 010102").status, 1);
 }
 
 }  // namespace

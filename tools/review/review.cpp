@@ -39,7 +39,7 @@ std::string unitText(const TUnitData& u) {
 }  // namespace
 
 std::string usage() {
-  return "usage: dupsweep-review OPTIONS list\n"
+  return "usage: dupsweep-review OPTIONS list [--against PERIOD]\n"
          "       dupsweep-review OPTIONS mark --units A B --sheet CODE\n"
          "                       --as confirmed|legitimate|pending [--note TEXT] [--against "
          "PERIOD]\n"
@@ -114,8 +114,10 @@ Options parseArguments(const std::vector<std::string>& args) {
     throw Error("list takes no --units or --sheet");
   if (o.command == Options::Command::Mark && !haveMark)
     throw Error("mark needs --as confirmed|legitimate|pending");
-  if (o.command != Options::Command::Mark && (haveMark || !o.note.empty() || !o.against.empty()))
-    throw Error("--as, --note and --against serve only mark");
+  if (o.command != Options::Command::Mark && (haveMark || !o.note.empty()))
+    throw Error("--as and --note serve only mark");
+  if (o.command == Options::Command::Delete && !o.against.empty())
+    throw Error("delete removes copies of one period; --against serves list and mark");
   if (o.command == Options::Command::Delete) {
     if (o.copyOf.empty()) throw Error("delete needs --copy-of UNIT");
     if (o.copyOf != o.units[0] && o.copyOf != o.units[1])
@@ -142,7 +144,10 @@ void run(const Options& o, std::ostream& out) {
     throw Error("cannot open the database: " + *failure);
   const std::string period = periodOf(dm, o);
   NoProgress quiet;
-  DiscoveryResult found = DuplicateDiscovery(dm, period, o.task, o.level, o.unitcls).Run(quiet);
+  DiscoverySettings settings;
+  settings.againstPeriod = o.against;  // also the findings against that earlier period
+  DiscoveryResult found =
+      DuplicateDiscovery(dm, period, o.task, o.level, o.unitcls, settings).Run(quiet);
   std::optional<std::filesystem::path> journal;
   if (!o.journal.empty()) journal = o.journal;
   ReviewSession session(dm, std::move(found), o.task, o.level, journal);
