@@ -145,7 +145,7 @@ std::vector<ReviewedFinding> reviewFindings(TdmDupsweep& dataModule, const Disco
 }
 
 std::vector<CellDifference> differingCells(TdmDupsweep& dataModule, const DiscoveryResult& result,
-                                           const Finding& finding) {
+                                           const Finding& finding, bool explained) {
   const UnitPair& units = result.pairs.at(static_cast<std::size_t>(finding.pair)).units;
   const BySide<std::string> tables = tablesOf(result, finding);
   const std::string& rightPeriod =
@@ -178,7 +178,10 @@ std::vector<CellDifference> differingCells(TdmDupsweep& dataModule, const Discov
     for (int c = kFirstFigureColumn; c < columns; ++c) {
       const bool same = r < left->rowCount() && r < right->rowCount() && c < left->columnCount() &&
                         c < right->columnCount() && fits(left->view(r, c), right->view(r, c));
-      if (!same)
+      const bool listed = explained ? same && finding.kind == kScaledKind &&
+                                          !db::sameValue(left->view(r, c), right->view(r, c))
+                                    : !same;
+      if (listed)
         cells.push_back({nRow, c - kGridColumnOffset, shown(*left, r, c), shown(*right, r, c)});
     }
   }

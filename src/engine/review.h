@@ -87,8 +87,10 @@ struct CellDifference {
 // The cells in which both sides' rows of the finding's sheet differ now, by the rule of SameRows
 // (rows paired by position, figures from column 5 on, a row or column one side lacks counting
 // as differing, shown empty). Throws DatabaseError.
+// With `explained`, instead the cells whose values differ but that a rescaled finding's factor
+// explains (none for other kinds).
 std::vector<CellDifference> differingCells(TdmDupsweep& dataModule, const DiscoveryResult& result,
-                                           const Finding& finding);
+                                           const Finding& finding, bool explained = false);
 
 // One copy a batch deletion removes: the side of the pair whose copy of an identical sheet of the
 // searched period goes.

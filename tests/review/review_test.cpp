@@ -261,6 +261,8 @@ TEST(ReviewAcrossPeriods, EarlierAndRescaledFindingsAreReviewedOnTheirOwnRows) {
   ASSERT_EQ(rescaled.kind, kScaledKind);
   EXPECT_EQ(std::abs(rescaled.exponent), 3);
   EXPECT_TRUE(differingCells(dm, review.result(), rescaled).empty());
+  // The cells whose figures differ in text but that the factor explains.
+  EXPECT_FALSE(differingCells(dm, review.result(), rescaled, true).empty());
   EXPECT_TRUE(differingCells(dm, review.result(), review.findings()[copied].finding).empty());
 
   review.mark(carried, Mark::Legitimate, "上期数据未变");

@@ -1,7 +1,5 @@
 #include "ui/dupsweep/reviewpanel.h"
 
-#include "engine/rescale.h"
-
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -12,7 +10,9 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <set>
 
+#include "engine/rescale.h"
 #include "engine/run.h"
 #include "platform/spreadsheet/format.h"
 #include "platform/ui/handler.h"
@@ -316,6 +316,16 @@ void ReviewPanel::showFinding(std::size_t finding) {
   }
   TfrmShowDifference viewer(this);
   viewer.setObjectName("frmShowFinding");
+  if (f.kind == kScaledKind) {
+    // The figures the factor explains differ in text but are not the copy's differences.
+    std::set<std::pair<int, int>> explained;
+    for (const CellDifference& cell : differingCells(*context_.dataModule, r, f, true))
+      explained.emplace(cell.row, cell.column);
+    const int sheet = r.sheets.at(static_cast<std::size_t>(f.sheet)).nSheetOrder;
+    viewer.SetExplainedCells([explained = std::move(explained), sheet](int at, int row, int col) {
+      return at == sheet && explained.count({row, col}) > 0;
+    });
+  }
   viewer.FillPair(std::move(*rows), units[Left], units[Right]);
   viewer.SetPairCaption(texts::review::findingCaption(group.GroupName, f.kind, f.exponent));
   viewer.SetPeriodCaption(f.againstPeriod.empty() ? r.periodName

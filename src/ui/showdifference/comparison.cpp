@@ -18,7 +18,8 @@ void fillBooks(db::RowSet& S, db::RowSet& D, SheetControl& left, SheetControl& r
   });
 }
 
-void findSheetDifferences(SheetControl& left, SheetControl& right, DifferenceSink& sink) {
+void findSheetDifferences(SheetControl& left, SheetControl& right, DifferenceSink& sink,
+                          const ExplainedCell& explained) {
   int number = 1;
   const int lastRow = left.LastRow();
   if (lastRow <= 0) return;
@@ -54,6 +55,7 @@ void findSheetDifferences(SheetControl& left, SheetControl& right, DifferenceSin
     std::u16string leftText = left.text(row, col);
     std::u16string rightText = right.text(row, col);
     if (!differ && leftText == rightText) continue;
+    if (explained && explained(left.Sheet(), row, col)) continue;
     DifferenceLine line;
     line.number = number;
     line.sheet = left.Sheet();
@@ -68,12 +70,13 @@ void findSheetDifferences(SheetControl& left, SheetControl& right, DifferenceSin
   }
 }
 
-void findAllDifferences(SheetControl& left, SheetControl& right, DifferenceSink& sink) {
+void findAllDifferences(SheetControl& left, SheetControl& right, DifferenceSink& sink,
+                        const ExplainedCell& explained) {
   const int sheets = left.NumSheets();
   for (int sheet = 1; sheet <= sheets; ++sheet) {
     left.setSheet(sheet);
     right.setSheet(sheet);
-    findSheetDifferences(left, right, sink);
+    findSheetDifferences(left, right, sink, explained);
   }
   left.setSheet(1);
   right.setSheet(1);

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "platform/db/db.h"
+#include <functional>
+
 #include "ui/showdifference/sheetcontrol.h"
 
 namespace dupsweep::viewer {
@@ -46,11 +48,16 @@ class DifferenceSink {
 // Scans the sheets the grids show, within the left grid's bounds, row by row; each cell whose
 // UTF-16 texts differ goes to `sink` (numbered from 1) and is marked. Only cells with text are
 // visited (textCells). A failure ends the scan; lines handed over stay.
-void findSheetDifferences(SheetControl& left, SheetControl& right, DifferenceSink& sink);
+// `explained`, when given, names cells (sheet, row, col) whose differing texts a finding explains
+// (a rescaled copy's figures): they are neither listed nor marked.
+using ExplainedCell = std::function<bool(int sheet, int row, int col)>;
+void findSheetDifferences(SheetControl& left, SheetControl& right, DifferenceSink& sink,
+                          const ExplainedCell& explained = {});
 
 // Sheets 1..NumSheets of the left grid in turn, then both grids back on sheet 1. A failure ends
 // the scan where it happens.
-void findAllDifferences(SheetControl& left, SheetControl& right, DifferenceSink& sink);
+void findAllDifferences(SheetControl& left, SheetControl& right, DifferenceSink& sink,
+                        const ExplainedCell& explained = {});
 
 // Makes (row, col) active in both grids and gives both the left cell's format, kMarkColor and
 // bold. A failure ends the marking where it happens.

@@ -266,12 +266,12 @@ void TfrmShowDifference::FillBooks(db::RowSet& S, db::RowSet& D) {
 
 void TfrmShowDifference::FindAllDifferences() {
   const auto changed = qScopeGuard([this] { listChanged(); });
-  viewer::findAllDifferences(left(), right(), *this);
+  viewer::findAllDifferences(left(), right(), *this, explained_);
 }
 
 void TfrmShowDifference::FindSheetDifferences() {
   const auto changed = qScopeGuard([this] { listChanged(); });
-  viewer::findSheetDifferences(left(), right(), *this);
+  viewer::findSheetDifferences(left(), right(), *this, explained_);
 }
 
 void TfrmShowDifference::MarkCell(std::int32_t row, std::int32_t col) {

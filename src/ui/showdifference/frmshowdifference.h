@@ -54,6 +54,9 @@ class TfrmShowDifference : public QDialog, private viewer::DifferenceSink {
 
   // Lists and marks every sheet's differing cells, then shows sheet 1.
   void FindAllDifferences();
+  // Cells whose differences a finding explains (a rescaled copy's): not listed or marked by the
+  // scans that follow.
+  void SetExplainedCells(viewer::ExplainedCell explained) { explained_ = std::move(explained); }
   // Appends and marks the differing cells of the sheets shown, numbered from 1.
   void FindSheetDifferences();
   // Active in both grids, red and bold with the left cell's format.
@@ -141,6 +144,7 @@ class TfrmShowDifference : public QDialog, private viewer::DifferenceSink {
   std::string pairCaption_;
   std::string periodCaption_;
   ExportFileChooser exportFileChooser_;
+  viewer::ExplainedCell explained_;
 };
 
 }  // namespace dupsweep
