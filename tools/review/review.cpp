@@ -1,9 +1,9 @@
 #include "review/review.h"
 
-#include <charconv>
 #include <ostream>
 
 #include "cleanup/review.h"
+#include "cli/options.h"
 #include "data/dmdupsweep.h"
 #include "engine/discovery.h"
 #include "platform/errors.h"
@@ -14,23 +14,6 @@ namespace {
 
 // Counts nothing and never stops: the command line waits for the discovery.
 class NoProgress : public ProgressSink {};
-
-std::int32_t parseLevel(const std::string& text) {
-  std::int32_t value = 0;
-  const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || ptr != text.data() + text.size() || text.empty())
-    throw Error("--level takes a whole number, not '" + text + "'");
-  return value;
-}
-
-std::string periodOf(TdmDupsweep& dm, const Options& o) {
-  if (!o.period.empty()) return o.period;
-  auto periods = dm.GetPeriodList(o.task, o.level);
-  if (!periods) throw Error("the periods of task " + o.task + " could not be read");
-  if (periods->empty())
-    throw Error("task " + o.task + " has no period for level " + std::to_string(o.level));
-  return periods->front().period->sPeriodID;
-}
 
 std::string unitText(const TUnitData& u) {
   return u.sUnitCode + " " + u.sUnitName;
@@ -65,7 +48,7 @@ Options parseArguments(const std::vector<std::string>& args) {
     else if (a == "--task")
       o.task = value();
     else if (a == "--level") {
-      o.level = parseLevel(value());
+      o.level = cli::parseLevel(value());
       haveLevel = true;
     } else if (a == "--period")
       o.period = value();
@@ -142,7 +125,7 @@ void run(const Options& o, std::ostream& out) {
   dm.SetConnection(o.conn);
   if (const auto failure = dm.ConnectionFailure())
     throw Error("cannot open the database: " + *failure);
-  const std::string period = periodOf(dm, o);
+  const std::string period = cli::chosenPeriod(dm, o.period, o.task, o.level);
   NoProgress quiet;
   DiscoverySettings settings;
   settings.againstPeriod = o.against;  // also the findings against that earlier period

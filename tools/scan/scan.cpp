@@ -18,6 +18,7 @@
 #include "engine/unitcheck.h"
 #include "model/pair.h"
 #include "platform/errors.h"
+#include "cli/options.h"
 #include "scan/decisions.h"
 #include "scheme/scheme.h"
 #include "ui/dupsweep/discoveryreport.h"
@@ -98,14 +99,6 @@ namespace {
 std::string shown(std::string_view text) { return escapeControls(text); }
 
 QString q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<int>(s.size())); }
-
-std::int32_t parseLevel(const std::string& text) {
-  std::int32_t value = 0;
-  auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || ptr != text.data() + text.size() || text.empty())
-    throw Error("--level takes a whole number, not '" + text + "'");
-  return value;
-}
 
 int parseCount(const char* option, const std::string& text) {
   int value = 0;
@@ -325,20 +318,10 @@ void openDatabase(TdmDupsweep& dm, const Options& o) {
   }
 }
 
-// The period asked for, else the task's first period for the level.
-std::string chosenPeriod(TdmDupsweep& dm, const Options& o) {
-  if (!o.period.empty()) return o.period;
-  auto periods = dm.GetPeriodList(o.task, o.level);
-  if (!periods) throw Error("the periods of task " + o.task + " could not be read");
-  if (periods->empty())
-    throw Error("task " + o.task + " has no period for level " + std::to_string(o.level));
-  return periods->front().period->sPeriodID;
-}
-
 void discover(const Options& o, std::ostream& out, std::ostream& progress) {
   TdmDupsweep dm;
   openDatabase(dm, o);
-  const std::string period = chosenPeriod(dm, o);
+  const std::string period = cli::chosenPeriod(dm, o.period, o.task, o.level);
   DiscoverySettings settings;
   settings.nearCells = o.near;
   settings.againstPeriod = o.against;
@@ -376,7 +359,7 @@ Options parseArguments(const std::vector<std::string>& args) {
     };
     if (a == "--conn") o.conn = value();
     else if (a == "--task") o.task = value();
-    else if (a == "--level") { o.level = parseLevel(value()); haveLevel = true; }
+    else if (a == "--level") { o.level = cli::parseLevel(value()); haveLevel = true; }
     else if (a == "--period") o.period = value();
     else if (a == "--unitcls") o.unitcls = value();
     else if (a == "--scheme") o.schemes.push_back(value());
@@ -463,7 +446,7 @@ void run(const Options& o, std::ostream& out, std::ostream& progress) {
   for (std::size_t i = 0; i < pairs.size(); ++i)
     if (!unknown[i].empty()) warnings.push_back("pair " + pairs[i].GroupName + ": " + unknown[i]);
 
-  const std::string period = chosenPeriod(dm, o);
+  const std::string period = cli::chosenPeriod(dm, o.period, o.task, o.level);
 
   // The dialog's run, with the same entries: a pair with an unknown code is passed over.
   std::vector<RunEntry> entries;

@@ -17,12 +17,13 @@
 #include "platform/ui/messages.h"
 #include "ui/dupsweep/discoveryreport.h"
 #include "ui/dupsweep/reviewpanel.h"
+#include "ui/texts.h"
 #include "ui_frmfindduplicates.h"
 
 namespace dupsweep {
 namespace {
 
-const char* const kPrompt = "系统提示";
+using texts::kPrompt;
 const char* const kWorking = "正在查找重复数据……";
 const char* const kCancelled = "查找已取消";
 const char* const kNoneChecked = "请先勾选要加入单位选择列表的单位组";

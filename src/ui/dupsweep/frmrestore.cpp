@@ -18,7 +18,7 @@ constexpr int kIdRole = Qt::UserRole;
 constexpr int kRestorableRole = Qt::UserRole + 1;
 constexpr int kBatchRole = Qt::UserRole + 2;
 
-const char* const kPrompt = "系统提示";
+using texts::kPrompt;
 
 // An entry's time (UTC in the journal) as the operator's local time.
 QString localTime(const std::string& utc) {

@@ -25,9 +25,9 @@
 namespace dupsweep {
 namespace {
 
-const char* const kPrompt = "系统提示";
-const char* const kNoTemplate = "所选期间没有报表模板，无法显示对比结果";
-const char* const kTemplateUnreadable = "无法读取所选期间的报表模板，无法显示对比结果：";
+using texts::kNoTemplate;
+using texts::kPrompt;
+using texts::kTemplateUnreadable;
 constexpr int kInformation = ui::MB_OK | ui::MB_ICONINFORMATION;
 constexpr int kFindingRole = Qt::UserRole;
 
