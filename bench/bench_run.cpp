@@ -722,7 +722,7 @@ int driver(const std::vector<std::string>& args) {
   const std::string dir = data.string();
   std::cerr << "measuring (" << runs << " runs each)";
   std::map<std::string, double> b1, b1small, b1large, b2, b3, b3b, b5host, b5tree, b6, b7,
-      b7plain, b7double, b8, b9small, b9large;
+      b7plain, b7single, b7double, b8, b9small, b9large;
   if (wanted("B1") || wanted("B2") || wanted("B4") || wanted("B7"))
     runChild(self, {"b2", dir});  // warms the page cache for the scaled database
   if (wanted("B1")) b1 = measure(self, {"b1", dir, std::to_string(kPairs), "floor"}, runs);
@@ -739,6 +739,10 @@ int driver(const std::vector<std::string>& args) {
     b7 = measure(self, {"b7", dir, std::to_string(kUnits), sheets, "floor", "rescaled"}, runs);
     b7plain =
         measure(self, {"b7", dir, std::to_string(kUnits), sheets, "nofloor", "norescaled"}, runs);
+    // Growth with the units compares two runs measured alike: one round each, in a process of
+    // its own, without the floor reads that warm the file for B7's best round.
+    b7single =
+        measure(self, {"b7", dir, std::to_string(kUnits), sheets, "nofloor", "rescaled"}, runs);
     b7double =
         measure(self, {"b7", dir, std::to_string(2 * kUnits), sheets, "nofloor", "rescaled"}, runs);
   }
@@ -755,10 +759,10 @@ int driver(const std::vector<std::string>& args) {
   auto verdict = [](bool met) { return std::string(met ? "met" : "NOT MET"); };
   const double r1 = b1["run"] / b1["floor"], r2 = b2["run"] / b2["floor"];
   const double growth = b1large["rss"] / b1small["rss"] - 1;
-  const double r7 = b7["run"] / b7["floor"], linear7 = b7double["run"] / b7["run"];
+  const double r7 = b7["run"] / b7["floor"], linear7 = b7double["run"] / b7single["run"];
   // The share of rescaled copies in CPU time, which another process's load does not change.
   const double share7 = std::max(0.0, b7["cpu"] - b7plain["cpu"]) / b7["cpu"];
-  const double linearCpu7 = b7double["cpu"] / b7["cpu"];
+  const double linearCpu7 = b7double["cpu"] / b7single["cpu"];
   const double r8 = b8["run"] / b8["floor"];
   const double r9 = b9large["cpu"] / b9small["cpu"];
   const double memory = std::max({b7["rss"], b8["rss"], b9small["rss"], b9large["rss"]});
@@ -798,8 +802,11 @@ int driver(const std::vector<std::string>& args) {
       {"B7", {"", "CPU time of B7 (all workers)", fmt(b7["cpu"], " s"), "", ""}},
       {"B7", {"", "rescaled copies' share of B7's time (CPU)", fmt(share7 * 100, " %", 1),
               "<= 15%", verdict(share7 <= 0.15)}},
-      {"B7", {"", "B7 at 440 units", fmt(b7double["run"], " s"), "", ""}},
-      {"B7", {"", "B7 at 440 units / B7", fmt(linear7, "", 2), "<= 2.2", verdict(linear7 <= 2.2)}},
+      {"B7", {"", "B7 at 220 units, one round without the floor", fmt(b7single["run"], " s"), "",
+              ""}},
+      {"B7", {"", "B7 at 440 units, measured alike", fmt(b7double["run"], " s"), "", ""}},
+      {"B7", {"", "B7 at 440 units / B7 at 220 units", fmt(linear7, "", 2), "<= 2.2",
+              verdict(linear7 <= 2.2)}},
       {"B7", {"", "the same in CPU time", fmt(linearCpu7, "", 2), "", ""}},
       {"B7", {"", "peak memory of B7", fmt(b7["rss"], " MiB", 1), "<= 96 MiB",
               verdict(b7["rss"] <= 96)}},
