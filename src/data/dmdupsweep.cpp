@@ -229,6 +229,18 @@ std::vector<ClassificationUnit> TdmDupsweep::GetClassificationUnits(
   return found;
 }
 
+bool TdmDupsweep::StreamUnitData(const std::string& tableName, const std::string& unitCode,
+                                 const std::string& periodId, db::RowSink& sink) {
+  if (!sql::isSafeTableName(tableName)) return false;
+  try {
+    connection().stream(sql::joined(sql::unitData(Dialect(), tableName, unitCode, periodId)), sink);
+    return true;
+  } catch (const DatabaseError& e) {
+    if (e.kind() == DatabaseError::Kind::MissingTable) return false;
+    throw;
+  }
+}
+
 bool TdmDupsweep::StreamSheetData(const std::string& tableName, const std::string& periodId,
                                   db::RowSink& sink) {
   if (!sql::isSafeTableName(tableName)) return false;

@@ -69,22 +69,29 @@ void checkEntry(int row, int col, const db::CellView& value) {
   throw FormatError("Invalid UTF-8 text");
 }
 
+// The first `columns` columns of a result of `available` columns lie in the grids.
+bool columnsFit(int available, int columns) noexcept {
+  return available >= columns && columns - 1 - kGridColumnOffset <= sheet::kMaxCols;
+}
+
+bool nRowFits(const db::CellView& nRow) noexcept {
+  return nRow.kind == db::ValueKind::Integer && nRow.integer >= 1 &&
+         nRow.integer <= sheet::kMaxRows;
+}
+
 // True when writing the rows surely raises nothing (every column, integer nRow within the sheet,
 // valid UTF-8); false means the walk must decide. With text masks only texts are looked at:
 // backends make decimals and dates of ASCII.
 bool surelyFits(const db::RowSet& rows, int columns) {
   if (rows.rowCount() == 0 || columns <= kFirstFigureColumn) return true;
-  if (rows.columnCount() < columns || columns - 1 - kGridColumnOffset > sheet::kMaxCols)
-    return false;
+  if (!columnsFit(rows.columnCount(), columns)) return false;
   const int nRowColumn = rows.findColumn("nRow");
   if (nRowColumn < 0) return false;
   const bool masked = rows.hasMasks();
   std::uint64_t figures = ~((std::uint64_t{1} << kFirstFigureColumn) - 1);
   if (columns < 64) figures &= (std::uint64_t{1} << columns) - 1;
   for (int r = 0; r < rows.rowCount(); ++r) {
-    const db::CellView nRow = rows.view(r, nRowColumn);
-    if (nRow.kind != db::ValueKind::Integer || nRow.integer < 1 || nRow.integer > sheet::kMaxRows)
-      return false;
+    if (!nRowFits(rows.view(r, nRowColumn))) return false;
     if (masked) {
       for (std::uint64_t texts = rows.textMask(r) & figures; texts != 0; texts &= texts - 1)
         if (!text::isValidUtf8(rows.view(r, std::countr_zero(texts)).bytes)) return false;
@@ -98,7 +105,77 @@ bool surelyFits(const db::RowSet& rows, int columns) {
   return true;
 }
 
+// S's rows as they stream past D's kept rows: SameRows' verdict, and whether every row of S
+// surely fits the grids by surelyFits' rule, keeping none of them.
+class RowsAgainst final : public db::RowSink {
+ public:
+  explicit RowsAgainst(const db::RowSet& d) : d_(d) {}
+
+  void columns(const std::vector<std::string>& names) override {
+    columns_ = static_cast<int>(names.size());
+    shared_ = std::min(columns_, d_.columnCount());
+    if (columns_ > kFirstFigureColumn && shared_ < columns_) same_ = false;
+    nRowColumn_ = db::RowSet(names).findColumn("nRow");
+    fits_ = columns_ <= kFirstFigureColumn || (columnsFit(columns_, columns_) && nRowColumn_ >= 0);
+  }
+  void row(const std::vector<db::Value>& values) override {
+    std::vector<db::CellView> views;
+    views.reserve(values.size());
+    for (const db::Value& value : values) views.push_back(db::viewOf(value));
+    cells(views);
+  }
+  void cells(const std::vector<db::CellView>& row) override {
+    if (same_) same_ = rows_ < d_.rowCount() && sameFigures(row);
+    if (fits_ && columns_ > kFirstFigureColumn) fits_ = fits(row);
+    ++rows_;
+  }
+
+  int columnCount() const noexcept { return columns_; }
+  bool same() const noexcept { return same_ && rows_ == d_.rowCount() && rows_ > 0; }
+  bool surelyFits() const noexcept { return fits_ || rows_ == 0; }
+
+ private:
+  bool sameFigures(const std::vector<db::CellView>& row) const {
+    for (int k = kFirstFigureColumn; k < shared_; ++k)
+      if (!db::sameValue(row[static_cast<std::size_t>(k)], d_.view(rows_, k))) return false;
+    return true;
+  }
+  bool fits(const std::vector<db::CellView>& row) const {
+    if (!nRowFits(row[static_cast<std::size_t>(nRowColumn_)])) return false;
+    for (int k = kFirstFigureColumn; k < columns_; ++k) {
+      const db::CellView& value = row[static_cast<std::size_t>(k)];
+      if (keepsItsBytes(value.kind) && !text::isValidUtf8(value.bytes)) return false;
+    }
+    return true;
+  }
+
+  const db::RowSet& d_;
+  int columns_ = 0;  // S's, over which both are compared and written
+  int shared_ = 0;
+  int nRowColumn_ = -1;
+  int rows_ = 0;
+  bool same_ = true;
+  bool fits_ = false;
+};
+
 }  // namespace
+
+std::optional<bool> SameRowsStreamed(TdmDupsweep& dataModule, const std::string& table,
+                                     const std::string& unitS, const std::string& unitD,
+                                     const std::string& period, bool checkGrids) {
+  // D's rows are read first, as every comparison reads them.
+  const std::unique_ptr<db::RowSet> d = dataModule.OpenUnitData(table, unitD, period);
+  if (!d) return std::nullopt;
+  RowsAgainst s(*d);
+  if (!dataModule.StreamUnitData(table, unitS, period, s)) return std::nullopt;
+  if (checkGrids && !(s.surelyFits() && surelyFits(*d, s.columnCount()))) {
+    // The walk decides, over both units' rows.
+    const std::unique_ptr<db::RowSet> again = dataModule.OpenUnitData(table, unitS, period);
+    if (!again) return std::nullopt;
+    GridFit::checkRows(*again, *d);
+  }
+  return s.same();
+}
 
 void GridFit::checkSheet(std::int32_t sheetOrder) const {
   // The grids are asked for sheet index sheetOrder - 1, counted in 32 bits, plus one.

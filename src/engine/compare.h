@@ -23,6 +23,13 @@ using SampleList = std::vector<std::unique_ptr<TSampleData>>;
 // non-zero row count. Both cursors walk to their ends; after a difference nothing is compared.
 bool SameRows(db::RowSet& s, db::RowSet& d);
 
+// SameRows' verdict on D's rows, read whole first, and S's, compared as they stream past and never
+// kept; with `checkGrids` the rows are checked as GridFit::checkRows checks them (S's read again
+// only when a walk must decide). nullopt when the table is missing or its name is not safe.
+std::optional<bool> SameRowsStreamed(TdmDupsweep& dataModule, const std::string& table,
+                                     const std::string& unitS, const std::string& unitD,
+                                     const std::string& period, bool checkGrids);
+
 // Read afresh for `period`: false when the table or either unit's rows are gone, or `otherCode`
 // is empty. A deletion asks it inside its transaction, before removing a copy.
 bool StillIdentical(TdmDupsweep& dataModule, const std::string& table, const std::string& unitCode,

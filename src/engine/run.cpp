@@ -93,14 +93,12 @@ const RunResult& ComparisonRun::Run(const std::vector<RunEntry>& entries, Progre
       for (const auto& sample : samples_) {
         if (progress.cancelled()) throw RunCancelled();
         if (grids) grids->checkSheet(sample->nSheetOrder);
-        BySide<std::unique_ptr<db::RowSet>> rows = openRows(*sample, pair);
-        if (!rows[Left] || !rows[Right]) {
-          found.sheets.push_back(Verdict::NoTable);
-          continue;
-        }
-        if (grids) GridFit::checkRows(*rows[Left], *rows[Right]);
-        found.sheets.push_back(SameRows(*rows[Left], *rows[Right]) ? Verdict::Identical
-                                                                   : Verdict::Different);
+        const std::optional<bool> same =
+            SameRowsStreamed(dm_, NumTableName(*sample), pair.UnitS->sUnitCode,
+                             pair.UnitD->sUnitCode, sample->sPeriodID, grids.has_value());
+        found.sheets.push_back(!same   ? Verdict::NoTable
+                               : *same ? Verdict::Identical
+                                       : Verdict::Different);
       }
     }
     progress.step();

@@ -88,6 +88,19 @@ TEST_F(Run, FindsEveryPairsVerdictPerSheetAndStepsOncePerEntry) {
             std::vector<std::string>{"0:甲=>乙:I-"});
 }
 
+TEST_F(Run, RowsOneUnitLacksDifferOnEitherSideAndAWalkThatPassesKeepsTheVerdict) {
+  // A has a row more on B01; A and B share a row without nRow or figures on B02, which the
+  // grids take although no quick check can say so.
+  db.exec("INSERT INTO DataNumT01_B01_1 VALUES ('2024N','A',5,'T01',1,1,NULL);"
+          "INSERT INTO DataNumT01_B02_1 VALUES ('2024N','A',NULL,'T01',1,NULL,NULL),"
+          "                                    ('2024N','B',NULL,'T01',1,NULL,NULL);");
+  Steps steps;
+  TUnitGroup ba{b, a};
+  ComparisonRun run(dm, "2024N", "T01", 1);
+  EXPECT_EQ(found(run.Run({{&ab, true}, {&ba, true}}, steps, GridCheck::TemplateGrids)),
+            (std::vector<std::string>{"0:甲=>乙:XI", "1:乙=>甲:XI"}));
+}
+
 TEST_F(Run, CancellingStopsBeforeTheNextSheetAndKeepsWhatWasFound) {
   Steps steps;
   steps.cancelAfterSheets = 3;

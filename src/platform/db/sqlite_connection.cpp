@@ -143,10 +143,14 @@ class SqliteConnection final : public Connection {
       }
       // The sink sees each row in SQLite's own memory: no value is made of a column it only
       // looks at.
+      // Held in locals: SQLite's calls could change whatever they reach, so members and vectors
+      // would be read again for every value.
+      const Declared* const kinds = declared.data();
+      CellView* const out = cells.data();
+      const bool utf8Text = utf8Text_;
       while (step(st)) {
         if (!collect) continue;
-        for (int i = 0; i < columns; ++i)
-          cells[size_t(i)] = cellView(st, i, declared[size_t(i)], utf8Text_);
+        for (int i = 0; i < columns; ++i) out[i] = cellView(st, i, kinds[i], utf8Text);
         sink.cells(cells);
       }
     });
