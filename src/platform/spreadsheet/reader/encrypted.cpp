@@ -12,6 +12,7 @@
 #include <gsf/gsf-input.h>
 #include <gsf/gsf-utils.h>
 #include <openssl/evp.h>
+#include <openssl/hmac.h>
 #include <orcus/sax_parser.hpp>
 
 #include <algorithm>
@@ -91,7 +92,7 @@ struct Streams {
 
 Bytes readStream(GsfInfile* ole, const char* name, std::size_t documentSize) {
   Input stream(gsf_infile_child_by_name(ole, name));
-  if (!stream) throw Damaged{std::string("it has no stream ") + name};
+  if (!stream) throw Damaged{std::string("its stream ") + name + " is missing or damaged"};
   const gsf_off_t size = gsf_input_size(stream.get());
   if (size < 0 || static_cast<std::uint64_t>(size) > documentSize)
     throw Damaged{std::string("its stream ") + name + " declares more bytes than the file holds"};
@@ -104,7 +105,13 @@ Bytes readStream(GsfInfile* ole, const char* name, std::size_t documentSize) {
 
 Streams readStreams(std::string_view bytes) {
   static std::once_flag initialised;
-  std::call_once(initialised, [] { gsf_init(); });
+  std::call_once(initialised, [] {
+    gsf_init();
+    // A damaged document is reported through the exception; libgsf's own warnings go unseen.
+    g_log_set_handler(
+        "libgsf:msole", G_LOG_LEVEL_WARNING,
+        [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
+  });
   Input input(gsf_input_memory_new(reinterpret_cast<const guint8*>(bytes.data()),
                                    static_cast<gsf_off_t>(bytes.size()), FALSE));
   if (!input) throw Damaged{"its compound document cannot be opened"};
@@ -188,8 +195,9 @@ Bytes decrypt(const EVP_CIPHER* cipher, std::string_view key, std::string_view i
   int length = 0;
   int tail = 0;
   if (!c.ctx ||
-      !EVP_DecryptInit_ex(c.ctx, cipher, nullptr, reinterpret_cast<const unsigned char*>(key.data()),
-                          iv.empty() ? nullptr : reinterpret_cast<const unsigned char*>(iv.data())) ||
+      !EVP_DecryptInit_ex(
+          c.ctx, cipher, nullptr, reinterpret_cast<const unsigned char*>(key.data()),
+          iv.empty() ? nullptr : reinterpret_cast<const unsigned char*>(iv.data())) ||
       !EVP_CIPHER_CTX_set_padding(c.ctx, 0) ||
       !EVP_DecryptUpdate(c.ctx, reinterpret_cast<unsigned char*>(out.data()), &length,
                          reinterpret_cast<const unsigned char*>(data.data()),
@@ -312,12 +320,19 @@ std::size_t number(std::string_view text) {
 class DescriptorScanner : public orcus::sax_handler {
  public:
   std::vector<std::pair<std::string, std::string>> keyData, passwordKey;
+  std::string hmacKey, hmacValue;  // base64, as <dataIntegrity> gives them
 
   void attribute(const orcus::sax::parser_attribute& attr) {
     attributes_.emplace_back(std::string(attr.name), std::string(attr.value));
   }
   void start_element(const orcus::sax::parser_element& elem) {
     if (elem.name == "keyData" && keyData.empty()) keyData = attributes_;
+    if (elem.name == "dataIntegrity") {
+      for (const auto& [name, value] : attributes_) {
+        if (name == "encryptedHmacKey") hmacKey = value;
+        if (name == "encryptedHmacValue") hmacValue = value;
+      }
+    }
     if (elem.name == "encryptedKey" && passwordKey.empty()) {
       for (const auto& [name, value] : attributes_)
         if (name == "encryptedVerifierHashInput") passwordKey = attributes_;
@@ -335,25 +350,42 @@ KeyParameters keyParameters(const std::vector<std::pair<std::string, std::string
   std::string cipher, chaining, hash;
   std::size_t saltSize = 0, keyBits = 0;
   for (const auto& [name, value] : attributes) {
-    if (name == "cipherAlgorithm") cipher = value;
-    else if (name == "cipherChaining") chaining = value;
-    else if (name == "hashAlgorithm") hash = value;
-    else if (name == "saltSize") saltSize = number(value);
-    else if (name == "keyBits") keyBits = number(value);
-    else if (name == "blockSize") p.blockSize = number(value);
-    else if (name == "hashSize") p.hashSize = number(value);
-    else if (name == "spinCount") p.spinCount = static_cast<std::uint32_t>(std::min<std::size_t>(number(value), 0xFFFFFFFFu));
-    else if (name == "saltValue") p.salt = base64(value);
-    else if (name == "encryptedVerifierHashInput") p.verifierInput = base64(value);
-    else if (name == "encryptedVerifierHashValue") p.verifierValue = base64(value);
-    else if (name == "encryptedKeyValue") p.keyValue = base64(value);
+    if (name == "cipherAlgorithm")
+      cipher = value;
+    else if (name == "cipherChaining")
+      chaining = value;
+    else if (name == "hashAlgorithm")
+      hash = value;
+    else if (name == "saltSize")
+      saltSize = number(value);
+    else if (name == "keyBits")
+      keyBits = number(value);
+    else if (name == "blockSize")
+      p.blockSize = number(value);
+    else if (name == "hashSize")
+      p.hashSize = number(value);
+    else if (name == "spinCount")
+      p.spinCount = static_cast<std::uint32_t>(std::min<std::size_t>(number(value), 0xFFFFFFFFu));
+    else if (name == "saltValue")
+      p.salt = base64(value);
+    else if (name == "encryptedVerifierHashInput")
+      p.verifierInput = base64(value);
+    else if (name == "encryptedVerifierHashValue")
+      p.verifierValue = base64(value);
+    else if (name == "encryptedKeyValue")
+      p.keyValue = base64(value);
   }
   if (cipher != "AES" || chaining != "ChainingModeCBC" || p.blockSize != 16) throw NotReadable{};
-  if (hash == "SHA1" || hash == "SHA-1") p.md = EVP_sha1();
-  else if (hash == "SHA256") p.md = EVP_sha256();
-  else if (hash == "SHA384") p.md = EVP_sha384();
-  else if (hash == "SHA512") p.md = EVP_sha512();
-  else throw NotReadable{};
+  if (hash == "SHA1" || hash == "SHA-1")
+    p.md = EVP_sha1();
+  else if (hash == "SHA256")
+    p.md = EVP_sha256();
+  else if (hash == "SHA384")
+    p.md = EVP_sha384();
+  else if (hash == "SHA512")
+    p.md = EVP_sha512();
+  else
+    throw NotReadable{};
   if (p.hashSize != static_cast<std::size_t>(EVP_MD_get_size(p.md))) throw NotReadable{};
   p.keyBytes = keyBits / 8;
   aes(p.keyBytes, true);  // refuses other key sizes
@@ -405,6 +437,31 @@ Bytes decryptAgile(std::string_view info, std::string_view package) {
   if (key.size() < data.keyBytes) throw Damaged{"its encryption descriptor is damaged"};
   key.resize(data.keyBytes);
 
+  // The keyed hash of the whole encrypted stream, where the descriptor gives one: a package
+  // damaged after it was encrypted is named so rather than read as garbage.
+  if (!scanner.hmacKey.empty() && !scanner.hmacValue.empty()) {
+    static const Bytes kHmacKeyBlock("\x5f\xb2\xad\x01\x0c\xb9\xe1\xf6", 8);
+    static const Bytes kHmacValueBlock("\xa0\x67\x7f\x02\xb2\x2c\x84\x33", 8);
+    const EVP_CIPHER* cipher = aes(data.keyBytes, true);
+    const Bytes hmacKey =
+        decrypt(cipher, key, fitted(digest(data.md, data.salt, kHmacKeyBlock), data.blockSize),
+                base64(scanner.hmacKey));
+    const Bytes expected =
+        decrypt(cipher, key, fitted(digest(data.md, data.salt, kHmacValueBlock), data.blockSize),
+                base64(scanner.hmacValue));
+    if (hmacKey.size() < data.hashSize || expected.size() < data.hashSize)
+      throw Damaged{"its encryption descriptor is damaged"};
+    Bytes actual(EVP_MAX_MD_SIZE, '\0');
+    unsigned int hmacLength = 0;
+    if (!HMAC(data.md, hmacKey.data(), static_cast<int>(data.hashSize),
+              reinterpret_cast<const unsigned char*>(package.data()), package.size(),
+              reinterpret_cast<unsigned char*>(actual.data()), &hmacLength))
+      throw NotReadable{};
+    actual.resize(hmacLength);
+    if (actual != expected.substr(0, data.hashSize))
+      throw Damaged{"its encrypted package fails its integrity check"};
+  }
+
   // Each segment of 4096 bytes is encrypted on its own, its initialisation vector the hash of
   // the key data's salt and the segment's number.
   const std::size_t size = declaredSize(package);
@@ -413,9 +470,8 @@ Bytes decryptAgile(std::string_view info, std::string_view package) {
   Bytes plain;
   plain.reserve(encrypted.size());
   for (std::size_t at = 0, segment = 0; at < size; at += kSegment, ++segment) {
-    const Bytes segmentIv =
-        fitted(digest(data.md, data.salt, le32Bytes(static_cast<std::uint32_t>(segment))),
-               data.blockSize);
+    const Bytes segmentIv = fitted(
+        digest(data.md, data.salt, le32Bytes(static_cast<std::uint32_t>(segment))), data.blockSize);
     plain += decrypt(dataCipher, key, segmentIv, encrypted.substr(at, kSegment));
   }
   if (plain.size() < size) throw Damaged{"its encrypted package is truncated"};
