@@ -239,6 +239,7 @@ TEST(NumberFormats, DatesAndTimesInBothDateSystems) {
   }
   EXPECT_EQ(formattedNumberText(43860, "yyyy-mm-dd", DateSystem::from1904), "2024-01-31");
   EXPECT_EQ(formattedNumberText(0, "yyyy-mm-dd ddd", DateSystem::from1904), "1904-01-01 Fri");
+  EXPECT_EQ(formattedText("hidden", ";;;"), "");  // an empty text section hides text too
 }
 
 }  // namespace
