@@ -191,20 +191,24 @@ Bytes decrypt(const EVP_CIPHER* cipher, std::string_view key, std::string_view i
               std::string_view data) {
   data = data.substr(0, data.size() - data.size() % 16);
   CipherContext c;
-  Bytes out(data.size() + 16, '\0');
-  int length = 0;
-  int tail = 0;
   if (!c.ctx ||
       !EVP_DecryptInit_ex(
           c.ctx, cipher, nullptr, reinterpret_cast<const unsigned char*>(key.data()),
           iv.empty() ? nullptr : reinterpret_cast<const unsigned char*>(iv.data())) ||
-      !EVP_CIPHER_CTX_set_padding(c.ctx, 0) ||
-      !EVP_DecryptUpdate(c.ctx, reinterpret_cast<unsigned char*>(out.data()), &length,
-                         reinterpret_cast<const unsigned char*>(data.data()),
-                         static_cast<int>(data.size())) ||
-      !EVP_DecryptFinal_ex(c.ctx, reinterpret_cast<unsigned char*>(out.data()) + length, &tail))
+      !EVP_CIPHER_CTX_set_padding(c.ctx, 0))
     throw NotReadable{};
-  out.resize(static_cast<std::size_t>(length + tail));
+  Bytes out(data.size(), '\0');
+  // In pieces of a megabyte: the library counts bytes in an int.
+  constexpr std::size_t kPiece = std::size_t{1} << 20;
+  for (std::size_t at = 0; at < data.size(); at += kPiece) {
+    const std::size_t piece = std::min(kPiece, data.size() - at);
+    int length = 0;
+    if (!EVP_DecryptUpdate(c.ctx, reinterpret_cast<unsigned char*>(out.data() + at), &length,
+                           reinterpret_cast<const unsigned char*>(data.data() + at),
+                           static_cast<int>(piece)) ||
+        static_cast<std::size_t>(length) != piece)
+      throw NotReadable{};
+  }
   return out;
 }
 
