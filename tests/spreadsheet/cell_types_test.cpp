@@ -204,6 +204,7 @@ TEST(NumberFormats, NumbersPercentsCurrenciesAndSections) {
   for (const Case& c : cases) {
     EXPECT_EQ(formattedNumberText(c.value, c.code), c.text) << c.code << " of " << c.value;
   }
+  EXPECT_EQ(formattedText("hidden", ";;;"), "");  // an empty text section hides text too
 }
 
 TEST(NumberFormats, DatesAndTimesInBothDateSystems) {
@@ -239,7 +240,6 @@ TEST(NumberFormats, DatesAndTimesInBothDateSystems) {
   }
   EXPECT_EQ(formattedNumberText(43860, "yyyy-mm-dd", DateSystem::from1904), "2024-01-31");
   EXPECT_EQ(formattedNumberText(0, "yyyy-mm-dd ddd", DateSystem::from1904), "1904-01-01 Fri");
-  EXPECT_EQ(formattedText("hidden", ";;;"), "");  // an empty text section hides text too
 }
 
 }  // namespace
