@@ -1,7 +1,7 @@
 // Every cell type keeps the text it shows: workbooks written by LibreOffice (xlsx and ods from one
 // flat-ODS source) and a hand-made xlsx of inline strings and the other cell types liborcus skips,
-// all under fixtures/ (see fixtures/README.md), read through dupsweep-workbook's listing; and
-// number format codes rendered one by one.
+// all under fixtures/ (see fixtures/README.md), read through dupsweep-workbook's listing; xlsx
+// workbooks encrypted by another tool; and number format codes rendered one by one.
 
 #include <gtest/gtest.h>
 
@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/errors.h"
 #include "platform/spreadsheet/celltext.h"
 #include "platform/spreadsheet/reader.h"
 #include "sheet_files.h"
@@ -57,6 +58,40 @@ TEST(CellTypes, XlsxInlineStringsErrorsDatesAndBuiltinFormats) {
   // Sheets follow the workbook's order, not the order of their parts.
   EXPECT_EQ(book.sheet(2).name(), "Second");
   EXPECT_EQ(cellTexts(book.sheet(2)), (std::vector<std::string>{"R2C2=second sheet"}));
+}
+
+std::string formatErrorOf(const std::string& bytes) {
+  try {
+    readWorkbookBytes(bytes, detectFormat(bytes), "book.xlsx");
+  } catch (const FormatError& e) {
+    return e.what();
+  }
+  return "(read)";
+}
+
+TEST(CellTypes, XlsxEncryptedWithTheDefaultPasswordIsRead) {
+  // One LibreOffice package under agile (AES-256, SHA-512) and standard (AES-128, SHA-1)
+  // encryption with the password spreadsheet programs open without asking.
+  for (const char* name : {"encrypted-agile.xlsx", "encrypted-standard.xlsx"}) {
+    SCOPED_TRACE(name);
+    const Workbook book = readWorkbook(kFixtures / name);
+    ASSERT_EQ(book.sheetCount(), 1);
+    EXPECT_EQ(book.sheet(1).name(), "加密");
+    EXPECT_EQ(cellTexts(book.sheet(1)), (std::vector<std::string>{"R1C1=默认密码", "R2C2=3.5",
+                                                                  "R3C1=read-only recommended"}));
+  }
+  // Another password; a byte changed inside the encrypted package; the file cut short.
+  EXPECT_EQ(formatErrorOf(testing::readBytes(kFixtures / "encrypted-other-password.xlsx")),
+            "The workbook file book.xlsx is an encrypted (password-protected) workbook, which "
+            "cannot be read");
+  std::string damaged = testing::readBytes(kFixtures / "encrypted-agile.xlsx");
+  damaged[damaged.size() / 3] ^= 0x55;
+  EXPECT_NE(formatErrorOf(damaged).find("encrypted package fails its integrity check"),
+            std::string::npos);
+  damaged.resize(damaged.size() / 2);
+  EXPECT_NE(
+      formatErrorOf(damaged).find("cannot be read (corrupt or truncated): it is an encrypted"),
+      std::string::npos);
 }
 
 TEST(CellTypes, OdsRepeatedCellsAnnotationsAndCellsWithoutParagraphs) {
@@ -169,6 +204,7 @@ TEST(NumberFormats, NumbersPercentsCurrenciesAndSections) {
   for (const Case& c : cases) {
     EXPECT_EQ(formattedNumberText(c.value, c.code), c.text) << c.code << " of " << c.value;
   }
+  EXPECT_EQ(formattedText("hidden", ";;;"), "");  // an empty text section hides text too
 }
 
 TEST(NumberFormats, DatesAndTimesInBothDateSystems) {

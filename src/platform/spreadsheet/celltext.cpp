@@ -984,6 +984,8 @@ std::string formattedText(std::string_view text, std::string_view code) {
   } else {
     return std::string(text);
   }
+  // An empty text section (";;;" hides every value) shows nothing.
+  if (sectionCode.empty()) return {};
   const Section section = parseSection(sectionCode);
   std::string out;
   bool shown = false;

@@ -215,4 +215,16 @@ bool isLegacyExcel(std::string_view bytes);
 // and naming the format, when it cannot be read.
 Workbook readXls(std::string_view bytes, const std::string& prefix);
 
+// ---- password-encrypted xlsx packages (encrypted.cpp) -------------------------------------------
+
+// True when `bytes` are a compound document holding an encrypted package (its encryption
+// stream, named in UTF-16, appears in the directory).
+bool isEncryptedPackage(std::string_view bytes);
+
+// The xlsx package that the encrypted workbook `bytes` hold, decrypted with the default
+// password. Throws FormatError, its message starting with `prefix`: that the workbook is
+// encrypted with a password when it is encrypted with another password or in a way not read;
+// naming the damage when the container, the encryption information or the package is damaged.
+std::string decryptPackage(std::string_view bytes, const std::string& prefix);
+
 }  // namespace dupsweep::sheet::reader

@@ -627,6 +627,13 @@ Workbook readOds(std::string_view bytes, const std::string& prefix) {
 Workbook readCheckedBytes(std::string_view bytes, FileFormat format, std::string_view name) {
   const std::string prefix = "The workbook file " + std::string(name);
   if (bytes.empty()) throw FormatError(prefix + " is empty");
+  if (format == FileFormat::xls && isEncryptedPackage(bytes)) {
+    // An encrypted xlsx workbook: its decrypted package is read like any other, checked first.
+    const std::string package = decryptPackage(bytes, prefix);
+    if (std::string hazard = orcusHazard(package); !hazard.empty())
+      throw FormatError(prefix + " cannot be read (corrupt or truncated): " + hazard);
+    return readCheckedBytes(package, FileFormat::xlsx, name);
+  }
   if (format == FileFormat::xls) return readXls(bytes, prefix);
   std::optional<Workbook> workbook;
   try {

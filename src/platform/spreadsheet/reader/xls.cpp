@@ -18,13 +18,6 @@ namespace {
 
 constexpr std::string_view kCompoundSignature = "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1";
 
-// An xlsx workbook encrypted with a password is stored in a compound document too; its
-// encryption stream is named in UTF-16.
-bool isEncryptedPackage(std::string_view bytes) {
-  static const std::string kName("E\0n\0c\0r\0y\0p\0t\0i\0o\0n\0I\0n\0f\0o\0", 28);
-  return bytes.find(kName) != std::string_view::npos;
-}
-
 // The bytes in a temporary file (libfreexl reads files only), removed when this is destroyed.
 class TemporaryCopy {
  public:
@@ -68,8 +61,6 @@ bool isLegacyExcel(std::string_view bytes) {
 }
 
 Workbook readXls(std::string_view bytes, const std::string& prefix) {
-  if (isEncryptedPackage(bytes))
-    throw FormatError(prefix + " is an encrypted (password-protected) workbook, which cannot be read");
   const std::string kCannot = prefix + " is a legacy binary Excel workbook (.xls) that cannot be read";
   TemporaryCopy copy(bytes);
   Handle xls;
