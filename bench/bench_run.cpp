@@ -7,9 +7,9 @@
 // DIR caches the scaled databases between runs (made with the demo generator). Every figure is
 // the median of N runs (default 5), each in a child process of its own, so that the peak resident
 // memory of one run can be read from the system; the ratios compare figures measured in the same
-// child process, where B1, B2, B7 and B8 measure the floor and the run alternately twice and take
-// the faster of each, each after the database file has been read whole. The child processes are
-// this program again, started with --child.
+// child process, where B1, B2, B7 and B8 measure the floor and the run alternately three times
+// and take the fastest of each, each after the database file has been read whole. The child
+// processes are this program again, started with --child.
 //
 //   B1  the dialog's run as an operator starts it (real dialog and viewer, offscreen), 100 pairs
 //       x 40 sheets x 200 rows x 20 figure columns, against the floor: the same rows read with
@@ -323,11 +323,12 @@ void onDialogShown(std::function<void(QWidget&)> step) {
   });
 }
 
-// The rounds of a measurement against the floor: the floor and the run alternate, twice each, and
-// the faster of each counts, so that a machine whose speed drifts during a child weighs on both.
-constexpr int kFloorRounds = 2;
+// The rounds of a measurement against the floor: the floor and the run alternate, three times
+// each, and the fastest of each counts, so that a machine whose speed drifts during a child weighs
+// on both, and a round slowed by another process is outvoted.
+constexpr int kFloorRounds = 3;
 
-// B1: the operator picks the scheme of `pairs` pairs and presses 比对数据 (with the floor, twice,
+// B1: the operator picks the scheme of `pairs` pairs and presses 比对数据 (with the floor, thrice,
 // each press after a read of the floor).
 void childDialogRun(const fs::path& data, int pairs, bool floor) {
   const fs::path db = scaledDb(data);
@@ -362,7 +363,7 @@ void childDialogRun(const fs::path& data, int pairs, bool floor) {
   report("first", first);
 }
 
-// B2: the scanner over the same pairs, twice, each time after a read of the floor.
+// B2: the scanner over the same pairs, three times, each time after a read of the floor.
 void childScan(const fs::path& data) {
   const fs::path db = scaledDb(data);
   double floorBest = std::numeric_limits<double>::infinity();
