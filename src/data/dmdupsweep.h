@@ -93,14 +93,14 @@ class TdmDupsweep {
   // level exceeds 32 bits.
   std::vector<ClassificationUnit> GetClassificationUnits(const std::string& unitClsCode);
 
-  // Every unit's rows, ordered by unit code and nRow, never kept whole. False when the table does
-  // not exist or its name is not safe; throws DatabaseError, and whatever the sink throws.
   // One unit's rows of a sheet, ordered by nRow, as OpenUnitData reads them, handed to `sink` one
   // at a time. False when the table does not exist or its name is not safe; throws as
   // StreamSheetData does.
   bool StreamUnitData(const std::string& tableName, const std::string& unitCode,
                       const std::string& periodId, db::RowSink& sink);
 
+  // Every unit's rows, ordered by unit code and nRow, never kept whole. False when the table does
+  // not exist or its name is not safe; throws DatabaseError, and whatever the sink throws.
   bool StreamSheetData(const std::string& tableName, const std::string& periodId,
                        db::RowSink& sink);
 

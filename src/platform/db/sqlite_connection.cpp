@@ -142,9 +142,8 @@ class SqliteConnection final : public Connection {
         cells.resize(static_cast<size_t>(columns));
       }
       // The sink sees each row in SQLite's own memory: no value is made of a column it only
-      // looks at.
-      // Held in locals: SQLite's calls could change whatever they reach, so members and vectors
-      // would be read again for every value.
+      // looks at. What the loop reads is held in locals: SQLite's calls could change whatever
+      // they reach, so members and vectors would be read again for every value.
       const Declared* const kinds = declared.data();
       CellView* const out = cells.data();
       const bool utf8Text = utf8Text_;
