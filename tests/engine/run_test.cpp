@@ -101,6 +101,19 @@ TEST_F(Run, RowsOneUnitLacksDifferOnEitherSideAndAWalkThatPassesKeepsTheVerdict)
             (std::vector<std::string>{"0:甲=>乙:XI", "1:乙=>甲:XI"}));
 }
 
+TEST_F(Run, FindsTheSameThroughTheOdbcDriverManager) {
+  // One unit's rows stream through the driver while the other's are held.
+  db.exec("INSERT INTO DataNumT01_B01_1 VALUES ('2024N','A',5,'T01',1,1,NULL);");
+  TdmDupsweep odbc;
+  odbc.SetConnection("Provider=MSDASQL;Driver=SQLite3;Database=" + db.path().string());
+  Steps steps;
+  const std::vector<RunEntry> entries = {{&ab, true}, {&bc, true}};
+  ComparisonRun direct(dm, "2024N", "T01", 1), viaOdbc(odbc, "2024N", "T01", 1);
+  const auto expected = found(direct.Run(entries, steps, GridCheck::TemplateGrids));
+  EXPECT_EQ(expected, (std::vector<std::string>{"0:甲=>乙:XI", "1:乙=>丙:IX"}));
+  EXPECT_EQ(found(viaOdbc.Run(entries, steps, GridCheck::TemplateGrids)), expected);
+}
+
 TEST_F(Run, CancellingStopsBeforeTheNextSheetAndKeepsWhatWasFound) {
   Steps steps;
   steps.cancelAfterSheets = 3;
