@@ -75,14 +75,14 @@ TEST_F(ReviewWindowTest, ShowsAPairMarksAFindingAndDeletesTwoCopiesInOneBatch) {
   std::string viewerCaption;
   run([&] {
     inWindow([&](TfrmFindDuplicates* window) {
-      auto* pairs = window->findChild<QTableWidget*>("tblPairs");
+      auto* table = window->findChild<QTableWidget*>("tblPairs");
       auto* findings = window->findChild<QTableWidget*>("tblFindings");
       ASSERT_TRUE(findings);
       testing::whenModal<TfrmShowDifference>([&](TfrmShowDifference* viewer) {
         viewerCaption = viewer->windowTitle().toStdString();
         viewer->reject();
       });
-      emit pairs->cellDoubleClicked(0, 0);
+      emit table->cellDoubleClicked(0, 0);
 
       // Rows 0..2: the three identical sheets of B1 and D1, the best pair.
       ASSERT_EQ(text(findings, 0, 1) + text(findings, 0, 3), "B1D1");
