@@ -17,6 +17,7 @@
 #include "platform/ui/messages.h"
 #include "ui/dupsweep/discoveryreport.h"
 #include "ui/dupsweep/reviewpanel.h"
+#include "ui/dupsweep/tableitem.h"
 #include "ui/texts.h"
 #include "ui_frmfindduplicates.h"
 
@@ -57,12 +58,6 @@ class WindowProgress : public ProgressSink {
   QProgressBar& bar_;
   const bool& cancel_;
 };
-
-QTableWidgetItem* textItem(const std::string& text) {
-  auto* item = new QTableWidgetItem(QString::fromStdString(text));
-  item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-  return item;
-}
 
 }  // namespace
 

@@ -19,6 +19,7 @@
 #include "platform/ui/messages.h"
 #include "ui/dupsweep/discoveryreport.h"
 #include "ui/dupsweep/reviewreport.h"
+#include "ui/dupsweep/tableitem.h"
 #include "ui/showdifference/frmshowdifference.h"
 #include "ui/texts.h"
 
@@ -32,12 +33,6 @@ constexpr int kInformation = ui::MB_OK | ui::MB_ICONINFORMATION;
 constexpr int kFindingRole = Qt::UserRole;
 
 enum Column { kUnit1, kCode1, kUnit2, kCode2, kSheet, kKind, kReview, kDelete, kColumns };
-
-QTableWidgetItem* textItem(const std::string& text) {
-  auto* item = new QTableWidgetItem(QString::fromStdString(text));
-  item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-  return item;
-}
 
 QString q(const char* text) {
   return QString::fromUtf8(text);
